@@ -1,0 +1,98 @@
+#include "framework/Application.h"
+
+#include "framework/Exceptions.h"
+
+#include <vector>
+
+TApplication::TApplication() {
+    RegisterWindowClass("TApplication");
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string title = path;
+    title = title.substr(title.find_last_of("\\/") + 1);
+    FTitle = title.substr(0, title.find_last_of('.'));
+    CreateBoundWindow("TApplication", FTitle.c_str(),
+                      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0,
+                      0, 0, 0, 0, nullptr);
+}
+
+TApplication::~TApplication() {
+    if (Handle()) DestroyWindow(Handle());
+}
+
+void TApplication::SetTitle(const std::string& title) {
+    if (title == FTitle) return;
+    FTitle = title;
+    if (Handle()) SetWindowTextA(Handle(), FTitle.c_str());
+}
+
+void TApplication::HandleException(const std::exception& error) {
+    if (OnException)
+        OnException(error);
+    else
+        ShowException(error);
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    const auto* framework = dynamic_cast<const Exception*>(&error);
+    const std::string message = framework ? framework->Message() : std::string(error.what());
+    ShowMessageBox(ErrorBoxText(message), FTitle, MB_OK | MB_ICONSTOP);
+}
+
+namespace {
+
+BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM list) {
+    if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+    return TRUE;
+}
+
+} // namespace
+
+int TApplication::ShowMessageBox(const std::string& text, const std::string& caption, UINT flags,
+                             HWND owner) {
+    // Like a modal dialog: nothing else of ours takes input while the box is open.
+    std::vector<HWND> disabled;
+    EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow,
+                      reinterpret_cast<LPARAM>(&disabled));
+    for (HWND w : disabled) EnableWindow(w, FALSE);
+    const int result = MessageBoxA(owner ? owner : Handle(), text.c_str(), caption.c_str(), flags);
+    for (HWND w : disabled)
+        if (IsWindow(w)) EnableWindow(w, TRUE);
+    return result;
+}
+
+bool TApplication::ProcessMessage(MSG& msg) {
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        FTerminated = true;
+        return true;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (ProcessMessage(msg)) {
+    }
+}
+
+void TApplication::HandleMessage() {
+    MSG msg;
+    if (!ProcessMessage(msg)) WaitMessage();
+}
+
+void TApplication::Run() {
+    while (!FTerminated) HandleMessage();
+}
+
+void TApplication::Terminate() { PostQuitMessage(0); }
+
+void TApplication::WndProc(TMessage& message) { DefaultWindowProc(message); }
+
+TApplication& Application() {
+    static TApplication application;
+    return application;
+}
