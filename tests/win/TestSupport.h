@@ -1,0 +1,43 @@
+// Helpers shared by the Windows tests: pixels as "r,g,b" text (so a failure shows the
+// colours), and message pumping with a deadline.
+#pragma once
+
+#include "framework/Application.h"
+#include "framework/Bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+inline std::string RgbText(TColor c) {
+    c = ColorToRGB(c);
+    return std::to_string(RedOf(c)) + "," + std::to_string(GreenOf(c)) + "," +
+           std::to_string(BlueOf(c));
+}
+
+// The colour at (x, y) of a bitmap, as "r,g,b".
+inline std::string PixelAt(TBitmap& bitmap, int x, int y) {
+    return RgbText(bitmap.Canvas().Pixel(x, y));
+}
+
+// A bitmap filled with one colour, to draw on.
+inline void FillBitmap(TBitmap& bitmap, TColor color) {
+    bitmap.Canvas().Brush().SetColor(color);
+    bitmap.Canvas().FillRect({0, 0, bitmap.Width(), bitmap.Height()});
+}
+
+// Dispatches messages until `done` holds or `timeoutMs` has passed; returns `done()`.
+inline bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
