@@ -1,6 +1,7 @@
 #include "framework/Application.h"
 
 #include "framework/Exceptions.h"
+#include "framework/Form.h"
 
 #include <vector>
 
@@ -68,9 +69,44 @@ bool TApplication::ProcessMessage(MSG& msg) {
         FTerminated = true;
         return true;
     }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    if (!IsKeyMsg(msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
     return true;
+}
+
+bool TApplication::IsKeyMsg(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN && msg.message != WM_CHAR &&
+        msg.message != WM_SYSCHAR)
+        return false;
+    if (!msg.hwnd || GetWindowLongPtrA(msg.hwnd, GWLP_WNDPROC) !=
+                         reinterpret_cast<LONG_PTR>(FrameworkWindowProc))
+        return false;
+    auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrA(msg.hwnd, GWLP_USERDATA));
+    auto* control = dynamic_cast<TWinControl*>(target);
+    TForm* form = control ? control->ParentForm() : nullptr;
+    if (!form) return false;
+    try {
+        switch (msg.message) {
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN: {
+            const WORD key = static_cast<WORD>(msg.wParam);
+            if (key != VK_TAB && key != VK_RETURN && key != VK_ESCAPE && key != VK_CANCEL)
+                return false;
+            if (control->WantsKey(key)) return false;
+            return form->Perform(CM_DIALOGKEY, key, msg.lParam) != 0;
+        }
+        case WM_CHAR:
+            if (control->WantsKey(static_cast<WORD>(msg.wParam))) return false;
+            [[fallthrough]];
+        case WM_SYSCHAR: return form->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0;
+        }
+    } catch (const std::exception& e) {
+        HandleException(e);
+        return true;
+    }
+    return false;
 }
 
 void TApplication::ProcessMessages() {

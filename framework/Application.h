@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+class TForm;
+
 class TApplication : public TWindowTarget {
 public:
     TApplication();
@@ -40,13 +42,20 @@ public:
     void Terminate();
     bool Terminated() const { return FTerminated; }
 
+    // The first form shown; closing it ends the message loop.
+    TForm* MainForm() const { return FMainForm; }
+    void SetMainForm(TForm* form) { FMainForm = form; }
+
     void WndProc(TMessage& message) override;
 
 private:
     bool ProcessMessage(MSG& msg);
+    // Gives the form the first look at a key: Tab, Enter, Escape and accelerators.
+    bool IsKeyMsg(const MSG& msg);
 
     std::string FTitle;
     bool FTerminated = false;
+    TForm* FMainForm = nullptr;
 };
 
 // The process's application object, created on first use on the GUI thread.
