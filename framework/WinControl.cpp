@@ -24,7 +24,8 @@ TWinControl::~TWinControl() {
 HWND TWinControl::Handle() {
     if (!HandleAllocated()) {
         if (Parent()) Parent()->HandleNeeded();
-        CreateWnd();
+        // Making the parent's window makes its children's windows, this one among them.
+        if (!HandleAllocated()) CreateWnd();
     }
     return WindowHandle();
 }

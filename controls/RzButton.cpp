@@ -1,0 +1,619 @@
+#include "controls/RzButton.h"
+
+#include "controls/RzColorMath.h"
+#include "controls/RzFrames.h"
+#include "controls/RzGraphics.h"
+#include "framework/Form.h"
+#include "framework/GdiObjects.h"
+#include "framework/ThemeServices.h"
+
+#include <cctype>
+
+namespace {
+
+void Line(TCanvas& canvas, int x1, int y1, int x2, int y2) {
+    canvas.MoveTo(x1, y1);
+    canvas.LineTo(x2, y2);
+}
+
+bool SameCharIgnoringCase(char a, char b) {
+    return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+}
+
+// Clears a flag when it goes out of scope, also when a handler throws on the way.
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool& flag) : FFlag(flag) { FFlag = true; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+    ~TFlagGuard() { FFlag = false; }
+
+private:
+    bool& FFlag;
+};
+
+} // namespace
+
+// ---- TRzCustomButton
+
+TRzCustomButton::TRzCustomButton(TComponent* owner) : TCustomControl(owner) {
+    // The button raises its own click on release; a double click is two presses; the parent's
+    // image is erased into the corners, so the control is not opaque.
+    SetControlStyle((ControlStyle() | csCaptureMouse) & ~(csClickEvents | csDoubleClicks | csOpaque));
+    SetTabStop(true);
+    SetBounds(Left(), Top(), 75, 25);
+    SetColor(clBtnFace);
+}
+
+void TRzCustomButton::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.ClassName = "TRzButton";
+    params.ClassStyle &= ~static_cast<UINT>(CS_DBLCLKS);
+}
+
+void TRzCustomButton::SetAlignmentVertical(TAlignmentVertical value) {
+    if (value == FAlignmentVertical) return;
+    FAlignmentVertical = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetHotTrack(bool value) {
+    if (value == FHotTrack) return;
+    FHotTrack = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetHighlightColor(TColor value) {
+    if (value == FHighlightColor) return;
+    FHighlightColor = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetLightTextStyle(bool value) {
+    if (value == FLightTextStyle) return;
+    FLightTextStyle = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetTextStyle(TTextStyle value) {
+    if (value == FTextStyle) return;
+    FTextStyle = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetTextHighlightColor(TColor value) {
+    if (value == FTextHighlightColor) return;
+    FTextHighlightColor = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetTextShadowColor(TColor value) {
+    if (value == FTextShadowColor) return;
+    FTextShadowColor = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetTextShadowDepth(int value) {
+    if (value == FTextShadowDepth) return;
+    FTextShadowDepth = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetThemeAware(bool value) {
+    if (value == FThemeAware) return;
+    FThemeAware = value;
+    Invalidate();
+}
+
+void TRzCustomButton::SetTransparent(bool value) {
+    if (value == FTransparent) return;
+    FTransparent = value;
+    Invalidate();
+}
+
+bool TRzCustomButton::Themed() const { return FThemeAware && ThemeServicesEnabled(); }
+
+void TRzCustomButton::HotTrackRedraw() {
+    // Only the face changes with the pointer: no erase, so the corners are left alone.
+    if (FHotTrack || Themed()) InvalidateClientRect(GetHotTrackRect(), false);
+}
+
+void TRzCustomButton::PaintParentImage(HDC dc) {
+    TWinControl* parent = Parent();
+    if (!parent) return;
+    {
+        TDCStateGuard guard(dc);
+        OffsetViewportOrgEx(dc, -Left(), -Top(), nullptr);
+        const TRect area = parent->ClientRect();
+        IntersectClipRect(dc, area.Left, area.Top, area.Right, area.Bottom);
+        parent->Perform(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc));
+        parent->Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc));
+    }
+    // A parent that does not paint through the framework may have drawn over its children's
+    // place in the meantime; let it paint itself properly.
+    if (!dynamic_cast<TCustomControl*>(parent) && !dynamic_cast<TForm*>(parent) && !Designing())
+        parent->Invalidate();
+}
+
+void TRzCustomButton::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+    TCustomControl::MouseDown(button, shift, x, y);
+    if (button != TMouseButton::mbLeft || !Enabled()) return;
+    ::SetFocus(Handle());
+    // The focus can be refused (an OnExit elsewhere may move it on): then there is no press.
+    if (!Focused()) return;
+    FPressedLook = true;
+    RequestRedraw();
+    FTracking = true;
+}
+
+void TRzCustomButton::MouseMove(TShiftState shift, int x, int y) {
+    TCustomControl::MouseMove(shift, x, y);
+    if (!FTracking) return;
+    const bool inside = ClientRect().Contains(x, y);
+    if (inside == FPressedLook) return;
+    FPressedLook = inside;
+    RequestRedraw();
+}
+
+void TRzCustomButton::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+    TCustomControl::MouseUp(button, shift, x, y);
+    // Any button ends a press, so a right click during a drag cannot leave it hanging.
+    if (!FTracking) return;
+    FTracking = false;
+    FPressedLook = false;
+    if (ClientRect().Contains(x, y)) PerformPress();
+    RequestRedraw();
+}
+
+void TRzCustomButton::KeyDown(WORD& key, TShiftState shift) {
+    if (key == VK_SPACE && !(shift & ssAlt)) {
+        FSpacePressed = true;
+        FPressedLook = true;
+        RequestRedraw();
+    }
+    TCustomControl::KeyDown(key, shift);
+}
+
+void TRzCustomButton::KeyUp(WORD& key, TShiftState shift) {
+    if (key == VK_SPACE) {
+        FPressedLook = false;
+        if (FSpacePressed) PerformPress();
+        RequestRedraw();
+    }
+    TCustomControl::KeyUp(key, shift);
+}
+
+void TRzCustomButton::WndProc(TMessage& m) {
+    switch (m.Msg) {
+    case CM_MOUSEENTER:
+        if (Designing()) return;
+        FMouseInside = true;
+        TCustomControl::WndProc(m);
+        if (OnMouseEnter) OnMouseEnter(this);
+        HotTrackRedraw();
+        return;
+    case CM_MOUSELEAVE:
+        FMouseInside = false;
+        TCustomControl::WndProc(m);
+        if (OnMouseLeave) OnMouseLeave(this);
+        HotTrackRedraw();
+        return;
+    case CM_DIALOGCHAR: {
+        const char accelerator = AcceleratorOf(Caption());
+        if (accelerator && SameCharIgnoringCase(accelerator, static_cast<char>(m.WParam)) &&
+            CanFocus()) {
+            Click();
+            m.Result = 1;
+            return;
+        }
+        break;
+    }
+    case WM_SETFOCUS:
+        TCustomControl::WndProc(m);
+        FocusRedraw();
+        return;
+    case WM_KILLFOCUS:
+        TCustomControl::WndProc(m);
+        FocusRedraw();
+        // A press in progress ends without a click when the focus goes elsewhere.
+        FSpacePressed = false;
+        FPressedLook = false;
+        RequestRedraw();
+        return;
+    case CM_ENABLEDCHANGED:
+        if (!Enabled() && Parent())
+            if (TForm* form = ParentForm()) form->DefocusControl(this, false);
+        if (HandleAllocated() && !Designing()) EnableWindow(WindowHandle(), Enabled());
+        Invalidate();
+        return;
+    case CM_TEXTCHANGED:
+        TCustomControl::WndProc(m);
+        Repaint();
+        return;
+    case WM_ERASEBKGND:
+        if (FTransparent) {
+            PaintBehindCorners(reinterpret_cast<HDC>(m.WParam));
+            m.Result = 1;
+            return;
+        }
+        break;
+    }
+    TCustomControl::WndProc(m);
+}
+
+void TRzCustomButton::DrawCaptionText(TCanvas& canvas, TRect rect, UINT format) {
+    canvas.Brush().SetStyle(TBrushStyle::bsClear);
+    // Through another face first, so that the font is selected afresh whatever came before.
+    canvas.Font().SetName("System");
+    canvas.Font().Assign(Font());
+
+    TRect measured = rect;
+    const int h = canvas.DrawTextFormatted(
+        Caption(), measured, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT);
+    switch (FAlignmentVertical) {
+    case avTop: rect.Bottom = rect.Top + h; break;
+    case avCenter:
+        rect.Top = (rect.Top + rect.Bottom - h) / 2;
+        rect.Bottom = rect.Top + h;
+        break;
+    case avBottom: rect.Top = rect.Bottom - h - 1; break;
+    }
+    if (UseRightToLeftReading()) format |= DT_RTLREADING;
+    const bool rightAligned = (format & DT_RIGHT) != 0;
+
+    auto drawCopy = [&](TColor color, int dx, int dy) {
+        TRect copy = rect.Offset(dx, dy);
+        canvas.Font().SetColor(color);
+        canvas.DrawTextFormatted(Caption(), copy, format);
+    };
+    if (Enabled()) {
+        if (FTextStyle == tsRaised || FTextStyle == tsRecessed) {
+            const bool raised = FTextStyle == tsRaised;
+            const TColor front = raised ? FTextHighlightColor : FTextShadowColor;
+            const TColor back = raised ? FTextShadowColor : FTextHighlightColor;
+            // A light style keeps only the copy on the light side.
+            if (!(raised && FLightTextStyle)) drawCopy(back, 1, 1);
+            if (!(!raised && FLightTextStyle)) drawCopy(front, -1, -1);
+        } else if (FTextStyle == tsShadow) {
+            drawCopy(FTextShadowColor, rightAligned ? 0 : FTextShadowDepth, FTextShadowDepth);
+        }
+        canvas.Font().SetColor(Font().Color());
+        if (rightAligned) rect = rect.Offset(-FTextShadowDepth, 0);
+    } else {
+        canvas.Font().SetColor(clGrayText);
+    }
+    canvas.DrawTextFormatted(Caption(), rect, format);
+    canvas.Brush().SetStyle(TBrushStyle::bsSolid);
+}
+
+// ---- TRzButton
+
+TRzButton::TRzButton(TComponent* owner) : TRzCustomButton(owner) {}
+
+void TRzButton::SetAlignment(TAlignment value) {
+    if (value == FAlignment) return;
+    FAlignment = value;
+    Invalidate();
+}
+
+void TRzButton::SetAllowAllUp(bool value) {
+    if (value == FAllowAllUp) return;
+    FAllowAllUp = value;
+    NotifyGroup();
+}
+
+void TRzButton::SetDefault(bool value) {
+    FDefault = value;
+    // Every button works out again whether Enter is its own.
+    if (HandleAllocated())
+        if (TForm* form = ParentForm())
+            form->Perform(CM_FOCUSCHANGED, 0, reinterpret_cast<LPARAM>(form->ActiveControl()));
+}
+
+void TRzButton::SetDown(bool value) {
+    if (FGroupIndex == 0) value = false;
+    if (value == FDown) return;
+    // Only a press of another button of the group raises the down one, unless all may be up.
+    if (FDown && !FAllowAllUp && FGroupIndex != 0) return;
+    FDown = value;
+    Invalidate();
+    if (value) NotifyGroup();
+}
+
+void TRzButton::SetFrameColor(TColor value) {
+    if (value == FFrameColor) return;
+    FFrameColor = value;
+    Invalidate();
+}
+
+void TRzButton::SetGroupIndex(int value) {
+    if (value == FGroupIndex) return;
+    FGroupIndex = value;
+    NotifyGroup();
+}
+
+void TRzButton::SetShowDownPattern(bool value) {
+    if (value == FShowDownPattern) return;
+    FShowDownPattern = value;
+    Invalidate();
+}
+
+void TRzButton::SetShowFocusRect(bool value) {
+    if (value == FShowFocusRect) return;
+    FShowFocusRect = value;
+    Invalidate();
+}
+
+void TRzButton::SetHotTrack(bool value) {
+    TRzCustomButton::SetHotTrack(value);
+    // A hot-tracking face has rounded corners: the parent must show through them.
+    SetTransparent(value);
+    if (Parent()) InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void TRzButton::NotifyGroup() {
+    if (FGroupIndex == 0 || !Parent()) return;
+    TMessage message{RzButtonGroupMessage, static_cast<WPARAM>(FGroupIndex),
+                     reinterpret_cast<LPARAM>(this), 0};
+    Parent()->Broadcast(message);
+}
+
+void TRzButton::GroupChanged(int groupIndex, TRzButton* sender) {
+    if (groupIndex != FGroupIndex || sender == this) return;
+    if (sender->Down() && FDown) {
+        FDown = false;
+        Invalidate();
+    }
+    FAllowAllUp = sender->AllowAllUp();
+}
+
+void TRzButton::Click() {
+    if (TForm* form = ParentForm()) form->SetModalResult(FModalResult);
+    TRzCustomButton::Click();
+}
+
+void TRzButton::PerformPress() {
+    if (FGroupIndex != 0)
+        SetDown(!FDown);
+    else
+        RequestRedraw();
+    TFlagGuard inPress(FInPress);
+    Click();
+}
+
+void TRzButton::CreateWnd() {
+    TRzCustomButton::CreateWnd();
+    FReceivesEnter = FDefault;
+}
+
+void TRzButton::WndProc(TMessage& m) {
+    switch (m.Msg) {
+    case CM_DIALOGKEY: {
+        const bool mine = (m.WParam == VK_RETURN && FReceivesEnter) ||
+                          (m.WParam == VK_ESCAPE && FCancel);
+        if (mine && !(KeyboardShiftState() & (ssShift | ssCtrl | ssAlt)) && CanFocus()) {
+            Click();
+            m.Result = 1;
+            return;
+        }
+        break;
+    }
+    case CM_FOCUSCHANGED: {
+        // Enter belongs to the focused button, or to the default one while the focus is on
+        // a control that is no button of this kind.
+        auto* focused = reinterpret_cast<TWinControl*>(m.LParam);
+        const bool receives = dynamic_cast<TRzButton*>(focused) ? focused == this : FDefault;
+        if (receives != FReceivesEnter) {
+            FReceivesEnter = receives;
+            Repaint();
+        }
+        break;
+    }
+    case RzButtonGroupMessage:
+        GroupChanged(static_cast<int>(static_cast<LONG_PTR>(m.WParam)),
+                     reinterpret_cast<TRzButton*>(m.LParam));
+        return;
+    }
+    TRzCustomButton::WndProc(m);
+}
+
+TThemedButtonState TRzButton::ThemedState() const {
+    if (!Enabled()) return TThemedButtonState::Disabled;
+    if (Pressed()) return TThemedButtonState::Pressed;
+    if (MouseInside()) return TThemedButtonState::Hot;
+    if (FGroupIndex != 0 || !(FReceivesEnter || Focused()) || PressedLook())
+        return TThemedButtonState::Normal;
+    return TThemedButtonState::Defaulted;
+}
+
+TRect TRzButton::GetCaptionRect() {
+    TRect r = ClientRect().Inflated(-5, -5);
+    const bool latched = FDown && FGroupIndex != 0;
+    // Only the classic face moves its caption with the press.
+    if (!HotTrack() && !Themed() && (latched || PressedLook())) r = r.Offset(1, 1);
+    return r;
+}
+
+void TRzButton::DrawContent() {
+    TAlignment alignment = FAlignment;
+    if (UseRightToLeftAlignment() && alignment != taCenter)
+        alignment = alignment == taLeftJustify ? taRightJustify : taLeftJustify;
+    UINT format = DT_WORDBREAK | DT_EXPANDTABS;
+    if (alignment == taRightJustify)
+        format |= DT_RIGHT;
+    else if (alignment == taCenter)
+        format |= DT_CENTER;
+    DrawCaptionText(Canvas(), GetCaptionRect(), format);
+}
+
+void TRzButton::BuildDownPattern(TBitmap& bitmap) {
+    bitmap.SetSize(8, 8);
+    TCanvas& canvas = bitmap.Canvas();
+    canvas.Brush().SetColor(Color());
+    canvas.FillRect({0, 0, 8, 8});
+    const TColor dots = ColorToRGB(Color()) == clSilver ? clGray : clSilver;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            if ((x + y) % 2 == 0) canvas.SetPixel(x, y, dots);
+}
+
+void TRzButton::PaintPlainFace(TCanvas& canvas, const TRect& rect) {
+    const auto [L, T, R, B] = rect;
+    canvas.Pen().SetColor(DimColor(Color(), 20));
+    Line(canvas, L, B - 2, R, B - 2);
+    canvas.Pen().SetColor(DimColor(Color(), 30));
+    Line(canvas, L, B - 1, R, B - 1);
+    const TRect upper{L, T, R, B - 2};
+    if (FullColorScreen) {
+        FillVerticalGradient(canvas, upper, DimColor(Color(), 10), BrightenColor(Color(), 30));
+    } else {
+        canvas.Brush().SetColor(Color());
+        canvas.FillRect(upper);
+    }
+}
+
+TRect TRzButton::PaintHotTrackFace(TCanvas& canvas, const TRect& rect) {
+    TRect r = rect;
+    canvas.Pen().SetWidth(1);
+    if (!Enabled()) {
+        // The outermost ring is left to the parent's image (PaintBehindCorners).
+        r = r.Inflated(-1, -1);
+        canvas.Pen().SetColor(Color() == clBtnFace ? BrightenColor(clBtnShadow, 30)
+                                                   : DimColor(Color(), 80));
+    } else {
+        const auto [L, T, R, B] = r;
+        const TColor parentColor = Parent() ? Parent()->Color() : clBtnFace;
+        const TColor dark = DimColor(parentColor, 20);
+        const TColor light = BrightenColor(parentColor, 20);
+        canvas.Pen().SetColor(dark);
+        Line(canvas, L, T + 2, L, B - 2);
+        Line(canvas, L + 2, T, R - 2, T);
+        canvas.Pen().SetColor(light);
+        Line(canvas, R - 1, T + 2, R - 1, B - 2);
+        Line(canvas, L + 2, B - 1, R - 2, B - 1);
+        canvas.SetPixel(L + 1, T + 1, dark);
+        canvas.SetPixel(R - 2, T + 1, dark);
+        canvas.SetPixel(R - 2, B - 2, light);
+        canvas.SetPixel(L + 1, B - 2, dark);
+        r = r.Inflated(-1, -1);
+        canvas.Pen().SetColor(FFrameColor);
+    }
+    // The outline leaves its four corner pixels out, which rounds the corners off.
+    {
+        const auto [L, T, R, B] = r;
+        Line(canvas, L, T + 1, L, B - 1);
+        Line(canvas, L + 1, T, R - 1, T);
+        Line(canvas, R - 1, T + 1, R - 1, B - 1);
+        Line(canvas, L + 1, B - 1, R - 1, B - 1);
+    }
+    r = r.Inflated(-1, -1);
+
+    if (!Enabled()) {
+        canvas.Brush().SetColor(Color());
+        canvas.FillRect(r);
+        return r;
+    }
+    if (Pressed()) {
+        canvas.Brush().SetColor(DimColor(Color(), 10));
+        canvas.FillRect(r);
+    } else if (MouseInside()) {
+        PaintPlainFace(canvas, r);
+        if (HotTrackColorType() == htctActual) {
+            PaintGradientRing(canvas, r, HotTrackColor(),
+                              MixColorPair(clWhite, HotTrackColor(), 190));
+        } else {
+            const TColor top = OppositeHueColor(HotTrackColor(), 180);
+            PaintGradientRing(canvas, r, DimColor(top, 30), top);
+        }
+    } else if (FGroupIndex != 0 || !(FReceivesEnter || Focused())) {
+        PaintPlainFace(canvas, r);
+    } else {
+        PaintPlainFace(canvas, r);
+        const TColor light = BrightenColor(Color(), 30);
+        const TColor key = ColorsNearlyEqual(HighlightColor(), clBtnFace)
+                               ? DimColor(HighlightColor(), 30)
+                               : HighlightColor();
+        PaintGradientRing(canvas, r, MixColorPair(key, light, 160), MixColorPair(key, light, 60));
+    }
+    return r;
+}
+
+TRect TRzButton::PaintClassicFace(TCanvas& canvas, const TRect& rect) {
+    TRect r = rect;
+    if (FGroupIndex == 0 && (((FReceivesEnter || Focused()) && !PressedLook()) || FInPress))
+        r = DrawFrameRings(canvas, r, clWindowFrame, sdAllSides, 1, clWindowFrame);
+    if (Color() == clBtnFace) {
+        if (FGroupIndex != 0)
+            r = DrawStyledFrame(canvas, r, Pressed() ? fsLowered : fsButtonUp);
+        else
+            r = DrawPushFrame(canvas, r, PressedLook());
+    } else if (FGroupIndex == 0) {
+        r = DrawTintedPushFrame(canvas, r, Color(), sdAllSides, PressedLook());
+    } else if (Pressed()) {
+        r = DrawTintedStyledFrame(canvas, r, Color(), sdAllSides, fsLowered);
+    } else {
+        r = DrawTintedPushFrame(canvas, r, Color(), sdAllSides, false);
+    }
+    canvas.Brush().SetColor(Color());
+    canvas.FillRect(r);
+    return r;
+}
+
+TRect TRzButton::PaintThemedFace(TCanvas& canvas, const TRect& rect) {
+    // The platform's push-button element stands in for the theme part.
+    PaintParentImage(canvas.Handle());
+    UINT state = DFCS_BUTTONPUSH;
+    switch (ThemedState()) {
+    case TThemedButtonState::Disabled: state |= DFCS_INACTIVE; break;
+    case TThemedButtonState::Pressed: state |= DFCS_PUSHED; break;
+    case TThemedButtonState::Hot: state |= DFCS_HOT; break;
+    case TThemedButtonState::Normal:
+    case TThemedButtonState::Defaulted: break;
+    }
+    RECT r = ToRECT(rect);
+    DrawFrameControl(canvas.Handle(), &r, DFC_BUTTON, state);
+    return rect.Inflated(-3, -3);
+}
+
+void TRzButton::Paint() {
+    TCanvas& canvas = Canvas();
+    const TRect client = ClientRect();
+    const int inset = HotTrack() || Themed() ? 3 : 4;
+    TRect focusRect = client.Inflated(-inset, -inset);
+    if (FGroupIndex != 0 && Pressed()) focusRect = focusRect.Offset(1, 1);
+
+    TRect face;
+    if (Themed())
+        face = PaintThemedFace(canvas, client);
+    else if (HotTrack())
+        face = PaintHotTrackFace(canvas, client);
+    else
+        face = PaintClassicFace(canvas, client);
+
+    if (FGroupIndex != 0 && FDown && FShowDownPattern) {
+        if (!FDownPattern) FDownPattern = std::make_unique<TBitmap>();
+        BuildDownPattern(*FDownPattern);
+        canvas.Brush().SetBitmap(FDownPattern.get());
+        canvas.FillRect(face);
+        canvas.Brush().SetBitmap(nullptr);
+    }
+
+    canvas.Font().Assign(Font());
+    canvas.Brush().SetColor(Color());
+    DrawContent();
+
+    if (Focused() && FShowFocusRect) DrawDottedFocusFrame(canvas, focusRect);
+}
+
+void TRzButton::PaintBehindCorners(HDC dc) {
+    if (!Transparent() || !Parent()) return;
+    // What stays outside the outline: three pixels at each corner of an enabled button; the
+    // whole outer ring and three pixels inside each corner of a disabled one.
+    const int inset = Enabled() ? 1 : 2;
+    const TRect r = ClientRect().Inflated(-inset, -inset);
+    const TRect wide = r.Inflated(1, -1);
+    const TRect tall = wide.Inflated(-2, 2);
+    for (const TRect& x : {r, wide, tall}) ExcludeClipRect(dc, x.Left, x.Top, x.Right, x.Bottom);
+    PaintParentImage(dc);
+    SelectClipRgn(dc, nullptr);
+}

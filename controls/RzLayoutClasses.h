@@ -1,0 +1,6 @@
+// The styled controls as a stored layout sees them: TRzButton, TRzBitBtn, TRzLabel and
+// TRzFrameController with their published properties.
+#pragma once
+
+// Registers the framework's classes too. Idempotent.
+void RegisterStyledControlsLayoutClasses();

@@ -1,0 +1,48 @@
+// Controls gallery: the styled button and label in their looks and states, built from the
+// stored layout GALLERY. Hot, pressed and focused looks are set up when the window is first
+// shown, so that a screenshot shows them without a mouse.
+#include "controls/RzButton.h"
+#include "controls/RzLabel.h"
+#include "controls/RzLayoutClasses.h"
+#include "framework/Application.h"
+#include "framework/Form.h"
+#include "framework/LayoutProperties.h"
+
+namespace {
+
+class TGalleryForm : public TForm {
+public:
+    TGalleryForm() : TForm(nullptr) {}
+
+    TLayoutHandlers Handlers() {
+        return {{"FormShow", [this](TObject*) { FormShow(); }}};
+    }
+
+private:
+    template <class T> T* Find(const char* name) { return dynamic_cast<T*>(FindComponent(name)); }
+
+    void FormShow() {
+        if (auto* hot = Find<TRzBitBtn>("BtnHot")) hot->Perform(CM_MOUSEENTER);
+        if (auto* pressed = Find<TRzBitBtn>("BtnPressed")) pressed->Perform(WM_KEYDOWN, VK_SPACE);
+        if (auto* focused = Find<TRzBitBtn>("BtnFocused")) SetActiveControl(focused);
+    }
+};
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    try {
+        RegisterStyledControlsLayoutClasses();
+        RegisterLayoutClass("TGalleryForm", "TForm", nullptr, {});
+        Application().SetTitle("Controls gallery");
+        TGalleryForm form;
+        LoadLayout(&form, LayoutResourceText("GALLERY"), form.Handlers());
+        Application().SetMainForm(&form);
+        form.Show();
+        Application().Run();
+    } catch (const std::exception& e) {
+        Application().ShowException(e);
+        return 1;
+    }
+    return 0;
+}
