@@ -15,7 +15,9 @@ TRzBlinkingControlsList::TRzBlinkingControlsList() {
     FBlinkTimer->SetEnabled(true);
 }
 
-TRzBlinkingControlsList::~TRzBlinkingControlsList() { FBlinkTimer.reset(); }
+TRzBlinkingControlsList::~TRzBlinkingControlsList() {
+    FBlinkTimer.reset();
+}
 
 void TRzBlinkingControlsList::RegisterControl(TControl* control) {
     FRegisteredControls.push_back(control);

@@ -17,7 +17,8 @@ void Line(TCanvas& canvas, int x1, int y1, int x2, int y2) {
 }
 
 bool SameCharIgnoringCase(char a, char b) {
-    return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+    return std::toupper(static_cast<unsigned char>(a)) ==
+           std::toupper(static_cast<unsigned char>(b));
 }
 
 // Clears a flag when it goes out of scope, also when a handler throws on the way.
@@ -39,7 +40,8 @@ private:
 TRzCustomButton::TRzCustomButton(TComponent* owner) : TCustomControl(owner) {
     // The button raises its own click on release; a double click is two presses; the parent's
     // image is erased into the corners, so the control is not opaque.
-    SetControlStyle((ControlStyle() | csCaptureMouse) & ~(csClickEvents | csDoubleClicks | csOpaque));
+    SetControlStyle((ControlStyle() | csCaptureMouse) &
+                    ~(csClickEvents | csDoubleClicks | csOpaque));
     SetTabStop(true);
     SetBounds(Left(), Top(), 75, 25);
     SetColor(clBtnFace);
@@ -111,7 +113,9 @@ void TRzCustomButton::SetTransparent(bool value) {
     Invalidate();
 }
 
-bool TRzCustomButton::Themed() const { return FThemeAware && ThemeServicesEnabled(); }
+bool TRzCustomButton::Themed() const {
+    return FThemeAware && ThemeServicesEnabled();
+}
 
 void TRzCustomButton::HotTrackRedraw() {
     // Only the face changes with the pointer: no erase, so the corners are left alone.
@@ -251,12 +255,16 @@ void TRzCustomButton::DrawCaptionText(TCanvas& canvas, TRect rect, UINT format) 
     const int h = canvas.DrawTextFormatted(
         Caption(), measured, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT);
     switch (FAlignmentVertical) {
-    case avTop: rect.Bottom = rect.Top + h; break;
+    case avTop:
+        rect.Bottom = rect.Top + h;
+        break;
     case avCenter:
         rect.Top = (rect.Top + rect.Bottom - h) / 2;
         rect.Bottom = rect.Top + h;
         break;
-    case avBottom: rect.Top = rect.Bottom - h - 1; break;
+    case avBottom:
+        rect.Top = rect.Bottom - h - 1;
+        break;
     }
     if (UseRightToLeftReading()) format |= DT_RTLREADING;
     const bool rightAligned = (format & DT_RIGHT) != 0;
@@ -389,8 +397,8 @@ void TRzButton::CreateWnd() {
 void TRzButton::WndProc(TMessage& m) {
     switch (m.Msg) {
     case CM_DIALOGKEY: {
-        const bool mine = (m.WParam == VK_RETURN && FReceivesEnter) ||
-                          (m.WParam == VK_ESCAPE && FCancel);
+        const bool mine =
+            (m.WParam == VK_RETURN && FReceivesEnter) || (m.WParam == VK_ESCAPE && FCancel);
         if (mine && !(KeyboardShiftState() & (ssShift | ssCtrl | ssAlt)) && CanFocus()) {
             Click();
             m.Result = 1;
@@ -564,11 +572,18 @@ TRect TRzButton::PaintThemedFace(TCanvas& canvas, const TRect& rect) {
     PaintParentImage(canvas.Handle());
     UINT state = DFCS_BUTTONPUSH;
     switch (ThemedState()) {
-    case TThemedButtonState::Disabled: state |= DFCS_INACTIVE; break;
-    case TThemedButtonState::Pressed: state |= DFCS_PUSHED; break;
-    case TThemedButtonState::Hot: state |= DFCS_HOT; break;
+    case TThemedButtonState::Disabled:
+        state |= DFCS_INACTIVE;
+        break;
+    case TThemedButtonState::Pressed:
+        state |= DFCS_PUSHED;
+        break;
+    case TThemedButtonState::Hot:
+        state |= DFCS_HOT;
+        break;
     case TThemedButtonState::Normal:
-    case TThemedButtonState::Defaulted: break;
+    case TThemedButtonState::Defaulted:
+        break;
     }
     RECT r = ToRECT(rect);
     DrawFrameControl(canvas.Handle(), &r, DFC_BUTTON, state);
@@ -613,7 +628,8 @@ void TRzButton::PaintBehindCorners(HDC dc) {
     const TRect r = ClientRect().Inflated(-inset, -inset);
     const TRect wide = r.Inflated(1, -1);
     const TRect tall = wide.Inflated(-2, 2);
-    for (const TRect& x : {r, wide, tall}) ExcludeClipRect(dc, x.Left, x.Top, x.Right, x.Bottom);
+    for (const TRect& x : {r, wide, tall})
+        ExcludeClipRect(dc, x.Left, x.Top, x.Right, x.Bottom);
     PaintParentImage(dc);
     SelectClipRgn(dc, nullptr);
 }

@@ -6,7 +6,9 @@
 namespace {
 
 // Real to integer, nearest with ties to even (the default rounding mode).
-int RoundEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+int RoundEven(double v) {
+    return static_cast<int>(std::nearbyint(v));
+}
 
 } // namespace
 
@@ -36,7 +38,9 @@ THsl240 RgbToHsl240(TColor color) {
             static_cast<uint8_t>(RoundEven(l * 240))};
 }
 
-uint8_t HueOfColor(TColor color) { return RgbToHsl240(color).Hue; }
+uint8_t HueOfColor(TColor color) {
+    return RgbToHsl240(color).Hue;
+}
 
 TColor Hsl240ToRgb(uint8_t hue, uint8_t saturation, uint8_t luminance) {
     const double L = luminance / 240.0;
@@ -54,12 +58,24 @@ TColor Hsl240ToRgb(uint8_t hue, uint8_t saturation, uint8_t luminance) {
         const double up = m + vsf;
         const double down = v - vsf;
         switch (sextant) {
-        case 1: red = down, green = v, blue = m; break;
-        case 2: red = m, green = v, blue = up; break;
-        case 3: red = m, green = down, blue = v; break;
-        case 4: red = up, green = m, blue = v; break;
-        case 5: red = v, green = m, blue = down; break;
-        default: red = v, green = up, blue = m; break;
+        case 1:
+            red = down, green = v, blue = m;
+            break;
+        case 2:
+            red = m, green = v, blue = up;
+            break;
+        case 3:
+            red = m, green = down, blue = v;
+            break;
+        case 4:
+            red = up, green = m, blue = v;
+            break;
+        case 5:
+            red = v, green = m, blue = down;
+            break;
+        default:
+            red = v, green = up, blue = m;
+            break;
         }
     }
     auto channel = [](double x) { return RoundEven(std::min(x, 1.0) * 255); };

@@ -12,7 +12,9 @@ bool ComputeFullColorScreen() {
     return full;
 }
 
-bool Has(TSides sides, TSides side) { return (sides & side) != 0; }
+bool Has(TSides sides, TSides side) {
+    return (sides & side) != 0;
+}
 
 void Line(TCanvas& canvas, int x1, int y1, int x2, int y2) {
     canvas.MoveTo(x1, y1);
@@ -60,12 +62,13 @@ TRect DrawFrameLines(TCanvas& canvas, const TRect& rect, TColor upperLeft, TSide
     return Shrink(rect, sides, 1);
 }
 
-TRect DrawFrameRings(TCanvas& canvas, const TRect& rect, TColor upperLeft, TSides sides,
-                     int count, TColor lowerRight) {
+TRect DrawFrameRings(TCanvas& canvas, const TRect& rect, TColor upperLeft, TSides sides, int count,
+                     TColor lowerRight) {
     if (count <= 0) return rect;
     canvas.Pen().SetWidth(1);
     TRect r = rect;
-    for (int i = 0; i < count; ++i) r = DrawFrameLines(canvas, r, upperLeft, sides, lowerRight);
+    for (int i = 0; i < count; ++i)
+        r = DrawFrameLines(canvas, r, upperLeft, sides, lowerRight);
     return r;
 }
 
@@ -114,17 +117,28 @@ TRect DrawEtchedRings(TCanvas& canvas, const TRect& rect, TColor upper, TColor l
 
 TRect DrawStyledFrame(TCanvas& canvas, const TRect& rect, TFrameStyle style, TSides sides) {
     switch (style) {
-    case fsFlat: return DrawFrameRings(canvas, rect, cl3DDkShadow, sides, 1, cl3DDkShadow);
-    case fsGroove: return DrawEtchedRings(canvas, rect, clBtnShadow, clBtnHighlight, sides);
-    case fsBump: return DrawEtchedRings(canvas, rect, clBtnHighlight, clBtnShadow, sides);
-    case fsLowered: return DrawThreeDFrame(canvas, rect, true, sides);
-    case fsButtonDown: return DrawPushFrame(canvas, rect, true, sides);
-    case fsRaised: return DrawThreeDFrame(canvas, rect, false, sides);
-    case fsButtonUp: return DrawPushFrame(canvas, rect, false, sides);
-    case fsStatus: return DrawFrameRings(canvas, rect, clBtnShadow, sides, 1, clBtnHighlight);
-    case fsPopup: return DrawFrameRings(canvas, rect, clBtnHighlight, sides, 1, clBtnShadow);
-    case fsFlatBold: return DrawFrameRings(canvas, rect, clBtnShadow, sides, 2, clBtnShadow);
-    default: return rect;
+    case fsFlat:
+        return DrawFrameRings(canvas, rect, cl3DDkShadow, sides, 1, cl3DDkShadow);
+    case fsGroove:
+        return DrawEtchedRings(canvas, rect, clBtnShadow, clBtnHighlight, sides);
+    case fsBump:
+        return DrawEtchedRings(canvas, rect, clBtnHighlight, clBtnShadow, sides);
+    case fsLowered:
+        return DrawThreeDFrame(canvas, rect, true, sides);
+    case fsButtonDown:
+        return DrawPushFrame(canvas, rect, true, sides);
+    case fsRaised:
+        return DrawThreeDFrame(canvas, rect, false, sides);
+    case fsButtonUp:
+        return DrawPushFrame(canvas, rect, false, sides);
+    case fsStatus:
+        return DrawFrameRings(canvas, rect, clBtnShadow, sides, 1, clBtnHighlight);
+    case fsPopup:
+        return DrawFrameRings(canvas, rect, clBtnHighlight, sides, 1, clBtnShadow);
+    case fsFlatBold:
+        return DrawFrameRings(canvas, rect, clBtnShadow, sides, 2, clBtnShadow);
+    default:
+        return rect;
     }
 }
 
@@ -133,7 +147,8 @@ TRect DrawTintedStyledFrame(TCanvas& canvas, const TRect& rect, TColor base, TSi
     if (style == fsNone) return rect;
     const TColor dk50 = DimColor(base, 50);
     switch (style) {
-    case fsFlat: return DrawFrameRings(canvas, rect, dk50, sides, 1, dk50);
+    case fsFlat:
+        return DrawFrameRings(canvas, rect, dk50, sides, 1, dk50);
     case fsGroove:
         return DrawEtchedRings(canvas, rect, dk50, BrightenColor(base, 100), sides);
     case fsBump:
@@ -145,12 +160,18 @@ TRect DrawTintedStyledFrame(TCanvas& canvas, const TRect& rect, TColor base, TSi
     case fsRaised:
         return TwoRings(canvas, rect, sides, {BrightenColor(base, 50), DimColor(base, 100)},
                         {BrightenColor(base, 100), dk50});
-    case fsButtonDown: return DrawTintedPushFrame(canvas, rect, base, sides, true);
-    case fsButtonUp: return DrawTintedPushFrame(canvas, rect, base, sides, false);
-    case fsStatus: return DrawFrameRings(canvas, rect, dk50, sides, 1, BrightenColor(base, 100));
-    case fsPopup: return DrawFrameRings(canvas, rect, BrightenColor(base, 100), sides, 1, dk50);
-    case fsFlatBold: return DrawFrameRings(canvas, rect, dk50, sides, 2, dk50);
-    default: return rect;
+    case fsButtonDown:
+        return DrawTintedPushFrame(canvas, rect, base, sides, true);
+    case fsButtonUp:
+        return DrawTintedPushFrame(canvas, rect, base, sides, false);
+    case fsStatus:
+        return DrawFrameRings(canvas, rect, dk50, sides, 1, BrightenColor(base, 100));
+    case fsPopup:
+        return DrawFrameRings(canvas, rect, BrightenColor(base, 100), sides, 1, dk50);
+    case fsFlatBold:
+        return DrawFrameRings(canvas, rect, dk50, sides, 2, dk50);
+    default:
+        return rect;
     }
 }
 
@@ -206,7 +227,8 @@ TRect BorderLayer(TCanvas& canvas, const TRect& rect, TFrameStyleEx style,
             return rect.Inflated(-1, -1);
         }
         return DrawFrameRings(canvas, rect, flat, sides, 1, flat);
-    case fsFlatBold: return DrawFrameRings(canvas, rect, flat, sides, 2, flat);
+    case fsFlatBold:
+        return DrawFrameRings(canvas, rect, flat, sides, 2, flat);
     case fsFlatRounded: {
         const bool bordered = look.BorderWidth > 0 || look.InnerStyle != fsNone;
         if (inner) {
@@ -229,7 +251,8 @@ TRect BorderLayer(TCanvas& canvas, const TRect& rect, TFrameStyleEx style,
     case fsStatus:
         return DrawFrameRings(canvas, rect, look.ShadowColor, sides, look.BevelWidth,
                               look.HighlightColor);
-    default: return DrawStyledFrame(canvas, rect, style, sides);
+    default:
+        return DrawStyledFrame(canvas, rect, style, sides);
     }
 }
 

@@ -37,15 +37,14 @@ extern bool FullColorScreen;
 
 TRect DrawFrameLines(TCanvas& canvas, const TRect& rect, TColor upperLeft, TSides sides,
                      TColor lowerRight);
-TRect DrawFrameRings(TCanvas& canvas, const TRect& rect, TColor upperLeft, TSides sides,
-                     int count, TColor lowerRight);
+TRect DrawFrameRings(TCanvas& canvas, const TRect& rect, TColor upperLeft, TSides sides, int count,
+                     TColor lowerRight);
 TRect DrawThreeDFrame(TCanvas& canvas, const TRect& rect, bool sunken, TSides sides);
 TRect DrawPushFrame(TCanvas& canvas, const TRect& rect, bool down, TSides sides = sdAllSides);
 TRect DrawTintedPushFrame(TCanvas& canvas, const TRect& rect, TColor base,
                           TSides sides = sdAllSides, bool down = false);
 // Two rings offset by one pixel (grooves and bumps), with corner touch-ups.
-TRect DrawEtchedRings(TCanvas& canvas, const TRect& rect, TColor upper, TColor lower,
-                      TSides sides);
+TRect DrawEtchedRings(TCanvas& canvas, const TRect& rect, TColor upper, TColor lower, TSides sides);
 TRect DrawStyledFrame(TCanvas& canvas, const TRect& rect, TFrameStyle style,
                       TSides sides = sdAllSides);
 TRect DrawTintedStyledFrame(TCanvas& canvas, const TRect& rect, TColor base,

@@ -1,7 +1,6 @@
 #include "controls/RzGradientBands.h"
 
-std::vector<TGradientBand> VerticalGradientBands(int height, TColor bottomColor,
-                                                 TColor topColor) {
+std::vector<TGradientBand> VerticalGradientBands(int height, TColor bottomColor, TColor topColor) {
     std::vector<TGradientBand> bands;
     if (height <= 0) return bands;
     const TColor c0 = ColorToRGB(bottomColor);
@@ -24,7 +23,8 @@ std::vector<TGradientBand> VerticalGradientBands(int height, TColor bottomColor,
         } else {
             bands.push_back({row, 1, c});
         }
-        for (int i = 0; i < 3; ++i) acc[i] += step[i];
+        for (int i = 0; i < 3; ++i)
+            acc[i] += step[i];
     }
     // Collected bottom-up; hand them out top-down.
     return {bands.rbegin(), bands.rend()};

@@ -9,8 +9,7 @@ namespace {
 constexpr int StripWidth = 8;
 }
 
-void FillVerticalGradient(TCanvas& canvas, const TRect& rect, TColor bottomColor,
-                          TColor topColor) {
+void FillVerticalGradient(TCanvas& canvas, const TRect& rect, TColor bottomColor, TColor topColor) {
     const int w = rect.Width();
     const int h = rect.Height();
     if (w <= 0 || h <= 0) return;

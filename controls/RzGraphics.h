@@ -5,5 +5,4 @@
 
 // Fills `rect` with a gradient whose bottom row is exactly `bottomColor` and which steps
 // towards `topColor` row by row. Nothing happens for an empty rectangle.
-void FillVerticalGradient(TCanvas& canvas, const TRect& rect, TColor bottomColor,
-                          TColor topColor);
+void FillVerticalGradient(TCanvas& canvas, const TRect& rect, TColor bottomColor, TColor topColor);

@@ -5,16 +5,22 @@
 
 namespace {
 
-bool Has(TSides sides, TSides side) { return (sides & side) != 0; }
+bool Has(TSides sides, TSides side) {
+    return (sides & side) != 0;
+}
 
 // The pixels a frame style takes on each side it covers.
 int FrameExtent(TFrameStyleEx style, int bevelWidth) {
     switch (style) {
-    case fsNone: return 0;
-    case fsFlat: return 1;
+    case fsNone:
+        return 0;
+    case fsFlat:
+        return 1;
     case fsStatus:
-    case fsPopup: return bevelWidth;
-    default: return 2;
+    case fsPopup:
+        return bevelWidth;
+    default:
+        return 2;
     }
 }
 
@@ -255,9 +261,12 @@ void TRzLabel::AddBorderExtent(TRect& r) {
 
 UINT TRzLabel::CondenseFlag() const {
     switch (FCondenseCaption) {
-    case ccAtEnd: return DT_END_ELLIPSIS;
-    case ccWithinPath: return DT_PATH_ELLIPSIS;
-    default: return 0;
+    case ccAtEnd:
+        return DT_END_ELLIPSIS;
+    case ccWithinPath:
+        return DT_PATH_ELLIPSIS;
+    default:
+        return 0;
     }
 }
 
@@ -266,8 +275,7 @@ void TRzLabel::AdjustBounds() {
     TRect r = ClientRect();
     RemoveBorderExtent(r, true);
     r = r.Offset(-r.Left, -r.Top);
-    MeasureText(r, DT_CALCRECT | DT_EXPANDTABS | (WordWrap() ? DT_WORDBREAK : 0) |
-                       CondenseFlag());
+    MeasureText(r, DT_CALCRECT | DT_EXPANDTABS | (WordWrap() ? DT_WORDBREAK : 0) | CondenseFlag());
     AddBorderExtent(r);
     int x = Left();
     // The right edge stays where it is; a centred label grows to the right like a left one.
@@ -400,10 +408,18 @@ void TRzLabel::SetBlinking(bool value) {
     }
 }
 
-uint16_t TRzLabel::BlinkIntervalOff() const { return SharedBlinkList->NormalPhaseMs(); }
-void TRzLabel::SetBlinkIntervalOff(uint16_t value) { SharedBlinkList->SetNormalPhaseMs(value); }
-uint16_t TRzLabel::BlinkIntervalOn() const { return SharedBlinkList->BlinkPhaseMs(); }
-void TRzLabel::SetBlinkIntervalOn(uint16_t value) { SharedBlinkList->SetBlinkPhaseMs(value); }
+uint16_t TRzLabel::BlinkIntervalOff() const {
+    return SharedBlinkList->NormalPhaseMs();
+}
+void TRzLabel::SetBlinkIntervalOff(uint16_t value) {
+    SharedBlinkList->SetNormalPhaseMs(value);
+}
+uint16_t TRzLabel::BlinkIntervalOn() const {
+    return SharedBlinkList->BlinkPhaseMs();
+}
+void TRzLabel::SetBlinkIntervalOn(uint16_t value) {
+    SharedBlinkList->SetBlinkPhaseMs(value);
+}
 
 void TRzLabel::SetCondenseCaption(TRzCondenseCaption value) {
     if (value == FCondenseCaption) return;
@@ -431,11 +447,11 @@ void TRzLabel::SetFrameController(TRzFrameController* value) {
 }
 
 // Setters whose change only shows at the next paint.
-#define RZ_INVALIDATING_SETTER(Name, Type, Field)                                             \
-    void TRzLabel::Set##Name(Type value) {                                                    \
-        if (value == Field) return;                                                           \
-        Field = value;                                                                        \
-        Invalidate();                                                                         \
+#define RZ_INVALIDATING_SETTER(Name, Type, Field)                                                  \
+    void TRzLabel::Set##Name(Type value) {                                                         \
+        if (value == Field) return;                                                                \
+        Field = value;                                                                             \
+        Invalidate();                                                                              \
     }
 RZ_INVALIDATING_SETTER(BlinkColor, TColor, FBlinkColor)
 RZ_INVALIDATING_SETTER(BorderColor, TColor, FBorderColor)
@@ -454,11 +470,11 @@ RZ_INVALIDATING_SETTER(TextStyle, TTextStyle, FTextStyle)
 #undef RZ_INVALIDATING_SETTER
 
 // Setters that change the room the text needs: the label resizes when it sizes itself.
-#define RZ_RESIZING_SETTER(Name, Type, Field)                                                 \
-    void TRzLabel::Set##Name(Type value) {                                                    \
-        if (value == Field) return;                                                           \
-        Field = value;                                                                        \
-        AdjustBounds();                                                                       \
+#define RZ_RESIZING_SETTER(Name, Type, Field)                                                      \
+    void TRzLabel::Set##Name(Type value) {                                                         \
+        if (value == Field) return;                                                                \
+        Field = value;                                                                             \
+        AdjustBounds();                                                                            \
     }
 RZ_RESIZING_SETTER(BevelWidth, int, FBevelWidth)
 RZ_RESIZING_SETTER(BorderInner, TFrameStyleEx, FBorderInner)

@@ -11,8 +11,8 @@ namespace {
 
 const std::vector<std::string> TextStyleNames = {"tsNormal", "tsRaised", "tsRecessed", "tsShadow"};
 const std::vector<std::string> FrameStyleNames = {
-    "fsNone",    "fsFlat",   "fsGroove", "fsBump",  "fsLowered",  "fsButtonDown",
-    "fsRaised",  "fsButtonUp", "fsStatus", "fsPopup", "fsFlatBold", "fsFlatRounded"};
+    "fsNone",   "fsFlat",     "fsGroove", "fsBump",  "fsLowered",  "fsButtonDown",
+    "fsRaised", "fsButtonUp", "fsStatus", "fsPopup", "fsFlatBold", "fsFlatRounded"};
 
 TSides AsSides(const TLayoutValue& value) {
     static const std::map<std::string, TSides> names = {

@@ -13,8 +13,8 @@ TApplication::TApplication() {
     title = title.substr(title.find_last_of("\\/") + 1);
     FTitle = title.substr(0, title.find_last_of('.'));
     CreateBoundWindow("TApplication", FTitle.c_str(),
-                      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0,
-                      0, 0, 0, 0, nullptr);
+                      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0,
+                      0, 0, 0, nullptr);
 }
 
 TApplication::~TApplication() {
@@ -51,12 +51,13 @@ BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM list) {
 } // namespace
 
 int TApplication::ShowMessageBox(const std::string& text, const std::string& caption, UINT flags,
-                             HWND owner) {
+                                 HWND owner) {
     // Like a modal dialog: nothing else of ours takes input while the box is open.
     std::vector<HWND> disabled;
     EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow,
                       reinterpret_cast<LPARAM>(&disabled));
-    for (HWND w : disabled) EnableWindow(w, FALSE);
+    for (HWND w : disabled)
+        EnableWindow(w, FALSE);
     const int result = MessageBoxA(owner ? owner : Handle(), text.c_str(), caption.c_str(), flags);
     for (HWND w : disabled)
         if (IsWindow(w)) EnableWindow(w, TRUE);
@@ -100,7 +101,8 @@ bool TApplication::IsKeyMsg(const MSG& msg) {
         case WM_CHAR:
             if (control->WantsKey(static_cast<WORD>(msg.wParam))) return false;
             [[fallthrough]];
-        case WM_SYSCHAR: return form->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0;
+        case WM_SYSCHAR:
+            return form->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0;
         }
     } catch (const std::exception& e) {
         HandleException(e);
@@ -121,12 +123,17 @@ void TApplication::HandleMessage() {
 }
 
 void TApplication::Run() {
-    while (!FTerminated) HandleMessage();
+    while (!FTerminated)
+        HandleMessage();
 }
 
-void TApplication::Terminate() { PostQuitMessage(0); }
+void TApplication::Terminate() {
+    PostQuitMessage(0);
+}
 
-void TApplication::WndProc(TMessage& message) { DefaultWindowProc(message); }
+void TApplication::WndProc(TMessage& message) {
+    DefaultWindowProc(message);
+}
 
 TApplication& Application() {
     static TApplication application;

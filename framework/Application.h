@@ -31,7 +31,7 @@ public:
     // A message box owned by `owner` (the application window when null), with the
     // program's other windows disabled while it is open.
     int ShowMessageBox(const std::string& text, const std::string& caption, UINT flags,
-                   HWND owner = nullptr);
+                       HWND owner = nullptr);
 
     // The message loop: dispatches until Terminate.
     void Run();

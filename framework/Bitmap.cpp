@@ -2,7 +2,9 @@
 
 #include "framework/Exceptions.h"
 
-TBitmap::~TBitmap() { Free(); }
+TBitmap::~TBitmap() {
+    Free();
+}
 
 void TBitmap::Free() {
     FCanvas.SetHandle(nullptr);

@@ -2,7 +2,9 @@
 
 #include "framework/Bitmap.h"
 
-RECT ToRECT(const TRect& r) { return {r.Left, r.Top, r.Right, r.Bottom}; }
+RECT ToRECT(const TRect& r) {
+    return {r.Left, r.Top, r.Right, r.Bottom};
+}
 TRect FromRECT(const RECT& r) {
     return {static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right),
             static_cast<int>(r.bottom)};
@@ -14,9 +16,13 @@ TCanvas::TCanvas() {
     FBrush.OnChange = [this](TObject*) { ObjectChanged(StateBrush); };
 }
 
-TCanvas::TCanvas(HDC dc) : TCanvas() { SetHandle(dc); }
+TCanvas::TCanvas(HDC dc) : TCanvas() {
+    SetHandle(dc);
+}
 
-TCanvas::~TCanvas() { SetHandle(nullptr); }
+TCanvas::~TCanvas() {
+    SetHandle(nullptr);
+}
 
 void TCanvas::SetHandle(HDC dc) {
     if (dc == FHandle) return;
@@ -73,7 +79,9 @@ void TCanvas::LineTo(int x, int y) {
     FPenPos = {x, y};
 }
 
-TColor TCanvas::Pixel(int x, int y) { return static_cast<TColor>(GetPixel(FHandle, x, y)); }
+TColor TCanvas::Pixel(int x, int y) {
+    return static_cast<TColor>(GetPixel(FHandle, x, y));
+}
 
 void TCanvas::SetPixel(int x, int y, TColor color) {
     ::SetPixel(FHandle, x, y, ColorToRGB(color));
@@ -96,8 +104,7 @@ void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRe
 }
 
 void TCanvas::Draw(int x, int y, TBitmap& bitmap) {
-    BitBlt(FHandle, x, y, bitmap.Width(), bitmap.Height(), bitmap.Canvas().Handle(), 0, 0,
-           SRCCOPY);
+    BitBlt(FHandle, x, y, bitmap.Width(), bitmap.Height(), bitmap.Canvas().Handle(), 0, 0, SRCCOPY);
 }
 
 TSize TCanvas::TextExtent(const std::string& text) {
@@ -119,14 +126,14 @@ void TCanvas::TextRect(const TRect& rect, int x, int y, const std::string& text)
     const RECT r = ToRECT(rect);
     UINT options = ETO_CLIPPED;
     if (FBrush.Style() != TBrushStyle::bsClear) options |= ETO_OPAQUE;
-    ExtTextOutA(FHandle, x, y, options, &r, text.c_str(), static_cast<UINT>(text.size()),
-                nullptr);
+    ExtTextOutA(FHandle, x, y, options, &r, text.c_str(), static_cast<UINT>(text.size()), nullptr);
 }
 
 int TCanvas::DrawTextFormatted(const std::string& text, TRect& rect, UINT format) {
     RequireState(StateFont | StateBrush);
     RECT r = ToRECT(rect);
-    const int height = ::DrawTextA(FHandle, text.c_str(), static_cast<int>(text.size()), &r, format);
+    const int height =
+        ::DrawTextA(FHandle, text.c_str(), static_cast<int>(text.size()), &r, format);
     if (format & DT_CALCRECT) rect = FromRECT(r);
     return height;
 }
@@ -139,4 +146,6 @@ void TCanvas::IntersectClipRect(const TRect& rect) {
     ::IntersectClipRect(FHandle, rect.Left, rect.Top, rect.Right, rect.Bottom);
 }
 
-void TCanvas::ClearClipRegion() { SelectClipRgn(FHandle, nullptr); }
+void TCanvas::ClearClipRegion() {
+    SelectClipRgn(FHandle, nullptr);
+}

@@ -70,5 +70,18 @@ private:
     TBrush FBrush;
 };
 
+// Lends a device context to a canvas for one scope (a paint), and takes it back however the
+// scope ends.
+class TCanvasHandleScope {
+public:
+    TCanvasHandleScope(TCanvas& canvas, HDC dc) : FCanvas(canvas) { FCanvas.SetHandle(dc); }
+    TCanvasHandleScope(const TCanvasHandleScope&) = delete;
+    TCanvasHandleScope& operator=(const TCanvasHandleScope&) = delete;
+    ~TCanvasHandleScope() { FCanvas.SetHandle(nullptr); }
+
+private:
+    TCanvas& FCanvas;
+};
+
 RECT ToRECT(const TRect& r);
 TRect FromRECT(const RECT& r);

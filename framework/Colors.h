@@ -9,7 +9,9 @@
 using TColor = uint32_t;
 
 constexpr TColor SystemColorBase = 0xFF000000;
-constexpr TColor SystemColor(int index) { return SystemColorBase | static_cast<TColor>(index); }
+constexpr TColor SystemColor(int index) {
+    return SystemColorBase | static_cast<TColor>(index);
+}
 
 constexpr TColor clScrollBar = SystemColor(0);
 constexpr TColor clBackground = SystemColor(1);
@@ -52,17 +54,27 @@ constexpr TColor clWhite = 0xFFFFFF;
 constexpr TColor clNone = 0x1FFFFFFF;
 constexpr TColor clDefault = 0x20000000;
 
-constexpr bool IsSystemColor(TColor c) { return (c & 0x80000000u) != 0; }
+constexpr bool IsSystemColor(TColor c) {
+    return (c & 0x80000000u) != 0;
+}
 
 // The current RGB value of system colour `index` (0..255).
 TColor SystemColorRGB(int index);
 
 // Resolves a system colour to its current RGB value; any other value is returned as it is.
-inline TColor ColorToRGB(TColor c) { return IsSystemColor(c) ? SystemColorRGB(c & 0xFF) : c; }
+inline TColor ColorToRGB(TColor c) {
+    return IsSystemColor(c) ? SystemColorRGB(c & 0xFF) : c;
+}
 
 constexpr TColor RGBColor(int r, int g, int b) {
     return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr int RedOf(TColor c) { return c & 0xFF; }
-constexpr int GreenOf(TColor c) { return (c >> 8) & 0xFF; }
-constexpr int BlueOf(TColor c) { return (c >> 16) & 0xFF; }
+constexpr int RedOf(TColor c) {
+    return c & 0xFF;
+}
+constexpr int GreenOf(TColor c) {
+    return (c >> 8) & 0xFF;
+}
+constexpr int BlueOf(TColor c) {
+    return (c >> 16) & 0xFF;
+}

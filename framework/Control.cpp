@@ -42,7 +42,8 @@ void TControl::SetParent(TWinControl* parent) {
 
 TForm* TControl::ParentForm() const {
     const TControl* c = this;
-    while (c->FParent) c = c->FParent;
+    while (c->FParent)
+        c = c->FParent;
     return dynamic_cast<TForm*>(const_cast<TControl*>(c));
 }
 
@@ -110,7 +111,8 @@ void TControl::Loaded() {
 }
 
 void TControl::Invalidate() {
-    if (FParent && FVisible) FParent->InvalidateClientRect(BoundsRect(), !(FControlStyle & csOpaque));
+    if (FParent && FVisible)
+        FParent->InvalidateClientRect(BoundsRect(), !(FControlStyle & csOpaque));
 }
 
 void TControl::Update() {
@@ -134,7 +136,9 @@ void TControl::Repaint() {
     }
 }
 
-bool TControl::MouseCapture() const { return CaptureControl == this; }
+bool TControl::MouseCapture() const {
+    return CaptureControl == this;
+}
 
 void TControl::SetMouseCapture(bool capture) {
     if (capture == MouseCapture()) return;
@@ -196,10 +200,16 @@ void TControl::HandleMouseMessage(TMessage& m) {
         MouseDown(TMouseButton::mbLeft, shift, x, y);
         break;
     case WM_RBUTTONDOWN:
-    case WM_RBUTTONDBLCLK: MouseDown(TMouseButton::mbRight, shift, x, y); break;
+    case WM_RBUTTONDBLCLK:
+        MouseDown(TMouseButton::mbRight, shift, x, y);
+        break;
     case WM_MBUTTONDOWN:
-    case WM_MBUTTONDBLCLK: MouseDown(TMouseButton::mbMiddle, shift, x, y); break;
-    case WM_MOUSEMOVE: MouseMove(shift, x, y); break;
+    case WM_MBUTTONDBLCLK:
+        MouseDown(TMouseButton::mbMiddle, shift, x, y);
+        break;
+    case WM_MOUSEMOVE:
+        MouseMove(shift, x, y);
+        break;
     case WM_LBUTTONUP:
         if (FControlStyle & csCaptureMouse) SetMouseCapture(false);
         if (FClicked) {
@@ -208,8 +218,12 @@ void TControl::HandleMouseMessage(TMessage& m) {
         }
         MouseUp(TMouseButton::mbLeft, shift, x, y);
         break;
-    case WM_RBUTTONUP: MouseUp(TMouseButton::mbRight, shift, x, y); break;
-    case WM_MBUTTONUP: MouseUp(TMouseButton::mbMiddle, shift, x, y); break;
+    case WM_RBUTTONUP:
+        MouseUp(TMouseButton::mbRight, shift, x, y);
+        break;
+    case WM_MBUTTONUP:
+        MouseUp(TMouseButton::mbMiddle, shift, x, y);
+        break;
     }
 }
 
@@ -234,8 +248,13 @@ void TControl::WndProc(TMessage& m) {
         break;
     case CM_COLORCHANGED:
     case CM_ENABLEDCHANGED:
-    case CM_FONTCHANGED: Invalidate(); break;
-    case CM_TEXTCHANGED: TextChanged(); break;
-    default: DefaultHandler(m);
+    case CM_FONTCHANGED:
+        Invalidate();
+        break;
+    case CM_TEXTCHANGED:
+        TextChanged();
+        break;
+    default:
+        DefaultHandler(m);
     }
 }

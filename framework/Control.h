@@ -17,10 +17,10 @@ class TWinControl;
 class TForm;
 
 enum TControlStyleFlag : uint32_t {
-    csCaptureMouse = 1,  // keeps the mouse while a button is held on it
-    csClickEvents = 2,   // the framework raises Click on a left release inside
-    csOpaque = 4,        // paints its whole area: no background erase under it
-    csDoubleClicks = 8,  // a double click arrives as such (else as another press)
+    csCaptureMouse = 1, // keeps the mouse while a button is held on it
+    csClickEvents = 2,  // the framework raises Click on a left release inside
+    csOpaque = 4,       // paints its whole area: no background erase under it
+    csDoubleClicks = 8, // a double click arrives as such (else as another press)
     csSetCaption = 16,
 };
 

@@ -38,7 +38,6 @@ public:
 // empty and its last byte has a code above that of the full stop: a message ending in a
 // letter, a digit or a Chinese character gets one; one ending in '.', '!', ')' or a space not.
 inline std::string ErrorBoxText(const std::string& message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
-        return message + ".";
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
     return message;
 }

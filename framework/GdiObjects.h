@@ -6,8 +6,7 @@
 
 #include <utility>
 
-template <typename Handle>
-class TGdiObject {
+template <typename Handle> class TGdiObject {
 public:
     TGdiObject() = default;
     explicit TGdiObject(Handle h) : FHandle(h) {}

@@ -36,9 +36,13 @@ void TFont::SetHeight(int height) {
     Changed();
 }
 
-int TFont::Size() const { return MulDiv(-FHeight, 72, ScreenPixelsPerInch()); }
+int TFont::Size() const {
+    return MulDiv(-FHeight, 72, ScreenPixelsPerInch());
+}
 
-void TFont::SetSize(int points) { SetHeight(-MulDiv(points, ScreenPixelsPerInch(), 72)); }
+void TFont::SetSize(int points) {
+    SetHeight(-MulDiv(points, ScreenPixelsPerInch(), 72));
+}
 
 void TFont::SetStyle(TFontStyles style) {
     if (style == FStyle) return;
@@ -71,9 +75,8 @@ void TFont::SetOrientation(int tenths) {
 }
 
 bool TFont::SameAs(const TFont& o) const {
-    return FName == o.FName && FHeight == o.FHeight && FStyle == o.FStyle &&
-           FColor == o.FColor && FCharset == o.FCharset && FPitch == o.FPitch &&
-           FOrientation == o.FOrientation;
+    return FName == o.FName && FHeight == o.FHeight && FStyle == o.FStyle && FColor == o.FColor &&
+           FCharset == o.FCharset && FPitch == o.FPitch && FOrientation == o.FOrientation;
 }
 
 void TFont::Assign(const TFont& source) {
@@ -139,8 +142,7 @@ void TPen::SetStyle(TPenStyle style) {
 
 HPEN TPen::Handle() {
     if (!FHandle) {
-        static const int styles[] = {PS_SOLID, PS_DASH, PS_DOT, PS_DASHDOT, PS_DASHDOTDOT,
-                                     PS_NULL};
+        static const int styles[] = {PS_SOLID, PS_DASH, PS_DOT, PS_DASHDOT, PS_DASHDOTDOT, PS_NULL};
         FHandle.Reset(CreatePen(styles[static_cast<int>(FStyle)], FWidth, ColorToRGB(FColor)));
         if (!FHandle) throw EOutOfResources("Cannot create pen");
     }

@@ -76,17 +76,13 @@ void TCustomLabel::DoDrawText(TRect& rect, UINT flags) {
 }
 
 void TCustomLabel::MeasureText(TRect& rect, UINT flags) {
-    HDC dc = GetDC(nullptr);
-    Canvas().SetHandle(dc);
-    try {
-        DoDrawText(rect, flags);
-    } catch (...) {
-        Canvas().SetHandle(nullptr);
-        ReleaseDC(nullptr, dc);
-        throw;
-    }
-    Canvas().SetHandle(nullptr);
-    ReleaseDC(nullptr, dc);
+    // The screen's context is borrowed for this one measurement only.
+    struct TScreenDC {
+        HDC DC = GetDC(nullptr);
+        ~TScreenDC() { ReleaseDC(nullptr, DC); }
+    } screen;
+    TCanvasHandleScope scope(Canvas(), screen.DC);
+    DoDrawText(rect, flags);
 }
 
 void TCustomLabel::AdjustBounds() {
@@ -106,8 +102,8 @@ void TCustomLabel::Paint() {
     }
     canvas.Brush().SetStyle(TBrushStyle::bsClear);
     static const UINT alignFlags[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
-    const UINT flags = alignFlags[EffectiveAlignment()] | DT_EXPANDTABS |
-                       (FWordWrap ? DT_WORDBREAK : 0);
+    const UINT flags =
+        alignFlags[EffectiveAlignment()] | DT_EXPANDTABS | (FWordWrap ? DT_WORDBREAK : 0);
     TRect r = ClientRect();
     if (FLayout != tlTop) {
         TRect m = r;

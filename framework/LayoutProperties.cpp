@@ -13,19 +13,32 @@ namespace {
 
 const std::map<std::string, TColor>& ColorNames() {
     static const std::map<std::string, TColor> names = {
-        {"clBlack", clBlack},         {"clMaroon", clMaroon},
-        {"clGreen", clGreen},         {"clNavy", clNavy},
-        {"clGray", clGray},           {"clSilver", clSilver},
-        {"clRed", clRed},             {"clLime", clLime},
-        {"clBlue", clBlue},           {"clWhite", clWhite},
-        {"clNone", clNone},           {"clDefault", clDefault},
-        {"clScrollBar", clScrollBar}, {"clWindow", clWindow},
-        {"clWindowFrame", clWindowFrame}, {"clWindowText", clWindowText},
-        {"clHighlight", clHighlight}, {"clHighlightText", clHighlightText},
-        {"clBtnFace", clBtnFace},     {"clBtnShadow", clBtnShadow},
-        {"clGrayText", clGrayText},   {"clBtnText", clBtnText},
-        {"clBtnHighlight", clBtnHighlight}, {"cl3DDkShadow", cl3DDkShadow},
-        {"cl3DLight", cl3DLight},     {"clInfoText", clInfoText},
+        {"clBlack", clBlack},
+        {"clMaroon", clMaroon},
+        {"clGreen", clGreen},
+        {"clNavy", clNavy},
+        {"clGray", clGray},
+        {"clSilver", clSilver},
+        {"clRed", clRed},
+        {"clLime", clLime},
+        {"clBlue", clBlue},
+        {"clWhite", clWhite},
+        {"clNone", clNone},
+        {"clDefault", clDefault},
+        {"clScrollBar", clScrollBar},
+        {"clWindow", clWindow},
+        {"clWindowFrame", clWindowFrame},
+        {"clWindowText", clWindowText},
+        {"clHighlight", clHighlight},
+        {"clHighlightText", clHighlightText},
+        {"clBtnFace", clBtnFace},
+        {"clBtnShadow", clBtnShadow},
+        {"clGrayText", clGrayText},
+        {"clBtnText", clBtnText},
+        {"clBtnHighlight", clBtnHighlight},
+        {"cl3DDkShadow", cl3DDkShadow},
+        {"cl3DLight", cl3DLight},
+        {"clInfoText", clInfoText},
         {"clInfoBk", clInfoBk},
     };
     return names;
@@ -37,7 +50,9 @@ template <class F> TLayoutPropertyInfo FontProperty(std::string name, F apply) {
             }};
 }
 
-TControl* AsControl(TComponent* c) { return dynamic_cast<TControl*>(c); }
+TControl* AsControl(TComponent* c) {
+    return dynamic_cast<TControl*>(c);
+}
 
 } // namespace
 
@@ -54,9 +69,10 @@ TColor AsColor(const TLayoutValue& value) {
 }
 
 TFontStyles AsFontStyles(const TLayoutValue& value) {
-    static const std::map<std::string, TFontStyle> names = {
-        {"fsBold", fsBold}, {"fsItalic", fsItalic}, {"fsUnderline", fsUnderline},
-        {"fsStrikeOut", fsStrikeOut}};
+    static const std::map<std::string, TFontStyle> names = {{"fsBold", fsBold},
+                                                            {"fsItalic", fsItalic},
+                                                            {"fsUnderline", fsUnderline},
+                                                            {"fsStrikeOut", fsStrikeOut}};
     TFontStyles styles = 0;
     for (const std::string& item : AsSet(value)) {
         auto it = names.find(item);
@@ -102,22 +118,21 @@ void RegisterFrameworkLayoutClasses() {
                         });
     RegisterLayoutClass("TCustomControl", "TWinControl", nullptr, {});
     RegisterLayoutClass("TGraphicControl", "TControl", nullptr, {});
-    RegisterLayoutClass(
-        "TForm", "TWinControl", nullptr,
-        {
-            {"ClientWidth",
-             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
-                 auto& f = dynamic_cast<TForm&>(*c);
-                 f.SetClientSize(AsInt(v), f.ClientHeight());
-             }},
-            {"ClientHeight",
-             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
-                 auto& f = dynamic_cast<TForm&>(*c);
-                 f.SetClientSize(f.ClientWidth(), AsInt(v));
-             }},
-            EventProperty("OnShow", &TForm::OnShow),
-            EventProperty("OnDestroy", &TForm::OnDestroy),
-        });
+    RegisterLayoutClass("TForm", "TWinControl", nullptr,
+                        {
+                            {"ClientWidth",
+                             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                                 auto& f = dynamic_cast<TForm&>(*c);
+                                 f.SetClientSize(AsInt(v), f.ClientHeight());
+                             }},
+                            {"ClientHeight",
+                             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                                 auto& f = dynamic_cast<TForm&>(*c);
+                                 f.SetClientSize(f.ClientWidth(), AsInt(v));
+                             }},
+                            EventProperty("OnShow", &TForm::OnShow),
+                            EventProperty("OnDestroy", &TForm::OnDestroy),
+                        });
     RegisterLayoutClass(
         "TCustomLabel", "TGraphicControl", nullptr,
         {

@@ -18,8 +18,8 @@ TFontStyles AsFontStyles(const TLayoutValue& value);
 // A property whose setter takes what `convert` makes of the stored value.
 template <class T, class V, class Convert>
 TLayoutPropertyInfo Property(std::string name, void (T::*setter)(V), Convert convert) {
-    return {std::move(name), [setter, convert](TComponent* c, const TLayoutValue& v,
-                                               TLayoutContext&) {
+    return {std::move(name),
+            [setter, convert](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
                 (dynamic_cast<T&>(*c).*setter)(static_cast<std::decay_t<V>>(convert(v)));
             }};
 }
@@ -33,8 +33,7 @@ TLayoutPropertyInfo EnumProperty(std::string name, void (T::*setter)(E),
 }
 
 // An event bound to the window's handler of the stored name.
-template <class T>
-TLayoutPropertyInfo EventProperty(std::string name, TNotifyEvent T::*event) {
+template <class T> TLayoutPropertyInfo EventProperty(std::string name, TNotifyEvent T::*event) {
     return {std::move(name), [event](TComponent* c, const TLayoutValue& v, TLayoutContext& ctx) {
                 dynamic_cast<T&>(*c).*event = ctx.Handler(AsIdentifier(v));
             }};

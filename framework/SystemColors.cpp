@@ -3,4 +3,6 @@
 
 #include <windows.h>
 
-TColor SystemColorRGB(int index) { return static_cast<TColor>(GetSysColor(index)); }
+TColor SystemColorRGB(int index) {
+    return static_cast<TColor>(GetSysColor(index));
+}

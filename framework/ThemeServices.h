@@ -3,4 +3,6 @@
 // controls stays off; the query is kept so that those controls choose their path in one place.
 #pragma once
 
-inline bool ThemeServicesEnabled() { return false; }
+inline bool ThemeServicesEnabled() {
+    return false;
+}

@@ -7,7 +7,9 @@
 
 namespace {
 
-TWinControl* AsWinControl(TControl* c) { return dynamic_cast<TWinControl*>(c); }
+TWinControl* AsWinControl(TControl* c) {
+    return dynamic_cast<TWinControl*>(c);
+}
 
 } // namespace
 
@@ -17,7 +19,8 @@ TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
 
 TWinControl::~TWinControl() {
     // Children go before the window they live in.
-    while (!FControls.empty()) FControls.back()->SetParent(nullptr);
+    while (!FControls.empty())
+        FControls.back()->SetParent(nullptr);
     DestroyHandle();
 }
 
@@ -51,8 +54,8 @@ void TWinControl::CreateWnd() {
     // Each class name gets this framework's window procedure; the background is ours to
     // paint (WM_ERASEBKGND), so no class brush.
     RegisterWindowClass(p.ClassName.c_str(), p.ClassStyle);
-    CreateBoundWindow(p.ClassName.c_str(), p.Caption.c_str(), p.Style, p.ExStyle, p.X, p.Y,
-                      p.Width, p.Height, p.WndParent);
+    CreateBoundWindow(p.ClassName.c_str(), p.Caption.c_str(), p.Style, p.ExStyle, p.X, p.Y, p.Width,
+                      p.Height, p.WndParent);
     for (TControl* c : FControls)
         if (auto* w = AsWinControl(c)) w->HandleNeeded();
 }
@@ -134,7 +137,9 @@ void TWinControl::SetFocus() {
         ::SetFocus(Handle());
 }
 
-bool TWinControl::Focused() const { return HandleAllocated() && GetFocus() == WindowHandle(); }
+bool TWinControl::Focused() const {
+    return HandleAllocated() && GetFocus() == WindowHandle();
+}
 
 void TWinControl::Broadcast(TMessage& message) {
     for (size_t i = 0; i < FControls.size(); ++i) {
@@ -146,8 +151,9 @@ void TWinControl::Broadcast(TMessage& message) {
 void TWinControl::SetBounds(int left, int top, int width, int height) {
     if (left == Left() && top == Top() && width == Width() && height == Height()) return;
     TControl::SetBounds(left, top, width, height);
-    if (HandleAllocated()) SetWindowPos(WindowHandle(), nullptr, left, top, width, height,
-                                        SWP_NOZORDER | SWP_NOACTIVATE);
+    if (HandleAllocated())
+        SetWindowPos(WindowHandle(), nullptr, left, top, width, height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TWinControl::Invalidate() {
@@ -291,7 +297,8 @@ void TWinControl::WndProc(TMessage& m) {
     case CM_FONTCHANGED: {
         TControl::WndProc(m);
         TMessage notice{m.Msg == CM_COLORCHANGED ? CM_PARENTCOLORCHANGED : CM_PARENTFONTCHANGED};
-        for (TControl* c : std::vector<TControl*>(FControls)) c->WndProc(notice);
+        for (TControl* c : std::vector<TControl*>(FControls))
+            c->WndProc(notice);
         return;
     }
     case CM_DIALOGKEY:
@@ -313,8 +320,8 @@ void TWinControl::WndProc(TMessage& m) {
             target = c;
         if (m.Msg == WM_MOUSEMOVE) UpdateMouseControl(ControlAtPos(x, y));
         if (target) {
-            TMessage forwarded{m.Msg, m.WParam,
-                               MAKELPARAM(x - target->Left(), y - target->Top()), 0};
+            TMessage forwarded{m.Msg, m.WParam, MAKELPARAM(x - target->Left(), y - target->Top()),
+                               0};
             target->WndProc(forwarded);
             return;
         }
@@ -323,34 +330,26 @@ void TWinControl::WndProc(TMessage& m) {
 }
 
 void TWinControl::DefaultHandler(TMessage& m) {
-    if (HandleAllocated() && m.Msg < CM_BASE) DefaultWindowProc(m);
-    else m.Result = 0;
+    if (HandleAllocated() && m.Msg < CM_BASE)
+        DefaultWindowProc(m);
+    else
+        m.Result = 0;
 }
 
-void TWinControl::DefaultWindowProc(TMessage& m) { TWindowTarget::DefaultWindowProc(m); }
+void TWinControl::DefaultWindowProc(TMessage& m) {
+    TWindowTarget::DefaultWindowProc(m);
+}
 
 // ---- TCustomControl
 
 void TCustomControl::PaintWindow(HDC dc) {
-    FCanvas.SetHandle(dc);
-    try {
-        Paint();
-    } catch (...) {
-        FCanvas.SetHandle(nullptr);
-        throw;
-    }
-    FCanvas.SetHandle(nullptr);
+    TCanvasHandleScope scope(FCanvas, dc);
+    Paint();
 }
 
 // ---- TGraphicControl
 
 void TGraphicControl::PaintTo(HDC dc) {
-    FCanvas.SetHandle(dc);
-    try {
-        Paint();
-    } catch (...) {
-        FCanvas.SetHandle(nullptr);
-        throw;
-    }
-    FCanvas.SetHandle(nullptr);
+    TCanvasHandleScope scope(FCanvas, dc);
+    Paint();
 }

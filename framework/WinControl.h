@@ -84,15 +84,18 @@ protected:
     virtual void KeyUp(WORD& key, TShiftState shift);
     virtual void KeyPress(char& key);
     // Whether the control takes `key` itself instead of the form's dialog handling.
-    virtual bool WantsKey(WORD key) const { (void)key; return false; }
+    virtual bool WantsKey(WORD key) const {
+        (void)key;
+        return false;
+    }
     friend class TApplication;
 
 private:
     void PaintHandler(HDC dc);
     void UpdateMouseControl(TControl* control);
 
-    std::vector<TControl*> FControls;    // children, windowless and windowed, in z-order
-    std::vector<TWinControl*> FTabList;  // windowed children in tab order
+    std::vector<TControl*> FControls;   // children, windowless and windowed, in z-order
+    std::vector<TWinControl*> FTabList; // windowed children in tab order
     bool FTabStop = false;
     bool FTrackingMouse = false;
     TControl* FMouseControl = nullptr;

@@ -24,7 +24,8 @@ HWND TWindowTarget::CreateBoundWindow(const char* className, const char* caption
 LRESULT CALLBACK FrameworkWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (msg == WM_NCCREATE) {
-        target = static_cast<TWindowTarget*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
+        target =
+            static_cast<TWindowTarget*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(target));
         if (target) target->FWindowHandle = hwnd;
     }

@@ -29,8 +29,8 @@ protected:
     virtual void WindowDestroyed() {}
 
     // Creates a window of a class registered with RegisterWindowClass, bound to this target.
-    HWND CreateBoundWindow(const char* className, const char* caption, DWORD style,
-                           DWORD exStyle, int x, int y, int width, int height, HWND parent);
+    HWND CreateBoundWindow(const char* className, const char* caption, DWORD style, DWORD exStyle,
+                           int x, int y, int width, int height, HWND parent);
 
 private:
     friend LRESULT CALLBACK FrameworkWindowProc(HWND, UINT, WPARAM, LPARAM);

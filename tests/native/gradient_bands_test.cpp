@@ -25,7 +25,8 @@ TEST(VerticalGradientBands, TheDownloadButtonFace) {
 
 TEST(VerticalGradientBands, TheHotTrackRing) {
     // 45 rows from 240,155,20 towards 251,230,195, which is never reached.
-    const auto rows = Rows(VerticalGradientBands(45, RGBColor(240, 155, 20), RGBColor(251, 230, 195)));
+    const auto rows =
+        Rows(VerticalGradientBands(45, RGBColor(240, 155, 20), RGBColor(251, 230, 195)));
     ASSERT_EQ(rows.size(), 45u);
     EXPECT_EQ(rows[44], RGBColor(240, 155, 20));
     EXPECT_EQ(rows[43], RGBColor(240, 156, 23));
@@ -45,7 +46,8 @@ TEST(VerticalGradientBands, OneBandPerRunOfEqualRows) {
     // 100 rows over 3 levels: the run boundaries, not the rows, decide the band count.
     const auto bands = VerticalGradientBands(100, RGBColor(0, 0, 0), RGBColor(3, 3, 3));
     ASSERT_EQ(bands.size(), 3u);
-    for (size_t i = 1; i < bands.size(); ++i) EXPECT_NE(bands[i].Color, bands[i - 1].Color);
+    for (size_t i = 1; i < bands.size(); ++i)
+        EXPECT_NE(bands[i].Color, bands[i - 1].Color);
     EXPECT_EQ(Rows(bands).size(), 100u);
     // A flat "gradient" is one band.
     EXPECT_EQ(VerticalGradientBands(30, clRed, clRed).size(), 1u);

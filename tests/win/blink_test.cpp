@@ -72,7 +72,8 @@ TEST(BlinkList, OnlyAReplyOfOneIsBlinkingButEveryoneIsAsked) {
     TProbe c("c", true, 1, &log), two("two", true, 2, &log), silent("silent", false, 0, &log),
         zero("zero", true, 0, &log), a("a", true, 1, &log);
     TRzBlinkingControlsList list;
-    for (TProbe* p : {&c, &two, &silent, &zero, &a}) list.RegisterControl(p);
+    for (TProbe* p : {&c, &two, &silent, &zero, &a})
+        list.RegisterControl(p);
     list.HandleTick(nullptr);
     // Registration order, each control asked and (if blinking) told before the next.
     EXPECT_EQ(log, (std::vector<std::string>{"c?", "c0", "two?", "silent?", "zero?", "a?", "a0"}));
@@ -119,7 +120,7 @@ TEST(BlinkList, NewLengthsTakeEffectAtTheNextTick) {
     EXPECT_EQ(list.BlinkTimer().Interval(), 300u); // normal phase entered
     list.HandleTick(nullptr);
     EXPECT_EQ(list.BlinkTimer().Interval(), 700u); // blink phase entered
-    list.SetBlinkPhaseMs(900);                    // during a blink phase: that phase keeps 700
+    list.SetBlinkPhaseMs(900);                     // during a blink phase: that phase keeps 700
     EXPECT_EQ(list.BlinkTimer().Interval(), 700u);
     list.HandleTick(nullptr);
     EXPECT_EQ(list.BlinkTimer().Interval(), 300u);

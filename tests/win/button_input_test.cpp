@@ -50,7 +50,8 @@ class TModifiersHeld {
 public:
     explicit TModifiersHeld(int vk) { Set(vk, 0x80); }
     ~TModifiersHeld() {
-        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU}) Set(vk, 0);
+        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU})
+            Set(vk, 0);
     }
 
 private:
@@ -159,7 +160,8 @@ TEST_F(ButtonInput, RightButtonPressDoesNothingButItsReleaseEndsALeftDrag) {
 TEST_F(ButtonInput, HeldSpaceClicksOnceAtKeyUpUnlessTheFocusLeaves) {
     HWND h = Button->Handle();
     Button->SetFocus();
-    for (int i = 0; i < 3; ++i) SendMessageA(h, WM_KEYDOWN, VK_SPACE, 0);
+    for (int i = 0; i < 3; ++i)
+        SendMessageA(h, WM_KEYDOWN, VK_SPACE, 0);
     EXPECT_TRUE(Button->PressedLook());
     SendMessageA(h, WM_KEYUP, VK_SPACE, 0);
     EXPECT_EQ(Button->Clicks, 1);
@@ -220,7 +222,8 @@ TEST_F(ButtonInput, AcceleratorCharacterClicks) {
     Type(WM_CHAR, 'o');
     EXPECT_EQ(Button->Clicks, 2);
     Button->SetCaption("R&&D");
-    for (char c : {'r', 'd', '&'}) Type(WM_CHAR, static_cast<unsigned char>(c));
+    for (char c : {'r', 'd', '&'})
+        Type(WM_CHAR, static_cast<unsigned char>(c));
     EXPECT_EQ(Button->Clicks, 2) << "a doubled ampersand is no accelerator";
     Button->SetCaption("&Go");
     Button->SetEnabled(false);

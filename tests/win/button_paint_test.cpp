@@ -62,7 +62,9 @@ struct ButtonPaint : ::testing::Test {
         SendMessageA(Button->Handle(), WM_PRINTCLIENT,
                      reinterpret_cast<WPARAM>(bmp.Canvas().Handle()), PRF_CLIENT | PRF_ERASEBKGND);
     }
-    void Press() { SendMessageA(Button->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 20)); }
+    void Press() {
+        SendMessageA(Button->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 20));
+    }
 };
 
 // The smallest rectangle holding the caption's ink (pixels much darker than any face), within
@@ -72,8 +74,8 @@ TRect InkBounds(TBitmap& bmp, TColor ink) {
     for (int y = 5; y < H - 5; ++y)
         for (int x = 5; x < W - 5; ++x) {
             const TColor c = bmp.Canvas().Pixel(x, y);
-            const bool isInk = ink == clNone ? RedOf(c) + GreenOf(c) + BlueOf(c) < 150
-                                             : c == ColorToRGB(ink);
+            const bool isInk =
+                ink == clNone ? RedOf(c) + GreenOf(c) + BlueOf(c) < 150 : c == ColorToRGB(ink);
             if (!isInk) continue;
             box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1),
                    std::max(box.Bottom, y + 1)};
@@ -91,8 +93,16 @@ TEST_F(ButtonPaint, NormalFaceOutlineAndOuterRing) {
     EXPECT_EQ(PixelAt(bmp, 5, 2), "254,254,254");
     EXPECT_EQ(PixelAt(bmp, 534, 2), "254,254,254");
     // The outline on (1, 1, 536, 48) without its corner pixels.
-    for (auto [x, y] : {std::pair{1, 2}, {1, 46}, {2, 1}, {534, 1}, {535, 2}, {535, 46}, {2, 47},
-                        {534, 47}, {200, 1}, {200, 47}})
+    for (auto [x, y] : {std::pair{1, 2},
+                        {1, 46},
+                        {2, 1},
+                        {534, 1},
+                        {535, 2},
+                        {535, 46},
+                        {2, 47},
+                        {534, 47},
+                        {200, 1},
+                        {200, 47}})
         EXPECT_EQ(PixelAt(bmp, x, y), Outline) << x << "," << y;
     EXPECT_EQ(PixelAt(bmp, 1, 1), RingDark);
     EXPECT_EQ(PixelAt(bmp, 535, 1), RingDark);
@@ -104,8 +114,18 @@ TEST_F(ButtonPaint, NormalFaceOutlineAndOuterRing) {
     for (auto [x, y] : {std::pair{536, 2}, {536, 46}, {2, 48}, {534, 48}})
         EXPECT_EQ(PixelAt(bmp, x, y), White) << x << "," << y;
     // Three pixels at each corner show the parent.
-    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {536, 0}, {535, 0}, {536, 1}, {0, 48},
-                        {1, 48}, {0, 47}, {536, 48}, {535, 48}, {536, 47}})
+    for (auto [x, y] : {std::pair{0, 0},
+                        {1, 0},
+                        {0, 1},
+                        {536, 0},
+                        {535, 0},
+                        {536, 1},
+                        {0, 48},
+                        {1, 48},
+                        {0, 47},
+                        {536, 48},
+                        {535, 48},
+                        {536, 47}})
         EXPECT_EQ(PixelAt(bmp, x, y), ParentGrey) << x << "," << y;
     // No focus dots while another control has the focus.
     EXPECT_EQ(PixelAt(bmp, 4, 3), PixelAt(bmp, 5, 3));
@@ -166,8 +186,8 @@ TEST_F(ButtonPaint, FocusedShowsDotsAndTheFocusGradient) {
     TBitmap bmp;
     Render(bmp);
     // Dots every second pixel on (3, 3, 534, 46).
-    for (auto [x, y] : {std::pair{3, 4}, {3, 44}, {533, 4}, {533, 44}, {4, 3}, {532, 3}, {4, 45},
-                        {532, 45}})
+    for (auto [x, y] :
+         {std::pair{3, 4}, {3, 44}, {533, 4}, {533, 44}, {4, 3}, {532, 3}, {4, 45}, {532, 45}})
         EXPECT_EQ(PixelAt(bmp, x, y), "0,0,0") << x << "," << y;
     for (auto [x, y] : {std::pair{3, 5}, {5, 3}, {533, 5}, {5, 45}, {3, 3}})
         EXPECT_NE(PixelAt(bmp, x, y), "0,0,0") << x << "," << y;
@@ -182,7 +202,7 @@ TEST_F(ButtonPaint, ClassicFaceIsATintedBevelAndItsCaptionMovesWhenPressed) {
     Button->SetHotTrack(false);
     TBitmap normal, pressed;
     Render(normal);
-    EXPECT_EQ(PixelAt(normal, 0, 0), White);     // BrightenColor(face, 100)
+    EXPECT_EQ(PixelAt(normal, 0, 0), White); // BrightenColor(face, 100)
     EXPECT_EQ(PixelAt(normal, 0, 20), White);
     EXPECT_EQ(PixelAt(normal, 536, 20), "154,154,118"); // DimColor(face, 100)
     EXPECT_EQ(PixelAt(normal, 536, 0), "154,154,118");

@@ -69,7 +69,8 @@ private:
             seen.Buttons.push_back(GetDlgCtrlID(hwnd));
         } else if (ClassIs(hwnd, "Static")) {
             if ((style & SS_TYPEMASK) == SS_ICON)
-                seen.Icons.push_back(reinterpret_cast<HICON>(SendMessageA(hwnd, STM_GETICON, 0, 0)));
+                seen.Icons.push_back(
+                    reinterpret_cast<HICON>(SendMessageA(hwnd, STM_GETICON, 0, 0)));
             else if (!TextOf(hwnd).empty())
                 seen.Texts.push_back(TextOf(hwnd));
         }
@@ -114,8 +115,8 @@ class TFailingWindow : public TWindowTarget {
 public:
     TFailingWindow() {
         RegisterWindowClass("TFailingWindow");
-        CreateBoundWindow("TFailingWindow", "test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 0,
-                          200, 100, nullptr);
+        CreateBoundWindow("TFailingWindow", "test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 0, 200,
+                          100, nullptr);
     }
     ~TFailingWindow() override { DestroyWindow(WindowHandle()); }
     void WndProc(TMessage& m) override {

@@ -43,8 +43,7 @@ protected:
         EXPECT_EQ(SharedBlinkList, nullptr) << "the last label takes the scheduler with it";
     }
 
-    template <typename Label = TRzLabel>
-    Label* Add(int left, int top) {
+    template <typename Label = TRzLabel> Label* Add(int left, int top) {
         auto* label = new Label(Form.get());
         label->SetParent(Form.get());
         label->SetLeft(left);

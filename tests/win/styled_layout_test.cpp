@@ -47,8 +47,9 @@ TEST(StyledLayout, LoadsAWindowWithTheButtonAndTheLabel) {
     RegisterStyledControlsLayoutClasses();
     TForm form(nullptr);
     int clicks = 0, shows = 0;
-    LoadLayout(&form, Layout,
-               {{"GoClick", [&](TObject*) { ++clicks; }}, {"WindowShow", [&](TObject*) { ++shows; }}});
+    LoadLayout(
+        &form, Layout,
+        {{"GoClick", [&](TObject*) { ++clicks; }}, {"WindowShow", [&](TObject*) { ++shows; }}});
 
     auto* label = dynamic_cast<TRzLabel*>(form.FindComponent("Status"));
     auto* button = dynamic_cast<TRzBitBtn*>(form.FindComponent("Go"));

@@ -8,17 +8,16 @@
 
 namespace {
 
-const char* const StyleNames[] = {"None",    "Flat",   "Groove",    "Bump",
-                                  "Lowered", "BtnDown", "Raised",   "BtnUp",
-                                  "Status",  "Popup",  "FlatBold",  "FlatRnd"};
+const char* const StyleNames[] = {"None",   "Flat",  "Groove", "Bump",  "Lowered",  "BtnDown",
+                                  "Raised", "BtnUp", "Status", "Popup", "FlatBold", "FlatRnd"};
 
 class TGalleryWindow : public TWindowTarget {
 public:
     TGalleryWindow() {
         RegisterWindowClass("TFramesGallery", CS_HREDRAW | CS_VREDRAW,
                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-        CreateBoundWindow("TFramesGallery", "Frames gallery",
-                          WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 40, 40, 900, 560, nullptr);
+        CreateBoundWindow("TFramesGallery", "Frames gallery", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                          40, 40, 900, 560, nullptr);
     }
 
     void WndProc(TMessage& m) override {
@@ -33,8 +32,11 @@ public:
             EndPaint(WindowHandle(), &ps);
             break;
         }
-        case WM_DESTROY: Application().Terminate(); break;
-        default: DefaultWindowProc(m);
+        case WM_DESTROY:
+            Application().Terminate();
+            break;
+        default:
+            DefaultWindowProc(m);
         }
     }
 
