@@ -1,0 +1,38 @@
+#include "app/DownloadTexts.h"
+
+#include <cstdio>
+
+std::string FileNameFromUrl(const std::string& url) {
+    const size_t slash = url.rfind('/');
+    if (slash == std::string::npos) return {};
+    return url.substr(slash + 1, MaxFileNameLength);
+}
+
+namespace {
+
+// n / d rounded to the nearest integer, an exact half to the even neighbour (d > 0).
+int64_t DivideHalfEven(int64_t n, int64_t d) {
+    int64_t q = n / d, r = n % d;
+    if (r < 0) { // floor division, so the remainder is never negative
+        r += d;
+        --q;
+    }
+    if (2 * r > d || (2 * r == d && (q & 1))) ++q;
+    return q;
+}
+
+} // namespace
+
+std::string FormatSizeText(int64_t bytes, char decimalSeparator) {
+    const int64_t kb = DivideHalfEven(bytes, 1024);
+    char text[48];
+    if (kb <= 1000) {
+        std::snprintf(text, sizeof text, "%lld KB", static_cast<long long>(kb));
+        return text;
+    }
+    // Hundredths of a megabyte, rounded on the exact value with halves going up (kb > 0 here).
+    const int64_t cents = (kb * 100 + 512) / 1024;
+    std::snprintf(text, sizeof text, "%lld%c%02lld MB", static_cast<long long>(cents / 100),
+                  decimalSeparator, static_cast<long long>(cents % 100));
+    return text;
+}

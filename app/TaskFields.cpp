@@ -1,0 +1,16 @@
+#include "app/TaskFields.h"
+
+#include <windows.h>
+
+bool CopyToUtf16Field(const std::string& text, char16_t* field, size_t capacity) {
+    if (capacity == 0) return false;
+    field[0] = 0;
+    if (text.empty()) return true;
+    const int length = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    if (units <= 0 || static_cast<size_t>(units) > capacity - 1) return false;
+    auto* out = reinterpret_cast<wchar_t*>(field);
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, out, units);
+    field[units] = 0;
+    return true;
+}

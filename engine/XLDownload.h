@@ -1,0 +1,56 @@
+// The download engine xldl.dll as the tool sees it: the two records exchanged with it, the
+// task states the tool reacts to, and the five calls, bound by name when the program loads
+// (stdcall, undecorated names, through an import library made from XLDownload.def).
+//
+// Sizes: the engine writes TotalSize and DoneSize as 64-bit little-endian values at their
+// offsets, so the low 32 bits stand where a 32-bit reader looks; the tool clears the info
+// record before each query and reads both as 64-bit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using TaskHandle = uint32_t;
+
+constexpr uint8_t StateDownloading = 3;
+constexpr uint8_t StateFinished = 4;
+
+#pragma pack(push, 1)
+
+struct DownloadTaskParam {
+    uint8_t Reserved0[4];
+    char16_t TaskUrl[2084];
+    uint8_t Reserved1[16532 - (4 + 2084 * 2)];
+    char16_t FileName[260];
+    uint8_t Reserved2[17572 - (16532 + 260 * 2)];
+    char16_t SavePath[260];
+    uint8_t Reserved3[18368 - (17572 + 260 * 2)];
+    uint32_t OptionFlag; // true is all 32 bits set
+    uint8_t Reserved4[26564 - (18368 + 4)];
+};
+
+struct DownloadTaskInfo {
+    uint8_t State;
+    uint8_t Reserved0[1048 - 1];
+    int64_t TotalSize; // the low 32 bits are the classic signed 32-bit field
+    uint8_t Reserved1[1120 - (1048 + 8)];
+    int64_t DoneSize;
+    uint8_t Reserved2[1432 - (1120 + 8)];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(DownloadTaskParam) == 26564);
+static_assert(offsetof(DownloadTaskParam, TaskUrl) == 4);
+static_assert(offsetof(DownloadTaskParam, FileName) == 16532);
+static_assert(offsetof(DownloadTaskParam, SavePath) == 17572);
+static_assert(offsetof(DownloadTaskParam, OptionFlag) == 18368);
+static_assert(sizeof(DownloadTaskInfo) == 1432);
+static_assert(offsetof(DownloadTaskInfo, State) == 0);
+static_assert(offsetof(DownloadTaskInfo, TotalSize) == 1048);
+static_assert(offsetof(DownloadTaskInfo, DoneSize) == 1120);
+
+// A boolean result counts only by its low 8 bits.
+constexpr bool EngineTrue(uint32_t result) {
+    return (result & 0xFF) != 0;
+}
