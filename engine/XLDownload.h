@@ -54,3 +54,18 @@ static_assert(offsetof(DownloadTaskInfo, DoneSize) == 1120);
 constexpr bool EngineTrue(uint32_t result) {
     return (result & 0xFF) != 0;
 }
+
+#ifdef _WIN32
+// The engine's calls. Every boolean result counts only by its low 8 bits (EngineTrue).
+// An engine defines XLDL_API (empty) before including this header.
+#ifndef XLDL_API
+#define XLDL_API __declspec(dllimport)
+#endif
+extern "C" {
+XLDL_API uint32_t __stdcall XL_Init();
+XLDL_API uint32_t __stdcall XL_UnInit();
+XLDL_API TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param);
+XLDL_API uint32_t __stdcall XL_StartTask(TaskHandle task);
+XLDL_API uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info);
+}
+#endif

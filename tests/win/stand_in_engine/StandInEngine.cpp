@@ -1,0 +1,103 @@
+// A stand-in for the download engine, for tests: its answers are scripted by the test
+// (through the StandIn_ calls, found with GetProcAddress) and it records every call with the
+// raw bytes of the record it received, so a test can check exactly what the tool sent.
+#define XLDL_API
+#include "engine/XLDownload.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TCall {
+    std::string Name;
+    uint32_t Argument = 0;
+    std::vector<uint8_t> Record;
+};
+
+struct TQueryAnswer {
+    uint32_t Result;
+    DownloadTaskInfo Info;
+};
+
+std::vector<TCall> Calls;
+std::deque<TQueryAnswer> Answers;
+uint32_t InitResult = 1, StartResult = 1;
+TaskHandle NextHandle = 1;
+
+template <class T> std::vector<uint8_t> BytesOf(const T* record) {
+    if (!record) return {};
+    const auto* p = reinterpret_cast<const uint8_t*>(record);
+    return {p, p + sizeof(T)};
+}
+
+} // namespace
+
+#define STAND_IN extern "C" __declspec(dllexport)
+
+STAND_IN void StandIn_Reset() {
+    Calls.clear();
+    Answers.clear();
+    InitResult = StartResult = 1;
+    NextHandle = 1;
+}
+STAND_IN void StandIn_SetResults(uint32_t init, uint32_t start, TaskHandle handle) {
+    InitResult = init;
+    StartResult = start;
+    NextHandle = handle;
+}
+// The next query answers `result` and, when the low byte is set, fills the record.
+STAND_IN void StandIn_QueueQuery(uint32_t result, uint8_t state, int64_t total, int64_t done) {
+    TQueryAnswer a{result, {}};
+    std::memset(&a.Info, 0, sizeof a.Info);
+    a.Info.State = state;
+    a.Info.TotalSize = total;
+    a.Info.DoneSize = done;
+    Answers.push_back(a);
+}
+STAND_IN int StandIn_CallCount() {
+    return static_cast<int>(Calls.size());
+}
+STAND_IN const char* StandIn_CallName(int i) {
+    return Calls.at(i).Name.c_str();
+}
+STAND_IN uint32_t StandIn_CallArgument(int i) {
+    return Calls.at(i).Argument;
+}
+STAND_IN const uint8_t* StandIn_CallRecord(int i, size_t* size) {
+    *size = Calls.at(i).Record.size();
+    return Calls.at(i).Record.data();
+}
+
+uint32_t __stdcall XL_Init() {
+    Calls.push_back({"XL_Init", 0, {}});
+    return InitResult;
+}
+
+uint32_t __stdcall XL_UnInit() {
+    Calls.push_back({"XL_UnInit", 0, {}});
+    return 1;
+}
+
+TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param) {
+    Calls.push_back({"XL_CreateTask", 0, BytesOf(param)});
+    return NextHandle;
+}
+
+uint32_t __stdcall XL_StartTask(TaskHandle task) {
+    Calls.push_back({"XL_StartTask", task, {}});
+    return StartResult;
+}
+
+uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info) {
+    Calls.push_back({"XL_QueryTaskInfoEx", task, BytesOf(info)});
+    if (Answers.empty()) return 0;
+    const TQueryAnswer a = Answers.front();
+    Answers.pop_front();
+    if (EngineTrue(a.Result) && info) *info = a.Info;
+    return a.Result;
+}
