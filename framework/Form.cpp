@@ -116,6 +116,8 @@ void TForm::WndProc(TMessage& m) {
             ::SetFocus(FActiveControl->Handle());
             return;
         }
+        // The form itself holds the focus now: that is a focus change too.
+        FocusControlChanged(nullptr);
         break;
     case WM_CLOSE:
         Close();

@@ -129,6 +129,10 @@ TEST_F(FormFixture, FocusChangesAreAnnouncedToEveryControl) {
     EXPECT_EQ(Form->ActiveControl(), second);
     EXPECT_EQ(first->LastAnnounced, second);
     EXPECT_EQ(second->LastAnnounced, second);
+    // Taking the focus away hands it to the form, and that is announced too.
+    Form->DefocusControl(second, false);
+    EXPECT_EQ(Form->ActiveControl(), nullptr);
+    EXPECT_EQ(first->LastAnnounced, nullptr);
     first->SetEnabled(false);
     EXPECT_FALSE(first->CanFocus());
     EXPECT_FALSE(IsWindowEnabled(first->Handle()));
