@@ -2,6 +2,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Form.h"
+#include "framework/FormatSettings.h"
 
 #include <vector>
 
@@ -132,6 +133,10 @@ void TApplication::Terminate() {
 }
 
 void TApplication::WndProc(TMessage& message) {
+    // Regional settings changed: the number formats follow at once.
+    if (message.Msg == WM_SETTINGCHANGE && message.LParam &&
+        lstrcmpiA(reinterpret_cast<const char*>(message.LParam), "intl") == 0)
+        ReadFormatSettings();
     DefaultWindowProc(message);
 }
 
