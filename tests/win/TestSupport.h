@@ -27,6 +27,12 @@ inline void FillBitmap(TBitmap& bitmap, TColor color) {
     bitmap.Canvas().FillRect({0, 0, bitmap.Width(), bitmap.Height()});
 }
 
+// Has `window` paint its client area (background first) into `bitmap`, as a real paint would.
+inline void PrintClient(HWND window, TBitmap& bitmap) {
+    SendMessageA(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(bitmap.Canvas().Handle()),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+}
+
 // Dispatches messages until `done` holds or `timeoutMs` has passed; returns `done()`.
 inline bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
     const DWORD start = GetTickCount();

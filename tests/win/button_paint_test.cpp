@@ -59,8 +59,7 @@ struct ButtonPaint : ::testing::Test {
     void Render(TBitmap& bmp) {
         bmp.SetSize(W, H);
         FillBitmap(bmp, Paper);
-        SendMessageA(Button->Handle(), WM_PRINTCLIENT,
-                     reinterpret_cast<WPARAM>(bmp.Canvas().Handle()), PRF_CLIENT | PRF_ERASEBKGND);
+        PrintClient(Button->Handle(), bmp);
     }
     void Press() {
         SendMessageA(Button->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 20));

@@ -71,8 +71,7 @@ struct FormFixture : ::testing::Test {
     // The form's client area as the form would paint it.
     void Render(TBitmap& bmp) {
         bmp.SetSize(Form->ClientWidth(), Form->ClientHeight());
-        SendMessageA(Form->Handle(), WM_PRINTCLIENT,
-                     reinterpret_cast<WPARAM>(bmp.Canvas().Handle()), PRF_CLIENT | PRF_ERASEBKGND);
+        PrintClient(Form->Handle(), bmp);
     }
 };
 

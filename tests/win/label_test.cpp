@@ -57,9 +57,7 @@ protected:
     TBitmap& Render() {
         const TRect client = Form->ClientRect();
         Bitmap.SetSize(client.Width(), client.Height());
-        SendMessageA(Form->Handle(), WM_PRINTCLIENT,
-                     reinterpret_cast<WPARAM>(Bitmap.Canvas().Handle()),
-                     PRF_CLIENT | PRF_ERASEBKGND);
+        PrintClient(Form->Handle(), Bitmap);
         return Bitmap;
     }
 
