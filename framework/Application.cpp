@@ -13,9 +13,26 @@ TApplication::TApplication() {
     std::string title = path;
     title = title.substr(title.find_last_of("\\/") + 1);
     FTitle = title.substr(0, title.find_last_of('.'));
+    const HINSTANCE module = GetModuleHandleA(nullptr);
+    FIcon =
+        static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                      GetSystemMetrics(SM_CYICON), LR_SHARED));
+    FSmallIcon =
+        static_cast<HICON>(LoadImageA(module, "MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    // A window of no size in the middle of the screen: seen only as the taskbar entry.
     CreateBoundWindow("TApplication", FTitle.c_str(),
-                      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0,
-                      0, 0, 0, nullptr);
+                      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0,
+                      GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
+                      nullptr);
+    if (FIcon) {
+        SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
+        SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FSmallIcon));
+    }
+}
+
+void TApplication::ShowTaskbarEntry() {
+    if (Handle() && !IsWindowVisible(Handle())) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
 }
 
 TApplication::~TApplication() {
@@ -124,6 +141,7 @@ void TApplication::HandleMessage() {
 }
 
 void TApplication::Run() {
+    if (FMainForm && !IsWindowVisible(FMainForm->Handle())) FMainForm->Show();
     while (!FTerminated)
         HandleMessage();
 }
@@ -133,10 +151,27 @@ void TApplication::Terminate() {
 }
 
 void TApplication::WndProc(TMessage& message) {
-    // Regional settings changed: the number formats follow at once.
-    if (message.Msg == WM_SETTINGCHANGE && message.LParam &&
-        lstrcmpiA(reinterpret_cast<const char*>(message.LParam), "intl") == 0)
-        ReadFormatSettings();
+    switch (message.Msg) {
+    case WM_SETTINGCHANGE:
+        // Regional settings changed: the number formats follow at once.
+        if (message.LParam && lstrcmpiA(reinterpret_cast<const char*>(message.LParam), "intl") == 0)
+            ReadFormatSettings();
+        break;
+    case WM_CLOSE:
+        // Close on the taskbar entry closes the program's window.
+        if (FMainForm) FMainForm->Close();
+        return;
+    case WM_ACTIVATE:
+    case WM_SETFOCUS:
+        // Activating the taskbar entry activates the program's window.
+        if ((message.Msg == WM_SETFOCUS || LOWORD(message.WParam) != WA_INACTIVE) && FMainForm &&
+            FMainForm->HandleAllocated() && IsWindowVisible(FMainForm->WindowHandle()) &&
+            IsWindowEnabled(FMainForm->WindowHandle())) {
+            SetActiveWindow(FMainForm->WindowHandle());
+            return;
+        }
+        break;
+    }
     DefaultWindowProc(message);
 }
 

@@ -17,6 +17,11 @@ public:
     ~TApplication() override;
 
     HWND Handle() const { return WindowHandle(); }
+    // The program's icon (the resource "MAINICON"), large and small; null when it has none.
+    HICON Icon() const { return FIcon; }
+    HICON SmallIcon() const { return FSmallIcon; }
+    // Makes the application window visible, with no size: it carries the taskbar entry.
+    void ShowTaskbarEntry();
     const std::string& Title() const { return FTitle; }
     void SetTitle(const std::string& title);
 
@@ -33,7 +38,8 @@ public:
     int ShowMessageBox(const std::string& text, const std::string& caption, UINT flags,
                        HWND owner = nullptr);
 
-    // The message loop: dispatches until Terminate.
+    // The message loop: shows the main form (when it has not been shown yet), then
+    // dispatches until Terminate.
     void Run();
     // Dispatches what is waiting and returns.
     void ProcessMessages();
@@ -54,6 +60,8 @@ private:
     bool IsKeyMsg(const MSG& msg);
 
     std::string FTitle;
+    HICON FIcon = nullptr;
+    HICON FSmallIcon = nullptr;
     bool FTerminated = false;
     TForm* FMainForm = nullptr;
 };

@@ -1,8 +1,30 @@
 #include "framework/Form.h"
 
 #include "framework/Application.h"
+#include "framework/GdiObjects.h"
 
 #include <algorithm>
+
+TPoint DesktopCenteredPosition(int desktopWidth, int desktopHeight, int width, int height) {
+    return {std::max(0, (desktopWidth - width) / 2), std::max(0, (desktopHeight - height) / 2)};
+}
+
+namespace {
+
+// The height of the text "0" in `font`: what a layout's TextHeight was measured as.
+int TextHeightOf(TFont& font) {
+    HDC dc = GetDC(nullptr);
+    SIZE size{};
+    {
+        TDCStateGuard guard(dc);
+        SelectObject(dc, font.Handle());
+        GetTextExtentPoint32A(dc, "0", 1, &size);
+    }
+    ReleaseDC(nullptr, dc);
+    return size.cy;
+}
+
+} // namespace
 
 TForm::TForm(TComponent* owner) : TWinControl(owner) {
     SetColor(clBtnFace);
@@ -10,15 +32,64 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
 }
 
 TForm::~TForm() {
-    if (OnDestroy) OnDestroy(this);
+    Destroying();
     if (Application().MainForm() == this) Application().SetMainForm(nullptr);
+}
+
+void TForm::Destroying() {
+    if (FDestroyed) return;
+    FDestroyed = true;
+    if (HandleAllocated()) ShowWindow(WindowHandle(), SW_HIDE);
+    if (OnDestroy) OnDestroy(this);
 }
 
 void TForm::CreateParams(TCreateParams& p) {
     TWinControl::CreateParams(p);
     p.ClassName = "TForm";
-    p.Style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
-    p.WndParent = nullptr;
+    p.Style = WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN;
+    if (FBorderIcons & biSystemMenu) {
+        // Without the system menu the caption bar has no buttons at all.
+        p.Style |= WS_SYSMENU;
+        if (FBorderIcons & biMinimize) p.Style |= WS_MINIMIZEBOX;
+        if (FBorderIcons & biMaximize) p.Style |= WS_MAXIMIZEBOX;
+    }
+    // Owned by the application window: the taskbar entry is that window's.
+    p.WndParent = Application().Handle();
+}
+
+void TForm::CreateWnd() {
+    TWinControl::CreateWnd();
+    // No icon of its own: the program's.
+    if (HICON icon = Application().Icon()) {
+        SendMessageA(WindowHandle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageA(WindowHandle(), WM_SETICON, ICON_SMALL,
+                     reinterpret_cast<LPARAM>(Application().SmallIcon()));
+    }
+}
+
+void TForm::Loaded() {
+    TWinControl::Loaded();
+    HDC screen = GetDC(nullptr);
+    const int ppi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    ScaleForDisplay(ppi);
+}
+
+void TForm::ScaleForDisplay(int screenPixelsPerInch) {
+    if (FPixelsPerInch <= 0 || screenPixelsPerInch == FPixelsPerInch) return;
+    Font().SetHeight(MulDiv(Font().Height(), screenPixelsPerInch, FPixelsPerInch));
+    const int textHeight = TextHeightOf(Font());
+    if (FTextHeight <= 0 || textHeight == FTextHeight) return;
+    for (int i = 0; i < ControlCount(); ++i) {
+        TControl* c = Controls(i);
+        c->SetBounds(MulDiv(c->Left(), textHeight, FTextHeight),
+                     MulDiv(c->Top(), textHeight, FTextHeight),
+                     MulDiv(c->Width(), textHeight, FTextHeight),
+                     MulDiv(c->Height(), textHeight, FTextHeight));
+        if (!c->ParentFont())
+            c->Font().SetHeight(MulDiv(c->Font().Height(), textHeight, FTextHeight));
+    }
+    UpdateScrollBars();
 }
 
 TRect TForm::ClientRect() const {
@@ -34,6 +105,30 @@ void TForm::SetClientSize(int width, int height) {
     RECT r{0, 0, width, height};
     AdjustWindowRectEx(&r, p.Style, FALSE, p.ExStyle);
     SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
+}
+
+void TForm::SetBorderIcons(TBorderIcons icons) {
+    if (icons == FBorderIcons) return;
+    FBorderIcons = icons;
+    if (!HandleAllocated()) return;
+    TCreateParams p;
+    CreateParams(p);
+    const LONG_PTR frame = WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+    const LONG_PTR style = GetWindowLongPtrA(WindowHandle(), GWL_STYLE);
+    SetWindowLongPtrA(WindowHandle(), GWL_STYLE, (style & ~frame) | (p.Style & frame));
+    SetWindowPos(WindowHandle(), nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void TForm::SetAutoScroll(bool value) {
+    if (value == FAutoScroll) return;
+    FAutoScroll = value;
+    if (!value && HandleAllocated()) {
+        ScrollControlsBy(FScrollOffset.X, FScrollOffset.Y);
+        FScrollOffset = {0, 0};
+        ShowScrollBar(WindowHandle(), SB_BOTH, FALSE);
+    }
+    UpdateScrollBars();
 }
 
 void TForm::SetActiveControl(TWinControl* control) {
@@ -79,9 +174,24 @@ void TForm::Show() {
     HandleNeeded();
     if (!FShown) {
         FShown = true;
-        if (OnShow) OnShow(this);
+        // An error in the handler does not keep the window from appearing.
+        try {
+            if (OnShow) OnShow(this);
+        } catch (const std::exception& e) {
+            Application().HandleException(e);
+        }
+        if (FPosition == TPosition::poDesktopCenter) {
+            // The virtual desktop is the bounding box of all monitors; the place is taken
+            // from the primary monitor's corner.
+            const TPoint p =
+                DesktopCenteredPosition(GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                                        GetSystemMetrics(SM_CYVIRTUALSCREEN), Width(), Height());
+            SetBounds(p.X, p.Y, Width(), Height());
+        }
     }
+    if (Application().MainForm() == this) Application().ShowTaskbarEntry();
     ShowWindow(Handle(), SW_SHOW);
+    UpdateScrollBars();
 }
 
 void TForm::Close() {
@@ -89,6 +199,109 @@ void TForm::Close() {
         Application().Terminate();
     else if (HandleAllocated())
         ShowWindow(WindowHandle(), SW_HIDE);
+}
+
+void TForm::UpdateScrollBars() {
+    if (!FAutoScroll || !HandleAllocated() || FUpdatingScrollBars) return;
+    FUpdatingScrollBars = true;
+    // The area the controls cover, measured from the unscrolled origin.
+    int right = 0, bottom = 0;
+    for (int i = 0; i < ControlCount(); ++i) {
+        const TControl* c = Controls(i);
+        if (!c->Visible()) continue;
+        right = std::max(right, c->Left() + c->Width() + FScrollOffset.X);
+        bottom = std::max(bottom, c->Top() + c->Height() + FScrollOffset.Y);
+    }
+    // Showing one bar narrows the client area for the other: settle in two rounds.
+    for (int round = 0; round < 2; ++round) {
+        RECT client;
+        GetClientRect(WindowHandle(), &client);
+        SCROLLINFO h{sizeof h,
+                     SIF_RANGE | SIF_PAGE,
+                     0,
+                     std::max(0, right - 1),
+                     static_cast<UINT>(client.right),
+                     0,
+                     0};
+        SCROLLINFO v{sizeof v,
+                     SIF_RANGE | SIF_PAGE,
+                     0,
+                     std::max(0, bottom - 1),
+                     static_cast<UINT>(client.bottom),
+                     0,
+                     0};
+        // A page as large as the range hides the bar.
+        if (right <= client.right) h.nMax = 0, h.nPage = 1;
+        if (bottom <= client.bottom) v.nMax = 0, v.nPage = 1;
+        SetScrollInfo(WindowHandle(), SB_HORZ, &h, TRUE);
+        SetScrollInfo(WindowHandle(), SB_VERT, &v, TRUE);
+    }
+    // A larger client area may leave the offset beyond the end: scroll back.
+    RECT client;
+    GetClientRect(WindowHandle(), &client);
+    const int maxX = std::max(0, right - static_cast<int>(client.right));
+    const int maxY = std::max(0, bottom - static_cast<int>(client.bottom));
+    const TPoint wanted{std::min(FScrollOffset.X, maxX), std::min(FScrollOffset.Y, maxY)};
+    if (!(wanted == FScrollOffset)) {
+        ScrollControlsBy(FScrollOffset.X - wanted.X, FScrollOffset.Y - wanted.Y);
+        FScrollOffset = wanted;
+    }
+    SetScrollPos(WindowHandle(), SB_HORZ, FScrollOffset.X, TRUE);
+    SetScrollPos(WindowHandle(), SB_VERT, FScrollOffset.Y, TRUE);
+    FUpdatingScrollBars = false;
+}
+
+void TForm::ScrollControlsBy(int dx, int dy) {
+    if (dx == 0 && dy == 0) return;
+    for (int i = 0; i < ControlCount(); ++i) {
+        TControl* c = Controls(i);
+        c->SetBounds(c->Left() + dx, c->Top() + dy, c->Width(), c->Height());
+    }
+    Invalidate();
+}
+
+void TForm::Scroll(int bar, int code) {
+    SCROLLINFO si{sizeof si, SIF_ALL, 0, 0, 0, 0, 0};
+    GetScrollInfo(WindowHandle(), bar, &si);
+    const int page = static_cast<int>(si.nPage);
+    const int last = std::max(0, si.nMax - page + 1);
+    int pos = si.nPos;
+    switch (code) {
+    case SB_LINEUP:
+        pos -= 8;
+        break;
+    case SB_LINEDOWN:
+        pos += 8;
+        break;
+    case SB_PAGEUP:
+        pos -= page;
+        break;
+    case SB_PAGEDOWN:
+        pos += page;
+        break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+        pos = si.nTrackPos;
+        break;
+    case SB_TOP:
+        pos = 0;
+        break;
+    case SB_BOTTOM:
+        pos = last;
+        break;
+    default:
+        return;
+    }
+    pos = std::clamp(pos, 0, last);
+    int& offset = bar == SB_HORZ ? FScrollOffset.X : FScrollOffset.Y;
+    if (pos == offset) return;
+    const int delta = offset - pos;
+    offset = pos;
+    if (bar == SB_HORZ)
+        ScrollControlsBy(delta, 0);
+    else
+        ScrollControlsBy(0, delta);
+    SetScrollPos(WindowHandle(), bar, pos, TRUE);
 }
 
 void TForm::WndProc(TMessage& m) {
@@ -122,6 +335,24 @@ void TForm::WndProc(TMessage& m) {
     case WM_CLOSE:
         Close();
         return;
+    case WM_WINDOWPOSCHANGED: {
+        // The user moves and sizes the window: the stored bounds follow.
+        RECT r;
+        GetWindowRect(WindowHandle(), &r);
+        TControl::SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        break;
+    }
+    case WM_SIZE:
+        TWinControl::WndProc(m);
+        UpdateScrollBars();
+        return;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        if (!m.LParam) {
+            Scroll(m.Msg == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(m.WParam));
+            return;
+        }
+        break;
     }
     TWinControl::WndProc(m);
 }

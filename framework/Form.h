@@ -2,9 +2,26 @@
 // every focus change to its controls, moves the focus with Tab and Shift+Tab through the tab
 // order, offers Enter, Escape and accelerator characters to its controls (the default and
 // cancel buttons take them), and carries a modal result.
+//
+// A form has a sizeable frame and the caption-bar buttons of its BorderIcons; it is owned by
+// the application window, which carries the program's taskbar entry, and shows the program's
+// icon. It can centre itself on the desktop when first shown, scale itself once for the
+// display it is made on, and bring up scroll bars when its client area is smaller than the
+// area its controls cover.
 #pragma once
 
 #include "framework/WinControl.h"
+
+#include <cstdint>
+
+enum TBorderIcon : uint8_t { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
+using TBorderIcons = uint8_t;
+
+enum class TPosition { poDesigned, poDesktopCenter };
+
+// Where a window of `width` x `height` stands centred on a desktop of `desktopWidth` x
+// `desktopHeight`: halves truncated towards zero, never negative.
+TPoint DesktopCenteredPosition(int desktopWidth, int desktopHeight, int width, int height);
 
 class TForm : public TWinControl {
 public:
@@ -27,8 +44,30 @@ public:
     TRect ClientRect() const override;
     void SetClientSize(int width, int height);
 
+    TBorderIcons BorderIcons() const { return FBorderIcons; }
+    void SetBorderIcons(TBorderIcons icons);
+    TPosition Position() const { return FPosition; }
+    void SetPosition(TPosition position) { FPosition = position; }
+    bool AutoScroll() const { return FAutoScroll; }
+    void SetAutoScroll(bool value);
+    // The display the layout was made for: its dots per inch and the text height of the
+    // form's font there.
+    void SetPixelsPerInch(int value) { FPixelsPerInch = value; }
+    void SetTextHeight(int value) { FTextHeight = value; }
+    // Scales the form for a display of `screenPixelsPerInch`: the font by the ratio of the
+    // dots per inch and, when the font's text height then differs from the designed one, the
+    // controls' places, sizes and own fonts by the ratio of the text heights. The form's outer
+    // size stays. Done once when a layout has been read.
+    void ScaleForDisplay(int screenPixelsPerInch);
+    // The scroll offset of the client area (how far the controls are scrolled).
+    TPoint ScrollOffset() const { return FScrollOffset; }
+
+    // Shows the window; the first time, raises OnShow and applies Position first.
     void Show();
     void Close();
+    // Hides the window and raises OnDestroy, once; forms of classes with handlers of their own
+    // call it from their destructor, while those handlers can still run.
+    void Destroying();
 
     TNotifyEvent OnShow;
     TNotifyEvent OnDestroy;
@@ -37,9 +76,23 @@ public:
 
 protected:
     void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
+    void Loaded() override;
 
 private:
+    void UpdateScrollBars();
+    void Scroll(int bar, int code);
+    void ScrollControlsBy(int dx, int dy);
+
     TWinControl* FActiveControl = nullptr;
     int FModalResult = 0;
     bool FShown = false;
+    bool FDestroyed = false;
+    TBorderIcons FBorderIcons = biSystemMenu | biMinimize | biMaximize;
+    TPosition FPosition = TPosition::poDesigned;
+    bool FAutoScroll = true;
+    bool FUpdatingScrollBars = false;
+    TPoint FScrollOffset{0, 0};
+    int FPixelsPerInch = 0; // 0: not stored, no scaling
+    int FTextHeight = 0;
 };

@@ -3,9 +3,13 @@
 #include "framework/Exceptions.h"
 #include "framework/Form.h"
 #include "framework/Label.h"
+#include "framework/ProgressBar.h"
+#include "framework/RadioButton.h"
+#include "framework/Timer.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <map>
 
@@ -118,21 +122,38 @@ void RegisterFrameworkLayoutClasses() {
                         });
     RegisterLayoutClass("TCustomControl", "TWinControl", nullptr, {});
     RegisterLayoutClass("TGraphicControl", "TControl", nullptr, {});
-    RegisterLayoutClass("TForm", "TWinControl", nullptr,
-                        {
-                            {"ClientWidth",
-                             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
-                                 auto& f = dynamic_cast<TForm&>(*c);
-                                 f.SetClientSize(AsInt(v), f.ClientHeight());
-                             }},
-                            {"ClientHeight",
-                             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
-                                 auto& f = dynamic_cast<TForm&>(*c);
-                                 f.SetClientSize(f.ClientWidth(), AsInt(v));
-                             }},
-                            EventProperty("OnShow", &TForm::OnShow),
-                            EventProperty("OnDestroy", &TForm::OnDestroy),
-                        });
+    RegisterLayoutClass(
+        "TForm", "TWinControl", nullptr,
+        {
+            {"ClientWidth",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                 auto& f = dynamic_cast<TForm&>(*c);
+                 f.SetClientSize(AsInt(v), f.ClientHeight());
+             }},
+            {"ClientHeight",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                 auto& f = dynamic_cast<TForm&>(*c);
+                 f.SetClientSize(f.ClientWidth(), AsInt(v));
+             }},
+            {"BorderIcons",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                 static const std::vector<std::string> names = {"biSystemMenu", "biMinimize",
+                                                                "biMaximize"};
+                 TBorderIcons icons = 0;
+                 for (const std::string& item : AsSet(v)) {
+                     auto it = std::find(names.begin(), names.end(), item);
+                     if (it == names.end()) throw EReadError("'" + item + "' is not a border icon");
+                     icons |= static_cast<TBorderIcons>(1 << (it - names.begin()));
+                 }
+                 dynamic_cast<TForm&>(*c).SetBorderIcons(icons);
+             }},
+            EnumProperty("Position", &TForm::SetPosition, {"poDesigned", "poDesktopCenter"}),
+            Property("AutoScroll", &TForm::SetAutoScroll, AsBool),
+            Property("PixelsPerInch", &TForm::SetPixelsPerInch, AsInt),
+            Property("TextHeight", &TForm::SetTextHeight, AsInt),
+            EventProperty("OnShow", &TForm::OnShow),
+            EventProperty("OnDestroy", &TForm::OnDestroy),
+        });
     RegisterLayoutClass(
         "TCustomLabel", "TGraphicControl", nullptr,
         {
@@ -153,6 +174,29 @@ void RegisterFrameworkLayoutClasses() {
         });
     RegisterLayoutClass("TLabel", "TCustomLabel",
                         [](TComponent* owner) { return new TLabel(owner); }, {});
+    RegisterLayoutClass("TProgressBar", "TWinControl",
+                        [](TComponent* owner) { return new TProgressBar(owner); },
+                        {
+                            Property("Min", &TProgressBar::SetMin, AsInt),
+                            Property("Max", &TProgressBar::SetMax, AsInt),
+                            Property("Position", &TProgressBar::SetPosition, AsInt),
+                        });
+    RegisterLayoutClass("TRadioButton", "TWinControl",
+                        [](TComponent* owner) { return new TRadioButton(owner); },
+                        {Property("Checked", &TRadioButton::SetChecked, AsBool)});
+    // Not a control: it stands in the layout but on no parent.
+    RegisterLayoutClass(
+        "TTimer", "", [](TComponent* owner) { return new TTimer(owner); },
+        {
+            Property("Enabled", &TTimer::SetEnabled, AsBool),
+            Property("Interval", &TTimer::SetInterval,
+                     [](const TLayoutValue& v) { return static_cast<unsigned>(AsInt(v)); }),
+            {"OnTimer",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext& ctx) {
+                 dynamic_cast<TTimer&>(*c).SetOnTimer(ctx.Handler(AsIdentifier(v)));
+             }},
+        },
+        [](TComponent*, TComponent*) {});
 }
 
 std::string LayoutResourceText(const char* name) {

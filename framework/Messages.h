@@ -26,6 +26,10 @@ constexpr UINT CM_DIALOGCHAR = CM_BASE + 6;
 constexpr UINT CM_FOCUSCHANGED = CM_BASE + 7;
 constexpr UINT CM_VISIBLECHANGED = CM_BASE + 22;
 
+// A system control's notification (WM_COMMAND) handed back to it by its parent.
+constexpr UINT CN_BASE = 0xBC00;
+constexpr UINT CN_COMMAND = CN_BASE + WM_COMMAND;
+
 // The blink scheduler's two messages to the styled labels.
 constexpr UINT BlinkQueryMessage = CM_BASE + 1000; // reply 1: "I am blinking"
 constexpr UINT BlinkPhaseMessage = CM_BASE + 1001; // WParam: the phase that has begun

@@ -51,11 +51,16 @@ void TWinControl::CreateParams(TCreateParams& p) {
 void TWinControl::CreateWnd() {
     TCreateParams p;
     CreateParams(p);
-    // Each class name gets this framework's window procedure; the background is ours to
-    // paint (WM_ERASEBKGND), so no class brush.
-    RegisterWindowClass(p.ClassName.c_str(), p.ClassStyle);
+    if (!p.SystemClass.empty()) {
+        FDefWndProc = RegisterSuperclass(p.ClassName.c_str(), p.SystemClass.c_str());
+    } else {
+        // Each class name gets this framework's window procedure; the background is ours to
+        // paint (WM_ERASEBKGND), so no class brush.
+        RegisterWindowClass(p.ClassName.c_str(), p.ClassStyle);
+    }
     CreateBoundWindow(p.ClassName.c_str(), p.Caption.c_str(), p.Style, p.ExStyle, p.X, p.Y, p.Width,
                       p.Height, p.WndParent);
+    if (FDefWndProc) PassFontToSystemControl();
     for (TControl* c : FControls)
         if (auto* w = AsWinControl(c)) w->HandleNeeded();
 }
@@ -218,8 +223,71 @@ void TWinControl::KeyPress(char& key) {
     if (OnKeyPress) OnKeyPress(this, key);
 }
 
+TWinControl* TWinControl::FromHandle(HWND window) {
+    if (!window || GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId() ||
+        GetWindowLongPtrA(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(FrameworkWindowProc))
+        return nullptr;
+    auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    return dynamic_cast<TWinControl*>(target);
+}
+
+void TWinControl::PassFontToSystemControl() {
+    LOGFONTA lf;
+    Font().GetLogFont(lf);
+    TOwnedFont font(CreateFontIndirectA(&lf));
+    SendMessageA(WindowHandle(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+    FSystemFont = std::move(font);
+}
+
+HBRUSH TWinControl::SystemControlColors(HDC dc) {
+    SetTextColor(dc, ColorToRGB(Font().Color()));
+    SetBkColor(dc, ColorToRGB(Color()));
+    if (!FColorBrush) FColorBrush = TOwnedBrush(CreateSolidBrush(ColorToRGB(Color())));
+    return FColorBrush.Get();
+}
+
 void TWinControl::WndProc(TMessage& m) {
+    if (FDefWndProc) {
+        // The system control draws and handles the mouse itself; the framework adds its
+        // focus, key, text and state handling below.
+        switch (m.Msg) {
+        case WM_PAINT:
+        case WM_PRINTCLIENT:
+        case WM_ERASEBKGND:
+        case WM_MOUSEMOVE:
+        case WM_MOUSELEAVE:
+            DefaultWindowProc(m);
+            return;
+        case CM_FONTCHANGED:
+            if (HandleAllocated()) PassFontToSystemControl();
+            break;
+        case CM_COLORCHANGED:
+            FColorBrush.Reset();
+            break;
+        }
+        if (m.Msg >= WM_MOUSEFIRST && m.Msg <= WM_MBUTTONDBLCLK) {
+            DefaultWindowProc(m);
+            return;
+        }
+    }
     switch (m.Msg) {
+    case WM_COMMAND:
+        // A system control's notification is its own business: it gets it back.
+        if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(m.LParam));
+            child && child != this) {
+            m.Result = child->Perform(CN_COMMAND, m.WParam, m.LParam);
+            return;
+        }
+        break;
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+        if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(m.LParam));
+            child && child != this && child->FDefWndProc) {
+            m.Result = reinterpret_cast<LRESULT>(
+                child->SystemControlColors(reinterpret_cast<HDC>(m.WParam)));
+            return;
+        }
+        break;
     case WM_PAINT:
         // A device context in WParam asks for painting into it (a child painting its
         // parent's image behind itself).
@@ -337,7 +405,10 @@ void TWinControl::DefaultHandler(TMessage& m) {
 }
 
 void TWinControl::DefaultWindowProc(TMessage& m) {
-    TWindowTarget::DefaultWindowProc(m);
+    if (FDefWndProc)
+        m.Result = CallWindowProcA(FDefWndProc, WindowHandle(), m.Msg, m.WParam, m.LParam);
+    else
+        TWindowTarget::DefaultWindowProc(m);
 }
 
 // ---- TCustomControl

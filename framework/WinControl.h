@@ -20,6 +20,9 @@ struct TCreateParams {
     int X = 0, Y = 0, Width = 0, Height = 0;
     HWND WndParent = nullptr;
     UINT ClassStyle = CS_HREDRAW | CS_VREDRAW;
+    // Set for a control that is one of the system's own (a button, a progress bar): the
+    // window is of that class with the framework in front, and the system draws it.
+    std::string SystemClass;
 };
 
 class TWinControl : public TControl, public TWindowTarget {
@@ -90,8 +93,18 @@ protected:
     }
     friend class TApplication;
 
+    // Whether the window is one of the system's controls (TCreateParams::SystemClass).
+    bool IsSystemControl() const { return FDefWndProc != nullptr; }
+
 private:
     void PaintHandler(HDC dc);
+    // A system control draws its text in a font handle it is given; a copy of ours, so that
+    // it never holds one that our font has already let go.
+    void PassFontToSystemControl();
+    // Text colour and background for a system control that asks its parent for them.
+    HBRUSH SystemControlColors(HDC dc);
+    // The framework control behind a window of this thread, if any.
+    static TWinControl* FromHandle(HWND window);
     void UpdateMouseControl(TControl* control);
 
     std::vector<TControl*> FControls;   // children, windowless and windowed, in z-order
@@ -99,6 +112,9 @@ private:
     bool FTabStop = false;
     bool FTrackingMouse = false;
     TControl* FMouseControl = nullptr;
+    WNDPROC FDefWndProc = nullptr;
+    TOwnedFont FSystemFont;
+    TOwnedBrush FColorBrush;
 };
 
 class TCustomControl : public TWinControl {

@@ -3,6 +3,7 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -62,6 +63,23 @@ void RegisterWindowClass(const char* className, UINT style, HBRUSH background, H
         registered.erase(className);
         throw EOutOfResources(std::string("Cannot register window class ") + className);
     }
+}
+
+WNDPROC RegisterSuperclass(const char* className, const char* systemClass) {
+    static std::map<std::string, WNDPROC> registered;
+    if (auto it = registered.find(className); it != registered.end()) return it->second;
+    WNDCLASSA wc{};
+    if (!GetClassInfoA(nullptr, systemClass, &wc))
+        throw EOutOfResources(std::string("The system has no window class ") + systemClass);
+    const WNDPROC original = wc.lpfnWndProc;
+    // Same class style, extra bytes, cursor and brush: only the procedure and name are ours.
+    wc.lpfnWndProc = FrameworkWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = className;
+    if (!RegisterClassA(&wc))
+        throw EOutOfResources(std::string("Cannot register window class ") + className);
+    registered.emplace(className, original);
+    return original;
 }
 
 TUtilityWindow::TUtilityWindow(THandler handler) : FHandler(std::move(handler)) {

@@ -43,6 +43,11 @@ LRESULT CALLBACK FrameworkWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM 
 void RegisterWindowClass(const char* className, UINT style = 0, HBRUSH background = nullptr,
                          HICON icon = nullptr);
 
+// Registers (once per process) a class named `className` that is the system's `systemClass`
+// (a button, a progress bar) with FrameworkWindowProc in front; returns the system class's own
+// procedure, which gets every message the framework leaves alone.
+WNDPROC RegisterSuperclass(const char* className, const char* systemClass);
+
 // A hidden message-only window whose messages go to a callable (timers, notifications). The
 // callable returns whether it handled the message; the rest get the default processing.
 class TUtilityWindow : public TWindowTarget {

@@ -2,6 +2,7 @@
 // calls reach the stand-in engine with their arguments and records intact, and its answers
 // come back.
 #include "engine/XLDownload.h"
+#include "tests/win/StandIn.h"
 
 #include <windows.h>
 
@@ -11,24 +12,6 @@
 #include <string>
 
 namespace {
-
-// The stand-in's scripting calls, looked up in the loaded xldl.dll.
-struct TStandIn {
-    HMODULE Module = GetModuleHandleA("xldl.dll");
-    template <class F> F Get(const char* name) {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(Module, name)));
-    }
-    void (*Reset)() = Get<void (*)()>("StandIn_Reset");
-    void (*SetResults)(uint32_t, uint32_t, TaskHandle) =
-        Get<void (*)(uint32_t, uint32_t, TaskHandle)>("StandIn_SetResults");
-    void (*QueueQuery)(uint32_t, uint8_t, int64_t, int64_t) =
-        Get<void (*)(uint32_t, uint8_t, int64_t, int64_t)>("StandIn_QueueQuery");
-    int (*CallCount)() = Get<int (*)()>("StandIn_CallCount");
-    const char* (*CallName)(int) = Get<const char* (*)(int)>("StandIn_CallName");
-    uint32_t (*CallArgument)(int) = Get<uint32_t (*)(int)>("StandIn_CallArgument");
-    const uint8_t* (*CallRecord)(int, size_t*) =
-        Get<const uint8_t* (*)(int, size_t*)>("StandIn_CallRecord");
-};
 
 TEST(EngineBinding, CallsReachTheEngineByTheirPlainNames) {
     HMODULE engine = GetModuleHandleA("xldl.dll");

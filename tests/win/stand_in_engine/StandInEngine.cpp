@@ -1,13 +1,22 @@
 // A stand-in for the download engine, for tests: its answers are scripted by the test
 // (through the StandIn_ calls, found with GetProcAddress) and it records every call with the
 // raw bytes of the record it received, so a test can check exactly what the tool sent.
+//
+// A test that runs the whole program scripts it through the environment instead:
+// STANDIN_SCRIPT names a file of lines "init R", "start R", "handle H" and
+// "query R STATE TOTAL DONE" (one per answer, in order), and every call's name is appended to
+// the file STANDIN_LOG as it happens.
 #define XLDL_API
 #include "engine/XLDownload.h"
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +37,44 @@ std::vector<TCall> Calls;
 std::deque<TQueryAnswer> Answers;
 uint32_t InitResult = 1, StartResult = 1;
 TaskHandle NextHandle = 1;
+
+void Record(TCall call) {
+    if (const char* log = std::getenv("STANDIN_LOG")) {
+        if (FILE* f = std::fopen(log, "a")) {
+            std::fprintf(f, "%s %u\n", call.Name.c_str(), call.Argument);
+            std::fclose(f);
+        }
+    }
+    Calls.push_back(std::move(call));
+}
+
+void LoadScript() {
+    static bool loaded = false;
+    if (loaded) return;
+    loaded = true;
+    const char* path = std::getenv("STANDIN_SCRIPT");
+    if (!path) return;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string word;
+        words >> word;
+        uint64_t a = 0, b = 0;
+        int64_t total = 0, done = 0;
+        if (word == "init" && words >> a) InitResult = static_cast<uint32_t>(a);
+        if (word == "start" && words >> a) StartResult = static_cast<uint32_t>(a);
+        if (word == "handle" && words >> a) NextHandle = static_cast<TaskHandle>(a);
+        if (word == "query" && words >> a >> b >> total >> done) {
+            TQueryAnswer answer{static_cast<uint32_t>(a), {}};
+            std::memset(&answer.Info, 0, sizeof answer.Info);
+            answer.Info.State = static_cast<uint8_t>(b);
+            answer.Info.TotalSize = total;
+            answer.Info.DoneSize = done;
+            Answers.push_back(answer);
+        }
+    }
+}
 
 template <class T> std::vector<uint8_t> BytesOf(const T* record) {
     if (!record) return {};
@@ -74,27 +121,32 @@ STAND_IN const uint8_t* StandIn_CallRecord(int i, size_t* size) {
 }
 
 uint32_t __stdcall XL_Init() {
-    Calls.push_back({"XL_Init", 0, {}});
+    LoadScript();
+    Record({"XL_Init", 0, {}});
     return InitResult;
 }
 
 uint32_t __stdcall XL_UnInit() {
-    Calls.push_back({"XL_UnInit", 0, {}});
+    LoadScript();
+    Record({"XL_UnInit", 0, {}});
     return 1;
 }
 
 TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param) {
-    Calls.push_back({"XL_CreateTask", 0, BytesOf(param)});
+    LoadScript();
+    Record({"XL_CreateTask", 0, BytesOf(param)});
     return NextHandle;
 }
 
 uint32_t __stdcall XL_StartTask(TaskHandle task) {
-    Calls.push_back({"XL_StartTask", task, {}});
+    LoadScript();
+    Record({"XL_StartTask", task, {}});
     return StartResult;
 }
 
 uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info) {
-    Calls.push_back({"XL_QueryTaskInfoEx", task, BytesOf(info)});
+    LoadScript();
+    Record({"XL_QueryTaskInfoEx", task, BytesOf(info)});
     if (Answers.empty()) return 0;
     const TQueryAnswer a = Answers.front();
     Answers.pop_front();

@@ -1,0 +1,119 @@
+#include "app/UnitOfZQX.h"
+
+#include "app/DownloadTexts.h"
+#include "app/ProgressScale.h"
+#include "app/TaskFields.h"
+#include "controls/RzLayoutClasses.h"
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "framework/FormatSettings.h"
+#include "framework/LayoutProperties.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+TShellExecuteProc ShellExecuteProc = ShellExecuteA;
+
+void RegisterFormOfZQXLayoutClasses() {
+    RegisterStyledControlsLayoutClasses();
+    RegisterLayoutClass("TFormOfZQX", "TForm", nullptr, {});
+}
+
+TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
+
+TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
+    Load(layout);
+}
+
+TFormOfZQX::~TFormOfZQX() {
+    // While the handlers can still run: FormDestroy releases the engine.
+    Destroying();
+}
+
+void TFormOfZQX::Load(const std::string& layout) {
+    RegisterFormOfZQXLayoutClasses();
+    LoadLayout(this, layout,
+               {
+                   {"FormShow", [this](TObject* s) { FormShow(s); }},
+                   {"FormDestroy", [this](TObject* s) { FormDestroy(s); }},
+                   {"RzBitBtn1Click", [this](TObject* s) { RzBitBtn1Click(s); }},
+                   {"XLTimeTimer", [this](TObject* s) { XLTimeTimer(s); }},
+               });
+    const auto find = [this]<class T>(T*& field, const char* name) {
+        field = dynamic_cast<T*>(FindComponent(name));
+        if (!field) throw EReadError(std::string("The window's layout has no ") + name);
+    };
+    find(RzLabel4, "RzLabel4");
+    find(RzLabel1, "RzLabel1");
+    find(RzBitBtn1, "RzBitBtn1");
+    find(PB_Cur, "PB_Cur");
+    find(RadioButton1, "RadioButton1");
+    find(RadioButton2, "RadioButton2");
+    find(XLTime, "XLTime");
+}
+
+void TFormOfZQX::FormShow(TObject*) {
+    if (!EngineTrue(XL_Init()))
+        Application().ShowMessageBox("下载初始化失败", "提示信息", MB_OK, Handle());
+}
+
+void TFormOfZQX::FormDestroy(TObject*) {
+    XL_UnInit();
+}
+
+void TFormOfZQX::RzBitBtn1Click(TObject*) {
+    RzBitBtn1->SetEnabled(false);
+
+    const DWORD attributes = GetFileAttributesA(FolderToCreate);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        CreateDirectoryA(FolderToCreate, nullptr); // a failure shows later, as a stalled task
+
+    std::string url;
+    if (RadioButton1->Checked()) url = MirrorUrl1;
+    if (RadioButton2->Checked()) url = MirrorUrl2;
+    const std::string fileName = FileNameFromUrl(url);
+
+    DownloadTaskParam param;
+    std::memset(&param, 0, sizeof param);
+    CopyToUtf16Field(url, param.TaskUrl);
+    CopyToUtf16Field(fileName, param.FileName);
+    CopyToUtf16Field(SaveFolder, param.SavePath);
+    param.OptionFlag = 0xFFFFFFFF;
+
+    FFileName = fileName;
+    FTaskHandle = XL_CreateTask(&param);
+    if (EngineTrue(XL_StartTask(FTaskHandle))) XLTime->SetEnabled(true);
+}
+
+void TFormOfZQX::XLTimeTimer(TObject*) {
+    // Cleared each time: an engine that writes only the low halves of the sizes leaves
+    // zeros, not the last tick's bytes, above them.
+    DownloadTaskInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (!EngineTrue(XL_QueryTaskInfoEx(FTaskHandle, &info))) return;
+
+    switch (info.State) {
+    case StateDownloading: {
+        const TProgressValues progress = ProgressValues(info.TotalSize, info.DoneSize);
+        PB_Cur->SetMax(progress.Max);
+        PB_Cur->SetPosition(progress.Position);
+        const char separator = DecimalSeparator();
+        RzLabel1->SetCaption(FormatSizeText(info.DoneSize, separator) + "/" +
+                             FormatSizeText(info.TotalSize, separator));
+        break;
+    }
+    case StateFinished: {
+        XLTime->SetEnabled(false);
+        const std::string path = SaveFolder + FFileName;
+        if (path.find(".exe") != std::string::npos) {
+            ShellExecuteProc(Handle(), "Open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            RzBitBtn1->SetEnabled(true);
+        }
+        Close();
+        break;
+    }
+    default:
+        break; // created, connecting, retrying, failed: the next tick asks again
+    }
+}

@@ -1,0 +1,61 @@
+// The download tool's one window: pick a mirror, press the button, watch the progress; when
+// the engine has the installer, start it and close.
+#pragma once
+
+#include "controls/RzButton.h"
+#include "controls/RzLabel.h"
+#include "engine/XLDownload.h"
+#include "framework/Form.h"
+#include "framework/LayoutReader.h"
+#include "framework/ProgressBar.h"
+#include "framework/RadioButton.h"
+#include "framework/Timer.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The two mirrors; each radio button's caption is "http://" and its host.
+constexpr const char* MirrorHost1 = "dl1.orlenz.com";
+constexpr const char* MirrorHost2 = "dl2.orlenz.com";
+constexpr const char* MirrorUrl1 = "http://dl1.orlenz.com/service/setup.exe";
+constexpr const char* MirrorUrl2 = "http://dl2.orlenz.com/service/setup.exe";
+// Created if missing (the same folder as SaveFolder: the file system ignores case).
+constexpr const char* FolderToCreate = "D:\\KOrva";
+constexpr const char* SaveFolder = "D:\\KORVA\\";
+constexpr const char* ApplicationTitle = "Orlenz软件完整安装包下载专用工具";
+
+// How the finished installer is started; tests put a recorder here.
+using TShellExecuteProc = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+extern TShellExecuteProc ShellExecuteProc;
+
+class TFormOfZQX : public TForm {
+public:
+    // Built from the layout compiled into the program.
+    TFormOfZQX();
+    // Built from the given layout text (tests).
+    explicit TFormOfZQX(const std::string& layout);
+    ~TFormOfZQX() override;
+
+    TRzLabel* RzLabel4 = nullptr;
+    TRzLabel* RzLabel1 = nullptr;
+    TRzBitBtn* RzBitBtn1 = nullptr;
+    TProgressBar* PB_Cur = nullptr;
+    TRadioButton* RadioButton1 = nullptr;
+    TRadioButton* RadioButton2 = nullptr;
+    TTimer* XLTime = nullptr;
+
+    TaskHandle FTaskHandle = 0;
+    std::string FFileName;
+
+    void FormShow(TObject* sender);
+    void FormDestroy(TObject* sender);
+    void RzBitBtn1Click(TObject* sender);
+    void XLTimeTimer(TObject* sender);
+
+private:
+    void Load(const std::string& layout);
+};
+
+// The layout classes the window's layout names (idempotent).
+void RegisterFormOfZQXLayoutClasses();

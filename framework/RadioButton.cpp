@@ -1,0 +1,45 @@
+#include "framework/RadioButton.h"
+
+TRadioButton::TRadioButton(TComponent* owner) : TWinControl(owner) {
+    SetBounds(0, 0, 113, 17);
+}
+
+void TRadioButton::CreateParams(TCreateParams& p) {
+    TWinControl::CreateParams(p);
+    p.ClassName = "TRadioButton";
+    p.SystemClass = "BUTTON";
+    // Not the automatic kind: the group rule below is ours, so it holds for checks made in
+    // code and from a stored layout as well as for clicks.
+    p.Style |= BS_RADIOBUTTON;
+}
+
+void TRadioButton::CreateWnd() {
+    TWinControl::CreateWnd();
+    SendMessageA(WindowHandle(), BM_SETCHECK, FChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TRadioButton::SetChecked(bool checked) {
+    if (checked == FChecked) return;
+    FChecked = checked;
+    SetTabStop(checked);
+    if (HandleAllocated()) {
+        SendMessageA(WindowHandle(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        LONG_PTR style = GetWindowLongPtrA(WindowHandle(), GWL_STYLE);
+        style = checked ? (style | WS_TABSTOP) : (style & ~static_cast<LONG_PTR>(WS_TABSTOP));
+        SetWindowLongPtrA(WindowHandle(), GWL_STYLE, style);
+    }
+    if (!checked || !Parent()) return;
+    for (int i = 0; i < Parent()->ControlCount(); ++i)
+        if (auto* other = dynamic_cast<TRadioButton*>(Parent()->Controls(i));
+            other && other != this)
+            other->SetChecked(false);
+    Click();
+}
+
+void TRadioButton::WndProc(TMessage& m) {
+    if (m.Msg == CN_COMMAND && HIWORD(m.WParam) == BN_CLICKED) {
+        SetChecked(true);
+        return;
+    }
+    TWinControl::WndProc(m);
+}
