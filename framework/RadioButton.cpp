@@ -1,5 +1,8 @@
 #include "framework/RadioButton.h"
 
+#include <algorithm>
+#include <vector>
+
 TRadioButton::TRadioButton(TComponent* owner) : TWinControl(owner) {
     SetBounds(0, 0, 113, 17);
 }
@@ -39,6 +42,26 @@ void TRadioButton::SetChecked(bool checked) {
 void TRadioButton::WndProc(TMessage& m) {
     if (m.Msg == CN_COMMAND && HIWORD(m.WParam) == BN_CLICKED) {
         SetChecked(true);
+        return;
+    }
+    if (m.Msg == WM_KEYDOWN && Parent() &&
+        (m.WParam == VK_LEFT || m.WParam == VK_UP || m.WParam == VK_RIGHT || m.WParam == VK_DOWN)) {
+        // As in a dialog: the arrows move through the group, checking as they go.
+        std::vector<TRadioButton*> group;
+        std::vector<TWinControl*> order;
+        Parent()->GetTabOrderList(order);
+        for (TWinControl* w : order)
+            if (auto* radio = dynamic_cast<TRadioButton*>(w);
+                radio && radio->Parent() == Parent() && radio->CanFocus())
+                group.push_back(radio);
+        const auto it = std::find(group.begin(), group.end(), this);
+        if (it != group.end() && group.size() > 1) {
+            const bool forward = m.WParam == VK_RIGHT || m.WParam == VK_DOWN;
+            const size_t n = group.size(), i = static_cast<size_t>(it - group.begin());
+            TRadioButton* next = group[forward ? (i + 1) % n : (i + n - 1) % n];
+            next->SetChecked(true);
+            next->SetFocus();
+        }
         return;
     }
     TWinControl::WndProc(m);

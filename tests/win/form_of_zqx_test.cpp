@@ -210,6 +210,14 @@ TEST_F(FormOfZQX, TabReachesTheCheckedRadioButton) {
     f.RadioButton2->SetChecked(true);
     f.Perform(CM_DIALOGKEY, VK_TAB);
     EXPECT_TRUE(f.RadioButton2->Focused());
+    // The arrows move through the group and check as they go, round at the ends.
+    SendMessageA(f.RadioButton2->Handle(), WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_TRUE(f.RadioButton1->Focused());
+    EXPECT_TRUE(f.RadioButton1->Checked());
+    EXPECT_FALSE(f.RadioButton2->Checked());
+    SendMessageA(f.RadioButton1->Handle(), WM_KEYDOWN, VK_UP, 0);
+    EXPECT_TRUE(f.RadioButton2->Focused());
+    EXPECT_TRUE(f.RadioButton2->Checked());
 }
 
 // The record the engine should get for `url`: zeros but for three texts and the option.
