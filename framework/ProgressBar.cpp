@@ -19,27 +19,28 @@ void TProgressBar::CreateParams(TCreateParams& p) {
     p.SystemClass = PROGRESS_CLASSA;
 }
 
+void TProgressBar::SendRange() {
+    if (HandleAllocated())
+        SendMessageA(WindowHandle(), PBM_SETRANGE32, static_cast<WPARAM>(FMin),
+                     static_cast<LPARAM>(FMax));
+}
+
 void TProgressBar::CreateWnd() {
     TWinControl::CreateWnd();
-    SendMessageA(WindowHandle(), PBM_SETRANGE32, static_cast<WPARAM>(FMin),
-                 static_cast<LPARAM>(FMax));
+    SendRange();
     SendMessageA(WindowHandle(), PBM_SETPOS, static_cast<WPARAM>(FPosition), 0);
 }
 
 void TProgressBar::SetMin(int min) {
     if (min == FMin) return;
     FMin = min;
-    if (HandleAllocated())
-        SendMessageA(WindowHandle(), PBM_SETRANGE32, static_cast<WPARAM>(FMin),
-                     static_cast<LPARAM>(FMax));
+    SendRange();
 }
 
 void TProgressBar::SetMax(int max) {
     if (max == FMax) return;
     FMax = max;
-    if (HandleAllocated())
-        SendMessageA(WindowHandle(), PBM_SETRANGE32, static_cast<WPARAM>(FMin),
-                     static_cast<LPARAM>(FMax));
+    SendRange();
 }
 
 int TProgressBar::Position() const {

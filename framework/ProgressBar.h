@@ -23,6 +23,8 @@ protected:
     void CreateWnd() override;
 
 private:
+    void SendRange();
+
     int FMin = 0;
     int FMax = 100;
     int FPosition = 0;
