@@ -1,0 +1,80 @@
+# A private Xvfb screen with Wine on it, and the windows on it: sourced by the scripts that
+# show or photograph the program (screenshot, run). Needs common.sh first.
+
+if [ "$TEST_ARCH" = win64 ]; then WINE_LOADER=/usr/lib/wine/wine64 WINE_SERVER=/usr/lib/wine/wineserver64
+else WINE_LOADER=/usr/lib/wine/wine WINE_SERVER=/usr/lib/wine/wineserver32; fi
+
+# Wine's settings for a prefix of the build tree that draws on X.
+use_x11_prefix() { # prefix folder
+  export WINEARCH=$TEST_ARCH WINEDEBUG=-all WINEPREFIX=$1
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  "$ROOT/scripts/wine-prefix" "$WINEPREFIX" "$TEST_ARCH" x11
+}
+
+# Starts Xvfb on a free display (SCREEN=WxH, 1920x1080 by default) and exports DISPLAY.
+# XVFB_PID is its process.
+start_xvfb() {
+  local n display=
+  for n in $(seq 57 99); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
+  done
+  [ -n "$display" ] || { echo "no free X display" >&2; return 1; }
+  Xvfb "$display" -screen 0 "${SCREEN:-1920x1080}x24" -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=$display
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "Xvfb did not start" >&2
+  return 1
+}
+
+stop_xvfb() {
+  [ -n "${WINEPREFIX:-}" ] && "$WINE_SERVER" -k 2>/dev/null || true
+  [ -n "${XVFB_PID:-}" ] && { kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; } || true
+}
+
+# The visible windows titled exactly $1 (names compared as the window manager reads them:
+# xdotool's own name match misses titles outside Latin-1).
+titled_windows() {
+  local w
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w"
+  done
+  return 0
+}
+
+# Waits up to $2 seconds (60) for a window titled $1 and prints the largest such (a program's
+# application window of no size carries the same title). Polled, since Wine makes and drops
+# windows while it starts and a search that meets one going away fails.
+wait_for_window() {
+  local title=$1 tries=$(( ${2:-60} * 5 )) w
+  for _ in $(seq "$tries"); do
+    [ -n "$(titled_windows "$title")" ] && break
+    sleep 0.2
+  done
+  for w in $(titled_windows "$title"); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    echo "$((WIDTH * HEIGHT)) $w"
+  done | sort -n | tail -1 | cut -d' ' -f2 | grep .
+}
+
+# Waits until no window titled $1 is visible (up to $2 seconds, 60).
+wait_for_no_window() {
+  for _ in $(seq $(( ${2:-60} * 5 ))); do
+    [ -z "$(titled_windows "$1")" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Saves window $1 (or the whole screen for "root") as PNG $2; sets X, Y, WIDTH, HEIGHT.
+# The whole screen cropped to the window: asking the X server for the window itself can stall
+# on the unmanaged windows Wine makes here.
+shoot_window() {
+  local crop=()
+  if [ "$1" != root ]; then
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    crop=(-crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage)
+  fi
+  mkdir -p "$(dirname "$2")"
+  timeout 60 import -display "$DISPLAY" -window root "${crop[@]}" "$2"
+}
