@@ -3,6 +3,9 @@
 #include "controls/RzBlinkList.h"
 #include "controls/RzColorMath.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 bool Has(TSides sides, TSides side) {
@@ -89,6 +92,50 @@ bool FontIsTrueType(TFont& font) {
     ReleaseDC(nullptr, dc);
     return (tm.tmPitchAndFamily & TMPF_TRUETYPE) != 0;
 }
+
+HFONT CreateAngledFont(const TFont& font, int angle) {
+    LOGFONTA lf{};
+    lf.lfHeight = font.Height();
+    lf.lfWidth = 0;
+    lf.lfEscapement = NormalizeAngle(angle) * 10;
+    lf.lfOrientation = 0;
+    lf.lfWeight = (font.Style() & fsBold) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = (font.Style() & fsItalic) ? 1 : 0;
+    lf.lfUnderline = (font.Style() & fsUnderline) ? 1 : 0;
+    lf.lfStrikeOut = (font.Style() & fsStrikeOut) ? 1 : 0;
+    lf.lfCharSet = font.Charset();
+    lf.lfOutPrecision = 0;
+    lf.lfClipPrecision = 0;
+    lf.lfQuality = 0;
+    lf.lfPitchAndFamily = font.Pitch() == TFontPitch::fpVariable ? VARIABLE_PITCH
+                          : font.Pitch() == TFontPitch::fpFixed  ? FIXED_PITCH
+                                                                 : DEFAULT_PITCH;
+    lstrcpynA(lf.lfFaceName, font.Name().c_str(), LF_FACESIZE);
+    return CreateFontIndirectA(&lf);
+}
+
+namespace {
+
+static_assert(TextAlignLeftTop == (TA_LEFT | TA_TOP));
+static_assert(TextAlignCenterTop == (TA_CENTER | TA_TOP));
+static_assert(TextAlignBaseline == (TA_LEFT | TA_BASELINE));
+static_assert(TextAlignCenterBaseline == (TA_CENTER | TA_BASELINE));
+
+// The characters of an ANSI text: a double-byte character of the code page is one glyph and
+// must not be cut in two.
+std::vector<std::string> CharactersOf(const std::string& text) {
+    std::vector<std::string> characters;
+    const char* p = text.c_str();
+    while (*p) {
+        const char* next = CharNextA(p);
+        if (next == p) break;
+        characters.emplace_back(p, next);
+        p = next;
+    }
+    return characters;
+}
+
+} // namespace
 
 TRzLabel::TRzLabel(TComponent* owner) : TLabel(owner) {
     // Unlike the framework label, a new styled label paints its own background.
@@ -254,9 +301,15 @@ void TRzLabel::AddBorderExtent(TRect& r) {
         r.Right += FShadowDepth;
         r.Bottom += FShadowDepth;
     }
-    if (FRotation == roFlat) {
-        // Growth by the rotated text's extent: none while rotated text is drawn straight.
-    }
+    if (FRotation == roFlat) GrowByRotation(r, FAngle, FTextStyle, FShadowDepth);
+}
+
+TPoint TRzLabel::AnchorPoint() const {
+    return ::AnchorPoint(FCenterPoint, Width(), Height(), FBorderWidth);
+}
+
+TPoint TRzLabel::ArcRadii() const {
+    return ::ArcRadii(FCenterPoint, Width(), Height(), FBorderWidth);
 }
 
 UINT TRzLabel::CondenseFlag() const {
@@ -308,10 +361,10 @@ void TRzLabel::Paint() {
     if (!Transparent()) canvas.FillRect(interior);
     canvas.Brush().SetStyle(TBrushStyle::bsClear);
 
-    if (FRotation == roCurve) {
-        // Text along an arc is not drawn yet: it shows straight.
-    }
-    DrawStraightText();
+    if (FRotation == roCurve)
+        DrawCurvedText();
+    else
+        DrawStraightText();
 }
 
 void TRzLabel::DrawCaption(TRect& rect, UINT flags) {
@@ -344,7 +397,8 @@ void TRzLabel::DrawStraightText() {
     canvas.Font().Assign(Font());
 
     if (FRotation == roFlat) {
-        // Text at an angle is not drawn yet: it shows straight, as below.
+        DrawFlatText(r, flags);
+        return;
     }
     TRect r2 = r;
     if (!Enabled()) {
@@ -382,19 +436,109 @@ void TRzLabel::DrawStraightText() {
     DrawCaption(r, flags);
 }
 
+void TRzLabel::DrawFlatText(const TRect& r, UINT flags) {
+    TCanvas& canvas = Canvas();
+    const std::string& text = Caption();
+    const int h = FShadowDepth / 2;
+    const TFlatTextAlignment alignment = (flags & DT_CENTER)  ? ftaCenter
+                                         : (flags & DT_RIGHT) ? ftaRight
+                                                              : ftaLeft;
+    // Measured unturned, in the label's font.
+    const TFlatTextPlacement place =
+        PlaceFlatText(FAngle, alignment, r, {Width() / 2, Height() / 2}, canvas.TextWidth(text),
+                      canvas.TextHeight("Pp"), FTextStyle == tsShadow ? h : 0);
+    // Left and top is the device default, but this context may have come from elsewhere.
+    SetTextAlign(canvas.Handle(), place.TextAlign);
+    canvas.Font().SetHandle(CreateAngledFont(Font(), FAngle));
+
+    const TPoint p = place.Origin;
+    const auto textOut = [&](const TRect& clip, int dx, int dy, TColor color) {
+        canvas.Font().SetColor(color);
+        canvas.TextRect(clip, p.X + dx, p.Y + dy, text);
+    };
+    if (!Enabled()) {
+        textOut(r, 0, 0, clGrayText);
+        return;
+    }
+    if (FTextStyle == tsRaised || FTextStyle == tsRecessed) {
+        const bool raised = FTextStyle == tsRaised;
+        const TColor first = raised ? FHighlightColor : FShadowColor;
+        const TColor second = raised ? FShadowColor : FHighlightColor;
+        // Each copy is clipped to the text's box moved with it.
+        if (!raised || !FLightTextStyle) textOut(r.Offset(1, 1), 1, 1, second);
+        if (raised || !FLightTextStyle) textOut(r.Offset(-1, -1), -1, -1, first);
+    } else if (FTextStyle == tsShadow) {
+        textOut(r, h, h, FShadowColor);
+    }
+    // The text itself keeps the whole box, whatever its copies were clipped to.
+    const int d = FTextStyle == tsShadow ? -h : 0;
+    textOut(r, d, d, FPaintTextColor);
+}
+
+void TRzLabel::DrawCurvedText() {
+    TCanvas& canvas = Canvas();
+    canvas.Font().Assign(Font());
+    const std::vector<std::string> characters = CharactersOf(Caption());
+    if (characters.empty()) return;
+
+    SetTextAlign(canvas.Handle(), TA_CENTER | TA_BASELINE);
+    LOGFONTA lf{};
+    GetObjectA(canvas.Font().Handle(), sizeof lf, &lf);
+    // Measured once, unturned: every character stands as deep inside the arc and steps as
+    // far along it as the others.
+    const std::vector<TArcGlyph> glyphs =
+        LayOutArc(static_cast<int>(characters.size()), AnchorPoint(), ArcRadii(), FAngle,
+                  canvas.TextHeight("Yy"), canvas.TextWidth("w"));
+
+    const bool raised = FTextStyle == tsRaised;
+    const TColor first = raised ? FHighlightColor : FShadowColor;
+    const TColor second = raised ? FShadowColor : FHighlightColor;
+    for (size_t i = 0; i < characters.size(); ++i) {
+        const TArcGlyph& glyph = glyphs[i];
+        lf.lfEscapement = glyph.Escapement;
+        canvas.Font().SetHandle(CreateFontIndirectA(&lf));
+        const auto textOut = [&](int dx, int dy, TColor color) {
+            canvas.Font().SetColor(color);
+            canvas.TextOut(glyph.Origin.X + dx, glyph.Origin.Y + dy, characters[i]);
+        };
+        if (FTextStyle == tsRaised || FTextStyle == tsRecessed) {
+            if (!raised || !FLightTextStyle) textOut(1, 1, second);
+            if (raised || !FLightTextStyle) textOut(-1, -1, first);
+        } else if (FTextStyle == tsShadow) {
+            textOut(FShadowDepth, FShadowDepth, FShadowColor);
+        }
+        if (Enabled()) {
+            textOut(0, 0, FPaintTextColor);
+        } else {
+            // Embossed: a light copy below right under the dark character.
+            textOut(1, 1, clBtnHighlight);
+            textOut(0, 0, clBtnShadow);
+        }
+    }
+}
+
 // ---- Properties
 
 void TRzLabel::SetAngle(int value) {
     if (value == FAngle) return;
-    // Normalising the angle and switching to a face that can turn come with rotated text.
-    FAngle = value;
-    Invalidate();
+    FAngle = NormalizeAngle(value);
+    // Only TrueType faces turn: another face gives way to one that does.
+    if (!Loading() && FAngle != 0 && !FontIsTrueType(Font())) Font().SetName("Verdana");
+    if (FAngle != 0 && FRotation == roNone) FRotation = roFlat;
+    AdjustBounds();
+    Repaint();
 }
 
 void TRzLabel::SetRotation(TRotation value) {
     if (value == FRotation) return;
-    // The angle and anchor resets of each rotation come with rotated text.
+    if (!Loading() && value != roNone && !FontIsTrueType(Font())) Font().SetName("Verdana");
     FRotation = value;
+    // Straight and flat text start unturned (flat text around the middle); a curve keeps its
+    // start angle.
+    if (value != roCurve) FAngle = 0;
+    if (value == roFlat) FCenterPoint = cpCenter;
+    // The room the text takes changes with its geometry.
+    AdjustBounds();
     Invalidate();
 }
 

@@ -1,9 +1,10 @@
 // The styled label: the framework label with raised, recessed or shadowed text, a border of
 // frames, caption condensing, a text margin, a hover colour and blinking in step with every
-// other styled label. Angle, Rotation and CenterPoint are kept for rotated and curved text,
-// which is not drawn yet: such a label draws its caption straight.
+// other styled label. Its caption can also be drawn turned as a whole (Rotation roFlat, by
+// Angle degrees) or character by character along an arc (roCurve, anchored at CenterPoint).
 #pragma once
 
+#include "controls/RzAngledText.h"
 #include "controls/RzFrames.h"
 #include "controls/RzTextStyle.h"
 #include "framework/Label.h"
@@ -11,18 +12,6 @@
 #include <cstdint>
 #include <vector>
 
-enum TRotation : uint8_t { roNone, roFlat, roCurve };
-enum TCenterPoint : uint8_t {
-    cpUpperLeft,
-    cpUpperCenter,
-    cpUpperRight,
-    cpLeftCenter,
-    cpCenter,
-    cpRightCenter,
-    cpLowerLeft,
-    cpLowerCenter,
-    cpLowerRight,
-};
 enum TRzCondenseCaption : uint8_t { ccNone, ccAtEnd, ccWithinPath };
 
 // The settings a frame controller can hand to the controls that listen to it.
@@ -97,6 +86,9 @@ private:
 
 // Whether `font` is a TrueType face (only those can be drawn at an angle).
 bool FontIsTrueType(TFont& font);
+// A new system font like `font`, its text running at `angle` degrees; the caller owns it
+// (typically handing it to a canvas's font).
+HFONT CreateAngledFont(const TFont& font, int angle);
 
 class TRzLabel : public TLabel, public IFrameSettingsListener {
 public:
@@ -179,6 +171,11 @@ public:
     TColor PaintTextColor() const { return FPaintTextColor; }
     TColor FlyBySavedColor() const { return FFlyBySavedColor; }
 
+    // Where a curved caption's arc is anchored, and its x and y radius, for this label's
+    // size, CenterPoint and BorderWidth.
+    TPoint AnchorPoint() const;
+    TPoint ArcRadii() const;
+
     TNotifyEvent OnMouseEnter;
     TNotifyEvent OnMouseLeave;
 
@@ -193,6 +190,8 @@ protected:
 private:
     UINT CondenseFlag() const;
     void DrawStraightText();
+    void DrawFlatText(const TRect& rect, UINT flags);
+    void DrawCurvedText();
     void DrawCaption(TRect& rect, UINT flags);
     void PlaceVertically(TRect& rect, UINT flags);
 

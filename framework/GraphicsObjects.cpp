@@ -6,8 +6,8 @@
 #include <cstring>
 
 void TGraphicsObject::Changed() {
+    const TGdiObject<HGDIOBJ> old(ReleaseHandle());
     if (OnChange) OnChange(this);
-    FreeHandle();
 }
 
 // ---- TFont
@@ -53,7 +53,9 @@ void TFont::SetStyle(TFontStyles style) {
 void TFont::SetColor(TColor color) {
     if (color == FColor) return;
     FColor = color;
-    Changed();
+    // The colour is the canvas's text colour, not part of the GDI font: the handle (maybe
+    // one taken over) stays.
+    if (OnChange) OnChange(this);
 }
 
 void TFont::SetCharset(uint8_t charset) {
@@ -118,6 +120,30 @@ HFONT TFont::Handle() {
         if (!FHandle) throw EOutOfResources("Cannot create font " + FName);
     }
     return FHandle.Get();
+}
+
+void TFont::SetHandle(HFONT handle) {
+    if (handle && handle == FHandle.Get()) return;
+    LOGFONTA lf{};
+    if (!handle || !GetObjectA(handle, sizeof lf, &lf)) {
+        if (handle) DeleteObject(handle);
+        throw EOutOfResources("Cannot create font " + FName);
+    }
+    FName = lf.lfFaceName;
+    FHeight = lf.lfHeight;
+    FStyle = 0;
+    if (lf.lfWeight >= FW_BOLD) FStyle |= fsBold;
+    if (lf.lfItalic) FStyle |= fsItalic;
+    if (lf.lfUnderline) FStyle |= fsUnderline;
+    if (lf.lfStrikeOut) FStyle |= fsStrikeOut;
+    FCharset = lf.lfCharSet;
+    const int pitch = lf.lfPitchAndFamily & 3;
+    FPitch = pitch == FIXED_PITCH      ? TFontPitch::fpFixed
+             : pitch == VARIABLE_PITCH ? TFontPitch::fpVariable
+                                       : TFontPitch::fpDefault;
+    FOrientation = lf.lfEscapement;
+    Changed();
+    FHandle.Reset(handle);
 }
 
 // ---- TPen

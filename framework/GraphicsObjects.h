@@ -17,9 +17,12 @@ public:
     TNotifyEvent OnChange;
 
 protected:
-    // Tells the listener, then drops the GDI object so the next use builds a fresh one.
+    // Drops the GDI object so that the next use builds a fresh one, and tells the listener.
+    // The old object outlives the notice, so that a canvas holding it selected can put it
+    // aside, while a listener that asks for the handle already gets the new one.
     void Changed();
-    virtual void FreeHandle() = 0;
+    // Gives up the GDI object (null when there is none) to the caller.
+    virtual HGDIOBJ ReleaseHandle() = 0;
 };
 
 enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
@@ -57,11 +60,15 @@ public:
 
     void GetLogFont(LOGFONTA& lf) const;
     HFONT Handle();
+    // Takes over a font made elsewhere (for a description the attributes cannot express in
+    // full); the attributes are read back from it, its escapement as the orientation. The
+    // font owns the handle from then on, until an attribute other than the colour changes.
+    void SetHandle(HFONT handle);
 
     static int ScreenPixelsPerInch();
 
 protected:
-    void FreeHandle() override { FHandle.Reset(); }
+    HGDIOBJ ReleaseHandle() override { return FHandle.Release(); }
 
 private:
     std::string FName = "MS Sans Serif";
@@ -87,7 +94,7 @@ public:
     HPEN Handle();
 
 protected:
-    void FreeHandle() override { FHandle.Reset(); }
+    HGDIOBJ ReleaseHandle() override { return FHandle.Release(); }
 
 private:
     TColor FColor = clBlack;
@@ -112,7 +119,7 @@ public:
     HBRUSH Handle();
 
 protected:
-    void FreeHandle() override { FHandle.Reset(); }
+    HGDIOBJ ReleaseHandle() override { return FHandle.Release(); }
 
 private:
     TColor FColor = clWhite;
