@@ -27,7 +27,7 @@ void ExpectCovers(const TSegmentTable& t, int64_t total) {
 // Writes `n` bytes into a segment the way a connection does.
 int64_t Write(TSegmentTable& t, int index, int64_t n) {
     const int64_t got = t.Reserve(index, n);
-    t.Commit(index);
+    t.Commit(index, got);
     return got;
 }
 
@@ -88,7 +88,7 @@ TEST(Segments, NoSplitBelowTheMinimumOrIntoBytesInFlight) {
     EXPECT_EQ(t.Reserve(0, 700), 700);
     EXPECT_EQ(t.Claim(1, 100), 1) << "300 free bytes beyond the reservation: split";
     EXPECT_GE(t.At(1).Start, 700 + 100);
-    t.Commit(0);
+    t.Commit(0, 700);
     EXPECT_EQ(t.Reserve(0, 1000), t.At(0).End - 700) << "a shortened segment stops at its end";
     t.Cancel(0);
     EXPECT_EQ(t.Claim(2, 100), -1) << "what is left is too small to share";
@@ -106,7 +106,10 @@ TEST(Segments, AReleasedSegmentIsTakenOverWhereItStopped) {
     EXPECT_TRUE(t.SegmentComplete(0));
     EXPECT_EQ(t.Claim(0, 100), 2) << "the free one, not a split";
     EXPECT_EQ(t.Reserve(2, 10000), 600) << "from where it stopped, bytes in flight forgotten";
-    t.Commit(2);
+    t.Commit(2, 100);
+    EXPECT_EQ(t.Done(), 1500) << "only what was written counts";
+    EXPECT_EQ(t.Reserve(2, 10000), 500);
+    t.Commit(2, 500);
     Write(t, 1, 1000);
     EXPECT_TRUE(t.Complete());
     EXPECT_EQ(t.Done(), 3000);

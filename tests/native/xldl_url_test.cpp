@@ -25,6 +25,9 @@ TEST(Urls, HttpAndHttpsSplitForAConnection) {
     EXPECT_EQ(u->Host, "[::1]");
     EXPECT_EQ(u->Port, 81);
 
+    EXPECT_EQ(FormatUrl(*ParseUrl("http://h:80/a?b")), "http://h/a?b");
+    EXPECT_EQ(FormatUrl(*ParseUrl("https://h:80")), "https://h:80/");
+
     for (const char* bad :
          {"ftp://host/a", "http://", "http:///a", "http://user@host/", "http://host:0/",
           "http://host:65536/", "http://host:8x/", "http://ho st/", "setup.exe", ""})

@@ -66,9 +66,9 @@ int64_t TSegmentTable::Reserve(int index, int64_t wanted) {
     return n;
 }
 
-void TSegmentTable::Commit(int index) {
+void TSegmentTable::Commit(int index, int64_t bytes) {
     TSegment& s = Segments[static_cast<size_t>(index)];
-    s.Pos += s.InFlight;
+    s.Pos += std::clamp<int64_t>(bytes, 0, s.InFlight);
     s.InFlight = 0;
 }
 

@@ -36,8 +36,8 @@ public:
     // Reserves up to `wanted` bytes at the segment's position for writing; returns how many
     // may be written (0 once the segment, perhaps shortened by a split, is complete).
     int64_t Reserve(int index, int64_t wanted);
-    // The reserved bytes were written (`Commit`) or not (`Cancel`).
-    void Commit(int index);
+    // `bytes` of the reservation were written (`Commit`), or none (`Cancel`); either ends it.
+    void Commit(int index, int64_t bytes);
     void Cancel(int index);
 
     // An open segment whose stream ended: its end is where it stands.

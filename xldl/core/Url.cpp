@@ -103,6 +103,13 @@ std::optional<TUrl> ParseUrl(std::string_view url) {
     return u;
 }
 
+std::string FormatUrl(const TUrl& url) {
+    std::string text = url.Secure ? "https://" : "http://";
+    text += url.Host;
+    if (url.Port != (url.Secure ? 443 : 80)) text += ":" + std::to_string(url.Port);
+    return text + url.Target;
+}
+
 std::string ResolveReference(std::string_view base, std::string_view reference) {
     const size_t hash = reference.find('#');
     if (hash != std::string_view::npos) reference = reference.substr(0, hash);

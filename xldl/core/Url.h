@@ -20,6 +20,9 @@ struct TUrl {
 // scheme, user information, a bad port, spaces or control characters) is refused.
 std::optional<TUrl> ParseUrl(std::string_view url);
 
+// The URL as text again (the port only when it is not the scheme's own).
+std::string FormatUrl(const TUrl& url);
+
 // The absolute URL that `reference` (a Location value) names, seen from `base`.
 std::string ResolveReference(std::string_view base, std::string_view reference);
 
