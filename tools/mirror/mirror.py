@@ -19,7 +19,8 @@ Faults are scripted per request, by a JSON script given with --script or posted 
 
 A rule applies to requests for its path (any file when absent), only to requests with
 (ranged: true) or without (false) a Range header when given; it lets `skip` matching requests
-pass, then acts on `times` of them (-1: on all). The first rule that acts wins. Faults:
+pass, then acts on `times` of them (-1: on all). The first rule that acts wins; with
+"validators": false it also leaves out ETag, Last-Modified and digest. Faults:
 
     close_after   bytes=N: send N bytes of the body, then close the connection
     stall         bytes=N, seconds=S: send N bytes, then nothing for S seconds, then close
@@ -321,7 +322,7 @@ class Handler(BaseHTTPRequestHandler):
         headers = []
         if fault != "no_ranges":
             headers.append(("Accept-Ranges", "bytes"))
-        if fault != "no_validators":
+        if fault != "no_validators" and (not rule or rule.get("validators", True)):
             headers += [("ETag", e.etag), ("Last-Modified", e.last_modified)]
             if fault == "bad_digest":
                 other = hashlib.sha256(e.data + b"!").digest()
