@@ -132,8 +132,8 @@ def parse_range(header, size):
     """(first, last) of a single byte range, 'unsatisfiable', or None (no usable range)."""
     if not header or not header.startswith("bytes=") or "," in header:
         return None
-    spec = header[6:].strip()
-    first, _, last = spec.partition("-")
+    ranges = header[6:].strip()
+    first, _, last = ranges.partition("-")
     try:
         if first == "":
             n = int(last)
