@@ -1,0 +1,235 @@
+// The engine downloading from the mirror when things go right, or fail for good: the file
+// arrives whole under its name, progress only grows, several connections share a large file,
+// redirects and proxies are followed, and a task that fails or is stopped leaves no file
+// under the final name and keeps an existing one.
+#include "MirrorTestSupport.h"
+
+namespace mirror {
+namespace {
+
+using EngineDownload = EngineTest;
+
+TEST_F(EngineDownload, OneConnectionFetchesTheWholeFileWithGrowingProgress) {
+    const auto content = Serve("setup.exe", 3000000);
+    // A pause in the middle, so that the transfer is seen under way.
+    Script(
+        R"({"rules": [{"path": "/setup.exe", "fault": "pause", "bytes": 1000000, "seconds": 0.4}]})");
+    const TRun run = Download(Url("/setup.exe"), Out, "setup.exe", false);
+    ExpectFinished(run, "setup.exe", content);
+    EXPECT_TRUE(run.SawDownloadingWithBytes);
+    bool sawTotalWhileDownloading = false;
+    for (const auto& info : run.Seen)
+        if (info.State == StateDownloading && info.TotalSize == 3000000)
+            sawTotalWhileDownloading = true;
+    EXPECT_TRUE(sawTotalWhileDownloading);
+    // The record is written whole: the engine's fields and zero elsewhere.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&run.Last);
+    for (size_t i = 20; i < 1048; ++i)
+        ASSERT_EQ(bytes[i], 0) << "byte " << i;
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 1u) << "one request, no range (connections not shared)";
+    EXPECT_EQ(Field(log[0], "range"), "-");
+}
+
+TEST_F(EngineDownload, ALargeFileIsSharedAmongConnectionsWithValidatedRanges) {
+    const auto content = Serve("big.bin", 4 << 20, 7);
+    // The first answer pauses, so the other connections run beside it.
+    Script(
+        R"({"rules": [{"path": "/big.bin", "ranged": false, "fault": "pause", "bytes": 100000, "seconds": 0.5}]})");
+    const TRun run = Download(Url("/big.bin"), Out, "big.bin", true);
+    ExpectFinished(run, "big.bin", content);
+    const auto log = Log();
+    int ranged = 0, maxInflight = 0;
+    std::string validator;
+    for (const auto& line : log) {
+        maxInflight = std::max(maxInflight, std::atoi(Field(line, "inflight").c_str()));
+        if (Field(line, "range") == "-") continue;
+        ++ranged;
+        EXPECT_EQ(Field(line, "status"), "206") << line;
+        EXPECT_NE(Field(line, "if_range"), "-") << "a range without If-Range: " << line;
+        if (validator.empty()) validator = Field(line, "if_range");
+        EXPECT_EQ(Field(line, "if_range"), validator);
+    }
+    EXPECT_GE(ranged, 2);
+    EXPECT_GE(maxInflight, 2);
+    EXPECT_LE(maxInflight, 4);
+    bool sawSeveral = false;
+    for (const auto& info : run.Seen)
+        if (InfoField(info, InfoConnectionsOffset) >= 2) sawSeveral = true;
+    EXPECT_TRUE(sawSeveral);
+}
+
+TEST_F(EngineDownload, WithoutTheOptionFlagOneConnectionDoesIt) {
+    const auto content = Serve("big.bin", 4 << 20, 8);
+    const TRun run = Download(Url("/big.bin"), Out, "big.bin", false);
+    ExpectFinished(run, "big.bin", content);
+    for (const auto& line : Log())
+        EXPECT_EQ(Field(line, "range"), "-") << line;
+}
+
+TEST_F(EngineDownload, UnknownLengthShowsZeroTotalUntilTheEnd) {
+    const auto content = Serve("setup.exe", 1500000, 3);
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "no_length"}]})");
+    const TRun run = Download(Url("/setup.exe"), Out, "setup.exe", true);
+    ExpectFinished(run, "setup.exe", content);
+    for (const auto& info : run.Seen)
+        if (info.State == StateDownloading) {
+            EXPECT_EQ(info.TotalSize, 0) << "size unknown";
+        }
+    ASSERT_EQ(Log().size(), 1u) << "no ranges for a file of unknown length";
+}
+
+TEST_F(EngineDownload, RedirectsAreFollowedButNotInALoop) {
+    const auto content = Serve("service/setup.exe", 800000, 4);
+    Script(R"({"rules": [
+        {"path": "/old/setup.exe", "fault": "redirect", "location": "../service/setup.exe", "status": 301},
+        {"path": "/a", "fault": "redirect", "location": "/b", "times": -1},
+        {"path": "/b", "fault": "redirect", "location": "/a", "times": -1, "status": 307}]})");
+    TRun run = Download(Url("/old/setup.exe"), Out, "setup.exe");
+    ExpectFinished(run, "setup.exe", content);
+
+    run = Download(Url("/a"), Out, "looped.exe");
+    ExpectFailed(run, "looped.exe", ErrorRedirects);
+    EXPECT_LT(Log().size(), 30u) << "the loop was cut";
+}
+
+TEST_F(EngineDownload, AnExplicitProxyCarriesTheMirrorHosts) {
+    const auto content = Serve("dl1.orlenz.com/service/setup.exe", 600000, 5);
+    XL_UnInit();
+    StartEngine({"http_proxy=http://" + Address() + "/"});
+    const TRun run = Download("http://dl1.orlenz.com/service/setup.exe", Out, "setup.exe");
+    ExpectFinished(run, "setup.exe", content);
+    const auto log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(Field(log[0], "abs"), "1") << "asked as a proxy: " << log[0];
+}
+
+TEST_F(EngineDownload, PermanentRefusalsFailAtOnceAndKeepTheExistingFile) {
+    const std::vector<uint8_t> previous = RandomBytes(1000, 9);
+    ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
+    for (int status : {404, 403, 410}) {
+        Script(R"({"rules": [{"fault": "status", "times": -1, "status": )" +
+               std::to_string(status) + "}]}");
+        const TRun run = Download(Url("/setup.exe"), Out, "setup.exe", true);
+        ExpectFailed(run, "setup.exe", ErrorHttpStatus, previous);
+        EXPECT_EQ(run.Http(), static_cast<uint32_t>(status));
+        EXPECT_EQ(Log().size(), 1u) << status << " is not retried";
+    }
+    // Not found at all: the same.
+    Script("{}");
+    const TRun run = Download(Url("/missing.exe"), Out, "setup.exe");
+    ExpectFailed(run, "setup.exe", ErrorHttpStatus, previous);
+    EXPECT_EQ(run.Http(), 404u);
+}
+
+TEST_F(EngineDownload, CallsAnswerForWhatTheyKnow) {
+    EXPECT_EQ(XL_CreateTask(nullptr), 0u);
+    EXPECT_FALSE(EngineTrue(XL_StartTask(0xDEAD)));
+    DownloadTaskInfo info;
+    EXPECT_FALSE(EngineTrue(XL_QueryTaskInfoEx(0xDEAD, &info)));
+
+    DownloadTaskParam param;
+    FillParam(param, Url("/setup.exe"), Out, "setup.exe", true);
+    const TaskHandle task = XL_CreateTask(&param);
+    ASSERT_NE(task, 0u);
+    EXPECT_FALSE(EngineTrue(XL_QueryTaskInfoEx(task, nullptr)));
+    ASSERT_TRUE(EngineTrue(XL_QueryTaskInfoEx(task, &info)));
+    EXPECT_EQ(info.State, StateCreated);
+    EXPECT_EQ(info.DoneSize, 0);
+
+    // Not a URL the engine can fetch: the task fails at once.
+    TRun run = Download("ftp://" + Address() + "/setup.exe", Out, "setup.exe");
+    ExpectFailed(run, "setup.exe", ErrorBadUrl);
+    run = Download("http://", Out, "setup.exe");
+    ExpectFailed(run, "setup.exe", ErrorBadUrl);
+    EXPECT_TRUE(Log().empty());
+
+    // After XL_UnInit no task is known, and none can be made until XL_Init.
+    XL_UnInit();
+    EXPECT_FALSE(EngineTrue(XL_QueryTaskInfoEx(task, &info)));
+    EXPECT_EQ(XL_CreateTask(&param), 0u);
+    ASSERT_TRUE(EngineTrue(XL_Init()));
+}
+
+TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
+    const auto content = Serve("setup.exe", 2000000, 6);
+    const std::vector<uint8_t> previous = RandomBytes(500, 10);
+    ASSERT_TRUE(WriteFileBytes(Out + "kept.exe", previous));
+    XL_UnInit();
+    StartEngine({"XLDL_STALL_MS=60000"});
+    const auto liveThreads = reinterpret_cast<TXldlLiveThreads>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), "XLDL_LiveThreads")));
+    ASSERT_NE(liveThreads, nullptr);
+    // One task hangs in the middle of the body, another waits out a long Retry-After, a third
+    // shares a paused file among connections.
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "stall", "bytes": 300000, "seconds": 30},
+                         {"path": "/busy.exe", "fault": "status", "status": 503, "retry_after": 30},
+                         {"path": "/big.bin", "fault": "pause", "bytes": 300000, "seconds": 30, "times": -1}]})");
+    Serve("busy.exe", 1000, 11);
+    Serve("big.bin", 4 << 20, 12);
+    DownloadTaskParam p1, p2, p3;
+    FillParam(p1, Url("/setup.exe"), Out, "setup.exe", false);
+    FillParam(p2, Url("/busy.exe"), Out, "kept.exe", false);
+    FillParam(p3, Url("/big.bin"), Out, "big.bin", true);
+    const TaskHandle t1 = XL_CreateTask(&p1), t2 = XL_CreateTask(&p2), t3 = XL_CreateTask(&p3);
+    ASSERT_TRUE(EngineTrue(XL_StartTask(t1)));
+    ASSERT_TRUE(EngineTrue(XL_StartTask(t2)));
+    ASSERT_TRUE(EngineTrue(XL_StartTask(t3)));
+    TRun r1, r2, r3;
+    Follow(t1, r1, 10000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 300000; });
+    Follow(t2, r2, 10000, [](const DownloadTaskInfo& i) { return i.State == StateWaiting; });
+    Follow(t3, r3, 10000,
+           [](const DownloadTaskInfo& i) { return InfoField(i, InfoConnectionsOffset) >= 2; });
+    ASSERT_EQ(r1.Last.DoneSize, 300000);
+    ASSERT_EQ(r2.State(), StateWaiting);
+    ASSERT_GE(liveThreads(), 3u);
+
+    const DWORD start = GetTickCount();
+    XL_UnInit();
+    const DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 5000u) << "XL_UnInit waited for the network";
+    EXPECT_EQ(liveThreads(), 0u);
+    EXPECT_FALSE(Exists(Out + "setup.exe"));
+    EXPECT_FALSE(Exists(Out + "setup.exe.part"));
+    EXPECT_FALSE(Exists(Out + "big.bin"));
+    EXPECT_FALSE(Exists(Out + "big.bin.part"));
+    const auto kept = ReadFileBytes(Out + "kept.exe");
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(*kept == previous);
+    ASSERT_TRUE(EngineTrue(XL_Init()));
+    (void)content;
+}
+
+TEST_F(EngineDownload, TheFinishedFileWaitsForItsNameToComeFree) {
+    const auto content = Serve("setup.exe", 500000, 13);
+    const std::vector<uint8_t> previous = RandomBytes(700, 14);
+    ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
+    // Someone holds the old file open without letting it be replaced, for a while.
+    HANDLE held = CreateFileA((Out + "setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    static DownloadTaskParam param;
+    FillParam(param, Url("/setup.exe"), Out, "setup.exe", false);
+    const TaskHandle task = XL_CreateTask(&param);
+    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
+    TRun run;
+    Follow(task, run, 10000,
+           [](const DownloadTaskInfo& i) { return i.State == StateVerifying || Ended(i); });
+    const bool wineRenamesOverOpenFiles = run.State() == StateFinished;
+    std::printf("rename over an open file %s\n", wineRenamesOverOpenFiles ? "allowed" : "waits");
+    if (!wineRenamesOverOpenFiles) {
+        Sleep(300);
+        DownloadTaskInfo info;
+        ASSERT_TRUE(EngineTrue(XL_QueryTaskInfoEx(task, &info)));
+        EXPECT_EQ(info.State, StateVerifying) << "still waiting for the name";
+        const auto old = ReadFileBytes(Out + "setup.exe");
+        ASSERT_TRUE(old);
+        EXPECT_TRUE(*old == previous);
+    }
+    CloseHandle(held);
+    Follow(task, run, 10000, Ended);
+    ExpectFinished(run, "setup.exe", content);
+}
+
+} // namespace
+} // namespace mirror

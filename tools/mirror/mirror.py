@@ -1,0 +1,435 @@
+#!/usr/bin/env python3
+"""A download mirror for testing the engine: serves a folder over HTTP with byte ranges,
+ETag, Last-Modified and a Repr-Digest (sha-256), and misbehaves on request.
+
+    mirror.py --root DIR [--host 127.0.0.1] [--port 0] [--script FILE]
+
+Prints the port it listens on (one line on stdout), then serves until interrupted.
+
+It also works as a forward proxy target: a request line with an absolute URI
+(GET http://dl1.orlenz.com/service/setup.exe HTTP/1.1) is served from DIR/dl1.orlenz.com/ if
+that folder exists, else from DIR itself; the same holds for the Host header.
+
+Faults are scripted per request, by a JSON script given with --script or posted to
+/_mirror/script (which also clears the log and the counters):
+
+    {"rules": [{"path": "/setup.exe", "ranged": false, "skip": 0, "times": 1,
+                "fault": "close_after", "bytes": 100000}, ...],
+     "max_concurrent": 1, "refuse": "503"}
+
+A rule applies to requests for its path (any file when absent), only to requests with
+(ranged: true) or without (false) a Range header when given; it lets `skip` matching requests
+pass, then acts on `times` of them (-1: on all). The first rule that acts wins; with
+"validators": false it also leaves out ETag, Last-Modified and digest. Faults:
+
+    close_after   bytes=N: send N bytes of the body, then close the connection
+    stall         bytes=N, seconds=S: send N bytes, then nothing for S seconds, then close
+    pause         bytes=N, seconds=S: send N bytes, wait S seconds, send the rest
+    status        status=C, retry_after=V, location=U: answer C with a short body
+    redirect      location=U, status=302
+    reset         abort the connection before answering
+    short_body    bytes=N: announce the full length, send N bytes fewer, close
+    long_body     bytes=N: send N junk bytes after the announced length
+    ignore_range  answer 200 with the whole file although a range was asked for
+    wrong_range   shift=N: answer 206 for a range starting N bytes later than asked
+    range_416     answer 416 Range Not Satisfiable
+    change        file=F: from now on this path serves file F (new ETag), then answer normally
+    big_headers   bytes=N: add a header line N bytes long
+    no_length     send the whole file without Content-Length, close to end it
+    bad_digest    advertise the digest of other content
+    fake_length   bytes=N: announce a Content-Length of N, send a little, close
+    no_validators no ETag, Last-Modified or digest
+    no_ranges     no Accept-Ranges (ranges are still served)
+
+max_concurrent limits file requests in flight; one more is refused with 503 and
+Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset").
+
+GET /_mirror/log lists the file requests served so far, one line each:
+    GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
+"""
+
+import argparse
+import base64
+import email.utils
+import hashlib
+import json
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CHUNK = 64 * 1024
+
+
+class Script:
+    """The rules in force, their counters, the log and the requests in flight."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.set({})
+
+    def set(self, script):
+        with self.lock:
+            self.rules = [dict(r) for r in script.get("rules", [])]
+            for r in self.rules:
+                r["_seen"] = 0
+                r["_fired"] = 0
+            self.max_concurrent = int(script.get("max_concurrent", 0))
+            self.refuse = script.get("refuse", "503")
+            self.swaps = {}
+            self.log = []
+            self.inflight = 0
+            self.peak = 0
+
+    def pick(self, path, ranged):
+        with self.lock:
+            for r in self.rules:
+                if "path" in r and r["path"] != path:
+                    continue
+                if "ranged" in r and bool(r["ranged"]) != ranged:
+                    continue
+                r["_seen"] += 1
+                if r["_seen"] <= int(r.get("skip", 0)):
+                    continue
+                times = int(r.get("times", 1))
+                if times >= 0 and r["_fired"] >= times:
+                    continue
+                r["_fired"] += 1
+                return r
+            return None
+
+
+class Entity:
+    """A file's bytes and what the mirror says about them."""
+
+    cache = {}
+    cache_lock = threading.Lock()
+
+    def __init__(self, path):
+        st = os.stat(path)
+        key = (path, st.st_size, st.st_mtime_ns)
+        with Entity.cache_lock:
+            hit = Entity.cache.get(key)
+        if hit:
+            self.__dict__.update(hit.__dict__)
+            return
+        with open(path, "rb") as f:
+            self.data = f.read()
+        digest = hashlib.sha256(self.data).digest()
+        self.size = len(self.data)
+        self.etag = '"%s"' % digest[:12].hex()
+        self.last_modified = email.utils.formatdate(st.st_mtime, usegmt=True)
+        self.repr_digest = "sha-256=:%s:" % base64.b64encode(digest).decode()
+        with Entity.cache_lock:
+            Entity.cache[key] = self
+
+
+def parse_range(header, size):
+    """(first, last) of a single byte range, 'unsatisfiable', or None (no usable range)."""
+    if not header or not header.startswith("bytes=") or "," in header:
+        return None
+    ranges = header[6:].strip()
+    first, _, last = ranges.partition("-")
+    try:
+        if first == "":
+            n = int(last)
+            if n <= 0:
+                return "unsatisfiable"
+            return max(0, size - n), size - 1
+        a = int(first)
+        b = int(last) if last else size - 1
+    except ValueError:
+        return None
+    if a >= size or b < a:
+        return "unsatisfiable"
+    return a, min(b, size - 1)
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "mirror/1.0"
+
+    def log_message(self, format, *args):  # quiet: the log endpoint tells what happened
+        pass
+
+    # --- plumbing -------------------------------------------------------------------------
+
+    def target(self):
+        """(host, path, absolute) of the request."""
+        raw = self.path
+        absolute = raw.startswith("http://") or raw.startswith("https://")
+        if absolute:
+            parts = urllib.parse.urlsplit(raw)
+            host, path = parts.hostname or "", parts.path or "/"
+        else:
+            host = (self.headers.get("Host") or "").split(":")[0]
+            path = urllib.parse.urlsplit(raw).path
+        return host, urllib.parse.unquote(path), absolute
+
+    def local_file(self, host, path):
+        root = self.server.root
+        base = os.path.join(root, host) if host and os.path.isdir(os.path.join(root, host)) else root
+        swapped = self.server.script.swaps.get(path)
+        name = swapped if swapped else path.lstrip("/")
+        full = os.path.normpath(os.path.join(base, name))
+        if not full.startswith(os.path.normpath(root)) or not os.path.isfile(full):
+            return None
+        return full
+
+    def abort(self):
+        """Ends the connection with a reset rather than an orderly close."""
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def send_simple(self, status, extra=(), body=b""):
+        self.send_response(status)
+        for k, v in extra:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def send_body(self, data, stop_after=None, stall=None, pause_at=None):
+        """Writes `data`, or only its first `stop_after` bytes (then closes), pausing `stall`
+        seconds before closing, or `stall` seconds after `pause_at` bytes and going on."""
+        if self.command == "HEAD":
+            return
+        n = len(data) if stop_after is None else min(stop_after, len(data))
+        i = 0
+        while i < n:
+            end = min(n, i + CHUNK)
+            if pause_at is not None and i < pause_at <= end:
+                end = pause_at
+            self.wfile.write(data[i:end])
+            if pause_at is not None and end == pause_at:
+                self.wfile.flush()
+                self.server.stopping.wait(stall)
+            i = end
+        self.wfile.flush()
+        if stall and pause_at is None:
+            self.server.stopping.wait(stall)
+        if stop_after is not None:
+            self.close_connection = True
+
+    # --- control --------------------------------------------------------------------------
+
+    def control(self):
+        path = urllib.parse.urlsplit(self.path).path
+        if path == "/_mirror/log" and self.command == "GET":
+            with self.server.script.lock:
+                body = "".join(line + "\n" for line in self.server.script.log).encode()
+            self.send_simple(200, [("Content-Type", "text/plain")], body)
+        elif path in ("/_mirror/script", "/_mirror/reset") and self.command == "POST":
+            length = int(self.headers.get("Content-Length") or 0)
+            text = self.rfile.read(length) if length else b"{}"
+            try:
+                script = json.loads(text or b"{}") if path == "/_mirror/script" else {}
+            except ValueError as e:
+                self.send_simple(400, body=str(e).encode())
+                return
+            self.server.script.set(script)
+            self.send_simple(200, body=b"ok\n")
+        else:
+            self.send_simple(404)
+
+    def do_POST(self):
+        self.control()
+
+    def do_HEAD(self):
+        self.do_GET()
+
+    # --- files ----------------------------------------------------------------------------
+
+    def do_GET(self):
+        if urllib.parse.urlsplit(self.path).path.startswith("/_mirror/"):
+            self.control()
+            return
+        script = self.server.script
+        with script.lock:
+            script.inflight += 1
+            script.peak = max(script.peak, script.inflight)
+            inflight = script.inflight
+        try:
+            self.serve(inflight)
+        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):
+            self.close_connection = True
+        finally:
+            with script.lock:
+                script.inflight -= 1
+
+    def note(self, status, fault, inflight, absolute):
+        def clean(v):
+            return (v or "-").replace(" ", "_")
+        line = "%s %s range=%s if_range=%s status=%s fault=%s inflight=%d abs=%d" % (
+            self.command, urllib.parse.urlsplit(self.path).path, clean(self.headers.get("Range")),
+            clean(self.headers.get("If-Range")), status, fault, inflight, int(absolute))
+        with self.server.script.lock:
+            self.server.script.log.append(line)
+
+    def serve(self, inflight):
+        script = self.server.script
+        host, path, absolute = self.target()
+        range_header = self.headers.get("Range")
+        if script.max_concurrent and inflight > script.max_concurrent:
+            if script.refuse == "reset":
+                self.note("reset", "refused", inflight, absolute)
+                self.abort()
+            else:
+                self.note(503, "refused", inflight, absolute)
+                self.send_simple(503, [("Retry-After", "1")], b"busy\n")
+            return
+
+        rule = script.pick(path, range_header is not None)
+        fault = rule["fault"] if rule else "-"
+        if fault == "change":
+            with script.lock:
+                script.swaps[path] = rule["file"]
+        if fault == "reset":
+            self.note("reset", fault, inflight, absolute)
+            self.abort()
+            return
+        if fault == "status":
+            status = int(rule.get("status", 503))
+            extra = []
+            if "retry_after" in rule:
+                extra.append(("Retry-After", str(rule["retry_after"])))
+            if "location" in rule:
+                extra.append(("Location", rule["location"]))
+            self.note(status, fault, inflight, absolute)
+            self.send_simple(status, extra, b"fault\n")
+            return
+        if fault == "redirect":
+            status = int(rule.get("status", 302))
+            self.note(status, fault, inflight, absolute)
+            self.send_simple(status, [("Location", rule["location"])])
+            return
+
+        full = self.local_file(host, path)
+        if not full:
+            self.note(404, fault, inflight, absolute)
+            self.send_simple(404, body=b"not found\n")
+            return
+        e = Entity(full)
+
+        headers = []
+        if fault != "no_ranges":
+            headers.append(("Accept-Ranges", "bytes"))
+        if fault != "no_validators" and (not rule or rule.get("validators", True)):
+            headers += [("ETag", e.etag), ("Last-Modified", e.last_modified)]
+            if fault == "bad_digest":
+                other = hashlib.sha256(e.data + b"!").digest()
+                headers.append(("Repr-Digest", "sha-256=:%s:" % base64.b64encode(other).decode()))
+            else:
+                headers.append(("Repr-Digest", e.repr_digest))
+        if fault == "big_headers":
+            headers.append(("X-Padding", "p" * int(rule.get("bytes", 65536))))
+
+        # Which bytes: the range asked for, unless the validator no longer matches.
+        wanted = parse_range(range_header, e.size) if fault != "ignore_range" else None
+        if_range = self.headers.get("If-Range")
+        if wanted and if_range and if_range not in (e.etag, e.last_modified):
+            wanted = None
+        if wanted == "unsatisfiable" or fault == "range_416":
+            self.note(416, fault, inflight, absolute)
+            self.send_simple(416, [("Content-Range", "bytes */%d" % e.size)] + headers)
+            return
+        status, first, last = 200, 0, e.size - 1
+        if wanted:
+            status, (first, last) = 206, wanted
+            if fault == "wrong_range":
+                first = min(e.size - 1, first + int(rule.get("shift", 1000)))
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, e.size)))
+        body = e.data[first:last + 1]
+
+        self.note(status, fault, inflight, absolute)
+        self.send_response(status)
+        for k, v in headers:
+            self.send_header(k, v)
+        if fault == "no_length":
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.send_body(body, stop_after=len(body))
+            return
+        if fault == "fake_length":
+            self.send_header("Content-Length", str(int(rule.get("bytes", 1 << 50))))
+            self.end_headers()
+            self.send_body(body, stop_after=min(len(body), 1024))
+            return
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if fault == "close_after":
+            self.send_body(body, stop_after=int(rule.get("bytes", len(body) // 2)))
+        elif fault == "stall":
+            self.send_body(body, stop_after=int(rule.get("bytes", 0)), stall=float(rule.get("seconds", 30)))
+        elif fault == "pause":
+            self.send_body(body, stall=float(rule.get("seconds", 1)),
+                           pause_at=min(len(body), int(rule.get("bytes", 0))))
+        elif fault == "short_body":
+            self.send_body(body, stop_after=max(0, len(body) - int(rule.get("bytes", len(body) // 2))))
+        elif fault == "long_body":
+            self.send_body(body + b"\xa5" * int(rule.get("bytes", 4096)))
+        else:
+            self.send_body(body)
+
+
+class Mirror(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, root, host="127.0.0.1", port=0, script=None):
+        self.root = os.path.abspath(root)
+        self.script = Script()
+        if script:
+            self.script.set(script)
+        self.stopping = threading.Event()
+        super().__init__((host, port), Handler)
+
+    @property
+    def port(self):
+        return self.server_address[1]
+
+    def start(self):
+        thread = threading.Thread(target=self.serve_forever, daemon=True)
+        thread.start()
+        return thread
+
+    def stop(self):
+        self.stopping.set()
+        self.shutdown()
+        self.server_close()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--root", required=True, help="folder to serve")
+    ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--port", type=int, default=0, help="0: any free port (printed)")
+    ap.add_argument("--script", help="JSON fault script")
+    args = ap.parse_args()
+    script = None
+    if args.script:
+        with open(args.script) as f:
+            script = json.load(f)
+    mirror = Mirror(args.root, args.host, args.port, script)
+    print(mirror.port, flush=True)
+    print("mirror: serving %s on http://%s:%d/" % (mirror.root, args.host, mirror.port),
+          file=sys.stderr, flush=True)
+    try:
+        mirror.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        mirror.stopping.set()
+        mirror.server_close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,142 @@
+// The five calls of xldl.dll. They come from the caller's GUI thread and return at once: a
+// task's work runs on its own threads, and a query copies the task's last known state.
+#define XLDL_API
+#include "xldl/XLEngine.h"
+
+#include "xldl/Http.h"
+#include "xldl/Task.h"
+#include "xldl/core/Url.h"
+
+#include <windows.h>
+
+#include <map>
+#include <vector>
+
+using namespace xldl;
+
+namespace {
+
+CRITICAL_SECTION EngineLock;
+bool Initialized = false;
+TSettings Settings;
+std::map<TaskHandle, TTask*> Tasks;
+TaskHandle NextHandle = 1;
+// Tasks whose threads outlived XL_UnInit's wait: never freed, since a thread still uses them.
+std::vector<TTask*> Stragglers;
+
+class TEngineLocked {
+public:
+    TEngineLocked() { EnterCriticalSection(&EngineLock); }
+    ~TEngineLocked() { LeaveCriticalSection(&EngineLock); }
+    TEngineLocked(const TEngineLocked&) = delete;
+    TEngineLocked& operator=(const TEngineLocked&) = delete;
+};
+
+std::optional<std::string> Environment(const char* name) {
+    char buffer[1024];
+    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    if (n == 0 || n >= sizeof buffer) return std::nullopt;
+    return std::string(buffer, n);
+}
+
+// A zero-terminated UTF-16 field of `units` units; the text stops at the end of the field
+// should the terminator be missing.
+template <size_t N> std::u16string FieldText(const char16_t (&field)[N]) {
+    size_t n = 0;
+    while (n < N && field[n])
+        ++n;
+    return std::u16string(field, n);
+}
+
+std::wstring Wide(const std::u16string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        InitializeCriticalSection(&EngineLock);
+        HttpProcessAttach();
+    }
+    return TRUE;
+}
+
+uint32_t __stdcall XL_Init() {
+    TEngineLocked l;
+    if (Initialized) return 1;
+    Settings = LoadSettings(Environment);
+    std::optional<TProxy> proxy;
+    auto httpProxy = Environment("http_proxy");
+    if (!httpProxy) httpProxy = Environment("HTTP_PROXY");
+    if (httpProxy) {
+        auto noProxy = Environment("no_proxy");
+        if (!noProxy) noProxy = Environment("NO_PROXY");
+        proxy = ProxyFromEnvironment(*httpProxy, noProxy.value_or(""));
+    }
+    if (!HttpStartup(proxy)) return 0;
+    Initialized = true;
+    return 1;
+}
+
+uint32_t __stdcall XL_UnInit() {
+    std::map<TaskHandle, TTask*> tasks;
+    {
+        TEngineLocked l;
+        tasks.swap(Tasks);
+        Initialized = false;
+    }
+    for (auto& [handle, task] : tasks)
+        task->Cancel();
+    // Every wait of a task ends on its cancel event, so its threads end well within this.
+    const DWORD start = GetTickCount();
+    const DWORD budget = 900;
+    for (auto& [handle, task] : tasks) {
+        const DWORD spent = GetTickCount() - start;
+        if (task->WaitEnded(spent < budget ? budget - spent : 0)) {
+            delete task;
+        } else {
+            TEngineLocked l;
+            Stragglers.push_back(task);
+        }
+    }
+    TEngineLocked l;
+    if (!Initialized) HttpShutdown();
+    return 1;
+}
+
+TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param) {
+    if (!param) return 0;
+    // The block is the caller's only until XL_StartTask returns: take copies now.
+    const std::string url = UrlFromUtf16(FieldText(param->TaskUrl));
+    const std::wstring fileName = Wide(FieldText(param->FileName));
+    const std::wstring folder = Wide(FieldText(param->SavePath));
+    const bool manyConnections = param->OptionFlag != 0;
+    TEngineLocked l;
+    if (!Initialized) return 0;
+    const TaskHandle handle = NextHandle++;
+    if (NextHandle == 0) NextHandle = 1;
+    Tasks[handle] = new TTask(url, folder, fileName, manyConnections, Settings);
+    return handle;
+}
+
+uint32_t __stdcall XL_StartTask(TaskHandle task) {
+    TEngineLocked l;
+    const auto it = Tasks.find(task);
+    if (it == Tasks.end()) return 0;
+    return it->second->Start() ? 1 : 0;
+}
+
+uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info) {
+    if (!info) return 0;
+    TEngineLocked l;
+    const auto it = Tasks.find(task);
+    if (it == Tasks.end()) return 0;
+    it->second->Snapshot(*info);
+    return 1;
+}
+
+extern "C" __declspec(dllexport) uint32_t __cdecl XLDL_LiveThreads() {
+    return static_cast<uint32_t>(LiveThreads);
+}

@@ -1,0 +1,118 @@
+#include "xldl/Files.h"
+
+#include "xldl/core/Hashes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace xldl {
+
+DWORD TPartFile::Create(const std::wstring& path) {
+    Close();
+    File = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return File == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+}
+
+DWORD TPartFile::WriteAt(int64_t offset, const void* data, uint32_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+        DWORD written = 0;
+        if (!WriteFile(File, p, size, &written, &at)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        p += written;
+        offset += written;
+        size -= written;
+    }
+    return 0;
+}
+
+DWORD TPartFile::Truncate() {
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(File, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(File))
+        return GetLastError();
+    return 0;
+}
+
+int64_t TPartFile::Size() const {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(File, &size) ? size.QuadPart : -1;
+}
+
+bool TPartFile::Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWORD& error) const {
+    aborted = false;
+    error = 0;
+    TSha256 sha;
+    TMd5 md5;
+    std::vector<uint8_t> buffer(1 << 20);
+    int64_t offset = 0;
+    for (;;) {
+        if (WaitForSingleObject(abort, 0) == WAIT_OBJECT_0) {
+            aborted = true;
+            return false;
+        }
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+        DWORD got = 0;
+        if (!ReadFile(File, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &at)) {
+            error = GetLastError();
+            if (error != ERROR_HANDLE_EOF) return false;
+            error = 0;
+            got = 0;
+        }
+        if (got == 0) break;
+        if (digest.Kind == TDigestKind::Sha256)
+            sha.Update(buffer.data(), got);
+        else
+            md5.Update(buffer.data(), got);
+        offset += got;
+    }
+    if (digest.Kind == TDigestKind::Sha256) {
+        const auto h = sha.Final();
+        return digest.Bytes.size() == h.size() &&
+               std::equal(h.begin(), h.end(), digest.Bytes.begin());
+    }
+    const auto h = md5.Final();
+    return digest.Bytes.size() == h.size() && std::equal(h.begin(), h.end(), digest.Bytes.begin());
+}
+
+void TPartFile::Close() {
+    if (File != INVALID_HANDLE_VALUE) CloseHandle(File);
+    File = INVALID_HANDLE_VALUE;
+}
+
+int64_t FreeBytes(const std::wstring& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return -1;
+    return available.QuadPart > static_cast<uint64_t>(INT64_MAX)
+               ? INT64_MAX
+               : static_cast<int64_t>(available.QuadPart);
+}
+
+DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t waitMs,
+                    HANDLE abort) {
+    const DWORD start = GetTickCount();
+    DWORD pause = 50;
+    for (;;) {
+        if (MoveFileExW(from.c_str(), to.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 0;
+        const DWORD error = GetLastError();
+        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!busy || GetTickCount() - start >= waitMs) return error;
+        if (WaitForSingleObject(abort, pause) == WAIT_OBJECT_0) return ERROR_OPERATION_ABORTED;
+        pause = std::min<DWORD>(pause * 2, 500);
+    }
+}
+
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+} // namespace xldl

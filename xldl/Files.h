@@ -1,0 +1,44 @@
+// The engine's side of the disk: the temporary file beside the target, written at any offset
+// by several connections, checked at the end, then moved over the final name.
+#pragma once
+
+#include "xldl/core/HttpHeaders.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace xldl {
+
+class TPartFile {
+public:
+    ~TPartFile() { Close(); }
+    // Creates (or empties) the file; 0 or the system error.
+    DWORD Create(const std::wstring& path);
+    // Writes at `offset`; safe from several threads at once (each write names its offset).
+    DWORD WriteAt(int64_t offset, const void* data, uint32_t size);
+    DWORD Truncate();
+    int64_t Size() const;
+    // Whether the file's bytes hash to `digest`; false also when reading fails or `abort`
+    // is signalled (`aborted` tells which).
+    bool Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWORD& error) const;
+    void Close();
+    bool IsOpen() const { return File != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE File = INVALID_HANDLE_VALUE;
+};
+
+// Free bytes for the caller on the volume of `folder`; -1 when unknown.
+int64_t FreeBytes(const std::wstring& folder);
+
+// Moves `from` over `to`, replacing it; retries while the target is in use (open elsewhere,
+// scanned by an antivirus) for up to `waitMs`. 0 or the last system error. The target is
+// replaced whole or not at all.
+DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t waitMs,
+                    HANDLE abort);
+
+bool IsDiskFull(DWORD error);
+
+} // namespace xldl

@@ -1,0 +1,39 @@
+// SHA-256 and MD5 over a stream of bytes, to check a finished file against the digest its
+// server advertised. Pure code, so the check behaves the same on every Windows and natively.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace xldl {
+
+class TSha256 {
+public:
+    TSha256();
+    void Update(const void* data, size_t size);
+    std::array<uint8_t, 32> Final();
+
+private:
+    void Block(const uint8_t* p);
+    uint32_t H[8];
+    uint8_t Buffer[64];
+    size_t Used = 0;
+    uint64_t Length = 0;
+};
+
+class TMd5 {
+public:
+    TMd5();
+    void Update(const void* data, size_t size);
+    std::array<uint8_t, 16> Final();
+
+private:
+    void Block(const uint8_t* p);
+    uint32_t H[4];
+    uint8_t Buffer[64];
+    size_t Used = 0;
+    uint64_t Length = 0;
+};
+
+} // namespace xldl

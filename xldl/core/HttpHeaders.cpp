@@ -1,0 +1,332 @@
+#include "xldl/core/HttpHeaders.h"
+
+#include <algorithm>
+
+namespace xldl {
+
+namespace {
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LowerText(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        c = Lower(c);
+    return r;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+// Digits only, no sign, no overflow beyond 63 bits.
+std::optional<int64_t> Digits(std::string_view s) {
+    if (s.empty() || s.size() > 19) return std::nullopt;
+    int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const int d = c - '0';
+        if (v > (INT64_MAX - d) / 10) return std::nullopt;
+        v = v * 10 + d;
+    }
+    return v;
+}
+
+// Splits a list field at commas outside quoted strings.
+std::vector<std::string_view> SplitList(std::string_view s) {
+    std::vector<std::string_view> items;
+    bool quoted = false;
+    size_t start = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '"')
+            quoted = !quoted;
+        else if (s[i] == '\\' && quoted)
+            ++i;
+        else if (s[i] == ',' && !quoted) {
+            items.push_back(Trim(s.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    if (start <= s.size()) items.push_back(Trim(s.substr(start)));
+    return items;
+}
+
+int MonthIndex(std::string_view m) {
+    static const char* const names[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec"};
+    for (int i = 0; i < 12; ++i)
+        if (EqualsNoCase(m, names[i])) return i;
+    return -1;
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+std::optional<int64_t> TimeOfDay(std::string_view t) {
+    if (t.size() != 8 || t[2] != ':' || t[5] != ':') return std::nullopt;
+    const auto h = Digits(t.substr(0, 2)), mi = Digits(t.substr(3, 2)), s = Digits(t.substr(6, 2));
+    if (!h || !mi || !s || *h > 23 || *mi > 59 || *s > 60) return std::nullopt;
+    return *h * 3600 + *mi * 60 + *s;
+}
+
+std::vector<std::string_view> Words(std::string_view s, std::string_view separators) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && separators.find(s[i]) != std::string_view::npos)
+            ++i;
+        const size_t start = i;
+        while (i < s.size() && separators.find(s[i]) == std::string_view::npos)
+            ++i;
+        if (i > start) words.push_back(s.substr(start, i - start));
+    }
+    return words;
+}
+
+std::optional<int64_t> Epoch(int64_t year, int month, int64_t day, std::optional<int64_t> tod) {
+    if (month < 0 || day < 1 || day > 31 || !tod) return std::nullopt;
+    return DaysFromCivil(year, month + 1, static_cast<int>(day)) * 86400 + *tod;
+}
+
+} // namespace
+
+std::optional<std::string> THeaders::Get(std::string_view lowerName) const {
+    std::optional<std::string> value;
+    for (const auto& [name, v] : Fields) {
+        if (name != lowerName) continue;
+        if (value)
+            *value += ", " + v;
+        else
+            value = v;
+    }
+    return value;
+}
+
+THeaders ParseHeaderBlock(std::string_view raw) {
+    THeaders h;
+    bool first = true;
+    while (!raw.empty()) {
+        const size_t eol = raw.find('\n');
+        std::string_view line = raw.substr(0, eol);
+        raw = eol == std::string_view::npos ? std::string_view{} : raw.substr(eol + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (first) {
+            first = false;
+            // "HTTP/1.1 206 Partial Content"
+            const auto words = Words(line, " ");
+            if (words.size() >= 2 && words[0].substr(0, 5) == "HTTP/") {
+                const auto code = Digits(words[1]);
+                if (code && *code < 1000) h.Status = static_cast<int>(*code);
+            }
+            continue;
+        }
+        if (line.empty()) break;
+        if (IsBlank(line.front()) && !h.Fields.empty()) {
+            h.Fields.back().second += " ";
+            h.Fields.back().second += Trim(line);
+            continue;
+        }
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) continue;
+        h.Fields.emplace_back(LowerText(Trim(line.substr(0, colon))),
+                              std::string(Trim(line.substr(colon + 1))));
+    }
+    return h;
+}
+
+std::optional<int64_t> ParseByteCount(std::string_view text) {
+    return Digits(Trim(text));
+}
+
+std::optional<TContentRange> ParseContentRange(std::string_view text) {
+    text = Trim(text);
+    if (text.size() < 6 || !EqualsNoCase(text.substr(0, 5), "bytes") || !IsBlank(text[5]))
+        return std::nullopt;
+    text = Trim(text.substr(6));
+    const size_t slash = text.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    const std::string_view range = Trim(text.substr(0, slash));
+    const std::string_view total = Trim(text.substr(slash + 1));
+    TContentRange r;
+    if (total != "*") {
+        const auto t = Digits(total);
+        if (!t) return std::nullopt;
+        r.Total = *t;
+    }
+    if (range == "*") {
+        if (r.Total < 0) return std::nullopt;
+        r.Unsatisfied = true;
+        return r;
+    }
+    const size_t dash = range.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    const auto first = Digits(range.substr(0, dash)), last = Digits(range.substr(dash + 1));
+    if (!first || !last || *last < *first) return std::nullopt;
+    if (r.Total >= 0 && *last >= r.Total) return std::nullopt;
+    r.First = *first;
+    r.Last = *last;
+    return r;
+}
+
+std::optional<int64_t> ParseHttpDate(std::string_view text) {
+    const auto w = Words(Trim(text), " ,");
+    // IMF-fixdate: Sun, 06 Nov 1994 08:49:37 GMT
+    if (w.size() == 6 && w[5] == "GMT" && w[1].size() <= 2) {
+        const auto day = Digits(w[1]), year = Digits(w[3]);
+        if (!day || !year || w[3].size() != 4) return std::nullopt;
+        return Epoch(*year, MonthIndex(w[2]), *day, TimeOfDay(w[4]));
+    }
+    // RFC 850: Sunday, 06-Nov-94 08:49:37 GMT
+    if (w.size() == 4 && w[3] == "GMT") {
+        const auto parts = Words(w[1], "-");
+        if (parts.size() != 3) return std::nullopt;
+        const auto day = Digits(parts[0]), year = Digits(parts[2]);
+        if (!day || !year) return std::nullopt;
+        int64_t y = *year;
+        if (parts[2].size() == 2) y += y < 70 ? 2000 : 1900;
+        return Epoch(y, MonthIndex(parts[1]), *day, TimeOfDay(w[2]));
+    }
+    // asctime: Sun Nov  6 08:49:37 1994
+    if (w.size() == 5) {
+        const auto day = Digits(w[2]), year = Digits(w[4]);
+        if (!day || !year) return std::nullopt;
+        return Epoch(*year, MonthIndex(w[1]), *day, TimeOfDay(w[3]));
+    }
+    return std::nullopt;
+}
+
+std::optional<int64_t> ParseRetryAfter(std::string_view text, int64_t nowEpoch) {
+    text = Trim(text);
+    if (const auto seconds = Digits(text)) return *seconds;
+    if (const auto when = ParseHttpDate(text)) return std::max<int64_t>(0, *when - nowEpoch);
+    return std::nullopt;
+}
+
+std::optional<TEntityTag> ParseEntityTag(std::string_view text) {
+    text = Trim(text);
+    TEntityTag tag;
+    if (text.size() >= 2 && text[0] == 'W' && text[1] == '/') {
+        tag.Weak = true;
+        text.remove_prefix(2);
+    }
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
+    for (char c : text.substr(1, text.size() - 2))
+        if (c == '"' || static_cast<unsigned char>(c) < 0x21) return std::nullopt;
+    tag.Text = std::string(text);
+    return tag;
+}
+
+std::string RangeValidator(const THeaders& headers) {
+    if (const auto etag = headers.Get("etag")) {
+        const auto tag = ParseEntityTag(*etag);
+        if (tag && !tag->Weak) return tag->Text;
+    }
+    if (const auto modified = headers.Get("last-modified"))
+        if (ParseHttpDate(*modified)) return std::string(Trim(*modified));
+    return {};
+}
+
+bool AcceptsByteRanges(const THeaders& headers) {
+    const auto v = headers.Get("accept-ranges");
+    if (!v) return false;
+    for (const auto item : SplitList(*v))
+        if (EqualsNoCase(item, "bytes")) return true;
+    return false;
+}
+
+std::optional<std::vector<uint8_t>> Base64Decode(std::string_view text) {
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+' || c == '-') return 62;
+        if (c == '/' || c == '_') return 63;
+        return -1;
+    };
+    text = Trim(text);
+    while (!text.empty() && text.back() == '=')
+        text.remove_suffix(1);
+    if (text.size() % 4 == 1) return std::nullopt;
+    std::vector<uint8_t> out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        const int v = value(c);
+        if (v < 0) return std::nullopt;
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<uint8_t>(bits >> count));
+        }
+    }
+    return out;
+}
+
+TDigest AdvertisedDigest(const THeaders& headers, bool wholeBody) {
+    auto make = [](TDigestKind kind, std::string_view b64) -> TDigest {
+        const auto bytes = Base64Decode(b64);
+        const size_t want = kind == TDigestKind::Sha256 ? 32 : 16;
+        if (!bytes || bytes->size() != want) return {};
+        return {kind, *bytes};
+    };
+    // Repr-Digest: sha-256=:BASE64:, sha-512=:...:  (a structured dictionary of byte sequences)
+    if (const auto v = headers.Get("repr-digest")) {
+        for (const auto item : SplitList(*v)) {
+            const size_t eq = item.find('=');
+            if (eq == std::string_view::npos || Trim(item.substr(0, eq)) != "sha-256") continue;
+            std::string_view value = Trim(item.substr(eq + 1));
+            const size_t semi = value.find(';'); // parameters after the value
+            if (semi != std::string_view::npos) value = Trim(value.substr(0, semi));
+            if (value.size() < 2 || value.front() != ':' || value.back() != ':') continue;
+            auto d = make(TDigestKind::Sha256, value.substr(1, value.size() - 2));
+            if (d.Kind != TDigestKind::None) return d;
+        }
+    }
+    // Digest: SHA-256=BASE64, MD5=BASE64  (instance digests, names case-insensitive)
+    TDigest md5;
+    if (const auto v = headers.Get("digest")) {
+        for (const auto item : SplitList(*v)) {
+            const size_t eq = item.find('=');
+            if (eq == std::string_view::npos) continue;
+            const std::string_view name = Trim(item.substr(0, eq));
+            const std::string_view value = Trim(item.substr(eq + 1));
+            if (EqualsNoCase(name, "sha-256")) {
+                auto d = make(TDigestKind::Sha256, value);
+                if (d.Kind != TDigestKind::None) return d;
+            } else if (EqualsNoCase(name, "md5") && md5.Kind == TDigestKind::None) {
+                md5 = make(TDigestKind::Md5, value);
+            }
+        }
+    }
+    if (md5.Kind != TDigestKind::None) return md5;
+    if (wholeBody)
+        if (const auto v = headers.Get("content-md5")) return make(TDigestKind::Md5, *v);
+    return {};
+}
+
+} // namespace xldl
