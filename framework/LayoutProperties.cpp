@@ -1,7 +1,9 @@
 #include "framework/LayoutProperties.h"
 
+#include "framework/Action.h"
 #include "framework/Exceptions.h"
 #include "framework/Form.h"
+#include "framework/ImageList.h"
 #include "framework/Label.h"
 
 #include <windows.h>
@@ -106,6 +108,15 @@ void RegisterFrameworkLayoutClasses() {
             Property("ParentColor", &TControl::SetParentColor, AsBool),
             Property("ParentFont", &TControl::SetParentFont, AsBool),
             Property("Visible", &TControl::SetVisible, AsBool),
+            {"Action",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext& ctx) {
+                 auto* control = AsControl(c);
+                 ctx.Reference(AsIdentifier(v), [control](TComponent* target) {
+                     auto* action = dynamic_cast<TAction*>(target);
+                     if (!action) throw EReadError("'" + target->Name() + "' is no action");
+                     control->SetAction(action);
+                 });
+             }},
             EventProperty("OnClick", &TControl::OnClick),
         },
         [](TComponent* child, TComponent* parent) {
@@ -153,6 +164,26 @@ void RegisterFrameworkLayoutClasses() {
         });
     RegisterLayoutClass("TLabel", "TCustomLabel",
                         [](TComponent* owner) { return new TLabel(owner); }, {});
+    RegisterLayoutClass("TAction", "", [](TComponent* owner) { return new TAction(owner); },
+                        {
+                            Property("ImageIndex", &TAction::SetImageIndex, AsInt),
+                            EventProperty("OnExecute", &TAction::OnExecute),
+                        });
+    RegisterLayoutClass(
+        "TImageList", "", [](TComponent* owner) { return new TImageList(owner); },
+        {
+            Property("Width", &TImageList::SetWidth, AsInt),
+            Property("Height", &TImageList::SetHeight, AsInt),
+            // The images: a bitmap resource of the program, cut into images of the list's
+            // size, with the colour of its bottom-left pixel left out.
+            {"Bitmap",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                 TBitmap strip;
+                 if (!strip.LoadFromResourceName(GetModuleHandleA(nullptr), AsString(v).c_str()))
+                     throw EReadError("the program has no bitmap '" + AsString(v) + "'");
+                 dynamic_cast<TImageList&>(*c).AddMasked(strip, strip.TransparentColor());
+             }},
+        });
 }
 
 std::string LayoutResourceText(const char* name) {
