@@ -2,11 +2,15 @@
 
 #include "controls/RzColorMath.h"
 #include "controls/RzFrames.h"
+#include "controls/RzCommonResources.h"
 #include "controls/RzGraphics.h"
+#include "framework/Action.h"
 #include "framework/Form.h"
 #include "framework/GdiObjects.h"
 #include "framework/ThemeServices.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace {
@@ -251,9 +255,7 @@ void TRzCustomButton::DrawCaptionText(TCanvas& canvas, TRect rect, UINT format) 
     canvas.Font().SetName("System");
     canvas.Font().Assign(Font());
 
-    TRect measured = rect;
-    const int h = canvas.DrawTextFormatted(
-        Caption(), measured, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT);
+    const int h = MeasureCaptionHeight(canvas, rect);
     switch (FAlignmentVertical) {
     case avTop:
         rect.Bottom = rect.Top + h;
@@ -292,6 +294,12 @@ void TRzCustomButton::DrawCaptionText(TCanvas& canvas, TRect rect, UINT format) 
     }
     canvas.DrawTextFormatted(Caption(), rect, format);
     canvas.Brush().SetStyle(TBrushStyle::bsSolid);
+}
+
+int TRzCustomButton::MeasureCaptionHeight(TCanvas& canvas, const TRect& rect) {
+    TRect measured = rect;
+    return canvas.DrawTextFormatted(
+        Caption(), measured, DT_CENTER | DT_VCENTER | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT);
 }
 
 // ---- TRzButton
@@ -632,4 +640,337 @@ void TRzButton::PaintBehindCorners(HDC dc) {
         ExcludeClipRect(dc, x.Left, x.Top, x.Right, x.Bottom);
     PaintParentImage(dc);
     SelectClipRgn(dc, nullptr);
+}
+
+// ---- TRzBitBtn
+
+namespace {
+
+struct TKindRoles {
+    TModalResult ModalResult;
+    bool Default;
+    bool Cancel;
+};
+
+TKindRoles RolesOf(TBitBtnKind kind) {
+    static constexpr std::array<TKindRoles, bkAll + 1> roles = {{
+        {0, false, false}, // bkCustom
+        {1, true, false},  // bkOK
+        {2, false, true},  // bkCancel
+        {0, false, false}, // bkHelp
+        {6, true, false},  // bkYes
+        {7, false, true},  // bkNo
+        {0, false, false}, // bkClose
+        {3, false, false}, // bkAbort
+        {4, false, false}, // bkRetry
+        {5, false, false}, // bkIgnore
+        {8, false, false}, // bkAll
+    }};
+    return roles[kind];
+}
+
+// The kinds' glyphs, each read from the program's resources the first time a button takes
+// that kind and kept until the program ends.
+const TBitmap& KindGlyph(TBitBtnKind kind) {
+    static constexpr std::array<const char*, bkAll + 1> names = {
+        nullptr,          "RZCOMMON_OK",     "RZCOMMON_CANCEL", "RZCOMMON_HELP",
+        "RZCOMMON_YES",   "RZCOMMON_NO",     "RZCOMMON_CLOSE",  "RZCOMMON_ABORT",
+        "RZCOMMON_RETRY", "RZCOMMON_IGNORE", "RZCOMMON_ALL"};
+    static std::array<std::unique_ptr<TBitmap>, bkAll + 1> cache;
+    std::unique_ptr<TBitmap>& slot = cache[kind];
+    if (!slot) {
+        slot = std::make_unique<TBitmap>();
+        // A program without the art shows the kind without a glyph.
+        if (names[kind]) slot->LoadFromResourceName(GetModuleHandleA(nullptr), names[kind]);
+    }
+    return *slot;
+}
+
+} // namespace
+
+const std::string& TRzBitBtn::KindCaption(TBitBtnKind kind) {
+    static const std::array<std::string, bkAll + 1> captions = [] {
+        std::array<std::string, bkAll + 1> texts;
+        HINSTANCE program = GetModuleHandleA(nullptr);
+        for (int k = bkOK; k <= bkAll; ++k) {
+            char text[64] = {};
+            if (LoadStringA(program, RZCOMMON_KIND_CAPTION_BASE + k, text, sizeof text) > 0)
+                texts[k] = text;
+        }
+        return texts;
+    }();
+    return captions[kind];
+}
+
+// The captions are read once, when the program starts.
+[[maybe_unused]] const bool KindCaptionsRead = (TRzBitBtn::KindCaption(bkOK), true);
+
+TRzBitBtn::TRzBitBtn(TComponent* owner)
+    : TRzButton(owner), FImageChangeLink(std::make_unique<TChangeLink>()) {
+    FImageChangeLink->OnChange = [this](TObject*) { Repaint(); };
+}
+
+TRzBitBtn::~TRzBitBtn() {
+    // The link unregisters itself; the list need not tell a button that is gone.
+    if (FImages) RemoveFreeNotification(FImages);
+}
+
+bool TRzBitBtn::IsCustomCaption() {
+    return Caption() != KindCaption(Kind());
+}
+
+bool TRzBitBtn::HasGlyphOrImage() const {
+    return (FImages && FImageIndex != -1) || !FGlyph.Empty();
+}
+
+void TRzBitBtn::SetGlyph(const TBitmap& value) {
+    FGlyph.Assign(value);
+    FGlyphModified = true;
+    GlyphChanged();
+}
+
+void TRzBitBtn::GlyphChanged() {
+    // A strip of square cells tells how many it holds.
+    const int w = FGlyph.Width(), h = FGlyph.Height();
+    if (h > 0 && w % h == 0) {
+        const int cells = w / h;
+        SetNumGlyphs(cells >= 1 && cells <= 4 ? cells : 1);
+    }
+    Invalidate();
+}
+
+TBitBtnKind TRzBitBtn::Kind() {
+    if (FKind != bkCustom) {
+        const TKindRoles roles = RolesOf(FKind);
+        if (Default() != roles.Default || Cancel() != roles.Cancel ||
+            ModalResult() != roles.ModalResult || FGlyphModified)
+            FKind = bkCustom;
+    }
+    return FKind;
+}
+
+void TRzBitBtn::SetKind(TBitBtnKind value) {
+    if (value == Kind()) return;
+    if (value != bkCustom) {
+        const TKindRoles roles = RolesOf(value);
+        SetDefault(roles.Default);
+        SetCancel(roles.Cancel);
+        // A layout that stored its own caption keeps it.
+        if (!(Loading() && !Caption().empty())) SetCaption(KindCaption(value));
+        SetModalResult(roles.ModalResult);
+        FGlyph.Assign(KindGlyph(value));
+        GlyphChanged();
+        SetNumGlyphs(2);
+        FGlyphModified = false;
+    }
+    FKind = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetLayout(TButtonLayout value) {
+    if (value == FLayout) return;
+    FLayout = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetMargin(int value) {
+    if (value < -1 || value == FMargin) return;
+    FMargin = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetNumGlyphs(TNumGlyphs value) {
+    if (value < 1 || value > 4 || value == FNumGlyphs) return;
+    FNumGlyphs = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetSpacing(int value) {
+    if (value == FSpacing) return;
+    FSpacing = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetImageIndex(TImageIndex value) {
+    if (value == FImageIndex) return;
+    FImageIndex = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetDisabledIndex(TImageIndex value) {
+    if (value == FDisabledIndex) return;
+    FDisabledIndex = value;
+    Invalidate();
+}
+
+void TRzBitBtn::SetImages(TCustomImageList* value) {
+    if (value == FImages) return;
+    if (FImages) {
+        FImages->UnRegisterChanges(FImageChangeLink.get());
+        RemoveFreeNotification(FImages);
+    }
+    FImages = value;
+    if (FImages) {
+        FImages->RegisterChanges(FImageChangeLink.get());
+        FImages->FreeNotification(this);
+    }
+    Invalidate();
+}
+
+void TRzBitBtn::Notification(TComponent* component, TOperation operation) {
+    TRzButton::Notification(component, operation);
+    // The list is being destroyed: forget it without calling into it.
+    if (operation == TOperation::opRemove && component == FImages) {
+        FImages = nullptr;
+        Invalidate();
+    }
+}
+
+void TRzBitBtn::ActionChange(TAction* sender, bool checkDefaults) {
+    TRzButton::ActionChange(sender, checkDefaults);
+    if (!checkDefaults || FImageIndex == -1) SetImageIndex(sender->ImageIndex());
+}
+
+void TRzBitBtn::ChangeScale(int multiplier, int divider) {
+    TRzButton::ChangeScale(multiplier, divider);
+    // -1 is no distance but the centring: it stays.
+    if (FMargin >= 0) SetMargin(MulDiv(FMargin, multiplier, divider));
+    SetSpacing(MulDiv(FSpacing, multiplier, divider));
+}
+
+TSize TRzBitBtn::GetGlyphSize() {
+    if (FImages && FImageIndex != -1) return {FImages->Width(), FImages->Height()};
+    return {FGlyph.Width() / FNumGlyphs, FGlyph.Height()};
+}
+
+int TRzBitBtn::CaptionHeight(const TRect& rect) {
+    // Measured as the caption drawing measures it, on a context of its own so that it can be
+    // asked outside a paint too.
+    TBitmap scratch(1, 1);
+    scratch.Canvas().Font().Assign(Font());
+    return MeasureCaptionHeight(scratch.Canvas(), rect);
+}
+
+TRect TRzBitBtn::GetCaptionRect() {
+    TRect r = TRzButton::GetCaptionRect();
+    if (!HasGlyphOrImage()) return r;
+    const TSize glyph = GetGlyphSize();
+    if (FMargin == -1 && (FLayout == blGlyphTop || FLayout == blGlyphBottom)) {
+        const int t = CaptionHeight(r);
+        r.Top += (Height() - t - glyph.cy - FSpacing) / 2;
+        if (FLayout == blGlyphTop) r.Top += glyph.cy;
+        r.Bottom = r.Top + t;
+        return r;
+    }
+    switch (FLayout) {
+    case blGlyphLeft:
+        r.Left += FMargin + glyph.cx + FSpacing;
+        break;
+    case blGlyphRight:
+        r.Right -= FMargin + glyph.cx + FSpacing;
+        break;
+    case blGlyphTop:
+        r.Top += FMargin + glyph.cy + FSpacing;
+        break;
+    case blGlyphBottom:
+        r.Bottom -= FMargin + glyph.cy + FSpacing;
+        break;
+    }
+    return r;
+}
+
+TRect TRzBitBtn::GetGlyphRect() {
+    const TRect caption = TRzButton::GetCaptionRect();
+    TRect r = caption;
+    const bool themed = Themed();
+    if (PressedLook()) r = r.Offset(-1, themed ? 0 : -1);
+    const TSize glyph = GetGlyphSize();
+    if (FMargin >= 0) {
+        switch (FLayout) {
+        case blGlyphLeft:
+            r.Left += FMargin;
+            break;
+        case blGlyphRight:
+            r.Left = r.Right - FMargin - glyph.cx;
+            break;
+        case blGlyphTop:
+            r.Top += FMargin;
+            break;
+        case blGlyphBottom:
+            r.Top = r.Bottom - FMargin - glyph.cy;
+            break;
+        }
+    } else {
+        const int t =
+            FLayout == blGlyphTop || FLayout == blGlyphBottom ? CaptionHeight(caption) : 0;
+        switch (FLayout) {
+        case blGlyphLeft:
+            break;
+        case blGlyphRight:
+            r.Left = r.Right - glyph.cx;
+            break;
+        case blGlyphTop:
+            r.Top = (Height() - t - glyph.cy - FSpacing) / 2;
+            break;
+        case blGlyphBottom:
+            r.Top += t + (Height() - t - glyph.cy - FSpacing) / 2;
+            break;
+        }
+    }
+    if (FLayout == blGlyphLeft || FLayout == blGlyphRight)
+        r.Top += (r.Height() - glyph.cy + 1) / 2;
+    else
+        r.Left += (r.Width() - glyph.cx + 1) / 2;
+    r.Right = r.Left + glyph.cx;
+    r.Bottom = r.Top + glyph.cy;
+    if (PressedLook()) r = r.Offset(themed ? 2 : 1, themed ? 0 : 1);
+    return r;
+}
+
+bool TRzBitBtn::DrawListImage(const TRect& rect) {
+    if (Kind() != bkCustom || !FImages || FImageIndex == -1) return false;
+    if (FDisabledIndex == -1)
+        FImages->Draw(Canvas(), rect.Left, rect.Top, FImageIndex, Enabled());
+    else
+        FImages->Draw(Canvas(), rect.Left, rect.Top, Enabled() ? FImageIndex : FDisabledIndex);
+    return true;
+}
+
+void TRzBitBtn::DrawGlyphImage(const TRect& rect) {
+    if (FGlyph.Empty() || rect.IsEmpty()) return;
+    const int cellWidth = FGlyph.Width() / FNumGlyphs;
+    int cell = 0;
+    if (FNumGlyphs == 4 && Down())
+        cell = 3;
+    else if (FNumGlyphs >= 3 && PressedLook())
+        cell = 2;
+    else if (FNumGlyphs >= 2 && !Enabled())
+        cell = 1;
+
+    // What lies under the glyph, with the cell's pixels put over it except those of the
+    // transparent colour, goes back as one block.
+    const int w = std::min(rect.Width(), cellWidth);
+    const int h = std::min(rect.Height(), FGlyph.Height());
+    if (w <= 0 || h <= 0) return;
+    TBitmap area(w, h);
+    const TRect place = Bounds(rect.Left, rect.Top, w, h);
+    area.Canvas().CopyRect({0, 0, w, h}, Canvas(), place);
+    const TColor clear = FGlyph.TransparentColor();
+    const uint32_t clearPixel = static_cast<uint32_t>(RedOf(clear)) << 16 |
+                                static_cast<uint32_t>(GreenOf(clear)) << 8 |
+                                static_cast<uint32_t>(BlueOf(clear));
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* source = FGlyph.ScanLine(y) + cell * cellWidth;
+        uint32_t* target = area.ScanLine(y);
+        for (int x = 0; x < w; ++x)
+            if ((source[x] & 0xFFFFFF) != clearPixel) target[x] = source[x];
+    }
+    Canvas().CopyRect(place, area.Canvas(), {0, 0, w, h});
+}
+
+void TRzBitBtn::DrawContent() {
+    TRzButton::DrawContent();
+    if (!HasGlyphOrImage()) return;
+    const TRect glyph = GetGlyphRect();
+    if (!DrawListImage(glyph)) DrawGlyphImage(glyph);
 }

@@ -1,17 +1,38 @@
 // The styled push buttons: an owner-drawn caption with text effects and mouse tracking
 // (TRzCustomButton), a push button with its frame and face, default and cancel keys and
-// grouped latching (TRzButton), and the button that will carry a glyph (TRzBitBtn).
+// grouped latching (TRzButton), and the button that also shows a glyph or an image and comes
+// in standard kinds (TRzBitBtn).
 #pragma once
 
 #include "controls/RzTextStyle.h"
 #include "framework/Bitmap.h"
+#include "framework/ImageList.h"
 #include "framework/WinControl.h"
 
 #include <memory>
+#include <string>
 
 enum TAlignmentVertical : uint8_t { avTop, avCenter, avBottom };
 enum TRzHotTrackColorType : uint8_t { htctComplement, htctActual };
 using TModalResult = int;
+
+enum TBitBtnKind : uint8_t {
+    bkCustom,
+    bkOK,
+    bkCancel,
+    bkHelp,
+    bkYes,
+    bkNo,
+    bkClose,
+    bkAbort,
+    bkRetry,
+    bkIgnore,
+    bkAll
+};
+// Where the glyph stands beside the caption.
+enum TButtonLayout : uint8_t { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
+using TNumGlyphs = int;  // 1..4
+using TImageIndex = int; // -1: none
 
 // Sent to every control of a button's parent when a grouped button goes down or its group
 // settings change: WParam is the group index, LParam the sending TRzButton.
@@ -66,6 +87,9 @@ protected:
     // The part that changes look when the pointer comes and goes.
     virtual TRect GetHotTrackRect() { return ClientRect(); }
     virtual void DrawCaptionText(TCanvas& canvas, TRect rect, UINT format);
+    // The caption's height as the caption drawing measures it within `rect`, with the
+    // button's font selected into `canvas`.
+    int MeasureCaptionHeight(TCanvas& canvas, const TRect& rect);
     // What a completed press (mouse release inside, space released) does.
     virtual void PerformPress() = 0;
 
@@ -189,9 +213,81 @@ private:
     std::unique_ptr<TBitmap> FDownPattern;
 };
 
-// The styled button that can show a glyph or an image beside its caption; without one it is
-// a TRzButton in every respect.
+// The styled button that can show a glyph or an image-list image beside its caption, and that
+// comes in standard kinds (OK, Cancel, ...) with their captions, glyphs, modal results and
+// default and cancel roles. Without a glyph or an image it is a TRzButton in every respect.
 class TRzBitBtn : public TRzButton {
 public:
-    explicit TRzBitBtn(TComponent* owner) : TRzButton(owner) {}
+    explicit TRzBitBtn(TComponent* owner);
+    ~TRzBitBtn() override;
+
+    // The glyph: NumGlyphs cells side by side (normal, disabled, pressed, latched down), drawn
+    // with its TransparentColor left out. Setting it copies the bitmap.
+    const TBitmap& Glyph() const { return FGlyph; }
+    virtual void SetGlyph(const TBitmap& value);
+    // Reads bkCustom (and keeps it) once the roles, the modal result or a hand-set glyph no
+    // longer match the kind.
+    virtual TBitBtnKind Kind();
+    virtual void SetKind(TBitBtnKind value);
+    TButtonLayout Layout() const { return FLayout; }
+    virtual void SetLayout(TButtonLayout value);
+    // The glyph's distance from the edge of the caption's room. -1: on the left and right the
+    // glyph sits at the edge; on top and bottom glyph and caption are centred together.
+    int Margin() const { return FMargin; }
+    // Values below -1 are ignored.
+    virtual void SetMargin(int value);
+    TNumGlyphs NumGlyphs() const { return FNumGlyphs; }
+    // Values outside 1..4 are ignored.
+    virtual void SetNumGlyphs(TNumGlyphs value);
+    int Spacing() const { return FSpacing; }
+    virtual void SetSpacing(int value);
+    // An image of Images stands in for the glyph while the kind is bkCustom.
+    TCustomImageList* Images() const { return FImages; }
+    virtual void SetImages(TCustomImageList* value);
+    TImageIndex ImageIndex() const { return FImageIndex; }
+    virtual void SetImageIndex(TImageIndex value);
+    // The image of a disabled button; -1: the ImageIndex image greyed.
+    TImageIndex DisabledIndex() const { return FDisabledIndex; }
+    virtual void SetDisabledIndex(TImageIndex value);
+
+    // A stored layout keeps Cancel, Default, Glyph, ModalResult and NumGlyphs only for a
+    // custom button: a kind sets them all.
+    bool IsCustom() { return Kind() == bkCustom; }
+    // A stored layout keeps the caption only when it is not the kind's standard caption.
+    bool IsCustomCaption();
+    // The standard caption of `kind` from the program's string table ("" for bkCustom).
+    static const std::string& KindCaption(TBitBtnKind kind);
+
+protected:
+    virtual TSize GetGlyphSize();
+    // Where the glyph (or image) goes, as wide and high as GetGlyphSize.
+    virtual TRect GetGlyphRect();
+    // Draws the image-list image into `rect`; false when the button shows none.
+    virtual bool DrawListImage(const TRect& rect);
+    virtual void DrawGlyphImage(const TRect& rect);
+
+    TRect GetCaptionRect() override;
+    void DrawContent() override;
+    void Notification(TComponent* component, TOperation operation) override;
+    void ActionChange(TAction* sender, bool checkDefaults) override;
+    void ChangeScale(int multiplier, int divider) override;
+
+    bool GlyphModified() const { return FGlyphModified; }
+    bool HasGlyphOrImage() const;
+
+private:
+    void GlyphChanged();
+    int CaptionHeight(const TRect& rect);
+
+    TBitmap FGlyph;
+    bool FGlyphModified = false;
+    TBitBtnKind FKind = bkCustom;
+    TButtonLayout FLayout = blGlyphLeft;
+    int FMargin = 2;
+    TNumGlyphs FNumGlyphs = 1;
+    int FSpacing = 4;
+    TCustomImageList* FImages = nullptr;
+    TImageIndex FImageIndex = -1;
+    TImageIndex FDisabledIndex = -1;
+    std::unique_ptr<TChangeLink> FImageChangeLink;
 };

@@ -67,8 +67,43 @@ void RegisterButtons() {
         })
         // Older layouts call hot tracking "FrameFlat".
         .Alias("FrameFlat", "HotTrack");
-    RegisterLayoutClass("TRzBitBtn", "TRzButton",
-                        [](TComponent* owner) { return new TRzBitBtn(owner); }, {});
+    RegisterLayoutClass(
+        "TRzBitBtn", "TRzButton", [](TComponent* owner) { return new TRzBitBtn(owner); },
+        {
+            // A bitmap resource of the program.
+            {"Glyph",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                 TBitmap glyph;
+                 if (!glyph.LoadFromResourceName(GetModuleHandleA(nullptr), AsString(v).c_str()))
+                     throw EReadError("the program has no bitmap '" + AsString(v) + "'");
+                 dynamic_cast<TRzBitBtn&>(*c).SetGlyph(glyph);
+             }},
+            EnumProperty("Kind", &TRzBitBtn::SetKind,
+                         {"bkCustom", "bkOK", "bkCancel", "bkHelp", "bkYes", "bkNo", "bkClose",
+                          "bkAbort", "bkRetry", "bkIgnore", "bkAll"}),
+            EnumProperty("Layout", &TRzBitBtn::SetLayout,
+                         {"blGlyphLeft", "blGlyphRight", "blGlyphTop", "blGlyphBottom"}),
+            Property("Margin", &TRzBitBtn::SetMargin, AsInt),
+            Property("NumGlyphs", &TRzBitBtn::SetNumGlyphs,
+                     [](const TLayoutValue& v) {
+                         const int n = AsInt(v);
+                         if (n < 1 || n > 4)
+                             throw EReadError(std::to_string(n) + " is not within 1..4");
+                         return n;
+                     }),
+            Property("Spacing", &TRzBitBtn::SetSpacing, AsInt),
+            {"Images",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext& ctx) {
+                 auto* button = dynamic_cast<TRzBitBtn*>(c);
+                 ctx.Reference(AsIdentifier(v), [button](TComponent* target) {
+                     auto* images = dynamic_cast<TCustomImageList*>(target);
+                     if (!images) throw EReadError("'" + target->Name() + "' is no image list");
+                     button->SetImages(images);
+                 });
+             }},
+            Property("ImageIndex", &TRzBitBtn::SetImageIndex, AsInt),
+            Property("DisabledIndex", &TRzBitBtn::SetDisabledIndex, AsInt),
+        });
 }
 
 void RegisterLabel() {

@@ -1,5 +1,5 @@
-// The styled controls as a stored layout sees them: TRzButton, TRzBitBtn, TRzLabel and
-// TRzFrameController with their published properties.
+// The styled controls as a stored layout sees them: TRzButton, TRzBitBtn (with its
+// glyph, kind and images), TRzLabel and TRzFrameController with their published properties.
 #pragma once
 
 // Registers the framework's classes too. Idempotent.

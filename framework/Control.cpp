@@ -1,5 +1,6 @@
 #include "framework/Control.h"
 
+#include "framework/Action.h"
 #include "framework/Form.h"
 #include "framework/WinControl.h"
 
@@ -30,6 +31,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
 }
 
 TControl::~TControl() {
+    if (FAction) FAction->RemoveClient(this);
     if (CaptureControl == this) CaptureControl = nullptr;
     if (FParent) FParent->RemoveControl(this);
 }
@@ -108,6 +110,34 @@ void TControl::Loaded() {
         if (FParentColor) Perform(CM_PARENTCOLORCHANGED);
         if (FParentFont) Perform(CM_PARENTFONTCHANGED);
     }
+    // What the layout stored wins over what the action offers.
+    if (FAction) ActionChange(FAction, true);
+}
+
+void TControl::SetAction(TAction* action) {
+    if (action == FAction) return;
+    if (FAction) {
+        FAction->RemoveClient(this);
+        RemoveFreeNotification(FAction);
+    }
+    FAction = action;
+    if (!action) return;
+    action->AddClient(this);
+    FreeNotification(action);
+    ActionChange(action, Loading() || action->Loading());
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    // The action is being destroyed: only forget it.
+    if (operation == TOperation::opRemove && component == FAction) FAction = nullptr;
+}
+
+void TControl::ChangeScale(int multiplier, int divider) {
+    SetBounds(MulDiv(FLeft, multiplier, divider), MulDiv(FTop, multiplier, divider),
+              MulDiv(FWidth, multiplier, divider), MulDiv(FHeight, multiplier, divider));
+    // A font that follows the parent's is scaled with the parent's.
+    if (!FParentFont) FFont.SetHeight(MulDiv(FFont.Height(), multiplier, divider));
 }
 
 void TControl::Invalidate() {
@@ -170,7 +200,10 @@ TPoint TControl::ScreenToClient(TPoint p) const {
 }
 
 void TControl::Click() {
-    if (OnClick) OnClick(this);
+    if (FAction)
+        FAction->Execute();
+    else if (OnClick)
+        OnClick(this);
 }
 
 void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+class TAction;
 class TWinControl;
 class TForm;
 
@@ -82,6 +83,14 @@ public:
     bool ParentColor() const { return FParentColor; }
     void SetParentColor(bool value);
 
+    // The action whose click and image this control takes (null: none). The control hears
+    // when the action changes and drops it when it goes.
+    TAction* Action() const { return FAction; }
+    void SetAction(TAction* action);
+
+    // Scales the control by multiplier / divider: its place and size, and its own font.
+    void ScaleBy(int multiplier, int divider) { ChangeScale(multiplier, divider); }
+
     uint32_t ControlStyle() const { return FControlStyle; }
     void SetControlStyle(uint32_t style) { FControlStyle = style; }
 
@@ -107,6 +116,7 @@ public:
     }
     virtual void WndProc(TMessage& message);
 
+    // Carries out the linked action, or else raises OnClick.
     virtual void Click();
 
     TNotifyEvent OnClick;
@@ -123,9 +133,18 @@ protected:
     virtual void TextChanged() {}
 
     void Loaded() override;
+    void Notification(TComponent* component, TOperation operation) override;
+    // The linked action changed, or was just linked. `checkDefaults`: only fill what the
+    // control still has at its default (a stored layout may have set the rest).
+    virtual void ActionChange(TAction* sender, bool checkDefaults) {
+        (void)sender;
+        (void)checkDefaults;
+    }
+    virtual void ChangeScale(int multiplier, int divider);
 
 private:
     friend class TWinControl;
+    friend class TAction;
     void FontChanged();
     void HandleMouseMessage(TMessage& message);
 
@@ -141,6 +160,7 @@ private:
     bool FParentColor = true;
     uint32_t FControlStyle = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
     bool FClicked = false;
+    TAction* FAction = nullptr;
 };
 
 // The windowless control that holds the mouse, if any.

@@ -1,7 +1,9 @@
 #include "framework/LayoutProperties.h"
 
+#include "framework/Action.h"
 #include "framework/Exceptions.h"
 #include "framework/Form.h"
+#include "framework/ImageList.h"
 #include "framework/Label.h"
 #include "framework/ProgressBar.h"
 #include "framework/RadioButton.h"
@@ -110,6 +112,15 @@ void RegisterFrameworkLayoutClasses() {
             Property("ParentColor", &TControl::SetParentColor, AsBool),
             Property("ParentFont", &TControl::SetParentFont, AsBool),
             Property("Visible", &TControl::SetVisible, AsBool),
+            {"Action",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext& ctx) {
+                 auto* control = AsControl(c);
+                 ctx.Reference(AsIdentifier(v), [control](TComponent* target) {
+                     auto* action = dynamic_cast<TAction*>(target);
+                     if (!action) throw EReadError("'" + target->Name() + "' is no action");
+                     control->SetAction(action);
+                 });
+             }},
             EventProperty("OnClick", &TControl::OnClick),
         },
         [](TComponent* child, TComponent* parent) {
@@ -197,6 +208,26 @@ void RegisterFrameworkLayoutClasses() {
              }},
         },
         [](TComponent*, TComponent*) {});
+    RegisterLayoutClass("TAction", "", [](TComponent* owner) { return new TAction(owner); },
+                        {
+                            Property("ImageIndex", &TAction::SetImageIndex, AsInt),
+                            EventProperty("OnExecute", &TAction::OnExecute),
+                        });
+    RegisterLayoutClass(
+        "TImageList", "", [](TComponent* owner) { return new TImageList(owner); },
+        {
+            Property("Width", &TImageList::SetWidth, AsInt),
+            Property("Height", &TImageList::SetHeight, AsInt),
+            // The images: a bitmap resource of the program, cut into images of the list's
+            // size, with the colour of its bottom-left pixel left out.
+            {"Bitmap",
+             [](TComponent* c, const TLayoutValue& v, TLayoutContext&) {
+                 TBitmap strip;
+                 if (!strip.LoadFromResourceName(GetModuleHandleA(nullptr), AsString(v).c_str()))
+                     throw EReadError("the program has no bitmap '" + AsString(v) + "'");
+                 dynamic_cast<TImageList&>(*c).AddMasked(strip, strip.TransparentColor());
+             }},
+        });
 }
 
 std::string LayoutResourceText(const char* name) {

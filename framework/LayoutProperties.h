@@ -39,8 +39,8 @@ template <class T> TLayoutPropertyInfo EventProperty(std::string name, TNotifyEv
             }};
 }
 
-// TControl, TWinControl, TCustomControl, TGraphicControl, TForm, TCustomLabel and TLabel.
-// Idempotent.
+// TControl, TWinControl, TCustomControl, TGraphicControl, TForm, TCustomLabel, TLabel, TAction
+// and TImageList. Idempotent.
 void RegisterFrameworkLayoutClasses();
 
 // The text of the layout compiled into the program as RCDATA resource `name`; EReadError when

@@ -161,6 +161,12 @@ void TWinControl::SetBounds(int left, int top, int width, int height) {
                      SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TWinControl::ChangeScale(int multiplier, int divider) {
+    for (TControl* c : std::vector<TControl*>(FControls))
+        c->ChangeScale(multiplier, divider);
+    TControl::ChangeScale(multiplier, divider);
+}
+
 void TWinControl::Invalidate() {
     if (HandleAllocated()) InvalidateRect(WindowHandle(), nullptr, !(ControlStyle() & csOpaque));
 }

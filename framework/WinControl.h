@@ -77,6 +77,8 @@ public:
 protected:
     virtual void CreateParams(TCreateParams& params);
     virtual void CreateWnd();
+    // The children first, so that those who follow this control's font take the scaled one.
+    void ChangeScale(int multiplier, int divider) override;
     // Draws the control itself (not its windowless children) onto `dc`.
     virtual void PaintWindow(HDC dc) { (void)dc; }
     void DefaultHandler(TMessage& message) override;

@@ -1,12 +1,14 @@
-// Controls gallery: the styled button and label in their looks and states, built from the
-// stored layout GALLERY. Hot, pressed and focused looks are set up when the window is first
-// shown, so that a screenshot shows them without a mouse.
+// Controls gallery: the styled button and label in their looks and states, glyphs, kinds and
+// image-list images included, built from the stored layout GALLERY. Hot, pressed and focused looks
+// are set up when the window is first shown, so that a screenshot shows them without a mouse.
 #include "controls/RzButton.h"
 #include "controls/RzLabel.h"
 #include "controls/RzLayoutClasses.h"
 #include "framework/Application.h"
 #include "framework/Form.h"
 #include "framework/LayoutProperties.h"
+
+#include <string>
 
 namespace {
 
@@ -15,7 +17,8 @@ public:
     TGalleryForm() : TForm(nullptr) {}
 
     TLayoutHandlers Handlers() {
-        return {{"FormShow", [this](TObject*) { FormShow(); }}};
+        return {{"FormShow", [this](TObject*) { FormShow(); }},
+                {"ActFetchExecute", [this](TObject*) { ActFetchExecute(); }}};
     }
 
 private:
@@ -25,7 +28,16 @@ private:
         if (auto* hot = Find<TRzBitBtn>("BtnHot")) hot->Perform(CM_MOUSEENTER);
         if (auto* pressed = Find<TRzBitBtn>("BtnPressed")) pressed->Perform(WM_KEYDOWN, VK_SPACE);
         if (auto* focused = Find<TRzBitBtn>("BtnFocused")) SetActiveControl(focused);
+        if (auto* glyph = Find<TRzBitBtn>("GlyphPressed")) glyph->Perform(WM_KEYDOWN, VK_SPACE);
     }
+
+    // The action's click: the button that carries it counts.
+    void ActFetchExecute() {
+        if (auto* button = Find<TRzBitBtn>("ImgAction"))
+            button->SetCaption("Action x" + std::to_string(++FActionRuns));
+    }
+
+    int FActionRuns = 0;
 };
 
 } // namespace
