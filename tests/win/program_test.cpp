@@ -1,7 +1,7 @@
 // The real program, started as its own process with the stand-in engine beside it (scripted
 // through the environment) and drive D: a folder of the build tree: the engine-failure box,
 // a whole download up to the started installer, and closing during a transfer.
-#include "app/UnitOfZQX.h"
+#include "tests/win/ToolProcess.h"
 
 #include <windows.h>
 
@@ -14,43 +14,6 @@
 #include <vector>
 
 namespace {
-
-// A path of the build machine as Windows sees it (drive Z: is the root).
-std::string WindowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
-struct TFound {
-    DWORD Process;
-    const char* ClassName;
-    std::string Title;
-    HWND Window = nullptr;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
-    auto& f = *reinterpret_cast<TFound*>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char cls[64] = {}, title[256] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    GetWindowTextA(window, title, sizeof title);
-    if (process == f.Process && f.ClassName == std::string(cls) && f.Title == title) {
-        f.Window = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 class Program : public ::testing::Test {
 protected:
@@ -70,41 +33,13 @@ protected:
         DeleteFileA("D:\\KORVA\\setup-started.txt");
         RemoveDirectoryA("D:\\KORVA");
     }
-    void TearDown() override {
-        if (Process.hProcess) {
-            if (WaitForSingleObject(Process.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(Process.hProcess, 99);
-            CloseHandle(Process.hProcess);
-            CloseHandle(Process.hThread);
-        }
-    }
     std::string Log() const { return Dir + "\\calls.log"; }
 
     void Start(const std::string& script) {
         std::ofstream(Dir + "\\script.txt") << script;
         SetEnvironmentVariableA("STANDIN_SCRIPT", (Dir + "\\script.txt").c_str());
         SetEnvironmentVariableA("STANDIN_LOG", Log().c_str());
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        std::string command = "\"" + Dir + "\\Tool.exe\"";
-        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   Dir.c_str(), &si, &Process));
-    }
-    HWND FindWindowOf(const char* className, const std::string& title) {
-        TFound f{Process.dwProcessId, className, title};
-        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&f));
-        return f.Window;
-    }
-    HWND MainWindow() { return FindWindowOf("TForm", ApplicationTitle); }
-    HWND WaitForMainWindow() {
-        HWND w = nullptr;
-        WaitFor([&] { return (w = MainWindow()) && IsWindowVisible(w); }, 15000);
-        return w;
-    }
-    HWND Button(HWND main) { return FindWindowExA(main, nullptr, "TRzButton", nullptr); }
-    void Click(HWND button) {
-        PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-        PostMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+        ASSERT_TRUE(Tool.Start(Dir));
     }
     // The engine calls made so far, by name.
     std::vector<std::string> Calls() {
@@ -121,34 +56,26 @@ protected:
             n += c == call;
         return n;
     }
-    // Waits for the program to end; its exit code, or -1 when it did not end.
-    long ExitCode(DWORD timeoutMs) {
-        if (WaitForSingleObject(Process.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(Process.hProcess, &code);
-        return static_cast<long>(code);
-    }
-
     std::string Dir;
-    PROCESS_INFORMATION Process{};
+    TToolProcess Tool;
 };
 
 TEST_F(Program, EngineFailureBoxComesBeforeTheWindow) {
     Start("init 0\n");
     HWND box = nullptr;
     ASSERT_TRUE(
-        WaitFor([&] { return (box = FindWindowOf("#32770", "提示信息")) != nullptr; }, 15000));
-    HWND main = MainWindow();
+        WaitFor([&] { return (box = Tool.FindWindowOf("#32770", "提示信息")) != nullptr; }, 15000));
+    HWND main = Tool.MainWindow();
     EXPECT_FALSE(main && IsWindowVisible(main)) << "the window appears only after OK";
     char text[128] = {};
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
     EXPECT_STREQ(text, "下载初始化失败");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
-    main = WaitForMainWindow();
+    main = Tool.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
-    EXPECT_TRUE(IsWindowEnabled(Button(main))) << "the button stays enabled";
+    EXPECT_TRUE(IsWindowEnabled(TToolProcess::Button(main))) << "the button stays enabled";
     PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(ExitCode(10000), 0);
+    EXPECT_EQ(Tool.ExitCode(10000), 0);
     EXPECT_EQ(Calls(), (std::vector<std::string>{"XL_Init", "XL_UnInit"}));
 }
 
@@ -157,10 +84,10 @@ TEST_F(Program, FinishedDownloadStartsTheInstallerAndEnds) {
     ASSERT_TRUE(CreateDirectoryA("D:\\KORVA", nullptr));
     ASSERT_TRUE(CopyFileA(WindowsPath(MARKER_SETUP_EXE).c_str(), "D:\\KORVA\\setup.exe", FALSE));
     Start("query 1 3 2048 1024\nquery 1 4 2048 2048\n");
-    HWND main = WaitForMainWindow();
+    HWND main = Tool.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
-    Click(Button(main));
-    EXPECT_EQ(ExitCode(20000), 0);
+    TToolProcess::Click(TToolProcess::Button(main));
+    EXPECT_EQ(Tool.ExitCode(20000), 0);
     EXPECT_TRUE(WaitFor(
         [] {
             return GetFileAttributesA("D:\\KORVA\\setup-started.txt") != INVALID_FILE_ATTRIBUTES;
@@ -178,12 +105,12 @@ TEST_F(Program, FinishedDownloadStartsTheInstallerAndEnds) {
 
 TEST_F(Program, ClosingDuringATransferEndsAtOnce) {
     Start("query 1 3 100000 10\nquery 1 3 100000 20\nquery 1 3 100000 30\n");
-    HWND main = WaitForMainWindow();
+    HWND main = Tool.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
-    Click(Button(main));
+    TToolProcess::Click(TToolProcess::Button(main));
     ASSERT_TRUE(WaitFor([&] { return Count("XL_QueryTaskInfoEx") >= 1; }, 10000));
     PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(ExitCode(5000), 0) << "no question, no waiting for the transfer";
+    EXPECT_EQ(Tool.ExitCode(5000), 0) << "no question, no waiting for the transfer";
     EXPECT_EQ(Count("XL_Init"), 1);
     EXPECT_EQ(Count("XL_UnInit"), 1);
     EXPECT_EQ(GetFileAttributesA("D:\\KORVA\\setup-started.txt"), INVALID_FILE_ATTRIBUTES);

@@ -1,0 +1,107 @@
+// The tool started as a process of its own from a folder of the test's, watched from outside
+// as a user would see it: its windows by class and title, its button, its exit code.
+#pragma once
+
+#include "app/UnitOfZQX.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// A path of the build machine as Windows sees it (drive Z: is the root).
+inline std::string WindowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+class TToolProcess {
+public:
+    TToolProcess() = default;
+    TToolProcess(const TToolProcess&) = delete;
+    TToolProcess& operator=(const TToolProcess&) = delete;
+    ~TToolProcess() {
+        if (!FProcess.hProcess) return;
+        if (WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(FProcess.hProcess, 99);
+        CloseHandle(FProcess.hProcess);
+        CloseHandle(FProcess.hThread);
+    }
+
+    // Starts `folder`\Tool.exe in `folder`; it inherits this process's environment.
+    bool Start(const std::string& folder) {
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        std::string command = "\"" + folder + "\\Tool.exe\"";
+        return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              folder.c_str(), &si, &FProcess) != FALSE;
+    }
+
+    // A top-level window of the process with this class and title, or null.
+    HWND FindWindowOf(const char* className, const std::string& title) const {
+        TFound f{FProcess.dwProcessId, className, title};
+        EnumWindows(Match, reinterpret_cast<LPARAM>(&f));
+        return f.Window;
+    }
+    HWND MainWindow() const { return FindWindowOf("TForm", ApplicationTitle); }
+    // The main window once it is on the screen, or null after `timeoutMs`.
+    HWND WaitForMainWindow(DWORD timeoutMs = 15000) const {
+        HWND w = nullptr;
+        WaitFor([&] { return (w = MainWindow()) && IsWindowVisible(w); }, timeoutMs);
+        return w;
+    }
+    static HWND Button(HWND main) { return FindWindowExA(main, nullptr, "TRzButton", nullptr); }
+    static HWND ProgressBar(HWND main) {
+        return FindWindowExA(main, nullptr, "TProgressBar", nullptr);
+    }
+    // The second radio button: mirror 2.
+    static HWND SecondRadioButton(HWND main) {
+        HWND first = FindWindowExA(main, nullptr, "TRadioButton", nullptr);
+        return first ? FindWindowExA(main, first, "TRadioButton", nullptr) : nullptr;
+    }
+    static void Click(HWND window) {
+        PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 10));
+        PostMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 10));
+    }
+
+    bool Running() const { return WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT; }
+    // Waits for the program to end; its exit code, or -1 when it did not end in time.
+    long ExitCode(DWORD timeoutMs) const {
+        if (WaitForSingleObject(FProcess.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(FProcess.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    struct TFound {
+        DWORD Process;
+        const char* ClassName;
+        std::string Title;
+        HWND Window = nullptr;
+    };
+    static BOOL CALLBACK Match(HWND window, LPARAM param) {
+        auto& f = *reinterpret_cast<TFound*>(param);
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        char cls[64] = {}, title[256] = {};
+        GetClassNameA(window, cls, sizeof cls);
+        GetWindowTextA(window, title, sizeof title);
+        if (process != f.Process || f.ClassName != std::string(cls) || f.Title != title)
+            return TRUE;
+        f.Window = window;
+        return FALSE;
+    }
+
+    PROCESS_INFORMATION FProcess{};
+};
