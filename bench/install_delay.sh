@@ -32,12 +32,12 @@ for i in $(seq "$runs"); do
   sleep 5
   after=$(cpu_ticks "$pid")
   cpu=$(echo "($after - $before) * 100 / $hz / 5" | bc -l)
-  marker=$DEMO_RUN/drive-d/KORVA/installer-started.txt
+  marker=$DEMO_RUN/drive-d/KOrva/installer-started.txt # made under that name
   for _ in $(seq 300); do [ -s "$marker" ] && break; sleep 0.1; done
   [ -s "$marker" ] || { echo "the installer did not start" >&2; exit 1; }
   wait "$DEMO_TOOL_PID" || true
   # Complete under its final name: the rename is the file's last status change.
-  complete=$(stat -c %.3Z "$DEMO_RUN/drive-d/KORVA/setup.exe")
+  complete=$(stat -c %.3Z "$DEMO_RUN/drive-d/KOrva/setup.exe")
   started=$(date -d "$(cut -d' ' -f1,2 "$marker")" +%s.%N)
   printf 'run %d: installer started %.3f s after the file was complete; tool CPU while polling %.2f %%\n' \
     "$i" "$(echo "$started - $complete" | bc -l)" "$cpu"
