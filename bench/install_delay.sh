@@ -27,7 +27,8 @@ for i in $(seq "$runs"); do
   demo_press_button "$window"
   # Polling only: the mirror holds the transfer.
   sleep 3
-  pid=$(pgrep -n -f 'OrlenzDownloader.exe$')
+  pid=$(pgrep -n -f "OrlenzDownloader.exe$" || true)
+  [ -n "$pid" ] || { echo "the tool is not running"; ls -la "$DEMO_RUN/drive-d"/* ; cat "$DEMO_RUN/tool.log"; exit 1; }
   before=$(cpu_ticks "$pid")
   sleep 5
   after=$(cpu_ticks "$pid")

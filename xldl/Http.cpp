@@ -219,28 +219,8 @@ TNetResult THttpRequest::Read(uint32_t size, HANDLE abort, uint32_t stallMs) {
     if (!Request) return {TNet::Failed, ERROR_INVALID_HANDLE, 0};
     if (size > BufferSize) size = BufferSize;
     for (;;) {
-        // Take as much as is at hand, up to the whole buffer, without waiting for more. Asked
-        // first, before any query of what is available: such a query fills only WinINet's own
-        // small buffer, and reads after it come in pieces of that size.
-        INTERNET_BUFFERSA buffers{};
-        buffers.dwStructSize = sizeof buffers;
-        buffers.lpvBuffer = Slot->Buffer.data();
-        buffers.dwBufferLength = size;
-        Slot->Pending = true;
-        if (!InternetReadFileExA(Request, &buffers, IRF_NO_WAIT, Slot->Id)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING) Slot->Pending = false;
-            // A read that waits leaves the buffer in WinINet's hands with no telling what it
-            // wrote: give this connection up (the slot, buffer and all, stays with the
-            // pending read) and let the caller resume on a new one.
-            return {TNet::Failed, error, 0};
-        }
-        Slot->Pending = false;
-        if (buffers.dwBufferLength > 0) return {TNet::Ok, 0, buffers.dwBufferLength};
-
-        // Nothing at hand, or the end: ask what has arrived. When nothing has, WinINet
-        // reports back once something does (or the body ends), and we wait for that on our
-        // terms.
+        // Ask what has arrived; when nothing has, WinINet reports back once something does
+        // (or the body ends), and we wait for that on our terms.
         ResetEvent(Slot->Event);
         Slot->Available = 0;
         Slot->Pending = true;
@@ -253,10 +233,29 @@ TNetResult THttpRequest::Read(uint32_t size, HANDLE abort, uint32_t stallMs) {
             const TNetResult w = Wait(abort, stallMs);
             if (w.Kind != TNet::Ok) return w;
             if (!Slot->Result && Slot->Error) return {TNet::Failed, Slot->Error, 0};
-            continue; // something arrived (or the end did): read it
+            continue; // asked again, the answer is immediate now
         }
         Slot->Pending = false;
         if (Slot->Available == 0) return {TNet::Eof, 0, 0};
+
+        // Something is there: take as much as is at hand, up to the whole buffer, without
+        // waiting for more.
+        INTERNET_BUFFERSA buffers{};
+        buffers.dwStructSize = sizeof buffers;
+        buffers.lpvBuffer = Slot->Buffer.data();
+        buffers.dwBufferLength = size;
+        Slot->Pending = true;
+        if (InternetReadFileExA(Request, &buffers, IRF_NO_WAIT, Slot->Id)) {
+            Slot->Pending = false;
+            if (buffers.dwBufferLength == 0) return {TNet::Eof, 0, 0};
+            return {TNet::Ok, 0, buffers.dwBufferLength};
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) Slot->Pending = false;
+        // A read that waits after data was announced leaves the buffer in WinINet's hands
+        // with no telling what it wrote: give this connection up (the slot, buffer and all,
+        // stays with the pending read) and let the caller resume on a new one.
+        return {TNet::Failed, error, 0};
     }
 }
 
