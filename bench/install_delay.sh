@@ -40,8 +40,8 @@ for i in $(seq "$runs"); do
   # Complete under its final name: the rename is the file's last status change.
   complete=$(stat -c %.3Z "$DEMO_RUN/drive-d/KOrva/setup.exe")
   started=$(date -d "$(cut -d' ' -f1,2 "$marker")" +%s.%N)
-  printf 'run %d: installer started %.3f s after the file was complete; tool CPU while polling %.2f %%\n' \
-    "$i" "$(echo "$started - $complete" | bc -l)" "$cpu"
+  printf 'run %d: installer started %.3f s after the file was complete; tool CPU while polling %.2f %% (%d clock ticks of 1/%d s in 5 s)\n' \
+    "$i" "$(echo "$started - $complete" | bc -l)" "$cpu" "$((after - before))" "$hz"
   demo_stop_mirror
   rm -f "$DEMO_RUN/mirror.out"
 done
