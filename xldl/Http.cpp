@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -18,8 +19,9 @@ struct THttpRequest::TSlot {
     DWORD Result = 0;
     DWORD Error = 0;
     DWORD Available = 0;
-    bool Pending = false;   // an operation is out in WinINet
-    bool Abandoned = false; // closed while pending: the callback frees it
+    INTERNET_BUFFERSA Buffers{}; // a read's buffer and, once it completes, its count
+    bool Pending = false;        // an operation is out in WinINet
+    bool Abandoned = false;      // closed while pending: the callback frees it
     std::vector<uint8_t> Buffer;
 };
 
@@ -217,46 +219,40 @@ TNetResult THttpRequest::Send(const TUrl& url, const std::string& headers, HANDL
 
 TNetResult THttpRequest::Read(uint32_t size, HANDLE abort, uint32_t stallMs) {
     if (!Request) return {TNet::Failed, ERROR_INVALID_HANDLE, 0};
-    if (size > BufferSize) size = BufferSize;
-    for (;;) {
-        // Ask what has arrived; when nothing has, WinINet reports back once something does
-        // (or the body ends), and we wait for that on our terms.
-        ResetEvent(Slot->Event);
-        Slot->Available = 0;
-        Slot->Pending = true;
-        if (!InternetQueryDataAvailable(Request, &Slot->Available, 0, 0)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING) {
-                Slot->Pending = false;
-                return {TNet::Failed, error, 0};
-            }
-            const TNetResult w = Wait(abort, stallMs);
-            if (w.Kind != TNet::Ok) return w;
-            if (!Slot->Result && Slot->Error) return {TNet::Failed, Slot->Error, 0};
-            continue; // asked again, the answer is immediate now
-        }
+    // A read that has to wait completes only once its whole buffer is filled (or the body
+    // ends), so it asks for about a quarter second's worth: large on a fast connection, small
+    // on a slow one, where a large one would hold the progress back and look like a stall.
+    const uint32_t want = std::min({size, BufferSize, ReadSize});
+    Slot->Buffers = {};
+    Slot->Buffers.dwStructSize = sizeof Slot->Buffers;
+    Slot->Buffers.lpvBuffer = Slot->Buffer.data();
+    Slot->Buffers.dwBufferLength = want;
+    ResetEvent(Slot->Event);
+    Slot->Pending = true;
+    const DWORD start = GetTickCount();
+    if (InternetReadFileExA(Request, &Slot->Buffers, 0, Slot->Id)) {
         Slot->Pending = false;
-        if (Slot->Available == 0) return {TNet::Eof, 0, 0};
-
-        // Something is there: take as much as is at hand, up to the whole buffer, without
-        // waiting for more.
-        INTERNET_BUFFERSA buffers{};
-        buffers.dwStructSize = sizeof buffers;
-        buffers.lpvBuffer = Slot->Buffer.data();
-        buffers.dwBufferLength = size;
-        Slot->Pending = true;
-        if (InternetReadFileExA(Request, &buffers, IRF_NO_WAIT, Slot->Id)) {
-            Slot->Pending = false;
-            if (buffers.dwBufferLength == 0) return {TNet::Eof, 0, 0};
-            return {TNet::Ok, 0, buffers.dwBufferLength};
-        }
+    } else {
         const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) Slot->Pending = false;
-        // A read that waits after data was announced leaves the buffer in WinINet's hands
-        // with no telling what it wrote: give this connection up (the slot, buffer and all,
-        // stays with the pending read) and let the caller resume on a new one.
-        return {TNet::Failed, error, 0};
+        if (error != ERROR_IO_PENDING) {
+            Slot->Pending = false;
+            return {TNet::Failed, error, 0};
+        }
+        // Aborted or stalled: the read stays out with the slot and its buffer, which the
+        // next request leaves to it.
+        const TNetResult w = Wait(abort, stallMs);
+        if (w.Kind != TNet::Ok) return w;
+        if (!Slot->Result)
+            return {TNet::Failed, Slot->Error ? Slot->Error : ERROR_INTERNET_INTERNAL_ERROR, 0};
     }
+    const DWORD got = Slot->Buffers.dwBufferLength;
+    if (got == 0) return {TNet::Eof, 0, 0};
+    const DWORD took = GetTickCount() - start;
+    if (got == want && took < 100)
+        ReadSize = std::min(BufferSize, ReadSize * 2);
+    else if (took > 400)
+        ReadSize = std::max(MinReadSize, ReadSize / 2);
+    return {TNet::Ok, 0, got};
 }
 
 } // namespace xldl

@@ -38,6 +38,7 @@ bool IsTransientNetError(uint32_t error);
 class THttpRequest {
 public:
     static constexpr uint32_t BufferSize = 256 * 1024;
+    static constexpr uint32_t MinReadSize = 8 * 1024;
 
     THttpRequest();
     ~THttpRequest();
@@ -62,6 +63,7 @@ public:
 private:
     TNetResult Wait(HANDLE abort, uint32_t stallMs);
     TSlot* Slot = nullptr;
+    uint32_t ReadSize = 16 * 1024; // what the next read asks for, after how fast the last came
     void* Connect = nullptr;
     void* Request = nullptr;
     THeaders Response;
