@@ -8,6 +8,8 @@
 #include "framework/Form.h"
 #include "framework/LayoutProperties.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -42,17 +44,25 @@ private:
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+// With "--check" the gallery only reads its layout and says in its exit code (and on the
+// standard error) whether that worked: a test for the layout without a window on screen.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    const bool check = std::strstr(commandLine, "--check") != nullptr;
     try {
         RegisterStyledControlsLayoutClasses();
         RegisterLayoutClass("TGalleryForm", "TForm", nullptr, {});
         Application().SetTitle("Controls gallery");
         TGalleryForm form;
         LoadLayout(&form, LayoutResourceText("GALLERY"), form.Handlers());
+        if (check) return 0;
         Application().SetMainForm(&form);
         form.Show();
         Application().Run();
     } catch (const std::exception& e) {
+        if (check) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
         Application().ShowException(e);
         return 1;
     }
