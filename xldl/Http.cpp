@@ -151,6 +151,23 @@ TNetResult THttpRequest::Wait(HANDLE abort, uint32_t stallMs) {
     return {TNet::Stalled, 0, 0};
 }
 
+TNetResult THttpRequest::Complete(bool done, HANDLE abort, uint32_t stallMs) {
+    if (done) {
+        Slot->Pending = false;
+        return {TNet::Ok, 0, 0};
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        Slot->Pending = false;
+        return {TNet::Failed, error, 0};
+    }
+    const TNetResult w = Wait(abort, stallMs);
+    if (w.Kind != TNet::Ok) return w;
+    if (!Slot->Result)
+        return {TNet::Failed, Slot->Error ? Slot->Error : ERROR_INTERNET_INTERNAL_ERROR, 0};
+    return {TNet::Ok, 0, 0};
+}
+
 TNetResult THttpRequest::Send(const TUrl& url, const std::string& headers, HANDLE abort,
                               uint32_t stallMs) {
     Close();
@@ -185,19 +202,9 @@ TNetResult THttpRequest::Send(const TUrl& url, const std::string& headers, HANDL
 
     ResetEvent(Slot->Event);
     Slot->Pending = true;
-    if (!HttpSendRequestA(Request, nullptr, 0, nullptr, 0)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            Slot->Pending = false;
-            return {TNet::Failed, error, 0};
-        }
-        const TNetResult w = Wait(abort, stallMs);
-        if (w.Kind != TNet::Ok) return w;
-        if (!Slot->Result)
-            return {TNet::Failed, Slot->Error ? Slot->Error : ERROR_INTERNET_INTERNAL_ERROR, 0};
-    } else {
-        Slot->Pending = false;
-    }
+    const TNetResult sent =
+        Complete(HttpSendRequestA(Request, nullptr, 0, nullptr, 0) != FALSE, abort, stallMs);
+    if (sent.Kind != TNet::Ok) return sent;
 
     // The head is in WinINet's hands now; reading it does not touch the network.
     DWORD size = 0;
@@ -230,21 +237,11 @@ TNetResult THttpRequest::Read(uint32_t size, HANDLE abort, uint32_t stallMs) {
     ResetEvent(Slot->Event);
     Slot->Pending = true;
     const DWORD start = GetTickCount();
-    if (InternetReadFileExA(Request, &Slot->Buffers, 0, Slot->Id)) {
-        Slot->Pending = false;
-    } else {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            Slot->Pending = false;
-            return {TNet::Failed, error, 0};
-        }
-        // Aborted or stalled: the read stays out with the slot and its buffer, which the
-        // next request leaves to it.
-        const TNetResult w = Wait(abort, stallMs);
-        if (w.Kind != TNet::Ok) return w;
-        if (!Slot->Result)
-            return {TNet::Failed, Slot->Error ? Slot->Error : ERROR_INTERNET_INTERNAL_ERROR, 0};
-    }
+    // Aborted or stalled, the read stays out with the slot and its buffer, which the next
+    // request leaves to it.
+    const TNetResult read = Complete(
+        InternetReadFileExA(Request, &Slot->Buffers, 0, Slot->Id) != FALSE, abort, stallMs);
+    if (read.Kind != TNet::Ok) return read;
     const DWORD got = Slot->Buffers.dwBufferLength;
     if (got == 0) return {TNet::Eof, 0, 0};
     const DWORD took = GetTickCount() - start;

@@ -62,6 +62,9 @@ public:
 
 private:
     TNetResult Wait(HANDLE abort, uint32_t stallMs);
+    // Ends an asynchronous call that the slot was armed for: `done` when it finished at once,
+    // else waits for WinINet to report it (or for an abort or a stall).
+    TNetResult Complete(bool done, HANDLE abort, uint32_t stallMs);
     TSlot* Slot = nullptr;
     uint32_t ReadSize = 16 * 1024; // what the next read asks for, after how fast the last came
     void* Connect = nullptr;

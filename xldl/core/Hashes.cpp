@@ -59,6 +59,21 @@ void Feed(uint8_t* buffer, size_t& used, uint64_t& length, const void* data, siz
     used = size;
 }
 
+// The closing padding both digests share: 0x80, zeros up to 56 bytes into the block, then the
+// length in bits in 8 bytes (big-endian for SHA-256, little-endian for MD5).
+template <class F> void Pad(uint64_t length, const size_t& used, bool bigEndian, F update) {
+    const uint64_t bits = length * 8;
+    const uint8_t pad = 0x80;
+    update(&pad, 1);
+    const uint8_t zero = 0;
+    while (used != 56)
+        update(&zero, 1);
+    uint8_t len[8];
+    for (int i = 0; i < 8; ++i)
+        len[i] = static_cast<uint8_t>(bits >> (bigEndian ? 56 - 8 * i : 8 * i));
+    update(len, 8);
+}
+
 } // namespace
 
 TSha256::TSha256()
@@ -106,16 +121,7 @@ void TSha256::Update(const void* data, size_t size) {
 }
 
 std::array<uint8_t, 32> TSha256::Final() {
-    const uint64_t bits = Length * 8;
-    const uint8_t pad = 0x80;
-    Update(&pad, 1);
-    const uint8_t zero = 0;
-    while (Used != 56)
-        Update(&zero, 1);
-    uint8_t len[8];
-    for (int i = 0; i < 8; ++i)
-        len[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    Update(len, 8);
+    Pad(Length, Used, true, [this](const void* p, size_t n) { Update(p, n); });
     std::array<uint8_t, 32> out;
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j)
@@ -164,16 +170,7 @@ void TMd5::Update(const void* data, size_t size) {
 }
 
 std::array<uint8_t, 16> TMd5::Final() {
-    const uint64_t bits = Length * 8;
-    const uint8_t pad = 0x80;
-    Update(&pad, 1);
-    const uint8_t zero = 0;
-    while (Used != 56)
-        Update(&zero, 1);
-    uint8_t len[8];
-    for (int i = 0; i < 8; ++i)
-        len[i] = static_cast<uint8_t>(bits >> (8 * i));
-    Update(len, 8);
+    Pad(Length, Used, false, [this](const void* p, size_t n) { Update(p, n); });
     std::array<uint8_t, 16> out;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
