@@ -18,8 +18,9 @@ struct THttpRequest::TSlot {
     DWORD Result = 0;
     DWORD Error = 0;
     DWORD Available = 0;
-    bool Pending = false;   // an operation is out in WinINet
-    bool Abandoned = false; // closed while pending: the callback frees it
+    INTERNET_BUFFERSA Read{}; // a pending read writes to it: it lives as long as the slot
+    bool Pending = false;     // an operation is out in WinINet
+    bool Abandoned = false;   // closed while pending: the callback frees it
     std::vector<uint8_t> Buffer;
 };
 
@@ -222,18 +223,26 @@ TNetResult THttpRequest::Read(uint32_t size, HANDLE abort, uint32_t stallMs) {
         // Take as much as is at hand, up to the whole buffer, without waiting for more. Asked
         // first, before any query of what is available: such a query fills only WinINet's own
         // small buffer, and reads after it come in pieces of that size.
-        INTERNET_BUFFERSA buffers{};
+        INTERNET_BUFFERSA& buffers = Slot->Read;
+        buffers = {};
         buffers.dwStructSize = sizeof buffers;
         buffers.lpvBuffer = Slot->Buffer.data();
         buffers.dwBufferLength = size;
+        ResetEvent(Slot->Event);
         Slot->Pending = true;
         if (!InternetReadFileExA(Request, &buffers, IRF_NO_WAIT, Slot->Id)) {
             const DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING) Slot->Pending = false;
-            // A read that waits leaves the buffer in WinINet's hands with no telling what it
-            // wrote: give this connection up (the slot, buffer and all, stays with the
-            // pending read) and let the caller resume on a new one.
-            return {TNet::Failed, error, 0};
+            if (error != ERROR_IO_PENDING) {
+                Slot->Pending = false;
+                return {TNet::Failed, error, 0};
+            }
+            // Nothing at hand, and WinINet went on to wait for it (it does on some answers),
+            // with no telling afterwards how much it wrote. Wait as for any bytes, so that a
+            // pause is not taken for a failure and a stall is still noticed; then give the
+            // connection up and let the caller resume where its bytes end.
+            const TNetResult w = Wait(abort, stallMs);
+            if (w.Kind != TNet::Ok) return w;
+            return {TNet::Failed, ERROR_IO_PENDING, 0};
         }
         Slot->Pending = false;
         if (buffers.dwBufferLength > 0) return {TNet::Ok, 0, buffers.dwBufferLength};
