@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace xldl {
@@ -112,7 +114,7 @@ unsigned __stdcall TTask::CoordinatorMain(void* task) {
 unsigned __stdcall TTask::WorkerMain(void* start) {
     const TWorkerStart s = *static_cast<TWorkerStart*>(start);
     delete static_cast<TWorkerStart*>(start);
-    s.Task->Worker(s.Id, nullptr, -1);
+    s.Task->Worker(s.Id, TConnection{}, -1);
     InterlockedDecrement(&LiveThreads);
     return 0;
 }
@@ -277,27 +279,41 @@ bool TTask::Backoff(unsigned& failures, std::optional<int64_t> retryAfter) {
     return !stopped;
 }
 
-TTask::TOpenResult TTask::Open(int64_t from, int64_t end, bool ranged) {
+TTask::TOpenResult TTask::Open(int64_t from, int64_t end, TAsk ask) {
     TUrl at;
     std::string validator;
     int64_t total;
+    bool named; // the file has something to tell it from another
     {
         TLocked l(Lock);
         at = Location;
         validator = Validator;
         total = Total;
+        named = !Validator.empty() || Digest.Kind != TDigestKind::None;
     }
-    std::string headers = "Accept: */*\r\n";
-    if (ranged) {
-        headers += "Range: bytes=" + std::to_string(from) + "-" +
-                   (end >= 0 ? std::to_string(end - 1) : std::string()) + "\r\n";
-        if (!validator.empty()) headers += "If-Range: " + validator + "\r\n";
-    } else {
-        headers += "Want-Repr-Digest: sha-256=10\r\n";
+    if (ask == TAsk::Probe) {
+        from = 0;
+        end = Settings.SegmentBytes;
     }
+    const auto headersFor = [&](TAsk a) {
+        std::string h = "Accept: */*\r\n";
+        if (a != TAsk::Whole)
+            h += "Range: bytes=" + std::to_string(from) + "-" +
+                 (end >= 0 ? std::to_string(end - 1) : std::string()) + "\r\n";
+        if (a == TAsk::Part && !validator.empty()) h += "If-Range: " + validator + "\r\n";
+        if (a != TAsk::Part) h += "Want-Repr-Digest: sha-256=10\r\n";
+        return h;
+    };
+    std::string headers = headersFor(ask);
+    // A probe the server could not answer with a usable part asks again for the whole file;
+    // dropping the refused answer costs at most one chunk.
+    const auto wholeInstead = [&] {
+        ask = TAsk::Whole;
+        headers = headersFor(ask);
+    };
 
     TOpenResult result;
-    for (uint32_t hop = 0;; ++hop) {
+    for (uint32_t hops = 0;;) {
         auto request = std::make_unique<THttpRequest>();
         const TNetResult sent = request->Send(at, headers, Abort, Settings.StallMs);
         if (sent.Kind == TNet::Aborted) {
@@ -325,7 +341,7 @@ TTask::TOpenResult TTask::Open(int64_t from, int64_t end, bool ranged) {
             const auto location = head.Get("location");
             std::optional<TUrl> next;
             if (location) next = ParseUrl(ResolveReference(FormatUrl(at), *location));
-            if (!next || hop >= Settings.MaxRedirects) {
+            if (!next || hops++ >= Settings.MaxRedirects) {
                 result.Kind = TOpen::Permanent;
                 result.Error = ErrorRedirects;
                 return result;
@@ -334,10 +350,17 @@ TTask::TOpenResult TTask::Open(int64_t from, int64_t end, bool ranged) {
             continue;
         }
         case TStatusClass::Whole:
-            if (!ranged) {
+            if (ask != TAsk::Part) {
                 TLocked l(Lock);
                 Location = at;
                 result.Kind = TOpen::Ok;
+            } else if (named && RangeValidator(head).empty() &&
+                       AdvertisedDigest(head, true).Kind == TDigestKind::None) {
+                // Not the file at all, though it reads as a whole answer: nothing in it says
+                // which file it is, when the server named this one before (such as bytes a
+                // faulty server left on the reused connection). Ask again on a fresh one.
+                result.Kind = TOpen::Transient;
+                return result;
             } else {
                 // The whole file instead of a part: the server ignores ranges (same validator)
                 // or the file changed (the If-Range failed). Either way this answer is the
@@ -349,22 +372,43 @@ TTask::TOpenResult TTask::Open(int64_t from, int64_t end, bool ranged) {
             return result;
         case TStatusClass::Partial: {
             const auto range = ParseContentRange(head.Get("content-range").value_or(""));
-            const bool matches = ranged && range && !range->Unsatisfied && range->First == from &&
-                                 (end < 0 || range->Last <= end - 1) &&
-                                 (total < 0 || range->Total == total);
-            if (!matches) {
-                result.Kind = ranged ? TOpen::Restart : TOpen::Permanent;
-                result.RangesBroken = true;
-                result.Error = ErrorHttpStatus;
-                return result;
+            if (ask == TAsk::Probe) {
+                // Continuing past the first chunk needs the file's size and proof that later
+                // chunks come from the same file.
+                const bool usable = range && !range->Unsatisfied && range->First == 0 &&
+                                    range->Last < end && range->Total > range->Last &&
+                                    (!RangeValidator(head).empty() ||
+                                     AdvertisedDigest(head, false).Kind != TDigestKind::None);
+                if (!usable) {
+                    wholeInstead();
+                    continue;
+                }
+                TLocked l(Lock);
+                Location = at;
+            } else {
+                const bool matches = ask == TAsk::Part && range && !range->Unsatisfied &&
+                                     range->First == from && range->Last >= from &&
+                                     (end < 0 || range->Last <= end - 1) &&
+                                     (total < 0 || range->Total == total);
+                if (!matches) {
+                    result.Kind = ask == TAsk::Part ? TOpen::Restart : TOpen::Permanent;
+                    result.RangesBroken = true;
+                    result.Error = ErrorHttpStatus;
+                    return result;
+                }
             }
             result.Kind = TOpen::Ok;
+            result.End = range->Last + 1;
             result.Request = std::move(request);
             return result;
         }
         case TStatusClass::RangeRefused:
+            if (ask == TAsk::Probe) { // an empty file has no first byte to give
+                wholeInstead();
+                continue;
+            }
             // The range lies beyond the file as it is now: it changed.
-            result.Kind = ranged ? TOpen::Restart : TOpen::Permanent;
+            result.Kind = ask == TAsk::Part ? TOpen::Restart : TOpen::Permanent;
             result.Error = ErrorHttpStatus;
             return result;
         case TStatusClass::Transient: {
@@ -392,7 +436,12 @@ TTask::TOpenResult TTask::Open(int64_t from, int64_t end, bool ranged) {
 std::unique_ptr<THttpRequest> TTask::Probe() {
     unsigned failures = 0;
     for (;;) {
-        TOpenResult r = Open(0, -1, false);
+        bool ranges;
+        {
+            TLocked l(Lock);
+            ranges = RangesUsable;
+        }
+        TOpenResult r = Open(0, -1, ranges ? TAsk::Probe : TAsk::Whole);
         switch (r.Kind) {
         case TOpen::Ok:
             return std::move(r.Request);
@@ -423,18 +472,29 @@ TTask::TPassEnd TTask::RunPass(std::unique_ptr<THttpRequest>& handover) {
 
     int parts = 1;
     int64_t total = -1;
+    int64_t firstEnd = -1;
     if (first) {
         const THeaders& head = first->Head();
-        const bool chunked = head.Get("transfer-encoding").has_value();
-        const auto length =
-            chunked ? std::nullopt : ParseByteCount(head.Get("content-length").value_or("x"));
-        total = length ? *length : -1;
+        const bool whole = ClassifyStatus(head.Status) == TStatusClass::Whole;
+        if (whole) {
+            const bool chunked = head.Get("transfer-encoding").has_value();
+            const auto length =
+                chunked ? std::nullopt : ParseByteCount(head.Get("content-length").value_or("x"));
+            total = length ? *length : -1;
+            firstEnd = total;
+        } else { // the first chunk; Open made sure the range tells the size
+            const auto range = ParseContentRange(head.Get("content-range").value_or(""));
+            total = range->Total;
+            firstEnd = range->Last + 1;
+        }
         TLocked l(Lock);
         Total = total;
         Validator = RangeValidator(head);
-        Digest = AdvertisedDigest(head, true);
+        Digest = AdvertisedDigest(head, whole);
         Phase = StateDownloading;
-        if (ManyConnections && RangesUsable && AcceptsByteRanges(head) && !Validator.empty() &&
+        // A whole-file answer stays one stream to its end: a connection that stopped partway
+        // through it would have to wait for the rest of the file to drain on closing.
+        if (ManyConnections && RangesUsable && !whole && !Validator.empty() &&
             total >= 2 * Settings.SegmentBytes)
             parts = static_cast<int>(
                 std::min<int64_t>(Settings.MaxConnections, total / Settings.SegmentBytes));
@@ -465,7 +525,7 @@ TTask::TPassEnd TTask::RunPass(std::unique_ptr<THttpRequest>& handover) {
                 --Active; // its share goes to the others
             }
         }
-        Worker(0, std::move(first), segment);
+        Worker(0, TConnection{std::move(first), firstEnd}, segment);
         if (!threads.empty())
             WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
                                    INFINITE);
@@ -488,30 +548,30 @@ TTask::TPassEnd TTask::RunPass(std::unique_ptr<THttpRequest>& handover) {
     return TPassEnd::Fail;
 }
 
-void TTask::Worker(int id, std::unique_ptr<THttpRequest> connection, int segment) {
+void TTask::Worker(int id, TConnection connection, int segment) {
     const int64_t minSplit = std::max<int64_t>(Settings.SegmentBytes / 2, THttpRequest::BufferSize);
     unsigned failures = 0;
     TStep step;
     do
         step = Fetch(id, connection, segment, failures, minSplit);
     while (step == TStep::Go);
-    connection.reset();
+    connection.Request.reset();
     TLocked l(Lock);
     if (segment >= 0) Segments.Release(segment);
     if (step != TStep::Retired) --Active;
 }
 
-TTask::TStep TTask::Fetch(int id, std::unique_ptr<THttpRequest>& connection, int& segment,
-                          unsigned& failures, int64_t minSplit) {
+TTask::TStep TTask::Fetch(int id, TConnection& connection, int& segment, unsigned& failures,
+                          int64_t minSplit) {
     if (segment < 0) {
-        connection.reset();
+        connection.Request.reset();
         TLocked l(Lock);
         if (Cancelled || PassEnd != TPassEnd::None) return TStep::Stop;
         segment = Segments.Claim(id, minSplit);
         return segment >= 0 ? TStep::Go : TStep::Stop;
     }
 
-    if (!connection) {
+    if (!connection.Request) {
         TSegmentTable::TSegment share;
         bool resumable;
         {
@@ -529,10 +589,16 @@ TTask::TStep TTask::Fetch(int id, std::unique_ptr<THttpRequest>& connection, int
             RequestRestart(nullptr, false);
             return TStep::Stop;
         }
-        TOpenResult r = Open(share.Pos, share.End, true);
+        // At most a chunk per request: a request dropped before the end of its body (a
+        // cancel, a stall, a split) leaves only the rest of that chunk to drain. A share of
+        // unknown end is one stream; it cannot be cut.
+        const int64_t end =
+            share.End >= 0 ? std::min(share.End, share.Pos + Settings.SegmentBytes) : -1;
+        TOpenResult r = Open(share.Pos, end, TAsk::Part);
         switch (r.Kind) {
         case TOpen::Ok:
-            connection = std::move(r.Request);
+            // An open share reads on to the stream's end, however much the answer announced.
+            connection = TConnection{std::move(r.Request), end >= 0 ? r.End : -1};
             return TStep::Go;
         case TOpen::Aborted:
             return TStep::Stop;
@@ -556,21 +622,33 @@ TTask::TStep TTask::Fetch(int id, std::unique_ptr<THttpRequest>& connection, int
         return TStep::Stop;
     }
 
-    int64_t wanted, offset;
+    int64_t wanted = 0, offset;
+    bool chunkDone;
     {
         TLocked l(Lock);
         if (Cancelled || PassEnd != TPassEnd::None) return TStep::Stop;
-        wanted = Segments.Reserve(segment, THttpRequest::BufferSize);
         offset = Segments.At(segment).Pos;
-        if (wanted == 0) { // the share is complete (perhaps cut short by a split)
-            Segments.Cancel(segment);
-            segment = -1;
-            return TStep::Go;
+        chunkDone = connection.End >= 0 && offset >= connection.End;
+        if (!chunkDone) {
+            const int64_t left = connection.End >= 0 ? connection.End - offset : INT64_MAX;
+            wanted = Segments.Reserve(segment, std::min<int64_t>(THttpRequest::BufferSize, left));
+            if (wanted == 0) { // the share is complete (perhaps cut short by a split)
+                Segments.Cancel(segment);
+                segment = -1;
+                return TStep::Go;
+            }
         }
     }
-    const TNetResult r = connection->Read(static_cast<uint32_t>(wanted), Abort, Settings.StallMs);
+    if (chunkDone) {
+        // The request's body is read to its end: the next chunk comes on a new request (over
+        // the same socket), with no pause, since nothing failed.
+        connection.Request.reset();
+        return TStep::Go;
+    }
+    const TNetResult r =
+        connection.Request->Read(static_cast<uint32_t>(wanted), Abort, Settings.StallMs);
     if (r.Kind == TNet::Ok) {
-        const DWORD error = Part.WriteAt(offset, connection->Data(), r.Bytes);
+        const DWORD error = Part.WriteAt(offset, connection.Request->Data(), r.Bytes);
         {
             TLocked l(Lock);
             if (!error) {
@@ -593,7 +671,7 @@ TTask::TStep TTask::Fetch(int id, std::unique_ptr<THttpRequest>& connection, int
             return TStep::Go;
         }
     }
-    connection.reset();
+    connection.Request.reset();
     if (r.Kind == TNet::Aborted) return TStep::Stop;
     if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
         RequestFail(ErrorNetwork);

@@ -41,9 +41,13 @@ public:
 private:
     enum class TPassEnd { None, Complete, Restart, Fail, Aborted };
     enum class TOpen { Ok, Restart, Transient, Permanent, Aborted };
+    // What a request asks for: the file's first chunk, to learn about the file (the whole file
+    // when the server cannot tell more from a range), the whole file, or a part of it.
+    enum class TAsk { Probe, Whole, Part };
     struct TOpenResult {
         TOpen Kind = TOpen::Transient;
         std::unique_ptr<THttpRequest> Request;
+        int64_t End = -1; // where the answer's body ends in the file; -1: the stream's end
         uint32_t Error = 0;
         bool Refusal = false;      // the server turned this connection away
         bool RangesBroken = false; // the server's range answers cannot be trusted
@@ -56,13 +60,18 @@ private:
     void Run();
     TPassEnd RunPass(std::unique_ptr<THttpRequest>& handover);
     std::unique_ptr<THttpRequest> Probe();
-    void Worker(int id, std::unique_ptr<THttpRequest> connection, int segment);
+    // A connection's request and where its body ends in the file (-1: where the stream does).
+    struct TConnection {
+        std::unique_ptr<THttpRequest> Request;
+        int64_t End = -1;
+    };
+    void Worker(int id, TConnection connection, int segment);
     // One step of a connection: take a share, connect, or read and write one piece. Stop
     // when the connection is done for this pass, Retired when the server refused it.
     enum class TStep { Go, Stop, Retired };
-    TStep Fetch(int id, std::unique_ptr<THttpRequest>& connection, int& segment, unsigned& failures,
+    TStep Fetch(int id, TConnection& connection, int& segment, unsigned& failures,
                 int64_t minSplit);
-    TOpenResult Open(int64_t from, int64_t end, bool ranged);
+    TOpenResult Open(int64_t from, int64_t end, TAsk ask);
     bool Backoff(unsigned& failures, std::optional<int64_t> retryAfter);
     bool StartOver(uint32_t errorWhenExhausted);
     void RequestRestart(std::unique_ptr<THttpRequest> handover, bool rangesBroken);

@@ -29,15 +29,15 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
     redirect      location=U, status=302
     reset         abort the connection before answering
     short_body    bytes=N: announce the full length, send N bytes fewer, close
-    long_body     bytes=N: send N junk bytes after the announced length
+    long_body     bytes=N: send N junk bytes after the announced length, then close
     ignore_range  answer 200 with the whole file although a range was asked for
     wrong_range   shift=N: answer 206 for a range starting N bytes later than asked
     range_416     answer 416 Range Not Satisfiable
     change        file=F: from now on this path serves file F (new ETag), then answer normally
     big_headers   bytes=N: add a header line N bytes long
-    no_length     send the whole file without Content-Length, close to end it
+    no_length     send the whole file (even for a range) without Content-Length, close to end it
     bad_digest    advertise the digest of other content
-    fake_length   bytes=N: announce a Content-Length of N, send a little, close
+    fake_length   bytes=N: the whole file, announced with a Content-Length of N; send a little, close
     no_validators no ETag, Last-Modified or digest
     no_ranges     no Accept-Ranges (ranges are still served)
 
@@ -333,7 +333,9 @@ class Handler(BaseHTTPRequestHandler):
             headers.append(("X-Padding", "p" * int(rule.get("bytes", 65536))))
 
         # Which bytes: the range asked for, unless the validator no longer matches.
-        wanted = parse_range(range_header, e.size) if fault != "ignore_range" else None
+        # A stream without (or with a false) length is a whole file: no range can be cut from it.
+        whole_only = fault in ("ignore_range", "no_length", "fake_length")
+        wanted = parse_range(range_header, e.size) if not whole_only else None
         if_range = self.headers.get("If-Range")
         if wanted and if_range and if_range not in (e.etag, e.last_modified):
             wanted = None
@@ -376,6 +378,7 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body(body, stop_after=max(0, len(body) - int(rule.get("bytes", len(body) // 2))))
         elif fault == "long_body":
             self.send_body(body + b"\xa5" * int(rule.get("bytes", 4096)))
+            self.close_connection = True
         else:
             self.send_body(body)
 

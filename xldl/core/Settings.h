@@ -6,7 +6,8 @@
 //   XLDL_RETRY_CAP_MS      longest retry delay, also the cap on a server's Retry-After (60000)
 //   XLDL_RETRIES           failed attempts in a row (no byte in between) before a task fails (10)
 //   XLDL_MAX_CONNECTIONS   connections per task when the server allows ranges, 1..4 (4)
-//   XLDL_SEGMENT_BYTES     smallest share of the file worth an extra connection (4194304)
+//   XLDL_SEGMENT_BYTES     smallest share of the file worth an extra connection, and the most
+//                          one request asks for (4194304)
 //   XLDL_RENAME_WAIT_MS    how long a finished file waits for its name to come free (10000)
 //   http_proxy / HTTP_PROXY, no_proxy / NO_PROXY: an explicit proxy for http URLs, instead of
 //   the system's settings

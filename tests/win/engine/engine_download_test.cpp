@@ -4,6 +4,8 @@
 // under the final name and keeps an existing one.
 #include "MirrorTestSupport.h"
 
+#include <cstdio>
+
 namespace mirror {
 namespace {
 
@@ -26,24 +28,34 @@ TEST_F(EngineDownload, OneConnectionFetchesTheWholeFileWithGrowingProgress) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(&run.Last);
     for (size_t i = 20; i < 1048; ++i)
         ASSERT_EQ(bytes[i], 0) << "byte " << i;
+    // One connection: its chunks one after another, never two requests at once.
     const auto log = Log();
-    ASSERT_EQ(log.size(), 1u) << "one request, no range (connections not shared)";
-    EXPECT_EQ(Field(log[0], "range"), "-");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(Field(log[0], "range"), "bytes=0-262143");
+    for (const auto& line : log) {
+        EXPECT_EQ(Field(line, "inflight"), "1") << line;
+        EXPECT_EQ(Field(line, "status"), "206") << line;
+    }
 }
 
 TEST_F(EngineDownload, ALargeFileIsSharedAmongConnectionsWithValidatedRanges) {
     const auto content = Serve("big.bin", 4 << 20, 7);
     // The first answer pauses, so the other connections run beside it.
     Script(
-        R"({"rules": [{"path": "/big.bin", "ranged": false, "fault": "pause", "bytes": 100000, "seconds": 0.5}]})");
+        R"({"rules": [{"path": "/big.bin", "fault": "pause", "bytes": 100000, "seconds": 0.5}]})");
     const TRun run = Download(Url("/big.bin"), Out, "big.bin", true);
     ExpectFinished(run, "big.bin", content);
     const auto log = Log();
     int ranged = 0, maxInflight = 0;
     std::string validator;
-    for (const auto& line : log) {
+    ASSERT_FALSE(log.empty());
+    // The first request learns the file's size and validator from its first chunk; every
+    // later one is a range guarded by that validator.
+    EXPECT_EQ(Field(log[0], "range"), "bytes=0-262143");
+    EXPECT_EQ(Field(log[0], "if_range"), "-");
+    for (size_t i = 1; i < log.size(); ++i) {
+        const std::string& line = log[i];
         maxInflight = std::max(maxInflight, std::atoi(Field(line, "inflight").c_str()));
-        if (Field(line, "range") == "-") continue;
         ++ranged;
         EXPECT_EQ(Field(line, "status"), "206") << line;
         EXPECT_NE(Field(line, "if_range"), "-") << "a range without If-Range: " << line;
@@ -63,8 +75,10 @@ TEST_F(EngineDownload, WithoutTheOptionFlagOneConnectionDoesIt) {
     const auto content = Serve("big.bin", 4 << 20, 8);
     const TRun run = Download(Url("/big.bin"), Out, "big.bin", false);
     ExpectFinished(run, "big.bin", content);
-    for (const auto& line : Log())
-        EXPECT_EQ(Field(line, "range"), "-") << line;
+    const auto log = Log();
+    EXPECT_GE(log.size(), 16u) << "4 MiB in chunks of 256 KiB";
+    for (const auto& line : log)
+        EXPECT_EQ(Field(line, "inflight"), "1") << "one request at a time: " << line;
 }
 
 TEST_F(EngineDownload, UnknownLengthShowsZeroTotalUntilTheEnd) {
@@ -76,7 +90,10 @@ TEST_F(EngineDownload, UnknownLengthShowsZeroTotalUntilTheEnd) {
         if (info.State == StateDownloading) {
             EXPECT_EQ(info.TotalSize, 0) << "size unknown";
         }
-    ASSERT_EQ(Log().size(), 1u) << "no ranges for a file of unknown length";
+    std::string all;
+    for (const auto& line : Log())
+        all += line + "\n";
+    ASSERT_EQ(Log().size(), 1u) << "no ranges for a file of unknown length\n" << all;
 }
 
 TEST_F(EngineDownload, RedirectsAreFollowedButNotInALoop) {
@@ -162,9 +179,9 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     ASSERT_NE(liveThreads, nullptr);
     // One task hangs in the middle of the body, another waits out a long Retry-After, a third
     // shares a paused file among connections.
-    Script(R"({"rules": [{"path": "/setup.exe", "fault": "stall", "bytes": 300000, "seconds": 30},
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "stall", "bytes": 200000, "seconds": 30},
                          {"path": "/busy.exe", "fault": "status", "status": 503, "retry_after": 30},
-                         {"path": "/big.bin", "fault": "pause", "bytes": 300000, "seconds": 30, "times": -1}]})");
+                         {"path": "/big.bin", "fault": "pause", "bytes": 100000, "seconds": 30, "times": -1}]})");
     Serve("busy.exe", 1000, 11);
     Serve("big.bin", 4 << 20, 12);
     DownloadTaskParam p1, p2, p3;
@@ -176,11 +193,11 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     ASSERT_TRUE(EngineTrue(XL_StartTask(t2)));
     ASSERT_TRUE(EngineTrue(XL_StartTask(t3)));
     TRun r1, r2, r3;
-    Follow(t1, r1, 10000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 300000; });
+    Follow(t1, r1, 10000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 200000; });
     Follow(t2, r2, 10000, [](const DownloadTaskInfo& i) { return i.State == StateWaiting; });
     Follow(t3, r3, 10000,
            [](const DownloadTaskInfo& i) { return InfoField(i, InfoConnectionsOffset) >= 2; });
-    ASSERT_EQ(r1.Last.DoneSize, 300000);
+    ASSERT_EQ(r1.Last.DoneSize, 200000);
     ASSERT_EQ(r2.State(), StateWaiting);
     ASSERT_GE(liveThreads(), 3u);
 
@@ -198,6 +215,60 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     EXPECT_TRUE(*kept == previous);
     ASSERT_TRUE(EngineTrue(XL_Init()));
     (void)content;
+}
+
+TEST_F(EngineDownload, NoRequestAsksForMoreThanOneChunk) {
+    // A request dropped before the end of its body costs its remainder (WinINet reads it out
+    // on closing), so none may ask for more than a chunk, on one connection or on several.
+    const auto content = Serve("big.bin", 3 << 20, 15);
+    for (bool many : {false, true}) {
+        Script("{}");
+        const TRun run = Download(Url("/big.bin"), Out, "big.bin", many);
+        ExpectFinished(run, "big.bin", content);
+        const auto log = Log();
+        EXPECT_GE(log.size(), (3u << 20) / 262144) << "one chunk per request";
+        int64_t asked = 0;
+        for (const auto& line : log) {
+            long long first = -1, last = -1;
+            ASSERT_EQ(std::sscanf(Field(line, "range").c_str(), "bytes=%lld-%lld", &first, &last),
+                      2)
+                << "not a closed range: " << line;
+            EXPECT_LE(last - first + 1, 262144) << line;
+            EXPECT_EQ(Field(line, "status"), "206") << line;
+            asked += last - first + 1;
+        }
+        EXPECT_GE(asked, 3 << 20) << "every byte asked for";
+        DeleteFileA((Out + "big.bin").c_str());
+    }
+}
+
+TEST_F(EngineDownload, UnInitIsPromptWhileALargeFileComesOnSeveralConnections) {
+    Serve("large.bin", 64 << 20, 16);
+    XL_UnInit();
+    StartEngine({"XLDL_SEGMENT_BYTES=4194304"});
+    const auto liveThreads = reinterpret_cast<TXldlLiveThreads>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), "XLDL_LiveThreads")));
+    ASSERT_NE(liveThreads, nullptr);
+    Script("{}");
+    DownloadTaskParam p;
+    FillParam(p, Url("/large.bin"), Out, "large.bin", true);
+    const TaskHandle task = XL_CreateTask(&p);
+    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
+    TRun run;
+    Follow(task, run, 20000, [](const DownloadTaskInfo& i) {
+        return Ended(i) || (i.DoneSize >= (6 << 20) && InfoField(i, InfoConnectionsOffset) >= 2);
+    });
+    ASSERT_EQ(run.State(), StateDownloading);
+    ASSERT_LT(run.Last.DoneSize, 48 << 20) << "too near the end to tell anything";
+
+    const DWORD start = GetTickCount();
+    XL_UnInit();
+    const DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 3000u) << "XL_UnInit waited for the rest of the file";
+    EXPECT_EQ(liveThreads(), 0u) << "a connection is still reading out its request";
+    EXPECT_FALSE(Exists(Out + "large.bin"));
+    EXPECT_FALSE(Exists(Out + "large.bin.part"));
+    ASSERT_TRUE(EngineTrue(XL_Init()));
 }
 
 TEST_F(EngineDownload, TheFinishedFileWaitsForItsNameToComeFree) {

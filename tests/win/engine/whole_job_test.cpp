@@ -99,7 +99,15 @@ TEST_F(WholeJob, FromMirrorOneWithProgressToTheStartedInstaller) {
                    SendMessageA(bar, PBM_GETPOS, 0, 0) > 0;
         },
         10000))
-        << "the bar shows the total and some progress";
+        << "the bar shows the total and some progress: range "
+        << SendMessageA(bar, PBM_GETRANGE, FALSE, 0) << " of " << total << ", at "
+        << SendMessageA(bar, PBM_GETPOS, 0, 0) << "\n"
+        << [] {
+               std::string all;
+               for (const auto& line : Log())
+                   all += line + "\n";
+               return all;
+           }();
     ExpectCompleted(tool, 1, "mirror 1");
     bool viaProxy = false, host1 = false;
     for (const std::string& line : Log()) {
