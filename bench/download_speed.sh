@@ -22,7 +22,7 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
 fi
 "$ROOT/scripts/build" >/dev/null
-driver=$BUILD/$TEST_ARCH/tools/xldl_driver/xldl_driver.exe
+driver=$BUILD/$WIN_BUILD/tools/xldl_driver/xldl_driver.exe
 [ -f "$driver" ] || { echo "no xldl_driver at $driver" >&2; exit 1; }
 
 work=$BUILD/bench/speed
@@ -69,12 +69,12 @@ timed() { # file, command...
 
 # Wine's own start (a few hundred ms) is part of our figure: measured too, to be seen.
 start=$(date +%s.%N)
-"$BUILD/$TEST_ARCH/wine-run" cmd /c exit >/dev/null 2>&1
+"$BUILD/$WIN_BUILD/wine-run" cmd /c exit >/dev/null 2>&1
 wine_start=$(echo "$(date +%s.%N) - $start" | bc -l)
 
 round() { # port, label
   local url=http://127.0.0.1:$1/file.bin ours curl aria
-  ours=$(timed "$work/out/file.bin" "$BUILD/$TEST_ARCH/wine-run" "$driver" "$url" "Z:${work//\//\\}\\out" --quiet)
+  ours=$(timed "$work/out/file.bin" "$BUILD/$WIN_BUILD/wine-run" "$driver" "$url" "Z:${work//\//\\}\\out" --quiet)
   # The engine's own time, from its start to the file in place (no Wine start-up).
   local inner
   inner=$(tr -d '\r' < "$work/last.out" | sed -n 's/^finished .* in \([0-9.]*\) s$/\1/p' | tail -1)
@@ -96,6 +96,7 @@ round() { # port, label
   printf '  speed ours/aria2c %6.2f\n' "$(echo "if ($ours > 0) $aria / $ours else 0" | bc -l)"
 }
 
+echo "build: $WIN_BUILD, Wine $(wine_mode)"
 echo "file: $size_mib MiB of random bytes, loopback; Wine start alone: $(printf %.2f "$wine_start") s"
 round "$plain" "nginx without limits (target: ours/curl >= 0.9)"
 round "$limited" "nginx at $rate per connection (target: ours/curl >= 3.5, ours/aria2c >= 1.0)"

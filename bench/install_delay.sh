@@ -16,6 +16,7 @@ trap 'demo_stop_mirror; stop_xvfb' EXIT
 start_xvfb
 export DEMO_INSTALLER_CLOSE_MS=2000
 
+echo "build: $WIN_BUILD, Wine $(wine_mode)"
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 for i in $(seq "$runs"); do

@@ -1,5 +1,5 @@
 # The demo setting, shared by scripts/run and the benchmarks: the tool, our engine and the demo
-# installer built for $TEST_ARCH, a demo mirror serving the installer as setup.exe for both
+# installer built for $WIN_BUILD, a demo mirror serving the installer as setup.exe for both
 # mirror hosts (reached through the proxy setting), and drive D: a folder of the build tree.
 # Needs common.sh and xscreen.sh first.
 
@@ -7,8 +7,8 @@ DEMO_TITLE='Orlenz软件完整安装包下载专用工具'
 DEMO_INSTALLER_TITLE='Orlenz软件安装程序'
 
 demo_build() {
-  local dir=$BUILD/$TEST_ARCH toolchain=mingw-i686
-  [ "$TEST_ARCH" = win64 ] && toolchain=mingw-x86_64
+  local dir=$BUILD/$WIN_BUILD toolchain=mingw-i686
+  [ "$WIN_BUILD" = win64 ] && toolchain=mingw-x86_64
   [ -f "$dir/CMakeCache.txt" ] ||
     cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
   cmake --build "$dir" -j "$(nproc)" --target orlenz_downloader xldl demo_installer >/dev/null
@@ -18,7 +18,7 @@ demo_build() {
 # Lays out $1: program/ (the tool and our engine), mirror/<host>/service/setup.exe, drive-d/.
 # The mirror pauses $2 seconds half way through each transfer, so that progress can be seen.
 demo_prepare() {
-  local run=$1 pause=$2 dir=$BUILD/$TEST_ARCH host half
+  local run=$1 pause=$2 dir=$BUILD/$WIN_BUILD host half
   DEMO_RUN=$run
   rm -rf "$run"
   mkdir -p "$run/program" "$run/drive-d" "$run/screenshots"
@@ -51,7 +51,7 @@ demo_stop_mirror() {
 
 # Starts the tool in an X prefix whose drive D: is the run's folder (DEMO_TOOL_PID).
 demo_start_tool() {
-  use_x11_prefix "$BUILD/$TEST_ARCH/wine-prefix-x11"
+  use_x11_prefix "$BUILD/$WIN_BUILD/wine-prefix-x11"
   ln -sfn "$DEMO_RUN/drive-d" "$WINEPREFIX/dosdevices/d:"
   (cd "$DEMO_RUN/program" && exec env LC_ALL=zh_CN.UTF-8 "$WINE_LOADER" OrlenzDownloader.exe \
      </dev/null >"$DEMO_RUN/tool.log" 2>&1) &

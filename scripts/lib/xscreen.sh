@@ -1,14 +1,16 @@
 # A private Xvfb screen with Wine on it, and the windows on it: sourced by the scripts that
 # show or photograph the program (screenshot, run). Needs common.sh first.
 
-if [ "$TEST_ARCH" = win64 ]; then WINE_LOADER=/usr/lib/wine/wine64 WINE_SERVER=/usr/lib/wine/wineserver64
-else WINE_LOADER=/usr/lib/wine/wine WINE_SERVER=/usr/lib/wine/wineserver32; fi
+# The server is the native one for both builds: the 32-bit loader talks to it as well, and an
+# emulated server would only be slower.
+WINE_SERVER=/usr/lib/wine/wineserver64
+if [ "$WIN_BUILD" = win64 ]; then WINE_LOADER=/usr/lib/wine/wine64; else WINE_LOADER=$WINE32_LOADER; fi
 
 # Wine's settings for a prefix of the build tree that draws on X.
 use_x11_prefix() { # prefix folder
-  export WINEARCH=$TEST_ARCH WINEDEBUG=-all WINEPREFIX=$1
+  export WINEARCH=$WIN_BUILD WINEDEBUG=-all WINEPREFIX=$1
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  "$ROOT/scripts/wine-prefix" "$WINEPREFIX" "$TEST_ARCH" x11
+  "$ROOT/scripts/wine-prefix" "$WINEPREFIX" "$WIN_BUILD" x11
 }
 
 # Starts Xvfb on a free display (SCREEN=WxH, 1920x1080 by default) and exports DISPLAY.
