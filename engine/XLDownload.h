@@ -9,11 +9,37 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 using TaskHandle = uint32_t;
 
 constexpr uint8_t StateDownloading = 3;
 constexpr uint8_t StateFinished = 4;
+
+// Beyond the five calls, an engine may say that it reports terminal failure: it exports
+// XLDL_ReportsFailure (found with GetProcAddress, returning non-zero). Its tasks that fail for
+// good then stay in StateFailed, with the reason, a TEngineError, as a 32-bit value at byte
+// InfoErrorOffset of DownloadTaskInfo. Without that export every other state means nothing.
+constexpr uint8_t StateFailed = 5;
+constexpr size_t InfoErrorOffset = 4;
+constexpr const char* ReportsFailureExport = "XLDL_ReportsFailure";
+
+enum TEngineError : uint32_t {
+    ErrorNone = 0,
+    ErrorBadUrl = 1,     // not an http(s) URL, or no file name or folder
+    ErrorHttpStatus = 2, // the server refused for good (404, 403, 410, ...)
+    ErrorRedirects = 3,  // too many redirects, or a redirect to nowhere
+    ErrorDiskFull = 4,   // not enough free space for the file, or the disk filled up
+    ErrorFile = 5,       // the temporary file could not be created, written or read
+    ErrorNetwork = 6,    // no byte came for the whole retry budget (connection failures,
+                         // stalls, 5xx, 429)
+    ErrorVerify = 7,     // the file never matched its length or advertised digest
+    ErrorRename = 8,     // the finished file could not take its final name
+    ErrorUnstable = 9,   // the file kept changing on the server
+    ErrorTls = 10,       // the server's certificate does not verify, or TLS itself failed
+    ErrorInsecureRedirect = 11, // an https:// address redirected to plain http://
+    ErrorInUse = 12,     // another download (another process) is writing the same file
+};
 
 #pragma pack(push, 1)
 
@@ -50,6 +76,13 @@ static_assert(offsetof(DownloadTaskInfo, State) == 0);
 static_assert(offsetof(DownloadTaskInfo, TotalSize) == 1048);
 static_assert(offsetof(DownloadTaskInfo, DoneSize) == 1120);
 
+// A 32-bit field of the info record at a byte offset.
+inline uint32_t InfoField(const DownloadTaskInfo& info, size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const uint8_t*>(&info) + offset, sizeof v);
+    return v;
+}
+
 // A boolean result counts only by its low 8 bits.
 constexpr bool EngineTrue(uint32_t result) {
     return (result & 0xFF) != 0;
@@ -68,4 +101,6 @@ XLDL_API TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param);
 XLDL_API uint32_t __stdcall XL_StartTask(TaskHandle task);
 XLDL_API uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info);
 }
+// The optional export named ReportsFailureExport.
+typedef uint32_t(__stdcall* TXLReportsFailure)();
 #endif

@@ -137,6 +137,11 @@ uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info) {
     return 1;
 }
 
+// Failed tasks stay in StateFailed with their reason (engine/XLDownload.h).
+extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
+    return 1;
+}
+
 extern "C" __declspec(dllexport) uint32_t __cdecl XLDL_LiveThreads() {
     return static_cast<uint32_t>(LiveThreads);
 }

@@ -26,34 +26,14 @@
 
 constexpr uint8_t StateCreated = 1;
 constexpr uint8_t StateConnecting = 2;
-constexpr uint8_t StateFailed = 5;
 constexpr uint8_t StateWaiting = 6;
 constexpr uint8_t StateVerifying = 7;
 
 // Further 32-bit fields of DownloadTaskInfo, by byte offset.
-constexpr size_t InfoErrorOffset = 4;        // why a task failed (TEngineError)
+// InfoErrorOffset (engine/XLDownload.h): why a task failed, a TEngineError
 constexpr size_t InfoHttpStatusOffset = 8;   // the last HTTP status the task received
 constexpr size_t InfoConnectionsOffset = 12; // connections working on the task now
 constexpr size_t InfoRestartsOffset = 16;    // times the download started over from zero
-
-enum TEngineError : uint32_t {
-    ErrorNone = 0,
-    ErrorBadUrl = 1,     // not an http(s) URL, or no file name or folder
-    ErrorHttpStatus = 2, // the server refused for good (404, 403, 410, ...): InfoHttpStatus
-    ErrorRedirects = 3,  // too many redirects, or a redirect to nowhere
-    ErrorDiskFull = 4,   // not enough free space for the file, or the disk filled up
-    ErrorFile = 5,       // the temporary file could not be created, written or read
-    ErrorNetwork = 6,    // retries exhausted (connection failures, stalls, 5xx, 429)
-    ErrorVerify = 7,     // the file never matched its length or advertised digest
-    ErrorRename = 8,     // the finished file could not take its final name
-    ErrorUnstable = 9,   // the file kept changing on the server
-};
-
-inline uint32_t InfoField(const DownloadTaskInfo& info, size_t offset) {
-    uint32_t v;
-    std::memcpy(&v, reinterpret_cast<const uint8_t*>(&info) + offset, sizeof v);
-    return v;
-}
 
 inline void SetInfoField(DownloadTaskInfo& info, size_t offset, uint32_t value) {
     std::memcpy(reinterpret_cast<uint8_t*>(&info) + offset, &value, sizeof value);
