@@ -3,7 +3,8 @@
 #define XLDL_API
 #include "xldl/XLEngine.h"
 
-#include "xldl/Http.h"
+#include "xldl/Proxy.h"
+#include "xldl/Socket.h"
 #include "xldl/Task.h"
 #include "xldl/core/Url.h"
 
@@ -19,6 +20,7 @@ namespace {
 CRITICAL_SECTION EngineLock;
 bool Initialized = false;
 TSettings Settings;
+TProxyConfig Proxies;
 std::map<TaskHandle, TTask*> Tasks;
 TaskHandle NextHandle = 1;
 // Tasks whose threads outlived XL_UnInit's wait: never freed, since a thread still uses them.
@@ -58,7 +60,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
         InitializeCriticalSection(&EngineLock);
-        HttpProcessAttach();
     }
     return TRUE;
 }
@@ -67,15 +68,8 @@ uint32_t __stdcall XL_Init() {
     TEngineLocked l;
     if (Initialized) return 1;
     Settings = LoadSettings(Environment);
-    std::optional<TProxy> proxy;
-    auto httpProxy = Environment("http_proxy");
-    if (!httpProxy) httpProxy = Environment("HTTP_PROXY");
-    if (httpProxy) {
-        auto noProxy = Environment("no_proxy");
-        if (!noProxy) noProxy = Environment("NO_PROXY");
-        proxy = ProxyFromEnvironment(*httpProxy, noProxy.value_or(""));
-    }
-    if (!HttpStartup(proxy)) return 0;
+    Proxies = LoadProxyConfig(Environment);
+    if (!NetStartup()) return 0;
     Initialized = true;
     return 1;
 }
@@ -102,7 +96,7 @@ uint32_t __stdcall XL_UnInit() {
         }
     }
     TEngineLocked l;
-    if (!Initialized) HttpShutdown();
+    if (!Initialized) NetShutdown();
     return 1;
 }
 
@@ -117,7 +111,7 @@ TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param) {
     if (!Initialized) return 0;
     const TaskHandle handle = NextHandle++;
     if (NextHandle == 0) NextHandle = 1;
-    Tasks[handle] = new TTask(url, folder, fileName, manyConnections, Settings);
+    Tasks[handle] = new TTask(url, folder, fileName, manyConnections, Settings, Proxies);
     return handle;
 }
 

@@ -43,7 +43,7 @@ bool ViaWinInet(const TTarget& t, TSink& sink, std::vector<char>& buffer) {
     HINTERNET req = HttpOpenRequestA(con, "GET", t.Path.c_str(), "HTTP/1.1", nullptr, nullptr,
                                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
     bool ok = req && HttpSendRequestA(req, nullptr, 0, nullptr, 0);
-    for (DWORD got = 0; ok; ) {
+    for (DWORD got = 0; ok;) {
         ok = InternetReadFile(req, buffer.data(), static_cast<DWORD>(buffer.size()), &got) != 0;
         if (!ok || got == 0) break;
         ok = sink.Put(buffer.data(), got);
@@ -105,8 +105,8 @@ bool ViaWinsock(const TTarget& t, TSink& sink, std::vector<char>& buffer) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     bool ok = connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
     freeaddrinfo(found);
-    const std::string request = "GET " + t.Path + " HTTP/1.1\r\nHost: " + t.Host +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET " + t.Path + " HTTP/1.1\r\nHost: " + t.Host + "\r\nConnection: close\r\n\r\n";
     ok = ok && send(s, request.data(), static_cast<int>(request.size()), 0) ==
                    static_cast<int>(request.size());
     std::string head;

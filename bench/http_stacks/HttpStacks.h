@@ -27,8 +27,8 @@ public:
     bool Put(const void* data, DWORD size) {
         Bytes += size;
         DWORD written = 0;
-        return File == INVALID_HANDLE_VALUE || (WriteFile(File, data, size, &written, nullptr) &&
-                                                written == size);
+        return File == INVALID_HANDLE_VALUE ||
+               (WriteFile(File, data, size, &written, nullptr) && written == size);
     }
     unsigned long long Bytes = 0;
 

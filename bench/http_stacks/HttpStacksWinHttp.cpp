@@ -21,4 +21,3 @@ bool ViaWinHttp(const TTarget& t, TSink& sink, std::vector<char>& buffer) {
     WinHttpCloseHandle(s);
     return ok;
 }
-

@@ -1,5 +1,6 @@
-// Sharing a file among connections: cover it exactly, hand out free segments, split the
-// largest, never split on bytes in flight, count only written bytes.
+// Sharing a file among connections: claims of the size each asks for from the front, cuts of
+// the held claim with the most left once nothing is free, never into bytes in flight, done
+// ranges that survive a restart, and only written bytes counted.
 #include "xldl/core/Segments.h"
 
 #include <gtest/gtest.h>
@@ -9,110 +10,146 @@
 namespace xldl {
 namespace {
 
-// Segments cover [0, total) without gap or overlap.
-void ExpectCovers(const TSegmentTable& t, int64_t total) {
-    std::vector<std::pair<int64_t, int64_t>> spans;
-    for (int i = 0; i < t.Count(); ++i)
-        spans.emplace_back(t.At(i).Start, t.At(i).End);
-    std::sort(spans.begin(), spans.end());
-    int64_t at = 0;
-    for (const auto& [s, e] : spans) {
-        EXPECT_EQ(s, at);
-        EXPECT_GE(e, s);
-        at = e;
-    }
-    EXPECT_EQ(at, total);
-}
-
-// Writes `n` bytes into a segment the way a connection does.
-int64_t Write(TSegmentTable& t, int index, int64_t n) {
-    const int64_t got = t.Reserve(index, n);
-    t.Commit(index, got);
+// Writes `n` bytes into a claim the way a connection does.
+int64_t Write(TSegmentTable& t, int id, int64_t n) {
+    const int64_t got = t.Reserve(id, n);
+    t.Commit(id, got);
     return got;
 }
 
-TEST(Segments, EqualAlignedSharesCoverTheFileBeyondFourGiB) {
+// Claims everything in pieces of `size` for one owner, writing each whole; the claims seen.
+std::vector<TByteRange> Drain(TSegmentTable& t, int owner, int64_t size) {
+    std::vector<TByteRange> seen;
+    for (int id; (id = t.Claim(owner, size, 0)) >= 0;) {
+        seen.push_back({t.At(id).Pos, t.At(id).End});
+        Write(t, id, size);
+        t.Release(id);
+    }
+    return seen;
+}
+
+TEST(Segments, ClaimsComeFromTheFrontInTheSizeAskedBeyondFourGiB) {
     TSegmentTable t;
     const int64_t total = (int64_t{5} << 30) + 12345;
-    t.Reset(total, 4, 65536);
-    ASSERT_EQ(t.Count(), 4);
-    ExpectCovers(t, total);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(t.At(i + 1).Start % 65536, 0);
-    EXPECT_GT(t.At(3).End, int64_t{4} << 30);
+    t.Reset(total);
+    EXPECT_EQ(t.Free(), total);
+    const int a = t.Claim(0, 1 << 20, 0);
+    const int b = t.Claim(1, 3 << 20, 0);
+    EXPECT_EQ(t.At(a).Pos, 0);
+    EXPECT_EQ(t.At(a).End, 1 << 20);
+    EXPECT_EQ(t.At(b).Pos, 1 << 20);
+    EXPECT_EQ(t.At(b).End, 4 << 20);
+    EXPECT_EQ(t.Free(), total - (4 << 20));
     EXPECT_EQ(t.Done(), 0);
     EXPECT_FALSE(t.Complete());
 
-    t.Reset(10, 4, 65536);
-    ExpectCovers(t, 10);
-    EXPECT_EQ(t.Count(), 1) << "too small to share";
-    t.Reset(0, 1, 1);
+    t.Reset(total - 12345);
+    const auto pieces = Drain(t, 0, int64_t{1} << 30);
+    ASSERT_EQ(pieces.size(), 5u);
+    EXPECT_EQ(pieces.back(), (TByteRange{int64_t{4} << 30, int64_t{5} << 30}));
+    EXPECT_TRUE(t.Complete());
+    EXPECT_EQ(t.Done(), int64_t{5} << 30);
+    EXPECT_EQ(t.DoneRanges(), (std::vector<TByteRange>{{0, int64_t{5} << 30}}));
+
+    t.Reset(0);
     EXPECT_TRUE(t.Complete()) << "an empty file is complete at once";
+    EXPECT_EQ(t.Claim(0, 10, 1), -1);
 }
 
-TEST(Segments, UnknownLengthIsOneOpenSegmentClosedByItsStream) {
+TEST(Segments, UnknownLengthIsOneOpenClaimClosedByItsStream) {
     TSegmentTable t;
-    t.Reset(-1, 4, 1);
-    ASSERT_EQ(t.Count(), 1);
-    const int s = t.Claim(0, 1);
-    ASSERT_EQ(s, 0);
-    EXPECT_EQ(Write(t, s, 1000), 1000);
-    EXPECT_EQ(t.Claim(1, 1), -1) << "an open segment cannot be split";
+    t.Reset(-1);
+    EXPECT_FALSE(t.Bounded());
+    const int s = t.Claim(0, 100, 1);
+    ASSERT_GE(s, 0);
+    EXPECT_EQ(Write(t, s, 1000), 1000) << "an open claim takes what the stream brings";
+    EXPECT_EQ(t.Claim(1, 100, 1), -1) << "an open claim cannot be cut";
     EXPECT_FALSE(t.Complete());
     t.CloseOpenEnd(s);
     EXPECT_TRUE(t.Complete());
+    EXPECT_TRUE(t.Bounded());
     EXPECT_EQ(t.Done(), 1000);
 }
 
-TEST(Segments, FreeSegmentsFirstThenTheLargestIsSplit) {
+TEST(Segments, OnceNothingIsFreeTheLargestHeldClaimIsCut) {
     TSegmentTable t;
-    t.Reset(4000, 2, 1);
-    EXPECT_EQ(t.Claim(0, 100), 0);
-    EXPECT_EQ(t.Claim(1, 100), 1);
-    Write(t, 0, 1500);
-    Write(t, 1, 200);
-    // Worker 0 has 500 left, worker 1 has 1800: the newcomer takes the top of worker 1's.
-    const int s = t.Claim(2, 100);
-    ASSERT_EQ(s, 2);
-    EXPECT_EQ(t.At(1).End, t.At(2).Start);
-    EXPECT_EQ(t.At(2).End, 4000);
-    EXPECT_EQ(t.At(2).Start, 2200 + 900);
-    ExpectCovers(t, 4000);
+    t.Reset(4000);
+    const int a = t.Claim(0, 2000, 100);
+    const int b = t.Claim(1, 2000, 100);
+    Write(t, a, 1500);
+    Write(t, b, 200);
+    // Owner 0 has 500 left, owner 1 has 1800: the newcomer takes the top of owner 1's.
+    const int c = t.Claim(2, 5000, 100);
+    ASSERT_GE(c, 0);
+    EXPECT_EQ(t.At(b).End, t.At(c).Start);
+    EXPECT_EQ(t.At(c).End, 4000);
+    EXPECT_EQ(t.At(c).Start, 2200 + 900);
     EXPECT_EQ(t.Done(), 1700);
+
+    // A cut larger than the thief asks for leaves the rest free for the next one.
+    t.Reset(1 << 20);
+    const int big = t.Claim(0, 1 << 20, 1000);
+    const int thief = t.Claim(1, 1000, 1000);
+    EXPECT_EQ(t.At(big).End, t.At(thief).Start);
+    EXPECT_EQ(t.At(thief).End - t.At(thief).Start, 1000);
+    EXPECT_EQ(t.Free(), (1 << 20) - t.At(thief).End);
 }
 
-TEST(Segments, NoSplitBelowTheMinimumOrIntoBytesInFlight) {
+TEST(Segments, NoCutBelowTheMinimumOrIntoBytesInFlight) {
     TSegmentTable t;
-    t.Reset(1000, 1, 1);
-    ASSERT_EQ(t.Claim(0, 100), 0);
-    EXPECT_EQ(t.Reserve(0, 700), 700);
-    EXPECT_EQ(t.Claim(1, 100), 1) << "300 free bytes beyond the reservation: split";
-    EXPECT_GE(t.At(1).Start, 700 + 100);
-    t.Commit(0, 700);
-    EXPECT_EQ(t.Reserve(0, 1000), t.At(0).End - 700) << "a shortened segment stops at its end";
-    t.Cancel(0);
-    EXPECT_EQ(t.Claim(2, 100), -1) << "what is left is too small to share";
+    t.Reset(1000);
+    const int a = t.Claim(0, 1000, 100);
+    EXPECT_EQ(t.Reserve(a, 700), 700);
+    const int b = t.Claim(1, 1000, 100);
+    ASSERT_GE(b, 0) << "300 bytes beyond the reservation: cut";
+    EXPECT_GE(t.At(b).Start, 700 + 100);
+    t.Commit(a, 700);
+    EXPECT_EQ(t.Reserve(a, 1000), t.At(a).End - 700) << "a shortened claim stops at its end";
+    t.Cancel(a);
+    EXPECT_EQ(t.Claim(2, 1000, 100), -1) << "what is left is too small to share";
+    EXPECT_EQ(t.Claim(2, 1000, 0), -1) << "no cuts asked for";
 }
 
-TEST(Segments, AReleasedSegmentIsTakenOverWhereItStopped) {
+TEST(Segments, AReleasedClaimIsTakenOverWhereItStopped) {
     TSegmentTable t;
-    t.Reset(3000, 3, 1);
-    for (int w = 0; w < 3; ++w)
-        ASSERT_EQ(t.Claim(w, 100), w);
-    Write(t, 2, 400);
-    t.Reserve(2, 100);
-    t.Release(2); // refused by the server: this connection stops
-    Write(t, 0, 1000);
-    EXPECT_TRUE(t.SegmentComplete(0));
-    EXPECT_EQ(t.Claim(0, 100), 2) << "the free one, not a split";
-    EXPECT_EQ(t.Reserve(2, 10000), 600) << "from where it stopped, bytes in flight forgotten";
-    t.Commit(2, 100);
+    t.Reset(3000);
+    const int a = t.Claim(0, 1000, 0);
+    const int b = t.Claim(1, 1000, 0);
+    const int c = t.Claim(2, 1000, 0);
+    Write(t, c, 400);
+    t.Reserve(c, 100);
+    t.Release(c); // refused by the server: this connection stops
+    Write(t, a, 1000);
+    EXPECT_TRUE(t.SegmentComplete(a));
+    t.Release(a);
+    const int again = t.Claim(0, 5000, 100);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(t.At(again).Pos, 2400) << "the free rest, not a cut";
+    EXPECT_EQ(t.Reserve(again, 10000), 600) << "bytes in flight were forgotten";
+    t.Commit(again, 100);
     EXPECT_EQ(t.Done(), 1500) << "only what was written counts";
-    EXPECT_EQ(t.Reserve(2, 10000), 500);
-    t.Commit(2, 500);
-    Write(t, 1, 1000);
+    Write(t, again, 500);
+    Write(t, b, 1000);
     EXPECT_TRUE(t.Complete());
     EXPECT_EQ(t.Done(), 3000);
+    EXPECT_EQ(t.DoneRanges(), (std::vector<TByteRange>{{0, 3000}}));
+}
+
+TEST(Segments, ARestartKeepsWhatIsOnDiskAndFetchesOnlyTheGaps) {
+    TSegmentTable t;
+    // Ranges as a saved state gives them: out of order is not allowed, beyond the end is cut.
+    t.Reset(10000, {{0, 1000}, {1000, 2500}, {4000, 5000}, {9000, 12000}});
+    EXPECT_EQ(t.Done(), 2500 + 1000 + 1000);
+    EXPECT_EQ(t.DoneRanges(), (std::vector<TByteRange>{{0, 2500}, {4000, 5000}, {9000, 10000}}));
+    EXPECT_EQ(
+        Drain(t, 0, 1000),
+        (std::vector<TByteRange>{
+            {2500, 3500}, {3500, 4000}, {5000, 6000}, {6000, 7000}, {7000, 8000}, {8000, 9000}}));
+    EXPECT_TRUE(t.Complete());
+    EXPECT_EQ(t.Done(), 10000);
+
+    t.Reset(500, {{0, 500}});
+    EXPECT_TRUE(t.Complete()) << "everything was on disk";
 }
 
 } // namespace

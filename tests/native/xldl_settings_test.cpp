@@ -1,4 +1,4 @@
-// Tunables and proxy from the environment: numbers in range take effect, the rest is ignored.
+// Tunables from the environment: numbers in range take effect, the rest is ignored.
 #include "xldl/core/Settings.h"
 
 #include <gtest/gtest.h>
@@ -21,14 +21,14 @@ TEST(Settings, NumbersInRangeOverrideTheDefaults) {
     const TSettings s = From({{"XLDL_STALL_MS", "500"},
                               {"XLDL_RETRY_BASE_MS", "20"},
                               {"XLDL_RETRY_CAP_MS", "400"},
-                              {"XLDL_RETRIES", "3"},
+                              {"XLDL_GIVE_UP_MS", "3000"},
                               {"XLDL_MAX_CONNECTIONS", "2"},
                               {"XLDL_SEGMENT_BYTES", "6000000000"},
                               {"XLDL_RENAME_WAIT_MS", "0"}});
     EXPECT_EQ(s.StallMs, 500u);
     EXPECT_EQ(s.RetryBaseMs, 20u);
     EXPECT_EQ(s.RetryCapMs, 400u);
-    EXPECT_EQ(s.Retries, 3u);
+    EXPECT_EQ(s.GiveUpMs, 3000u);
     EXPECT_EQ(s.MaxConnections, 2u);
     EXPECT_EQ(s.SegmentBytes, 6000000000);
     EXPECT_EQ(s.RenameWaitMs, 0u);
@@ -40,30 +40,15 @@ TEST(Settings, BadValuesLeaveTheDefaults) {
     const TSettings d = From({});
     const TSettings s = From({{"XLDL_STALL_MS", "fast"},
                               {"XLDL_MAX_CONNECTIONS", "5"},
-                              {"XLDL_RETRIES", "-1"},
+                              {"XLDL_GIVE_UP_MS", "-1"},
                               {"XLDL_SEGMENT_BYTES", ""},
                               {"XLDL_RETRY_BASE_MS", "2000"},
                               {"XLDL_RETRY_CAP_MS", "100"}});
     EXPECT_EQ(s.StallMs, d.StallMs);
     EXPECT_EQ(s.MaxConnections, d.MaxConnections);
-    EXPECT_EQ(s.Retries, d.Retries);
+    EXPECT_EQ(s.GiveUpMs, d.GiveUpMs);
     EXPECT_EQ(s.SegmentBytes, d.SegmentBytes);
     EXPECT_EQ(s.RetryCapMs, 2000u) << "the cap is never below the base";
-}
-
-TEST(Settings, ProxyFromHttpProxyAndNoProxy) {
-    auto p = ProxyFromEnvironment("http://user:pw@127.0.0.1:3128/", " localhost, .corp.lan ,");
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->Server, "http=127.0.0.1:3128");
-    EXPECT_EQ(p->Bypass, "localhost;*.corp.lan");
-    p = ProxyFromEnvironment("proxy.lan:8080", "");
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->Server, "http=proxy.lan:8080");
-    EXPECT_EQ(p->Bypass, "");
-    EXPECT_FALSE(ProxyFromEnvironment("socks5://h:1080", ""));
-    EXPECT_FALSE(ProxyFromEnvironment("", ""));
-    EXPECT_FALSE(ProxyFromEnvironment("http://", ""));
-    EXPECT_FALSE(ProxyFromEnvironment("a=b:1", ""));
 }
 
 } // namespace

@@ -139,6 +139,7 @@ THeaders ParseHeaderBlock(std::string_view raw) {
             // "HTTP/1.1 206 Partial Content"
             const auto words = Words(line, " ");
             if (words.size() >= 2 && words[0].substr(0, 5) == "HTTP/") {
+                h.Version = std::string(words[0]);
                 const auto code = Digits(words[1]);
                 if (code && *code < 1000) h.Status = static_cast<int>(*code);
             }

@@ -15,6 +15,7 @@ namespace xldl {
 // A response head: the status code and the fields, names folded to lower case, in order.
 struct THeaders {
     int Status = 0;
+    std::string Version; // "HTTP/1.1" as the status line says
     std::vector<std::pair<std::string, std::string>> Fields;
 
     // All values of one field joined with ", " (how HTTP combines repeated fields), or

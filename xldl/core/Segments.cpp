@@ -1,64 +1,121 @@
 #include "xldl/core/Segments.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace xldl {
 
-void TSegmentTable::Reset(int64_t total, int parts, int64_t align) {
+namespace {
+
+constexpr int64_t Align = 64 * 1024;
+
+bool IsComplete(const TSegmentTable::TSegment& s) {
+    return s.End >= 0 && s.Pos >= s.End;
+}
+
+} // namespace
+
+int TSegmentTable::Add(TSegment s) {
+    const int id = NextId++;
+    Segments.emplace(id, s);
+    return id;
+}
+
+void TSegmentTable::AddDone(int64_t start, int64_t end) {
+    if (end <= start) return;
+    // Merge with every finished range that touches or overlaps [start, end).
+    auto it = Finished.upper_bound(start);
+    if (it != Finished.begin()) {
+        auto before = std::prev(it);
+        if (before->second >= start) it = before;
+    }
+    while (it != Finished.end() && it->first <= end) {
+        start = std::min(start, it->first);
+        end = std::max(end, it->second);
+        FinishedBytes -= it->second - it->first;
+        it = Finished.erase(it);
+    }
+    Finished.emplace(start, end);
+    FinishedBytes += end - start;
+}
+
+void TSegmentTable::Reset(int64_t total, const std::vector<TByteRange>& done) {
     Segments.clear();
-    Align = align > 0 ? align : 1;
-    if (total < 0 || parts <= 1) {
-        Segments.push_back({0, total, 0, 0, -1});
+    Finished.clear();
+    FinishedBytes = 0;
+    NextId = 0;
+    Total = total;
+    if (total < 0) {
+        Add({0, -1, 0, 0, -1});
         return;
     }
-    const int64_t step = std::max<int64_t>(total / parts / Align * Align, Align);
-    int64_t start = 0;
-    for (int i = 0; i < parts && start < total; ++i) {
-        const int64_t end = i == parts - 1 ? total : std::min(total, start + step);
-        Segments.push_back({start, end, start, 0, -1});
-        start = end;
+    for (const TByteRange& r : done)
+        AddDone(std::max<int64_t>(r.Start, 0), std::min(r.End, total));
+    int64_t at = 0;
+    for (const auto& [start, end] : Finished) {
+        if (start > at) Add({at, start, at, 0, -1});
+        at = end;
     }
-    if (start < total) Segments.back().End = total;
-    if (Segments.empty()) Segments.push_back({0, 0, 0, 0, -1});
+    if (at < total) Add({at, total, at, 0, -1});
 }
 
-int TSegmentTable::Claim(int worker, int64_t minSplit) {
-    for (size_t i = 0; i < Segments.size(); ++i)
-        if (Segments[i].Owner < 0 && !SegmentComplete(static_cast<int>(i))) {
-            Segments[i].Owner = worker;
-            return static_cast<int>(i);
-        }
-    // Split the held segment with the most left to fetch.
+int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit) {
+    size = std::max<int64_t>(size, 1);
+    // The free piece that comes first in the file.
     int best = -1;
-    int64_t bestLeft = 0;
-    for (size_t i = 0; i < Segments.size(); ++i) {
-        const TSegment& s = Segments[i];
-        if (s.End < 0) continue;
+    for (auto& [id, s] : Segments)
+        if (s.Owner < 0 && !IsComplete(s) && (best < 0 || s.Pos < Segments[best].Pos)) best = id;
+    if (best >= 0) {
+        TSegment& s = Segments[best];
+        if (s.End >= 0 && s.End - s.Pos > size) {
+            const int64_t cut = s.Pos + size;
+            const int64_t end = s.End;
+            s.End = cut;
+            Add({cut, end, cut, 0, -1});
+        }
+        Segments[best].Owner = owner;
+        return best;
+    }
+    if (minSplit <= 0) return -1;
+    // Nothing free: the upper part of the held claim with the most left.
+    int victim = -1;
+    int64_t most = 0;
+    for (const auto& [id, s] : Segments) {
+        if (s.End < 0 || s.Owner < 0) continue;
         const int64_t left = s.End - (s.Pos + s.InFlight);
-        if (left > bestLeft) {
-            bestLeft = left;
-            best = static_cast<int>(i);
+        if (left > most) {
+            most = left;
+            victim = id;
         }
     }
-    if (best < 0 || bestLeft < 2 * minSplit) return -1;
-    TSegment& s = Segments[static_cast<size_t>(best)];
-    const int64_t from = s.Pos + s.InFlight;
-    int64_t cut = (from + bestLeft / 2) / Align * Align;
-    if (cut - from < minSplit || s.End - cut < minSplit) cut = from + bestLeft / 2;
-    TSegment upper{cut, s.End, cut, 0, worker};
-    s.End = cut;
-    Segments.push_back(upper);
-    return static_cast<int>(Segments.size() - 1);
+    if (victim < 0 || most < 2 * minSplit) return -1;
+    TSegment& v = Segments[victim];
+    const int64_t from = v.Pos + v.InFlight;
+    int64_t cut = (from + most / 2 + Align - 1) / Align * Align;
+    if (cut - from < minSplit || v.End - cut < minSplit) cut = from + most / 2;
+    const int64_t end = v.End;
+    v.End = cut;
+    const int64_t mine = std::min(end, cut + size);
+    if (mine < end) Add({mine, end, mine, 0, -1});
+    return Add({cut, mine, cut, 0, owner});
 }
 
-void TSegmentTable::Release(int index) {
-    TSegment& s = Segments[static_cast<size_t>(index)];
+void TSegmentTable::Release(int id) {
+    const auto it = Segments.find(id);
+    if (it == Segments.end()) return;
+    TSegment& s = it->second;
+    AddDone(s.Start, s.Pos);
+    if (IsComplete(s)) {
+        Segments.erase(it);
+        return;
+    }
+    s.Start = s.Pos;
     s.Owner = -1;
     s.InFlight = 0;
 }
 
-int64_t TSegmentTable::Reserve(int index, int64_t wanted) {
-    TSegment& s = Segments[static_cast<size_t>(index)];
+int64_t TSegmentTable::Reserve(int id, int64_t wanted) {
+    TSegment& s = Segments.at(id);
     int64_t n = wanted;
     if (s.End >= 0) n = std::min(n, s.End - s.Pos);
     n = std::max<int64_t>(n, 0);
@@ -66,37 +123,69 @@ int64_t TSegmentTable::Reserve(int index, int64_t wanted) {
     return n;
 }
 
-void TSegmentTable::Commit(int index, int64_t bytes) {
-    TSegment& s = Segments[static_cast<size_t>(index)];
+void TSegmentTable::Commit(int id, int64_t bytes) {
+    TSegment& s = Segments.at(id);
     s.Pos += std::clamp<int64_t>(bytes, 0, s.InFlight);
     s.InFlight = 0;
 }
 
-void TSegmentTable::Cancel(int index) {
-    Segments[static_cast<size_t>(index)].InFlight = 0;
+void TSegmentTable::Cancel(int id) {
+    Segments.at(id).InFlight = 0;
 }
 
-void TSegmentTable::CloseOpenEnd(int index) {
-    TSegment& s = Segments[static_cast<size_t>(index)];
-    if (s.End < 0) s.End = s.Pos;
+void TSegmentTable::CloseOpenEnd(int id) {
+    TSegment& s = Segments.at(id);
+    if (s.End < 0) {
+        s.End = s.Pos;
+        Total = s.Pos;
+    }
 }
 
-bool TSegmentTable::SegmentComplete(int index) const {
-    const TSegment& s = Segments[static_cast<size_t>(index)];
-    return s.End >= 0 && s.Pos >= s.End;
+bool TSegmentTable::SegmentComplete(int id) const {
+    const auto it = Segments.find(id);
+    return it == Segments.end() || IsComplete(it->second);
 }
 
 bool TSegmentTable::Complete() const {
-    for (int i = 0; i < Count(); ++i)
-        if (!SegmentComplete(i)) return false;
+    if (Total < 0 && Segments.empty()) return false;
+    for (const auto& [id, s] : Segments)
+        if (!IsComplete(s)) return false;
     return true;
 }
 
 int64_t TSegmentTable::Done() const {
-    int64_t done = 0;
-    for (const TSegment& s : Segments)
+    int64_t done = FinishedBytes;
+    for (const auto& [id, s] : Segments)
         done += s.Pos - s.Start;
     return done;
+}
+
+int64_t TSegmentTable::Free() const {
+    int64_t free = 0;
+    for (const auto& [id, s] : Segments) {
+        if (s.Owner >= 0 || IsComplete(s)) continue;
+        if (s.End < 0) return std::numeric_limits<int64_t>::max() / 2;
+        free += s.End - s.Pos;
+    }
+    return free;
+}
+
+std::vector<TByteRange> TSegmentTable::DoneRanges() const {
+    std::vector<TByteRange> all;
+    for (const auto& [start, end] : Finished)
+        all.push_back({start, end});
+    for (const auto& [id, s] : Segments)
+        if (s.Pos > s.Start) all.push_back({s.Start, s.Pos});
+    std::sort(all.begin(), all.end(),
+              [](const TByteRange& a, const TByteRange& b) { return a.Start < b.Start; });
+    std::vector<TByteRange> merged;
+    for (const TByteRange& r : all) {
+        if (!merged.empty() && r.Start <= merged.back().End)
+            merged.back().End = std::max(merged.back().End, r.End);
+        else
+            merged.push_back(r);
+    }
+    return merged;
 }
 
 } // namespace xldl

@@ -1,16 +1,24 @@
-// How a file is shared among connections. The file is cut into segments, each fetched by one
-// connection at a time from its own position to its end. A connection that finishes takes a
-// segment nobody holds, or else splits the largest unfinished one and takes its upper half,
-// so all connections stay busy until the end. Bytes count as done once written; a segment's
-// bytes in flight (read but not yet written) are reserved so that a split never lands on them.
-// No locking here: the caller serialises access.
+// How a file is shared among connections. The bytes still wanted are handed out as claims, one
+// per request, from the front of what nobody holds, each of the size its connection asks for.
+// When nothing is free, a claim is cut from the upper part of the held claim with the most
+// left, so idle connections take over a slow one's bytes until the very end. Bytes count as
+// done once written; bytes in flight (read, not yet written) are reserved so that no cut ever
+// lands on them. Claims have stable numbers; a finished claim joins the done ranges when its
+// holder lets it go. No locking here: the caller serialises access.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace xldl {
+
+struct TByteRange {
+    int64_t Start = 0;
+    int64_t End = 0; // exclusive
+    bool operator==(const TByteRange&) const = default;
+};
 
 class TSegmentTable {
 public:
@@ -22,36 +30,51 @@ public:
         int Owner = -1;
     };
 
-    // `total` bytes (-1: unknown, one open segment) in `parts` segments of equal size, cut at
-    // multiples of `align` where the size allows.
-    void Reset(int64_t total, int parts, int64_t align);
+    // A file of `total` bytes (-1: unknown, one open segment) of which `done` (sorted, apart)
+    // is on disk already.
+    void Reset(int64_t total, const std::vector<TByteRange>& done = {});
 
-    // A segment for `worker`: one that nobody holds, else the upper half of the largest held
-    // one if both halves keep at least `minSplit` bytes; -1 when nothing is left to take.
-    int Claim(int worker, int64_t minSplit);
+    // A claim for `owner` of at most `size` bytes: the first bytes nobody holds; else, when
+    // `minSplit` > 0, the upper part of the held claim with the most left, if both parts keep
+    // at least `minSplit` bytes. -1 when there is nothing to take.
+    int Claim(int owner, int64_t size, int64_t minSplit);
 
-    // The worker gives its segment back unfinished (it stops, another may take it over).
-    void Release(int index);
+    // The holder lets the claim go: finished, it joins the done ranges; unfinished, what is
+    // left of it is free for anyone.
+    void Release(int id);
 
-    // Reserves up to `wanted` bytes at the segment's position for writing; returns how many
-    // may be written (0 once the segment, perhaps shortened by a split, is complete).
-    int64_t Reserve(int index, int64_t wanted);
+    // Reserves up to `wanted` bytes at the claim's position for writing; returns how many may
+    // be written (0 once the claim, perhaps shortened by a cut, is complete).
+    int64_t Reserve(int id, int64_t wanted);
     // `bytes` of the reservation were written (`Commit`), or none (`Cancel`); either ends it.
-    void Commit(int index, int64_t bytes);
-    void Cancel(int index);
+    void Commit(int id, int64_t bytes);
+    void Cancel(int id);
 
-    // An open segment whose stream ended: its end is where it stands.
-    void CloseOpenEnd(int index);
+    // An open claim whose stream ended: its end is where it stands.
+    void CloseOpenEnd(int id);
 
-    bool SegmentComplete(int index) const;
+    bool SegmentComplete(int id) const;
     bool Complete() const;
     int64_t Done() const;
-    const TSegment& At(int index) const { return Segments[static_cast<size_t>(index)]; }
+    // Bytes that nobody holds and nobody has written.
+    int64_t Free() const;
+    // Every written byte, as sorted ranges apart from each other.
+    std::vector<TByteRange> DoneRanges() const;
+    const TSegment& At(int id) const { return Segments.at(id); }
+    // Claims and free pieces now listed (finished and released ones are not).
     int Count() const { return static_cast<int>(Segments.size()); }
+    // Whether the size is known, and what it is (-1 unknown).
+    bool Bounded() const { return Total >= 0; }
+    int64_t Size() const { return Total; }
 
 private:
-    std::vector<TSegment> Segments;
-    int64_t Align = 1;
+    void AddDone(int64_t start, int64_t end);
+    int Add(TSegment s);
+    std::map<int, TSegment> Segments;
+    std::map<int64_t, int64_t> Finished; // start -> end, merged
+    int64_t FinishedBytes = 0;
+    int64_t Total = -1;
+    int NextId = 0;
 };
 
 } // namespace xldl

@@ -4,20 +4,20 @@
 //   XLDL_STALL_MS          no byte for this long: the connection is dropped and resumed (30000)
 //   XLDL_RETRY_BASE_MS     first retry delay, doubled per attempt, with jitter (1000)
 //   XLDL_RETRY_CAP_MS      longest retry delay, also the cap on a server's Retry-After (60000)
-//   XLDL_RETRIES           failed attempts in a row (no byte in between) before a task fails (10)
+//   XLDL_GIVE_UP_MS        no byte at all for this long, across every retry: the task fails
+//                          (600000); answers that cannot change (404, 410) fail at once
 //   XLDL_MAX_CONNECTIONS   connections per task when the server allows ranges, 1..4 (4)
 //   XLDL_SEGMENT_BYTES     smallest share of the file worth an extra connection, and the most
 //                          one request asks for (4194304)
 //   XLDL_RENAME_WAIT_MS    how long a finished file waits for its name to come free (10000)
-//   http_proxy / HTTP_PROXY, no_proxy / NO_PROXY: an explicit proxy for http URLs, instead of
-//   the system's settings
+//   http_proxy, https_proxy, no_proxy (or in capitals): explicit proxies, instead of the
+//   system's settings (xldl/core/ProxyRules.h)
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace xldl {
 
@@ -25,24 +25,17 @@ struct TSettings {
     uint32_t StallMs = 30000;
     uint32_t RetryBaseMs = 1000;
     uint32_t RetryCapMs = 60000;
-    uint32_t Retries = 10;
+    uint32_t GiveUpMs = 600000;
     uint32_t MaxConnections = 4;
     int64_t SegmentBytes = 4 << 20;
     uint32_t RenameWaitMs = 10000;
     uint32_t MaxRedirects = 10;
-    uint32_t MaxRestarts = 3; // restarts from zero (file changed, range answers unusable)
+    uint32_t MaxRestarts = 3;       // restarts from zero (file changed, range answers unusable)
+    uint32_t MaxVerifyFailures = 2; // a file that fails its check this often is not fetched again
 };
 
 // `lookup` answers the value of an environment variable, or nothing. Values that are not
 // plain numbers, or out of range, leave the default.
 TSettings LoadSettings(const std::function<std::optional<std::string>(const char*)>& lookup);
-
-// WinINet's form of a proxy given as http_proxy ("http://[user@]host:port/", "host:port")
-// and of its no_proxy list ("a.com,.b.org" -> "a.com;*.b.org"). Nothing when unusable.
-struct TProxy {
-    std::string Server; // "http=host:port"
-    std::string Bypass; // "" or a ';' list
-};
-std::optional<TProxy> ProxyFromEnvironment(std::string_view httpProxy, std::string_view noProxy);
 
 } // namespace xldl

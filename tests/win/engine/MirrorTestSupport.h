@@ -224,7 +224,7 @@ inline std::vector<std::string> QuickTunables() {
     return {"XLDL_STALL_MS=700",
             "XLDL_RETRY_BASE_MS=20",
             "XLDL_RETRY_CAP_MS=2000",
-            "XLDL_RETRIES=5",
+            "XLDL_GIVE_UP_MS=3000",
             "XLDL_MAX_CONNECTIONS=4",
             "XLDL_SEGMENT_BYTES=262144",
             "XLDL_RENAME_WAIT_MS=3000",

@@ -1,0 +1,83 @@
+// One HTTP/1.1 connection of the engine: to a server directly, to a plain-HTTP proxy, or
+// through a proxy's CONNECT tunnel; over TLS for https. Requests may be sent while the answer
+// to an earlier one is still being read (pipelining): the server answers them in order, so a
+// connection never idles for a round trip between two ranges. Used by one thread at a time.
+//
+// Body bytes are handed out where they were received, in the connection's own buffer: no
+// copy between the socket and the file for plain HTTP.
+#pragma once
+
+#include "xldl/Socket.h"
+#include "xldl/Tls.h"
+#include "xldl/core/HttpWire.h"
+#include "xldl/core/ProxyRules.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace xldl {
+
+class THttpConnection {
+public:
+    static constexpr size_t BufferSize = 1 << 20;
+
+    // A connection for requests to `origin`'s scheme, host and port, through `proxy` if any.
+    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy);
+    THttpConnection(const THttpConnection&) = delete;
+    THttpConnection& operator=(const THttpConnection&) = delete;
+
+    // Whether requests for `url` can go on this connection.
+    bool Serves(const TUrl& url, const std::optional<TProxyServer>& proxy) const;
+
+    // Connects (tunnel and handshake included) unless connected already.
+    TNetResult Open(HANDLE abort, uint32_t stallMs);
+    bool IsOpen() const { return Socket.IsOpen(); }
+    // Sends a GET for `url` with the extra header lines `headers` (CRLF-terminated). Allowed
+    // while earlier answers are unread, as long as the server keeps the connection.
+    TNetResult Request(const TUrl& url, const std::string& headers, HANDLE abort, uint32_t stallMs);
+    // Reads the head of the oldest unanswered request (after the body of the one before it
+    // was read to its end). Failed with NetNotAnswered when the connection closed before a
+    // byte of it came: the request may simply be sent again.
+    TNetResult ReadHead(HANDLE abort, uint32_t stallMs);
+    const THeaders& Head() const { return Response; }
+    const TBodyFraming& Framing() const { return Frame; }
+    // The next bytes of the current body, at most `max`: `data` points into the buffer and
+    // stays valid until the next call. Eof at the body's proper end; a body cut short fails.
+    TNetResult ReadBody(const uint8_t*& data, uint32_t max, HANDLE abort, uint32_t stallMs);
+    // Bytes of the current body still to come: -1 when its end is not known in advance.
+    int64_t BodyRemaining() const;
+    // Requests sent whose answers are not read through.
+    int Unanswered() const { return Outstanding; }
+    // Whether another request may be sent now and answered (the server keeps the connection).
+    bool CanPipeline() const { return Socket.IsOpen() && !Closing; }
+    // The TLS certificate status of a failed handshake (see TTlsSession).
+    uint32_t CertificateStatus() const { return CertStatus; }
+    void Close();
+
+private:
+    TNetResult Fill(HANDLE abort, uint32_t stallMs);
+    TNetResult SendRaw(const std::string& text, HANDLE abort, uint32_t stallMs);
+    TNetResult OpenTunnel(HANDLE abort, uint32_t stallMs);
+    void Compact();
+
+    const TUrl Origin;
+    const std::optional<TProxyServer> Proxy;
+    TSocket Socket;
+    std::unique_ptr<TTlsSession> Tls;
+    uint32_t CertStatus = 0;
+    std::vector<uint8_t> Buffer;
+    size_t Begin = 0; // received bytes not yet consumed: [Begin, End)
+    size_t End = 0;
+    int Outstanding = 0;
+    bool Closing = false; // the server said it closes after the current answer
+    bool InBody = false;
+    THeaders Response;
+    TBodyFraming Frame;
+    int64_t BodyLeft = 0; // for a body of known length
+    TChunkedDecoder Chunks;
+};
+
+} // namespace xldl

@@ -1,0 +1,62 @@
+// A TCP connection on Winsock whose every wait is ours: it ends at once when the task's abort
+// event is set, and after `stallMs` without progress. Nothing blocks in the system where we
+// could not stop it, so that XL_UnInit can end every transfer within a second.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace xldl {
+
+enum class TNet { Ok, Eof, Stalled, Aborted, Failed };
+
+struct TNetResult {
+    TNet Kind = TNet::Failed;
+    uint32_t Error = 0; // Winsock, system or one of the Net* errors below when Failed
+    uint32_t Bytes = 0; // moved when Ok
+};
+
+// Failures of our own HTTP and TLS layers (the customer bit keeps them apart from Windows').
+constexpr uint32_t NetBadResponse = 0x20000001;  // not an HTTP answer we can read
+constexpr uint32_t NetTlsFailed = 0x20000002;    // the TLS handshake or a record failed
+constexpr uint32_t NetTlsUntrusted = 0x20000003; // the server's certificate did not verify
+constexpr uint32_t NetProxyRefused = 0x20000004; // the proxy would not open a tunnel
+constexpr uint32_t NetNotAnswered = 0x20000005;  // closed before answering a sent request
+
+// Whether a connection-level failure could go away on its own (resets, timeouts, names,
+// proxies) rather than being a fault of the address or of the server's identity.
+bool IsTransientNetError(uint32_t error);
+
+// Winsock for the process (counted: each XL_Init has its XL_UnInit).
+bool NetStartup();
+void NetShutdown();
+
+class TSocket {
+public:
+    TSocket() = default;
+    ~TSocket() { Close(); }
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+
+    // Resolves `host` and connects to the first of its addresses that answers.
+    TNetResult Connect(const std::string& host, uint16_t port, HANDLE abort, uint32_t stallMs);
+    // Sends all of `data`.
+    TNetResult Send(const void* data, size_t size, HANDLE abort, uint32_t stallMs);
+    // Up to `size` bytes, at least one: Ok with Bytes; Eof when the peer has closed.
+    TNetResult Receive(void* data, size_t size, HANDLE abort, uint32_t stallMs);
+    // What has arrived already, without waiting (Ok with 0 bytes when nothing has).
+    TNetResult ReceiveReady(void* data, size_t size);
+    void Close();
+    bool IsOpen() const { return Socket != INVALID_SOCKET; }
+
+private:
+    // Waits for one of `events` (FD_*), the abort event or the stall time.
+    TNetResult Wait(long events, HANDLE abort, uint32_t stallMs);
+    SOCKET Socket = INVALID_SOCKET;
+    WSAEVENT Event = WSA_INVALID_EVENT;
+};
+
+} // namespace xldl

@@ -1,0 +1,669 @@
+#include "xldl/Transfer.h"
+
+#include "engine/XLDownload.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace xldl {
+
+volatile LONG LiveThreads = 0;
+
+HANDLE StartThread(unsigned(__stdcall* main)(void*), void* argument) {
+    InterlockedIncrement(&LiveThreads);
+    const uintptr_t thread = _beginthreadex(nullptr, 0, main, argument, 0, nullptr);
+    if (!thread) InterlockedDecrement(&LiveThreads);
+    return reinterpret_cast<HANDLE>(thread);
+}
+
+namespace {
+
+// The lock of a transfer, held for a scope.
+class TLocked {
+public:
+    explicit TLocked(CRITICAL_SECTION& lock) : Lock(lock) { EnterCriticalSection(&Lock); }
+    ~TLocked() { LeaveCriticalSection(&Lock); }
+    TLocked(const TLocked&) = delete;
+    TLocked& operator=(const TLocked&) = delete;
+
+private:
+    CRITICAL_SECTION& Lock;
+};
+
+// The most taken from the connection in one go.
+constexpr uint32_t ReadBytes = 1 << 20;
+// Requests a connection may have on the wire beyond the answer it is reading.
+constexpr size_t MaxAhead = 8;
+// An answer's bytes beyond a cut claim: read and dropped up to this much, rather than closing
+// the connection (and losing the requests queued behind it).
+constexpr int64_t DrainLimit = 512 * 1024;
+// Requests asked again at once, without a pause, when a server closes before answering them.
+constexpr unsigned FreeResends = 2;
+
+int64_t NowEpoch() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<int64_t>((uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) /
+                                10000000) -
+           11644473600;
+}
+
+uint32_t EngineErrorOf(uint32_t netError) {
+    return netError == NetTlsUntrusted || netError == NetTlsFailed ? ErrorTls : ErrorNetwork;
+}
+
+} // namespace
+
+struct TTransfer::TWorker {
+    TWorker(int id, const TSettings& settings)
+        : Id(id),
+          Pace(std::min<int64_t>(256 * 1024, settings.SegmentBytes), settings.SegmentBytes) {}
+    int Id;
+    TPace Pace;
+    std::unique_ptr<THttpConnection> Connection;
+    std::deque<TAsked> Asked; // sent, answers not read yet
+    bool Reading = false;     // Current's answer is being read
+    TAsked Current;
+    unsigned Failures = 0;
+    unsigned Resends = 0; // requests lost to closes, in a row
+    unsigned Hops = 0;    // redirects met by this connection's ranges
+    bool Retired = false;
+};
+
+struct TTransfer::TWorkerStart {
+    TTransfer* Transfer;
+    int Id;
+};
+
+TTransfer::TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
+                     const TSettings& settings, const TProxyConfig& proxies, TPartFile& part,
+                     HANDLE abort)
+    : ManyConnections(manyConnections), Settings(settings), Proxies(proxies), Folder(folder),
+      Part(part), Abort(abort), Location(url),
+      Jitter(GetTickCount() ^ (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(this)) << 16)) {
+    InitializeCriticalSection(&Lock);
+    LastProgress = GetTickCount();
+    Segments.Reset(-1);
+}
+
+TTransfer::~TTransfer() {
+    DeleteCriticalSection(&Lock);
+}
+
+void TTransfer::Resume(const TFileFacts& facts) {
+    TLocked l(Lock);
+    Location = facts.Location;
+    Validator = facts.Validator;
+    Digest = facts.Digest;
+    Segments.Reset(facts.Total, facts.Done);
+    Resuming = facts.Total >= 0 && Resumable();
+}
+
+void TTransfer::Forget() {
+    TLocked l(Lock);
+    Segments.Reset(-1);
+    Validator.clear();
+    Digest = {};
+    Resuming = false;
+}
+
+void TTransfer::Cancel() {
+    TLocked l(Lock);
+    Cancelled = true;
+}
+
+TTransfer::TProgress TTransfer::Progress() {
+    TLocked l(Lock);
+    TProgress p;
+    p.Answered = Answered;
+    p.Total = Segments.Size();
+    p.Done = Segments.Done();
+    p.Connections = Active - Waiting;
+    p.AllWaiting = Waiting > 0 && Waiting >= Active;
+    p.HttpStatus = HttpStatus;
+    return p;
+}
+
+TFileFacts TTransfer::Facts() {
+    TLocked l(Lock);
+    return {Location, Segments.Size(), Validator, Digest, Segments.DoneRanges()};
+}
+
+uint32_t TTransfer::Failure() {
+    TLocked l(Lock);
+    return PassError;
+}
+
+bool TTransfer::Resumable() {
+    return RangesUsable && (!Validator.empty() || Digest.Kind != TDigestKind::None);
+}
+
+bool TTransfer::Stopping() {
+    TLocked l(Lock);
+    return Cancelled || PassEnded;
+}
+
+void TTransfer::RequestRestart(std::unique_ptr<TAnswered> handover, bool rangesBroken) {
+    {
+        TLocked l(Lock);
+        if (rangesBroken) RangesUsable = false;
+        if (PassEnded) return;
+        PassEnded = true;
+        PassEnd = TEnd::Restart;
+        Handover = std::move(handover);
+    }
+    SetEvent(Abort);
+}
+
+void TTransfer::RequestFail(uint32_t error) {
+    {
+        TLocked l(Lock);
+        if (PassEnded && PassEnd == TEnd::Fail) return;
+        PassEnded = true;
+        PassEnd = TEnd::Fail;
+        PassError = error;
+        Handover.reset();
+    }
+    SetEvent(Abort);
+}
+
+bool TTransfer::Backoff(unsigned& failures, std::optional<int64_t> retryAfter) {
+    uint32_t delay = 0;
+    bool exhausted;
+    {
+        TLocked l(Lock);
+        const DWORD quiet = GetTickCount() - LastProgress;
+        exhausted = quiet >= Settings.GiveUpMs;
+        if (!exhausted) {
+            delay = RetryDelayMs(failures, Settings.RetryBaseMs, Settings.RetryCapMs, Jitter.Next(),
+                                 retryAfter);
+            // No pause outlasts the budget: the try after it is the last.
+            delay = std::min<uint32_t>(delay, Settings.GiveUpMs - quiet);
+            ++Waiting;
+        }
+    }
+    if (exhausted) {
+        RequestFail(ErrorNetwork);
+        return false;
+    }
+    ++failures;
+    const bool stopped = WaitForSingleObject(Abort, delay) == WAIT_OBJECT_0;
+    TLocked l(Lock);
+    --Waiting;
+    return !stopped;
+}
+
+std::optional<TUrl> TTransfer::Redirected(const TUrl& from, const std::string& location) {
+    return ParseUrl(ResolveReference(FormatUrl(from), location));
+}
+
+std::string TTransfer::HeaderLines(const TQuestion& q) const {
+    std::string h = "Accept: */*\r\n";
+    if (q.Ask != TAsk::Whole)
+        h += "Range: bytes=" + std::to_string(q.From) + "-" +
+             (q.End >= 0 ? std::to_string(q.End - 1) : std::string()) + "\r\n";
+    if (q.Ask == TAsk::Part && !q.Validator.empty()) h += "If-Range: " + q.Validator + "\r\n";
+    if (q.Ask != TAsk::Part) h += "Want-Repr-Digest: sha-256=10\r\n";
+    return h;
+}
+
+TNetResult TTransfer::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
+                          const TQuestion& q, HANDLE abort) {
+    const auto proxy = ProxyFor(Proxies, url);
+    if (!connection || !connection->Serves(url, proxy) || !connection->CanPipeline())
+        connection = std::make_unique<THttpConnection>(url, proxy);
+    return connection->Request(url, HeaderLines(q), abort, Settings.StallMs);
+}
+
+std::unique_ptr<TTransfer::TAnswered> TTransfer::First() {
+    unsigned failures = 0;
+    for (;;) {
+        TQuestion q;
+        TUrl url;
+        {
+            TLocked l(Lock);
+            q.Ask = RangesUsable ? TAsk::First : TAsk::Whole;
+            url = Location;
+        }
+        q.End = q.Ask == TAsk::First ? Settings.SegmentBytes : -1;
+        std::unique_ptr<THttpConnection> c;
+        for (unsigned hops = 0;;) {
+            TNetResult r = Ask(c, url, q, Abort);
+            if (r.Kind == TNet::Ok) r = c->ReadHead(Abort, Settings.StallMs);
+            if (r.Kind == TNet::Aborted) return nullptr;
+            if (r.Kind != TNet::Ok) {
+                if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
+                    RequestFail(EngineErrorOf(r.Error));
+                    return nullptr;
+                }
+                if (!Backoff(failures, std::nullopt)) return nullptr;
+                break;
+            }
+            const TAnswer a = JudgeAnswer(c->Head(), q, NowEpoch());
+            {
+                TLocked l(Lock);
+                HttpStatus = static_cast<uint32_t>(c->Head().Status);
+            }
+            switch (a.Verdict) {
+            case TVerdict::Ok: {
+                TLocked l(Lock);
+                Location = url;
+                auto answered = std::make_unique<TAnswered>();
+                answered->Connection = std::move(c);
+                answered->Question = q;
+                answered->Answer = a;
+                return answered;
+            }
+            case TVerdict::Redirect: {
+                const auto next = Redirected(url, a.Location);
+                if (next && url.Secure && !next->Secure) {
+                    RequestFail(ErrorInsecureRedirect); // never from https down to http
+                    return nullptr;
+                }
+                if (!next || hops++ >= Settings.MaxRedirects) {
+                    RequestFail(ErrorRedirects);
+                    return nullptr;
+                }
+                url = *next;
+                c.reset();
+                continue;
+            }
+            case TVerdict::AskWhole:
+                // Dropping the refused answer costs at most one chunk.
+                q.Ask = TAsk::Whole;
+                q.End = -1;
+                c.reset();
+                continue;
+            case TVerdict::Transient:
+                c.reset();
+                if (!Backoff(failures, a.RetryAfter)) return nullptr;
+                break;
+            case TVerdict::Restart:
+            case TVerdict::Permanent:
+                RequestFail(a.Error ? a.Error : ErrorHttpStatus);
+                return nullptr;
+            }
+            break;
+        }
+    }
+}
+
+TTransfer::TEnd TTransfer::RunPass() {
+    std::unique_ptr<TAnswered> first;
+    bool resuming;
+    {
+        TLocked l(Lock);
+        if (Cancelled) return TEnd::Aborted;
+        ResetEvent(Abort);
+        PassEnded = false;
+        PassEnd = TEnd::Complete;
+        PassError = ErrorNone;
+        Active = 1;
+        Waiting = 0;
+        first = std::move(Handover);
+        resuming = !first && Resuming && Resumable();
+    }
+    if (!resuming && !first) first = First();
+
+    int parts = 1;
+    int firstClaim = -1;
+    int64_t need = 0;
+    bool go = false;
+    if (first) {
+        const THeaders& head = first->Connection->Head();
+        const bool whole = ClassifyStatus(head.Status) == TStatusClass::Whole;
+        int64_t total = -1;
+        int64_t firstEnd = -1;
+        if (whole) {
+            const TBodyFraming& f = first->Connection->Framing();
+            total = f.Kind == TFraming::Length ? f.Length : -1;
+            firstEnd = total;
+        } else {
+            total = ParseContentRange(head.Get("content-range").value_or(""))->Total;
+            firstEnd = first->Answer.BodyEnd;
+        }
+        TLocked l(Lock);
+        Segments.Reset(total);
+        Validator = RangeValidator(head);
+        Digest = AdvertisedDigest(head, whole);
+        Answered = true;
+        Resuming = false;
+        // A whole-file answer stays one stream to its end: cut short, it would have to be
+        // drained or dropped, and it proves nothing about ranges.
+        if (ManyConnections && RangesUsable && !whole && !Validator.empty() &&
+            total >= 2 * Settings.SegmentBytes)
+            parts = static_cast<int>(
+                std::min<int64_t>(Settings.MaxConnections, total / Settings.SegmentBytes));
+        firstClaim = Segments.Claim(0, firstEnd >= 0 ? firstEnd : 1, 0);
+        need = total;
+        go = true;
+    } else if (resuming) {
+        TLocked l(Lock);
+        Answered = true;
+        const int64_t free = Segments.Free();
+        if (ManyConnections && RangesUsable)
+            parts = static_cast<int>(
+                std::clamp<int64_t>(free / Settings.SegmentBytes, 1, Settings.MaxConnections));
+        need = free;
+        go = true;
+    }
+    if (go && need > 0) {
+        const int64_t free = FreeBytes(Folder);
+        if (free >= 0 && free < need) {
+            first.reset();
+            RequestFail(ErrorDiskFull);
+            go = false;
+        }
+    }
+
+    if (go) {
+        {
+            TLocked l(Lock);
+            Active = parts;
+        }
+        std::vector<HANDLE> threads;
+        for (int id = 1; id < parts; ++id) {
+            const HANDLE t = StartThread(WorkerMain, new TWorkerStart{this, id});
+            if (t) {
+                threads.push_back(t);
+            } else {
+                TLocked l(Lock);
+                --Active; // its share goes to the others
+            }
+        }
+        TWorker w(0, Settings);
+        if (first) {
+            w.Connection = std::move(first->Connection);
+            w.Current = TAsked{firstClaim, first->Question, 0, false};
+            w.Reading = firstClaim >= 0; // an empty file is complete without reading
+        }
+        Work(w);
+        if (!threads.empty())
+            WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
+                                   INFINITE);
+        for (HANDLE t : threads)
+            CloseHandle(t);
+    }
+
+    TLocked l(Lock);
+    Active = 0;
+    if (Cancelled) return TEnd::Aborted;
+    if (PassEnded && PassEnd == TEnd::Fail) return TEnd::Fail;
+    if (PassEnded && PassEnd == TEnd::Restart) return TEnd::Restart;
+    if (Segments.Complete()) return TEnd::Complete;
+    PassError = ErrorNetwork;
+    return TEnd::Fail;
+}
+
+unsigned __stdcall TTransfer::WorkerMain(void* start) {
+    const TWorkerStart s = *static_cast<TWorkerStart*>(start);
+    delete static_cast<TWorkerStart*>(start);
+    TWorker w(s.Id, s.Transfer->Settings);
+    s.Transfer->Work(w);
+    InterlockedDecrement(&LiveThreads);
+    return 0;
+}
+
+void TTransfer::Work(TWorker& w) {
+    TStep step;
+    do
+        step = Step(w);
+    while (step == TStep::Go);
+    DropConnection(w);
+    TLocked l(Lock);
+    if (!w.Retired) --Active;
+}
+
+void TTransfer::DropConnection(TWorker& w) {
+    {
+        TLocked l(Lock);
+        if (w.Reading && w.Current.Claim >= 0) Segments.Release(w.Current.Claim);
+        for (const TAsked& a : w.Asked)
+            Segments.Release(a.Claim);
+    }
+    w.Reading = false;
+    w.Asked.clear();
+    w.Connection.reset();
+}
+
+TTransfer::TStep TTransfer::Step(TWorker& w) {
+    if (Stopping()) return TStep::Stop;
+    if (w.Reading) return ReadBody(w);
+    TStep step = TStep::Go;
+    if (w.Asked.empty() && !SendNext(w, false, step)) return step;
+    return ReadAnswer(w);
+}
+
+bool TTransfer::SendNext(TWorker& w, bool ahead, TStep& step) {
+    step = TStep::Stop;
+    TQuestion q;
+    TUrl url;
+    int claim;
+    bool resumable;
+    {
+        TLocked l(Lock);
+        if (Cancelled || PassEnded) return false;
+        resumable = Resumable();
+        const int64_t size = w.Pace.RequestSize(Segments.Free(), std::max(Active, 1));
+        // Only free bytes are taken ahead; cutting another's claim is for an idle connection.
+        claim = Segments.Claim(w.Id, size, ahead ? 0 : w.Pace.MinSplit());
+        if (claim < 0) return false;
+        if (resumable) {
+            const auto& s = Segments.At(claim);
+            q.Ask = TAsk::Part;
+            q.From = s.Pos;
+            q.End = s.End;
+            q.Validator = Validator;
+            q.Total = Segments.Size();
+            q.Named = true;
+            url = Location;
+        } else {
+            Segments.Release(claim);
+        }
+    }
+    if (!resumable) {
+        // Picking up in the middle needs proof that it is still the same file.
+        RequestRestart(nullptr, false);
+        return false;
+    }
+    const bool alone = !w.Connection || w.Connection->Unanswered() == 0;
+    const TNetResult r = Ask(w.Connection, url, q, Abort);
+    if (r.Kind != TNet::Ok) {
+        {
+            TLocked l(Lock);
+            Segments.Release(claim);
+        }
+        // Sent ahead, the failure shows when the current answer is read.
+        if (!ahead) step = Failed(w, r, true, std::nullopt);
+        return false;
+    }
+    w.Asked.push_back({claim, q, GetTickCount(), alone});
+    return true;
+}
+
+TTransfer::TStep TTransfer::ReadAnswer(TWorker& w) {
+    const TNetResult r = w.Connection->ReadHead(Abort, Settings.StallMs);
+    if (r.Kind != TNet::Ok) return Failed(w, r, false, std::nullopt);
+    const TAsked asked = w.Asked.front();
+    const THeaders& head = w.Connection->Head();
+    const TAnswer a = JudgeAnswer(head, asked.Question, NowEpoch());
+    {
+        TLocked l(Lock);
+        HttpStatus = static_cast<uint32_t>(head.Status);
+    }
+    switch (a.Verdict) {
+    case TVerdict::Ok: {
+        const TBodyFraming& f = w.Connection->Framing();
+        if (f.Kind == TFraming::Length && a.BodyEnd >= 0 &&
+            f.Length != a.BodyEnd - asked.Question.From)
+            return Failed(w, {TNet::Failed, NetBadResponse, 0}, false, std::nullopt);
+        if (asked.Alone) w.Pace.Answered(GetTickCount() - asked.SentAt);
+        w.Asked.pop_front();
+        w.Current = asked;
+        w.Reading = true;
+        w.Resends = 0;
+        return TStep::Go;
+    }
+    case TVerdict::Redirect: {
+        TUrl from;
+        {
+            TLocked l(Lock);
+            from = Location;
+        }
+        const auto next = Redirected(from, a.Location);
+        if (next && from.Secure && !next->Secure) {
+            RequestFail(ErrorInsecureRedirect);
+            return TStep::Stop;
+        }
+        if (!next || ++w.Hops > Settings.MaxRedirects) {
+            RequestFail(ErrorRedirects);
+            return TStep::Stop;
+        }
+        {
+            TLocked l(Lock);
+            Location = *next;
+        }
+        DropConnection(w); // the ranges are asked again where the file is now
+        return TStep::Go;
+    }
+    case TVerdict::Restart: {
+        // A whole file in answer is the new start: the next pass reads it from its first byte.
+        // Any other (a range not asked for, "not satisfiable") starts with a new request.
+        std::unique_ptr<TAnswered> handover;
+        if (ClassifyStatus(head.Status) == TStatusClass::Whole) {
+            handover = std::make_unique<TAnswered>();
+            handover->Connection = std::move(w.Connection);
+            handover->Question = asked.Question;
+            handover->Answer = a;
+        }
+        w.Asked.pop_front();
+        {
+            TLocked l(Lock);
+            Segments.Release(asked.Claim);
+        }
+        DropConnection(w);
+        RequestRestart(std::move(handover), a.RangesBroken);
+        return TStep::Stop;
+    }
+    case TVerdict::Transient:
+        return Failed(w, {TNet::Failed, 0, 0}, a.Refusal, a.RetryAfter);
+    case TVerdict::AskWhole:
+    case TVerdict::Permanent:
+        RequestFail(a.Error ? a.Error : ErrorHttpStatus);
+        return TStep::Stop;
+    }
+    return TStep::Stop;
+}
+
+TTransfer::TStep TTransfer::ReadBody(TWorker& w) {
+    const int claim = w.Current.Claim;
+    // The next requests go while this answer still has enough to come to cover their trip.
+    if (w.Connection->CanPipeline() && w.Asked.size() < MaxAhead && w.Resends == 0) {
+        int64_t left = w.Connection->BodyRemaining();
+        if (left >= 0) {
+            for (const TAsked& a : w.Asked)
+                left += a.Question.End - a.Question.From;
+            TStep ignored;
+            if (w.Pace.SendAhead(left)) SendNext(w, true, ignored);
+        }
+    }
+    const uint8_t* data = nullptr;
+    const TNetResult r = w.Connection->ReadBody(data, ReadBytes, Abort, Settings.StallMs);
+    if (r.Kind == TNet::Ok) {
+        int64_t pos, take;
+        {
+            TLocked l(Lock);
+            if (Cancelled || PassEnded) return TStep::Stop;
+            pos = Segments.At(claim).Pos;
+            take = Segments.Reserve(claim, r.Bytes);
+        }
+        if (take > 0) {
+            const DWORD error = Part.WriteAt(pos, data, static_cast<uint32_t>(take));
+            {
+                TLocked l(Lock);
+                if (error) {
+                    Segments.Cancel(claim);
+                } else {
+                    Segments.Commit(claim, take);
+                    LastProgress = GetTickCount();
+                }
+            }
+            if (error) {
+                RequestFail(IsDiskFull(error) ? ErrorDiskFull : ErrorFile);
+                return TStep::Stop;
+            }
+            w.Failures = 0;
+        }
+        w.Pace.Arrived(GetTickCount(), r.Bytes);
+        bool complete;
+        {
+            TLocked l(Lock);
+            complete = Segments.SegmentComplete(claim);
+            if (complete) Segments.Release(claim);
+        }
+        if (!complete) return TStep::Go;
+        w.Reading = false;
+        // The claim is complete, perhaps cut short by another connection: the rest of this
+        // answer is not ours. A little is read and dropped; more costs the connection.
+        const int64_t surplus = w.Connection->BodyRemaining();
+        if (surplus < 0 || surplus > DrainLimit) {
+            DropConnection(w);
+            return TStep::Go;
+        }
+        while (w.Connection->BodyRemaining() > 0) {
+            const TNetResult d = w.Connection->ReadBody(data, ReadBytes, Abort, Settings.StallMs);
+            if (d.Kind != TNet::Ok) {
+                DropConnection(w);
+                return d.Kind == TNet::Aborted ? TStep::Stop : TStep::Go;
+            }
+        }
+        return TStep::Go;
+    }
+    if (r.Kind == TNet::Eof) {
+        bool complete;
+        {
+            TLocked l(Lock);
+            // A stream of unknown length ends where it ends.
+            if (Segments.At(claim).End < 0) Segments.CloseOpenEnd(claim);
+            complete = Segments.SegmentComplete(claim);
+            if (complete) Segments.Release(claim);
+        }
+        if (!complete) // framed as complete, yet short of what it said it held
+            return Failed(w, {TNet::Failed, NetBadResponse, 0}, false, std::nullopt);
+        w.Reading = false;
+        // Answers to requests of an earlier pass may still be on their way: not ours to read.
+        if (w.Asked.empty() && w.Connection->Unanswered() > 0) DropConnection(w);
+        return TStep::Go;
+    }
+    return Failed(w, r, false, std::nullopt);
+}
+
+TTransfer::TStep TTransfer::Failed(TWorker& w, const TNetResult& r, bool refusal,
+                                   std::optional<int64_t> retryAfter) {
+    DropConnection(w);
+    if (r.Kind == TNet::Aborted) return TStep::Stop;
+    if (r.Kind == TNet::Failed && r.Error == NetNotAnswered && w.Resends < FreeResends) {
+        // The server closed with requests unanswered (it keeps connections for so many
+        // requests only): ask again on a new connection, one at a time until one is answered.
+        ++w.Resends;
+        return TStep::Go;
+    }
+    if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
+        RequestFail(EngineErrorOf(r.Error));
+        return TStep::Stop;
+    }
+    if (refusal) {
+        TLocked l(Lock);
+        if (Active > 1) {
+            // One connection too many for this server: leave the work to the others.
+            --Active;
+            w.Retired = true;
+            return TStep::Retired;
+        }
+    }
+    return Backoff(w.Failures, retryAfter) ? TStep::Go : TStep::Stop;
+}
+
+} // namespace xldl

@@ -1,0 +1,49 @@
+// How one connection paces its requests. It measures how fast its answers come and how long a
+// request takes to be answered (the round trip, server included), and from that:
+//   - how much the next request asks for: enough to last several round trips, so that the
+//     fixed cost of a request is small, but less towards the end, so that the connections of a
+//     task run out of work together instead of one finishing a large last piece alone;
+//   - when the next request goes: while the current answer still has about two round trips'
+//     worth to come, so that the next answer follows on without a gap.
+// Pure arithmetic on what the connection observed; tested natively.
+#pragma once
+
+#include <cstdint>
+
+namespace xldl {
+
+class TPace {
+public:
+    // Requests ask for `minRequest` to `maxRequest` bytes.
+    TPace(int64_t minRequest, int64_t maxRequest);
+
+    // `bytes` of an answer's body came at `nowMs` (any monotonic clock).
+    void Arrived(uint64_t nowMs, int64_t bytes);
+    // A request sent on an idle connection was answered (its head came) after `ms`.
+    void Answered(uint32_t ms);
+
+    // Bytes per second, 0 while unknown.
+    int64_t Rate() const { return BytesPerSecond; }
+    // Milliseconds, 0 while unknown.
+    uint32_t RoundTrip() const { return RoundTripMs; }
+
+    // What the next request should ask for, with `free` bytes left to hand out among
+    // `connections` connections.
+    int64_t RequestSize(int64_t free, int connections) const;
+    // Whether the next request should go now, `left` bytes before the current answer ends.
+    bool SendAhead(int64_t left) const;
+    // The least worth cutting from another connection's claim: what this one would fetch in
+    // the round trip it needs to get going.
+    int64_t MinSplit() const;
+
+private:
+    int64_t MinRequest;
+    int64_t MaxRequest;
+    int64_t BytesPerSecond = 0;
+    uint32_t RoundTripMs = 0;
+    uint64_t WindowStart = 0;
+    int64_t WindowBytes = 0;
+    bool Started = false;
+};
+
+} // namespace xldl

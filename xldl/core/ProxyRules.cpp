@@ -1,0 +1,155 @@
+#include "xldl/core/ProxyRules.h"
+
+namespace xldl {
+
+namespace {
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LowerText(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        c = Lower(c);
+    return r;
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::vector<std::string> Items(std::string_view list, std::string_view separators) {
+    std::vector<std::string> items;
+    while (!list.empty()) {
+        const size_t at = list.find_first_of(separators);
+        const std::string_view item = Trim(list.substr(0, at));
+        if (!item.empty()) items.push_back(LowerText(item));
+        if (at == std::string_view::npos) break;
+        list.remove_prefix(at + 1);
+    }
+    return items;
+}
+
+// Glob with '*' only, on lower-case text.
+bool Glob(std::string_view pattern, std::string_view text) {
+    size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = t;
+        } else if (p < pattern.size() && pattern[p] == text[t]) {
+            ++p;
+            ++t;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            t = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool Bypassed(const std::vector<std::string>& rules, const TUrl& url) {
+    std::string host = LowerText(url.Host);
+    const std::string withPort = host + ":" + std::to_string(url.Port);
+    if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+    for (const std::string& rule : rules) {
+        if (rule == "<local>") {
+            if (host.find('.') == std::string::npos && host.find(':') == std::string::npos)
+                return true;
+            continue;
+        }
+        // no_proxy style: ".corp.lan" and "corp.lan" both cover the domain and its hosts.
+        std::string_view r = rule;
+        if (r.find('*') == std::string_view::npos) {
+            if (!r.empty() && r.front() == '.') r.remove_prefix(1);
+            if (host == r || withPort == r ||
+                (host.size() > r.size() && host.ends_with(r) &&
+                 host[host.size() - r.size() - 1] == '.'))
+                return true;
+            continue;
+        }
+        if (Glob(r, host) || Glob(r, withPort)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<TProxyServer> ParseProxyServer(std::string_view text) {
+    std::string_view p = Trim(text);
+    if (p.size() >= 7 && LowerText(p.substr(0, 7)) == "http://")
+        p.remove_prefix(7);
+    else if (p.find("://") != std::string_view::npos)
+        return std::nullopt; // socks and the like
+    p = p.substr(0, p.find('/'));
+    const size_t at = p.rfind('@');
+    if (at != std::string_view::npos) p.remove_prefix(at + 1);
+    if (p.empty()) return std::nullopt;
+    for (char c : p)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == ';' || c == '=' || c == ',')
+            return std::nullopt;
+    TProxyServer server;
+    std::string_view host = p;
+    const size_t close = p.rfind(']');
+    const size_t colon = p.rfind(':');
+    if (colon != std::string_view::npos && (close == std::string_view::npos || colon > close)) {
+        host = p.substr(0, colon);
+        const std::string_view port = p.substr(colon + 1);
+        if (port.empty() || port.size() > 5) return std::nullopt;
+        uint32_t v = 0;
+        for (char c : port) {
+            if (c < '0' || c > '9') return std::nullopt;
+            v = v * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (v == 0 || v > 65535) return std::nullopt;
+        server.Port = static_cast<uint16_t>(v);
+    }
+    if (host.empty()) return std::nullopt;
+    server.Host = std::string(host);
+    return server;
+}
+
+TProxyConfig ProxyFromEnvironment(std::string_view httpProxy, std::string_view httpsProxy,
+                                  std::string_view noProxy) {
+    TProxyConfig c;
+    c.Http = ParseProxyServer(httpProxy);
+    c.Https = ParseProxyServer(httpsProxy);
+    c.Bypass = Items(noProxy, ",");
+    return c;
+}
+
+TProxyConfig ProxyFromSystem(std::string_view server, std::string_view bypass) {
+    TProxyConfig c;
+    if (server.find('=') == std::string_view::npos) {
+        c.Http = c.Https = ParseProxyServer(server); // one proxy for every scheme
+    } else {
+        for (const std::string& item : Items(server, "; ")) {
+            const size_t eq = item.find('=');
+            if (eq == std::string::npos) continue;
+            const std::string scheme = item.substr(0, eq);
+            if (scheme == "http")
+                c.Http = ParseProxyServer(item.substr(eq + 1));
+            else if (scheme == "https")
+                c.Https = ParseProxyServer(item.substr(eq + 1));
+        }
+    }
+    c.Bypass = Items(bypass, ";,");
+    return c;
+}
+
+std::optional<TProxyServer> ProxyFor(const TProxyConfig& config, const TUrl& url) {
+    const auto& proxy = url.Secure ? config.Https : config.Http;
+    if (!proxy || Bypassed(config.Bypass, url)) return std::nullopt;
+    return proxy;
+}
+
+} // namespace xldl
