@@ -8,11 +8,24 @@
 
 namespace xldl {
 
-DWORD TPartFile::Create(const std::wstring& path) {
+DWORD TPartFile::Open(const std::wstring& path) {
     Close();
+    // No write sharing: two writers never share one partial, in this process or another.
     File = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return File == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+}
+
+DWORD TPartFile::SetSize(int64_t size) {
+    LARGE_INTEGER at{};
+    at.QuadPart = size;
+    if (!SetFilePointerEx(File, at, nullptr, FILE_BEGIN) || !SetEndOfFile(File))
+        return GetLastError();
+    return 0;
+}
+
+DWORD TPartFile::Flush() {
+    return FlushFileBuffers(File) ? 0 : GetLastError();
 }
 
 DWORD TPartFile::WriteAt(int64_t offset, const void* data, uint32_t size) {
@@ -32,10 +45,7 @@ DWORD TPartFile::WriteAt(int64_t offset, const void* data, uint32_t size) {
 }
 
 DWORD TPartFile::Truncate() {
-    LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(File, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(File))
-        return GetLastError();
-    return 0;
+    return SetSize(0);
 }
 
 int64_t TPartFile::Size() const {

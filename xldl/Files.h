@@ -14,12 +14,16 @@ namespace xldl {
 class TPartFile {
 public:
     ~TPartFile() { Close(); }
-    // Creates (or empties) the file; 0 or the system error.
-    DWORD Create(const std::wstring& path);
+    // Opens the file, creating it when missing, and keeps others from writing it while it is
+    // open (ERROR_SHARING_VIOLATION when someone else has it); 0 or the system error.
+    DWORD Open(const std::wstring& path);
     // Writes at `offset`; safe from several threads at once (each write names its offset).
     DWORD WriteAt(int64_t offset, const void* data, uint32_t size);
     DWORD Truncate();
+    DWORD SetSize(int64_t size);
     int64_t Size() const;
+    // Makes what was written durable (on the disk, not only in the system's cache).
+    DWORD Flush();
     // Whether the file's bytes hash to `digest`; false also when reading fails or `abort`
     // is signalled (`aborted` tells which).
     bool Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWORD& error) const;

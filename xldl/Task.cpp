@@ -23,6 +23,22 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), s.data(), n,
+                        nullptr, nullptr);
+    return s;
+}
+
+// Failures after which the bytes on disk are still worth taking up later; the others mean the
+// bytes themselves cannot be trusted.
+bool WorthKeeping(uint32_t error) {
+    return error != ErrorVerify && error != ErrorUnstable;
+}
+
 } // namespace
 
 TTask::TTask(std::string url, std::wstring folder, std::wstring fileName, bool manyConnections,
@@ -99,8 +115,24 @@ void TTask::Finish(uint8_t phase, uint32_t error) {
 }
 
 void TTask::Discard() {
+    if (Checkpoint) {
+        Checkpoint->Stop();
+        Checkpoint->Remove();
+    }
     Part.Close();
     DeleteFileW(PartPath.c_str());
+}
+
+void TTask::Keep() {
+    if (!Checkpoint) {
+        Part.Close();
+        return;
+    }
+    Checkpoint->Stop();
+    Checkpoint->Record();
+    const TTransfer::TProgress p = Transfer->Progress();
+    Part.Close();
+    if (p.Done == 0) Discard(); // nothing there to take up
 }
 
 void TTask::Run() {
@@ -110,26 +142,39 @@ void TTask::Run() {
         return;
     }
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
-    if (const DWORD error = Part.Create(PartPath)) {
-        Finish(StateFailed, IsDiskFull(error) ? ErrorDiskFull : ErrorFile);
+    // A sensible moment to clear away what earlier downloads left and nobody took up.
+    RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays);
+    if (const DWORD error = Part.Open(PartPath)) {
+        // Someone else is writing this file: it is theirs, untouched.
+        Finish(StateFailed, error == ERROR_SHARING_VIOLATION ? ErrorInUse
+                            : IsDiskFull(error)              ? ErrorDiskFull
+                                                             : ErrorFile);
         return;
     }
     {
         TLocked l(Lock);
         Transfer = std::make_unique<TTransfer>(*start, Folder, ManyConnections, Settings, Proxies,
                                                Part, Abort);
+        Checkpoint =
+            std::make_unique<TCheckpoint>(PartPath, Url, Utf8(FileName), Settings.RecordMs);
         if (Cancelled) Transfer->Cancel();
     }
+    if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);
+    Checkpoint->Start(*Transfer, Part);
 
     for (;;) {
         const TTransfer::TEnd end = Transfer->RunPass();
         if (end == TTransfer::TEnd::Aborted) {
-            Discard();
+            Keep();
             return;
         }
         if (end == TTransfer::TEnd::Fail) {
-            Discard();
-            Finish(StateFailed, Transfer->Failure());
+            const uint32_t error = Transfer->Failure();
+            if (WorthKeeping(error))
+                Keep();
+            else
+                Discard();
+            Finish(StateFailed, error);
             return;
         }
         if (end == TTransfer::TEnd::Restart) {
@@ -143,11 +188,11 @@ void TTask::Run() {
         const TCheck check = Check();
         if (check == TCheck::Good) break;
         if (check == TCheck::Aborted) {
-            Discard();
+            Keep();
             return;
         }
         if (check == TCheck::Failed) {
-            Discard();
+            Keep();
             Finish(StateFailed, ErrorFile);
             return;
         }
@@ -166,13 +211,17 @@ void TTask::Run() {
         if (!StartOver(ErrorVerify)) return;
     }
 
+    // Complete and checked: recorded as such, so that a crash before the rename costs only
+    // the check, not the bytes.
+    Checkpoint->Stop();
+    Checkpoint->Record();
     Part.Close();
     const DWORD moved = MoveIntoPlace(PartPath, Target, Settings.RenameWaitMs, Abort);
     if (moved) {
-        DeleteFileW(PartPath.c_str());
         if (moved != ERROR_OPERATION_ABORTED) Finish(StateFailed, ErrorRename);
         return;
     }
+    Checkpoint->Remove();
     Finish(StateFinished, ErrorNone);
 }
 
@@ -197,12 +246,9 @@ bool TTask::StartOver(uint32_t errorWhenExhausted) {
         TLocked l(Lock);
         cancelled = Cancelled;
         exhausted = ++Restarts > Settings.MaxRestarts;
-        if (!cancelled && !exhausted) {
-            Transfer->Forget(); // done is back to zero
-            Phase = StateDownloading;
-        }
     }
     if (cancelled) {
+        // What is on disk is of the version that just changed: nothing to take up.
         Discard();
         return false;
     }
@@ -211,11 +257,13 @@ bool TTask::StartOver(uint32_t errorWhenExhausted) {
         Finish(StateFailed, errorWhenExhausted);
         return false;
     }
-    if (Part.Truncate()) {
+    if (Checkpoint->StartOver()) { // done is back to zero
         Discard();
         Finish(StateFailed, ErrorFile);
         return false;
     }
+    TLocked l(Lock);
+    Phase = StateDownloading;
     return true;
 }
 

@@ -1,9 +1,11 @@
-// One download: a coordinating thread that runs the transfer (xldl/Transfer) in passes, starts
-// over from zero when the file changed, checks the result against the length and digest the
-// server announced, and moves it into place. The caller's threads only start, stop and look:
-// every look is a copy under a short lock.
+// One download: a coordinating thread that takes up what an earlier task left (xldl/Checkpoint),
+// runs the transfer (xldl/Transfer) in passes, starts over from zero when the file changed,
+// checks the result against the length and digest the server announced, and moves it into
+// place. The caller's threads only start, stop and look: every look is a copy under a short
+// lock.
 #pragma once
 
+#include "xldl/Checkpoint.h"
 #include "xldl/Files.h"
 #include "xldl/Transfer.h"
 #include "xldl/XLEngine.h"
@@ -26,8 +28,8 @@ public:
     TTask& operator=(const TTask&) = delete;
 
     bool Start();
-    // Stops the task: its connections drop, its temporary file goes; a file already under the
-    // final name stays as it was.
+    // Stops the task: its connections drop; the partial and its state stay for a later task;
+    // a file already under the final name stays as it was.
     void Cancel();
     // Whether the task's threads have all ended within `ms` (true when never started).
     bool WaitEnded(DWORD ms);
@@ -43,7 +45,10 @@ private:
     enum class TCheck { Good, Bad, Aborted, Failed };
     TCheck Check();
     void Finish(uint8_t phase, uint32_t error);
+    // The partial and its state, gone for good (the state first).
     void Discard();
+    // The partial and its state, kept for a later task when there is something to take up.
+    void Keep();
 
     const std::string Url;
     const std::wstring Folder;
@@ -57,6 +62,7 @@ private:
     HANDLE Abort = nullptr; // manual reset: set to stop the current pass, or the whole task
     TPartFile Part;
     std::unique_ptr<TTransfer> Transfer;
+    std::unique_ptr<TCheckpoint> Checkpoint;
 
     CRITICAL_SECTION Lock; // guards what follows
     bool Cancelled = false;

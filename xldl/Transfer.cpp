@@ -99,6 +99,7 @@ void TTransfer::Resume(const TFileFacts& facts) {
     Digest = facts.Digest;
     Segments.Reset(facts.Total, facts.Done);
     Resuming = facts.Total >= 0 && Resumable();
+    Confirmed = false;
 }
 
 void TTransfer::Forget() {
@@ -107,6 +108,7 @@ void TTransfer::Forget() {
     Validator.clear();
     Digest = {};
     Resuming = false;
+    Confirmed = true;
 }
 
 void TTransfer::Cancel() {
@@ -458,6 +460,7 @@ bool TTransfer::SendNext(TWorker& w, bool ahead, TStep& step) {
             q.Validator = Validator;
             q.Total = Segments.Size();
             q.Named = true;
+            q.MustName = !Confirmed;
             url = Location;
         } else {
             Segments.Release(claim);
@@ -500,6 +503,10 @@ TTransfer::TStep TTransfer::ReadAnswer(TWorker& w) {
             f.Length != a.BodyEnd - asked.Question.From)
             return Failed(w, {TNet::Failed, NetBadResponse, 0}, false, std::nullopt);
         if (asked.Alone) w.Pace.Answered(GetTickCount() - asked.SentAt);
+        {
+            TLocked l(Lock);
+            Confirmed = true;
+        }
         w.Asked.pop_front();
         w.Current = asked;
         w.Reading = true;

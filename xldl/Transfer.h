@@ -136,6 +136,7 @@ private:
     TDigest Digest;
     bool RangesUsable = true;
     bool Resuming = false;
+    bool Confirmed = true; // an answer has shown the file is the one on disk
     TSegmentTable Segments;
     bool Answered = false;
     uint32_t HttpStatus = 0;

@@ -57,6 +57,15 @@ TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch) 
                 a.Error = ErrorHttpStatus;
                 return a;
             }
+            // A part of another version of the file, or of one that can no longer be told
+            // apart: what is on disk cannot be trusted to go with it.
+            const std::string named = RangeValidator(head);
+            if (q.Ask == TAsk::Part && !q.Validator.empty() &&
+                ((!named.empty() && named != q.Validator) || (named.empty() && q.MustName))) {
+                a.Verdict = TVerdict::Restart;
+                a.Error = ErrorHttpStatus;
+                return a;
+            }
         }
         a.Verdict = TVerdict::Ok;
         a.BodyEnd = range->Last + 1;

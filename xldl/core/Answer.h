@@ -25,6 +25,9 @@ struct TQuestion {
     std::string Validator; // sent in If-Range
     int64_t Total = -1;    // the file's size as known, -1 unknown
     bool Named = false;    // the file is known by a validator or a digest
+    // The answer must show the validator itself: the first answer of a download taken up
+    // from an earlier run, when nothing else proves the file is still the same.
+    bool MustName = false;
 };
 
 enum class TVerdict {

@@ -29,6 +29,8 @@ TSettings LoadSettings(const std::function<std::optional<std::string>(const char
     Number<uint32_t>(lookup, "XLDL_MAX_CONNECTIONS", s.MaxConnections, 1, 4);
     Number<int64_t>(lookup, "XLDL_SEGMENT_BYTES", s.SegmentBytes, 65536, int64_t{1} << 40);
     Number<uint32_t>(lookup, "XLDL_RENAME_WAIT_MS", s.RenameWaitMs, 0, 600000);
+    Number<uint32_t>(lookup, "XLDL_RECORD_MS", s.RecordMs, 50, 600000);
+    Number<uint32_t>(lookup, "XLDL_STALE_DAYS", s.StaleDays, 1, 3650);
     if (s.RetryCapMs < s.RetryBaseMs) s.RetryCapMs = s.RetryBaseMs;
     return s;
 }

@@ -10,6 +10,8 @@
 //   XLDL_SEGMENT_BYTES     smallest share of the file worth an extra connection, and the most
 //                          one request asks for (4194304)
 //   XLDL_RENAME_WAIT_MS    how long a finished file waits for its name to come free (10000)
+//   XLDL_RECORD_MS         how often the partial file is flushed and its state recorded (1000)
+//   XLDL_STALE_DAYS        partial downloads left untouched this long are removed (7)
 //   http_proxy, https_proxy, no_proxy (or in capitals): explicit proxies, instead of the
 //   system's settings (xldl/core/ProxyRules.h)
 #pragma once
@@ -29,6 +31,8 @@ struct TSettings {
     uint32_t MaxConnections = 4;
     int64_t SegmentBytes = 4 << 20;
     uint32_t RenameWaitMs = 10000;
+    uint32_t RecordMs = 1000;
+    uint32_t StaleDays = 7;
     uint32_t MaxRedirects = 10;
     uint32_t MaxRestarts = 3;       // restarts from zero (file changed, range answers unusable)
     uint32_t MaxVerifyFailures = 2; // a file that fails its check this often is not fetched again

@@ -5,6 +5,7 @@
 #include "MirrorTestSupport.h"
 
 #include <cstdio>
+#include <sstream>
 
 namespace mirror {
 namespace {
@@ -210,10 +211,13 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     const DWORD took = GetTickCount() - start;
     EXPECT_LT(took, 5000u) << "XL_UnInit waited for the network";
     EXPECT_EQ(liveThreads(), 0u);
+    // Nothing under the final names; what came is kept, with its state, for the next task.
     EXPECT_FALSE(Exists(Out + "setup.exe"));
-    EXPECT_FALSE(Exists(Out + "setup.exe.part"));
+    EXPECT_TRUE(Exists(Out + "setup.exe.part"));
+    EXPECT_TRUE(Exists(Out + "setup.exe.part.state"));
     EXPECT_FALSE(Exists(Out + "big.bin"));
-    EXPECT_FALSE(Exists(Out + "big.bin.part"));
+    EXPECT_EQ(Exists(Out + "big.bin.part"), Exists(Out + "big.bin.part.state"))
+        << "a partial is kept with its state or not at all";
     const auto kept = ReadFileBytes(Out + "kept.exe");
     ASSERT_TRUE(kept);
     EXPECT_TRUE(*kept == previous);
@@ -271,8 +275,44 @@ TEST_F(EngineDownload, UnInitIsPromptWhileALargeFileComesOnSeveralConnections) {
     EXPECT_LT(took, 3000u) << "XL_UnInit waited for the rest of the file";
     EXPECT_EQ(liveThreads(), 0u) << "a connection is still reading out its request";
     EXPECT_FALSE(Exists(Out + "large.bin"));
-    EXPECT_FALSE(Exists(Out + "large.bin.part"));
+    ASSERT_TRUE(Exists(Out + "large.bin.part.state")) << "the progress was not kept";
+
+    // The same download in a new session of the engine takes up where the last one stopped:
+    // every request a range under the file's validator, none for bytes already on disk.
+    // The ranges the state says are on disk.
+    std::vector<std::pair<long long, long long>> kept;
+    const auto state = ReadFileBytes(Out + "large.bin.part.state");
+    ASSERT_TRUE(state);
+    std::istringstream lines(std::string(state->begin(), state->end()));
+    long long keptBytes = 0;
+    for (std::string line; std::getline(lines, line);) {
+        long long a = 0, b = 0;
+        if (std::sscanf(line.c_str(), "range %lld %lld", &a, &b) == 2) {
+            kept.emplace_back(a, b);
+            keptBytes += b - a;
+        }
+    }
+    EXPECT_GE(keptBytes, 6 << 20) << "what had come before XL_UnInit was not all kept";
     ASSERT_TRUE(EngineTrue(XL_Init()));
+    Script("{}");
+    const auto served = ReadFileBytes(Root() + "large.bin");
+    ASSERT_TRUE(served);
+    const TRun again = Download(Url("/large.bin"), Out, "large.bin", true);
+    ExpectFinished(again, "large.bin", *served);
+    for (const auto& info : again.Seen)
+        if (info.State == StateDownloading) {
+            EXPECT_GE(info.DoneSize, 6 << 20) << "progress starts at what was kept";
+            break;
+        }
+    for (const auto& line : Log()) {
+        long long first = -1, last = -1;
+        ASSERT_EQ(std::sscanf(Field(line, "range").c_str(), "bytes=%lld-%lld", &first, &last), 2)
+            << line;
+        EXPECT_NE(Field(line, "if_range"), "-") << line;
+        for (const auto& [a, b] : kept)
+            EXPECT_TRUE(last < a || first >= b) << "bytes on disk asked for again: " << line;
+    }
+    EXPECT_FALSE(Exists(Out + "large.bin.part.state")) << "state left beside the finished file";
 }
 
 TEST_F(EngineDownload, TheFinishedFileWaitsForItsNameToComeFree) {

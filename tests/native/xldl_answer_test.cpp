@@ -1,0 +1,119 @@
+// What an answer means for a download, given what was asked: the verdicts the transfer acts on.
+#include "xldl/core/Answer.h"
+
+#include "engine/XLDownload.h"
+
+#include <gtest/gtest.h>
+
+namespace xldl {
+namespace {
+
+THeaders Head(const std::string& text) {
+    return ParseHeaderBlock(text);
+}
+
+const std::string Tag = "\"v1\"";
+
+TQuestion First() {
+    TQuestion q;
+    q.Ask = TAsk::First;
+    q.End = 262144;
+    return q;
+}
+
+TQuestion Part(int64_t from, int64_t end, bool mustName = false) {
+    TQuestion q;
+    q.Ask = TAsk::Part;
+    q.From = from;
+    q.End = end;
+    q.Validator = Tag;
+    q.Total = 1000000;
+    q.Named = true;
+    q.MustName = mustName;
+    return q;
+}
+
+TEST(Answer, TheFirstRangeTeachesSizeAndValidatorOrTheWholeFileIsAsked) {
+    auto a = JudgeAnswer(Head("HTTP/1.1 206 P\r\nContent-Range: bytes 0-262143/1000000\r\n"
+                              "ETag: \"v1\"\r\n"),
+                         First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Ok);
+    EXPECT_EQ(a.BodyEnd, 262144);
+    // Without anything to recognise the file by, later ranges could splice two versions.
+    a = JudgeAnswer(Head("HTTP/1.1 206 P\r\nContent-Range: bytes 0-262143/1000000\r\n"), First(),
+                    0);
+    EXPECT_EQ(a.Verdict, TVerdict::AskWhole);
+    a = JudgeAnswer(Head("HTTP/1.1 206 P\r\nContent-Range: bytes 0-262143/*\r\nETag: \"v1\"\r\n"),
+                    First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::AskWhole) << "no size";
+    a = JudgeAnswer(
+        Head("HTTP/1.1 206 P\r\nContent-Range: bytes 5-262143/1000000\r\nETag: \"v\"\r\n"), First(),
+        0);
+    EXPECT_EQ(a.Verdict, TVerdict::AskWhole) << "not from the start";
+    a = JudgeAnswer(Head("HTTP/1.1 416 R\r\nContent-Range: bytes */0\r\n"), First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::AskWhole) << "an empty file";
+    a = JudgeAnswer(Head("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"), First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Ok) << "the whole file will do";
+}
+
+TEST(Answer, APartMustBeExactlyThePartOfTheSameFile) {
+    const std::string range = "HTTP/1.1 206 P\r\nContent-Range: bytes 1000-1999/1000000\r\n";
+    auto a = JudgeAnswer(Head(range + "ETag: \"v1\"\r\n"), Part(1000, 2000), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Ok);
+    EXPECT_EQ(a.BodyEnd, 2000);
+    EXPECT_EQ(JudgeAnswer(Head(range), Part(1000, 2000), 0).Verdict, TVerdict::Ok)
+        << "a part that does not repeat the validator, within one download";
+    EXPECT_EQ(JudgeAnswer(Head(range), Part(1000, 2000, true), 0).Verdict, TVerdict::Restart)
+        << "but the first part of a resumed download must name the file";
+    EXPECT_EQ(JudgeAnswer(Head(range + "ETag: \"v2\"\r\n"), Part(1000, 2000), 0).Verdict,
+              TVerdict::Restart)
+        << "another version";
+
+    for (const char* wrong : {"bytes 1001-1999/1000000", "bytes 1000-2000/1000000",
+                              "bytes 1000-1999/999999", "bytes */1000000", "nonsense"}) {
+        a = JudgeAnswer(Head(std::string("HTTP/1.1 206 P\r\nContent-Range: ") + wrong + "\r\n"),
+                        Part(1000, 2000), 0);
+        EXPECT_EQ(a.Verdict, TVerdict::Restart) << wrong;
+        EXPECT_TRUE(a.RangesBroken) << wrong;
+    }
+    // The whole file for a part: the If-Range failed (a new version), or ranges are ignored.
+    a = JudgeAnswer(Head("HTTP/1.1 200 OK\r\nETag: \"v2\"\r\n"), Part(1000, 2000), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Restart);
+    EXPECT_FALSE(a.RangesBroken);
+    a = JudgeAnswer(Head("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\n"), Part(1000, 2000), 0);
+    EXPECT_TRUE(a.RangesBroken) << "same version, yet the whole: ranges do not work here";
+    EXPECT_EQ(JudgeAnswer(Head("HTTP/1.1 200 OK\r\n"), Part(1000, 2000), 0).Verdict,
+              TVerdict::Transient)
+        << "a whole answer that names no file at all is not this file";
+    EXPECT_EQ(JudgeAnswer(Head("HTTP/1.1 416 R\r\n"), Part(1000, 2000), 0).Verdict,
+              TVerdict::Restart)
+        << "the range lies beyond the file as it is now";
+}
+
+TEST(Answer, RedirectsPausesAndRefusals) {
+    auto a = JudgeAnswer(Head("HTTP/1.1 308 M\r\nLocation: https://b/x\r\n"), First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Redirect);
+    EXPECT_EQ(a.Location, "https://b/x");
+    a = JudgeAnswer(Head("HTTP/1.1 302 F\r\n"), First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Permanent);
+    EXPECT_EQ(a.Error, ErrorRedirects);
+
+    a = JudgeAnswer(Head("HTTP/1.1 503 S\r\nRetry-After: 7\r\n"), Part(0, 10), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Transient);
+    EXPECT_TRUE(a.Refusal);
+    EXPECT_EQ(a.RetryAfter, 7);
+    a = JudgeAnswer(Head("HTTP/1.1 429 T\r\nRetry-After: Thu, 01 Jan 1970 00:01:40 GMT\r\n"),
+                    First(), 40);
+    EXPECT_EQ(a.RetryAfter, 60) << "a date, from now";
+    a = JudgeAnswer(Head("HTTP/1.1 500 E\r\n"), First(), 0);
+    EXPECT_EQ(a.Verdict, TVerdict::Transient);
+    EXPECT_FALSE(a.Refusal);
+    for (int status : {403, 404, 410, 501}) {
+        a = JudgeAnswer(Head("HTTP/1.1 " + std::to_string(status) + " X\r\n"), First(), 0);
+        EXPECT_EQ(a.Verdict, TVerdict::Permanent) << status;
+        EXPECT_EQ(a.Error, ErrorHttpStatus) << status;
+    }
+}
+
+} // namespace
+} // namespace xldl

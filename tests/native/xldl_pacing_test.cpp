@@ -1,0 +1,62 @@
+// How a connection paces its requests from what it measured.
+#include "xldl/core/Pacing.h"
+
+#include <gtest/gtest.h>
+
+namespace xldl {
+namespace {
+
+// A connection that saw `rate` bytes per second for two seconds and a round trip of `rtt`.
+TPace Measured(int64_t rate, uint32_t rtt) {
+    TPace p(64 * 1024, 16 << 20);
+    for (uint64_t ms = 0; ms <= 2000; ms += 50)
+        p.Arrived(ms, rate / 20);
+    if (rtt) p.Answered(rtt);
+    return p;
+}
+
+TEST(Pacing, RatesAndRoundTripsFromWhatArrived) {
+    TPace p(1, 100);
+    EXPECT_EQ(p.Rate(), 0);
+    p.Arrived(1000, 999999); // the first read only marks the start
+    EXPECT_EQ(p.Rate(), 0);
+    const TPace m = Measured(4000000, 0);
+    EXPECT_NEAR(static_cast<double>(m.Rate()), 4000000.0, 4000000.0 * 0.05);
+    TPace r(1, 100);
+    r.Answered(400);
+    r.Answered(250);
+    r.Answered(600);
+    EXPECT_EQ(r.RoundTrip(), 250u) << "queues only lengthen a round trip: the least is its own";
+}
+
+TEST(Pacing, RequestsLastSeveralRoundTripsAndShrinkTowardsTheEnd) {
+    // Unknown yet: a middling size.
+    EXPECT_EQ(TPace(64 * 1024, 16 << 20).RequestSize(1 << 30, 4), 1 << 20);
+    // 1 MB/s, 400 ms: four round trips' worth.
+    const TPace far = Measured(1000000, 400);
+    EXPECT_NEAR(static_cast<double>(far.RequestSize(1 << 30, 4)), 1600000.0, 100000.0);
+    // 16 MB/s, 50 ms: a second's worth.
+    const TPace near = Measured(16000000, 50);
+    EXPECT_NEAR(static_cast<double>(near.RequestSize(1 << 30, 4)), 16000000.0, 800000.0);
+    // Capped, and a multiple of 64 KiB.
+    EXPECT_EQ(Measured(500000000, 1).RequestSize(1 << 30, 4), 16 << 20);
+    EXPECT_EQ(far.RequestSize(1 << 30, 4) % 65536, 0);
+    // Near the end each connection asks for its share, so they finish together...
+    EXPECT_EQ(near.RequestSize(4 << 20, 4), 1 << 20);
+    // ...but never less than the least worth a request.
+    EXPECT_EQ(near.RequestSize(10000, 4), 64 * 1024);
+}
+
+TEST(Pacing, TheNextRequestGoesWhileAboutTwoRoundTripsAreLeft) {
+    const TPace far = Measured(1000000, 400);
+    EXPECT_FALSE(far.SendAhead(2000000));
+    EXPECT_TRUE(far.SendAhead(900000));
+    const TPace unknown(64 * 1024, 16 << 20);
+    EXPECT_TRUE(unknown.SendAhead(256 * 1024));
+    EXPECT_FALSE(unknown.SendAhead(4 << 20));
+    EXPECT_EQ(far.MinSplit(), 400000) << "a round trip's worth is not worth cutting";
+    EXPECT_EQ(Measured(100000, 10).MinSplit(), 64 * 1024);
+}
+
+} // namespace
+} // namespace xldl

@@ -1,0 +1,137 @@
+// The state kept beside a partial download: written and read back whole; anything torn,
+// damaged, foreign or newer is refused, never half believed.
+#include "xldl/core/StateFile.h"
+
+#include "xldl/core/Hashes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace xldl {
+namespace {
+
+const char* Url = "http://dl1.orlenz.com/service/setup.exe";
+
+TSavedState Sample() {
+    TSavedState s;
+    s.Url = Url;
+    s.Name = "setup.exe";
+    s.Location = "https://cdn.orlenz.com/files/setup-2.exe";
+    s.Total = (int64_t{5} << 30) + 7;
+    SetStateValidator(s, "\"5f2a-9c1\"");
+    s.Digest.Kind = TDigestKind::Sha256;
+    s.Digest.Bytes.assign(32, 0xAB);
+    s.Done = {{0, 1 << 20}, {4 << 20, int64_t{5} << 30}};
+    return s;
+}
+
+TEST(State, WrittenAndReadBackWhole) {
+    const TSavedState s = Sample();
+    const std::string text = FormatState(s);
+    TStateProblem problem = TStateProblem::Damaged;
+    const auto back = ParseState(text, Url, "setup.exe", &problem);
+    ASSERT_TRUE(back) << text;
+    EXPECT_EQ(problem, TStateProblem::None);
+    EXPECT_EQ(back->Location, s.Location);
+    EXPECT_EQ(back->Total, s.Total);
+    EXPECT_EQ(StateValidator(*back), "\"5f2a-9c1\"");
+    EXPECT_EQ(back->Digest.Kind, TDigestKind::Sha256);
+    EXPECT_EQ(back->Digest.Bytes, s.Digest.Bytes);
+    EXPECT_EQ(back->Done, s.Done);
+
+    TSavedState dated = Sample();
+    SetStateValidator(dated, "Tue, 08 Dec 2026 05:00:00 GMT");
+    dated.Digest = {};
+    dated.Done.clear();
+    const auto d = ParseState(FormatState(dated), Url, "setup.exe");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(StateValidator(*d), "Tue, 08 Dec 2026 05:00:00 GMT");
+    EXPECT_TRUE(d->Done.empty());
+
+    TSavedState weak = Sample();
+    SetStateValidator(weak, "W/\"abc\"");
+    EXPECT_EQ(StateValidator(*ParseState(FormatState(weak), Url, "setup.exe")), "")
+        << "a weak tag cannot guard a range";
+}
+
+TEST(State, TornAtEveryLengthOrFlippedAnywhereIsRefused) {
+    const std::string text = FormatState(Sample());
+    for (size_t n = 0; n < text.size(); ++n) {
+        TStateProblem problem = TStateProblem::None;
+        EXPECT_FALSE(ParseState(text.substr(0, n), Url, "setup.exe", &problem)) << n;
+        EXPECT_EQ(problem, TStateProblem::Damaged) << n;
+    }
+    std::mt19937 random(7);
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string bad = text;
+        bad[i] = static_cast<char>(bad[i] ^ (1 + random() % 255));
+        EXPECT_FALSE(ParseState(bad, Url, "setup.exe")) << "byte " << i;
+    }
+    EXPECT_FALSE(ParseState(text + "range 1 2\n", Url, "setup.exe")) << "after the check";
+    for (int i = 0; i < 200; ++i) {
+        std::string noise(static_cast<size_t>(random() % 400), '\0');
+        for (char& c : noise)
+            c = static_cast<char>(random());
+        EXPECT_FALSE(ParseState(noise, Url, "setup.exe"));
+    }
+}
+
+// Seals `body` the way the format does: a SHA-256 line of everything before it.
+std::string Seal(const std::string& body) {
+    TSha256 sha;
+    sha.Update(body.data(), body.size());
+    std::string hex;
+    for (uint8_t b : sha.Final()) {
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return body + "check " + hex + "\n";
+}
+
+TEST(State, ForeignNewerAndInconsistentStatesAreRefused) {
+    const std::string text = FormatState(Sample());
+    TStateProblem problem = TStateProblem::None;
+    EXPECT_FALSE(
+        ParseState(text, "http://dl2.orlenz.com/service/setup.exe", "setup.exe", &problem));
+    EXPECT_EQ(problem, TStateProblem::Foreign);
+    EXPECT_FALSE(ParseState(text, Url, "other.exe", &problem));
+    EXPECT_EQ(problem, TStateProblem::Foreign);
+
+    // Values a sound writer never writes, sealed with a valid checksum all the same.
+    const auto withRanges = [](std::vector<TByteRange> ranges) {
+        TSavedState s = Sample();
+        s.Done = std::move(ranges);
+        return FormatState(s);
+    };
+    const int64_t total = Sample().Total;
+    EXPECT_FALSE(ParseState(withRanges({{0, 10}, {5, 20}}), Url, "setup.exe")) << "overlap";
+    EXPECT_FALSE(ParseState(withRanges({{10, 20}, {0, 5}}), Url, "setup.exe")) << "unsorted";
+    EXPECT_FALSE(ParseState(withRanges({{0, total + 1}}), Url, "setup.exe")) << "past the end";
+    EXPECT_FALSE(ParseState(withRanges({{7, 7}}), Url, "setup.exe")) << "empty range";
+    EXPECT_TRUE(ParseState(withRanges({{0, total}}), Url, "setup.exe"));
+
+    TSavedState noPlace = Sample();
+    noPlace.Location.clear();
+    EXPECT_FALSE(ParseState(FormatState(noPlace), Url, "setup.exe"));
+    TSavedState broken = Sample();
+    broken.Name = "set\nup.exe"; // a value that cannot stand on a line is left out
+    EXPECT_FALSE(ParseState(FormatState(broken), Url, "set\nup.exe"));
+
+    // A newer format is not read, however sound; a key of no format is damage.
+    const std::string body = FormatState(Sample());
+    const std::string lines =
+        body.substr(body.find('\n') + 1, body.rfind("check ") - body.find('\n') - 1);
+    problem = TStateProblem::None;
+    EXPECT_FALSE(ParseState(Seal("xldl-state 2\n" + lines), Url, "setup.exe", &problem));
+    EXPECT_EQ(problem, TStateProblem::Future);
+    EXPECT_TRUE(ParseState(Seal("xldl-state 1\n" + lines), Url, "setup.exe"))
+        << "the seal is the format's";
+    EXPECT_FALSE(
+        ParseState(Seal("xldl-state 1\n" + lines + "colour blue\n"), Url, "setup.exe", &problem));
+    EXPECT_EQ(problem, TStateProblem::Damaged);
+}
+
+} // namespace
+} // namespace xldl

@@ -1,0 +1,196 @@
+#include "xldl/Checkpoint.h"
+
+#include <algorithm>
+
+namespace xldl {
+
+namespace {
+
+class TLocked {
+public:
+    explicit TLocked(CRITICAL_SECTION& lock) : Lock(lock) { EnterCriticalSection(&Lock); }
+    ~TLocked() { LeaveCriticalSection(&Lock); }
+    TLocked(const TLocked&) = delete;
+    TLocked& operator=(const TLocked&) = delete;
+
+private:
+    CRITICAL_SECTION& Lock;
+};
+
+// The whole file, or nothing when it is missing or larger than any state of ours.
+std::optional<std::string> ReadSmallFile(const std::wstring& path) {
+    const HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string text(MaxStateBytes + 1, '\0');
+    DWORD got = 0;
+    const BOOL ok = ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(f);
+    if (!ok) return std::string(); // unreadable: as good as damaged
+    text.resize(got);
+    return text;
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+} // namespace
+
+TCheckpoint::TCheckpoint(std::wstring partPath, std::string url, std::string name,
+                         uint32_t intervalMs)
+    : StatePath(std::move(partPath) + L".state"), Url(std::move(url)), Name(std::move(name)),
+      IntervalMs(intervalMs) {
+    InitializeCriticalSection(&Lock);
+    StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+TCheckpoint::~TCheckpoint() {
+    Stop();
+    CloseHandle(StopEvent);
+    DeleteCriticalSection(&Lock);
+}
+
+std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
+    TLocked l(Lock);
+    Part = &part;
+    const auto text = ReadSmallFile(StatePath);
+    std::optional<TSavedState> state;
+    if (text) state = ParseState(*text, Url, Name);
+    const std::string validator = state ? StateValidator(*state) : std::string();
+    const auto location = state ? ParseUrl(state->Location) : std::nullopt;
+    const int64_t size = part.Size();
+    if (!state || validator.empty() || !location || size < 0) {
+        // No state, or one we cannot trust: the partial's bytes mean nothing.
+        DeleteFileW(StatePath.c_str());
+        part.Truncate();
+        return std::nullopt;
+    }
+    // Bytes past the file's end are not the file's; ranges past the partial's end are gone.
+    if (size > state->Total) part.SetSize(state->Total);
+    const int64_t held = std::min(size, state->Total);
+    TFileFacts facts;
+    facts.Location = *location;
+    facts.Total = state->Total;
+    facts.Validator = validator;
+    facts.Digest = state->Digest;
+    for (const TByteRange& r : state->Done)
+        if (r.Start < held) facts.Done.push_back({r.Start, std::min(r.End, held)});
+    LastSaved = *text;
+    return facts;
+}
+
+bool TCheckpoint::Start(TTransfer& transfer, TPartFile& part) {
+    {
+        TLocked l(Lock);
+        Transfer = &transfer;
+        Part = &part;
+    }
+    if (Thread) return true;
+    ResetEvent(StopEvent);
+    Thread = StartThread(RecorderMain, this);
+    return Thread != nullptr;
+}
+
+void TCheckpoint::Stop() {
+    if (!Thread) return;
+    SetEvent(StopEvent);
+    WaitForSingleObject(Thread, INFINITE);
+    CloseHandle(Thread);
+    Thread = nullptr;
+}
+
+unsigned __stdcall TCheckpoint::RecorderMain(void* checkpoint) {
+    auto* c = static_cast<TCheckpoint*>(checkpoint);
+    while (WaitForSingleObject(c->StopEvent, c->IntervalMs) == WAIT_TIMEOUT)
+        c->Record();
+    InterlockedDecrement(&LiveThreads);
+    return 0;
+}
+
+void TCheckpoint::Record() {
+    TLocked l(Lock);
+    if (!Transfer || !Part || !Part->IsOpen()) return;
+    // Taken before the flush: every range in it was written before the flush began.
+    const TFileFacts facts = Transfer->Facts();
+    if (facts.Total < 0 || facts.Validator.empty() || facts.Done.empty()) {
+        // Nothing a later task could take up.
+        if (!LastSaved.empty()) DeleteFileW(StatePath.c_str());
+        LastSaved.clear();
+        return;
+    }
+    TSavedState s;
+    s.Url = Url;
+    s.Name = Name;
+    s.Location = FormatUrl(facts.Location);
+    s.Total = facts.Total;
+    SetStateValidator(s, facts.Validator);
+    s.Digest = facts.Digest;
+    s.Done = facts.Done;
+    const std::string text = FormatState(s);
+    if (text == LastSaved) return;
+    if (Part->Flush()) return; // not durable: not recorded
+    if (Save(s)) LastSaved = text;
+}
+
+bool TCheckpoint::Save(const TSavedState& state) {
+    const std::string text = FormatState(state);
+    const std::wstring fresh = StatePath + L".new";
+    const HANDLE f = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(f);
+    CloseHandle(f);
+    if (ok && MoveFileExW(fresh.c_str(), StatePath.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(fresh.c_str());
+    return false;
+}
+
+DWORD TCheckpoint::StartOver() {
+    TLocked l(Lock);
+    DeleteFileW(StatePath.c_str());
+    LastSaved.clear();
+    if (Transfer) Transfer->Forget();
+    return Part ? Part->Truncate() : 0;
+}
+
+void TCheckpoint::Remove() {
+    TLocked l(Lock);
+    DeleteFileW(StatePath.c_str());
+    LastSaved.clear();
+}
+
+void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((folder + L"*.part.state").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t nowTicks = uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime;
+    const uint64_t maxAge = uint64_t{days} * 24 * 3600 * 10000000;
+    do {
+        const std::wstring state = folder + found.cFileName;
+        if (EqualNoCase(state, keep) || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        const uint64_t written = uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32 |
+                                 found.ftLastWriteTime.dwLowDateTime;
+        if (written > nowTicks || nowTicks - written < maxAge) continue;
+        const std::wstring part = state.substr(0, state.size() - 6); // less ".state"
+        // A partial someone holds is in use, however old its state.
+        const HANDLE held = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+        if (held == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) continue;
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        DeleteFileW(state.c_str());
+        DeleteFileW(part.c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
+} // namespace xldl

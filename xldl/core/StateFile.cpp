@@ -1,0 +1,189 @@
+#include "xldl/core/StateFile.h"
+
+#include "xldl/core/Hashes.h"
+
+#include <algorithm>
+
+namespace xldl {
+
+namespace {
+
+constexpr std::string_view Magic = "xldl-state";
+
+std::string Hex(const uint8_t* data, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < size; ++i) {
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 15];
+    }
+    return s;
+}
+
+std::optional<std::vector<uint8_t>> FromHex(std::string_view s) {
+    if (s.size() % 2) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < s.size(); i += 2) {
+        int v = 0;
+        for (size_t k = i; k < i + 2; ++k) {
+            const char c = s[k];
+            v <<= 4;
+            if (c >= '0' && c <= '9')
+                v |= c - '0';
+            else if (c >= 'a' && c <= 'f')
+                v |= c - 'a' + 10;
+            else
+                return std::nullopt;
+        }
+        bytes.push_back(static_cast<uint8_t>(v));
+    }
+    return bytes;
+}
+
+std::string Checksum(std::string_view body) {
+    TSha256 sha;
+    sha.Update(body.data(), body.size());
+    const auto h = sha.Final();
+    return Hex(h.data(), h.size());
+}
+
+// A value as it may stand on a line: no line breaks, nothing unprintable.
+bool Writable(std::string_view v) {
+    for (char c : v)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
+std::optional<int64_t> Number(std::string_view s) {
+    if (s.empty() || s.size() > 18) return std::nullopt;
+    int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+} // namespace
+
+std::string FormatState(const TSavedState& state) {
+    std::string s;
+    s += std::string(Magic) + " " + std::to_string(StateFormat) + "\n";
+    const auto line = [&s](std::string_view key, std::string_view value) {
+        if (!Writable(value)) return;
+        s += key;
+        s += ' ';
+        s += value;
+        s += '\n';
+    };
+    line("url", state.Url);
+    line("name", state.Name);
+    line("location", state.Location);
+    line("total", std::to_string(state.Total));
+    if (!state.ETag.empty()) line("etag", state.ETag);
+    if (!state.LastModified.empty()) line("last-modified", state.LastModified);
+    if (state.Digest.Kind != TDigestKind::None)
+        line(state.Digest.Kind == TDigestKind::Sha256 ? "sha-256" : "md5",
+             Hex(state.Digest.Bytes.data(), state.Digest.Bytes.size()));
+    for (const TByteRange& r : state.Done)
+        line("range", std::to_string(r.Start) + " " + std::to_string(r.End));
+    s += "check " + Checksum(s) + "\n";
+    return s;
+}
+
+std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+                                      std::string_view name, TStateProblem* problem) {
+    TStateProblem unused;
+    TStateProblem& why = problem ? *problem : unused;
+    why = TStateProblem::Damaged;
+    if (text.size() > MaxStateBytes) return std::nullopt;
+    // The checksum line closes the file: anything torn off or added after it is damage.
+    if (text.empty() || text.back() != '\n') return std::nullopt;
+    const size_t checkAt = text.rfind("\ncheck ");
+    if (checkAt == std::string_view::npos) return std::nullopt;
+    const std::string_view body = text.substr(0, checkAt + 1);
+    const std::string_view check = text.substr(checkAt + 7, text.size() - checkAt - 8);
+    if (check != Checksum(body)) return std::nullopt;
+
+    TSavedState s;
+    bool haveUrl = false, haveName = false, haveTotal = false, first = true;
+    int64_t lastEnd = 0;
+    std::string_view rest = body;
+    while (!rest.empty()) {
+        const size_t eol = rest.find('\n');
+        const std::string_view line = rest.substr(0, eol);
+        rest.remove_prefix(eol + 1);
+        const size_t space = line.find(' ');
+        if (space == std::string_view::npos) return std::nullopt;
+        const std::string_view key = line.substr(0, space);
+        const std::string_view value = line.substr(space + 1);
+        if (first) {
+            first = false;
+            const auto format = Number(value);
+            if (key != Magic || !format) return std::nullopt;
+            if (*format != StateFormat) {
+                if (*format > StateFormat) why = TStateProblem::Future;
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (key == "url") {
+            s.Url = value;
+            haveUrl = true;
+        } else if (key == "name") {
+            s.Name = value;
+            haveName = true;
+        } else if (key == "location") {
+            s.Location = value;
+        } else if (key == "total") {
+            const auto n = Number(value);
+            if (!n) return std::nullopt;
+            s.Total = *n;
+            haveTotal = true;
+        } else if (key == "etag") {
+            s.ETag = value;
+        } else if (key == "last-modified") {
+            s.LastModified = value;
+        } else if (key == "sha-256" || key == "md5") {
+            auto bytes = FromHex(value);
+            if (!bytes || bytes->size() != (key == "md5" ? 16u : 32u)) return std::nullopt;
+            s.Digest.Kind = key == "md5" ? TDigestKind::Md5 : TDigestKind::Sha256;
+            s.Digest.Bytes = std::move(*bytes);
+        } else if (key == "range") {
+            const size_t mid = value.find(' ');
+            if (mid == std::string_view::npos || !haveTotal) return std::nullopt;
+            const auto start = Number(value.substr(0, mid));
+            const auto end = Number(value.substr(mid + 1));
+            // Sorted, apart and inside the file, or not ours.
+            if (!start || !end || *start >= *end || *start < lastEnd || *end > s.Total)
+                return std::nullopt;
+            s.Done.push_back({*start, *end});
+            lastEnd = *end;
+        } else {
+            return std::nullopt; // a key this format does not have
+        }
+    }
+    if (!haveUrl || !haveName || !haveTotal || s.Location.empty()) return std::nullopt;
+    if (s.Url != url || s.Name != name) {
+        why = TStateProblem::Foreign;
+        return std::nullopt;
+    }
+    why = TStateProblem::None;
+    return s;
+}
+
+void SetStateValidator(TSavedState& state, const std::string& validator) {
+    state.ETag.clear();
+    state.LastModified.clear();
+    if (!validator.empty() && (validator.front() == '"' || validator.rfind("W/", 0) == 0))
+        state.ETag = validator;
+    else
+        state.LastModified = validator;
+}
+
+std::string StateValidator(const TSavedState& state) {
+    if (!state.ETag.empty() && state.ETag.rfind("W/", 0) != 0) return state.ETag;
+    return state.LastModified;
+}
+
+} // namespace xldl

@@ -1,0 +1,57 @@
+// The small file the engine keeps beside a partial download ("setup.exe.part.state"), so that a
+// later task, in this run or the next, resumes instead of starting from zero. It says what the
+// file is (the URL asked for, the final name, where it was found, the server's validators and
+// length, an advertised digest) and which byte ranges of the partial are on disk and durable.
+//
+// Text, one "key value" per line, ending in a SHA-256 of everything before it. Nothing in it
+// is believed unless all of it checks: a missing, short, damaged, foreign (another URL or
+// name) or newer-format state is no state at all, and the download starts over. Pure text in
+// and out; tested natively.
+#pragma once
+
+#include "xldl/core/HttpHeaders.h"
+#include "xldl/core/Segments.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xldl {
+
+constexpr int StateFormat = 1;
+// Larger than any state we write (a few ranges per connection): anything bigger is not ours.
+constexpr size_t MaxStateBytes = 1 << 20;
+
+struct TSavedState {
+    std::string Url;      // as the task was given it
+    std::string Name;     // the final file name (UTF-8)
+    std::string Location; // where the file was found, after redirects
+    int64_t Total = -1;   // bytes
+    std::string ETag;     // as the server sent it, quotes included
+    std::string LastModified;
+    TDigest Digest;
+    std::vector<TByteRange> Done; // sorted, apart, within [0, Total)
+};
+
+std::string FormatState(const TSavedState& state);
+
+enum class TStateProblem {
+    None,
+    Damaged, // short, torn, unreadable, checksum wrong, values out of range
+    Future,  // written by a newer engine
+    Foreign, // another URL or file name
+};
+
+// The state in `text` if it is whole, ours and about `url` saved as `name`.
+std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+                                      std::string_view name, TStateProblem* problem = nullptr);
+
+// The validator a resumed range is asked under (If-Range): the strong entity tag, else the
+// date; empty when the state holds neither, and then nothing can be resumed.
+std::string StateValidator(const TSavedState& state);
+// Where a validator goes in a state: an entity tag or a date.
+void SetStateValidator(TSavedState& state, const std::string& validator);
+
+} // namespace xldl
