@@ -66,7 +66,7 @@ Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset").
 GET /_mirror/log lists the file requests served so far, one line each:
     GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
 GET /_mirror/tls_log lists the TLS handshakes, one line each:
-    handshake ok port=PORT cert=good version=TLSv1.3 cipher=TLS_AES_256_GCM_SHA384 sni=dl1.orlenz.com ms=84
+    handshake ok port=PORT cert=good version=TLSv1.2 cipher=ECDHE-RSA-AES256-GCM-SHA384 sni=dl1.orlenz.com resumed=0 ms=84
     handshake failed port=PORT cert=expired sni=127.0.0.1 ms=90 error=[SSL: ...]_(a client's alert)
 """
 
@@ -607,8 +607,9 @@ class Mirror(ThreadingHTTPServer):
             raw.close()
             return None
         ms = (time.monotonic() - start) * 1000
-        line = "handshake ok port=%d cert=%s version=%s cipher=%s sni=%s ms=%.0f" % (
-            self.port, case, conn.version(), conn.cipher()[0], getattr(conn, "sni", None) or "-", ms)
+        line = "handshake ok port=%d cert=%s version=%s cipher=%s sni=%s resumed=%d ms=%.0f" % (
+            self.port, case, conn.version(), conn.cipher()[0], getattr(conn, "sni", None) or "-",
+            int(conn.session_reused), ms)
         with self.script.lock:
             self.script.tls_log.append(line)
         return conn

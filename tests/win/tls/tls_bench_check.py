@@ -236,6 +236,7 @@ def bench(wine_run, tls_check, trust_root):
     tls_log = urllib.request.urlopen("http://%s/_mirror/tls_log" % plain).read().decode().splitlines()
     versions = sorted({fields(line).get("version") for line in tls_log if line.startswith("handshake ok")})
     server_ms = sorted(int(fields(line)["ms"]) for line in tls_log if line.startswith("handshake ok"))
+    resumed = sum(fields(line).get("resumed") == "1" for line in tls_log if line.startswith("handshake ok"))
 
     print("\n%-34s %-8s %-12s %-12s %s" % ("case", "winhttp", "chain_error", "policy", "chain"))
     for name, b in table:
@@ -243,9 +244,9 @@ def bench(wine_run, tls_check, trust_root):
                                             b["check"].get("chain_error"), b["check"].get("policy"),
                                             b["check"].get("names")))
     print("\nTLS versions negotiated: %s; own SSPI handshake %s ms (%s); server-side handshakes "
-          "median %s ms, max %s ms over %d" % (", ".join(v for v in versions if v), handshake_ms, protocol,
-                                               server_ms[len(server_ms) // 2] if server_ms else "-",
-                                               server_ms[-1] if server_ms else "-", len(server_ms)))
+          "median %s ms, max %s ms over %d (%d resumed)" % (", ".join(v for v in versions if v), handshake_ms,
+                                                            protocol, server_ms[len(server_ms) // 2] if server_ms else "-",
+                                                            server_ms[-1] if server_ms else "-", len(server_ms), resumed))
 
 
 def main():
