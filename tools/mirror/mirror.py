@@ -625,6 +625,15 @@ class Mirror(ThreadingHTTPServer):
         self.server_close()
 
 
+def stop_all(mirrors):
+    """Stops started mirrors together (each stop waits up to half a second for its loop)."""
+    threads = [threading.Thread(target=m.stop) for m in mirrors]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--root", required=True, help="folder to serve")

@@ -19,7 +19,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from mirror import Mirror  # noqa: E402
+from mirror import Mirror, stop_all  # noqa: E402
 import tls_certs  # noqa: E402
 import with_mirror  # noqa: E402
 
@@ -150,8 +150,7 @@ class TlsMirrorTest(unittest.TestCase):
             s.start()
 
     def tearDown(self):
-        for s in self.servers:
-            s.stop()
+        stop_all(self.servers)
         self.dir.cleanup()
 
     def port(self, case="MIRROR"):

@@ -30,7 +30,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mirror import Mirror  # noqa: E402
+from mirror import Mirror, stop_all  # noqa: E402
 import tls_certs  # noqa: E402
 
 
@@ -82,10 +82,9 @@ def main():
             started.append(s)
         return subprocess.call(args, env=env)
     finally:
+        stop_all(started)
         for s in servers:
-            if s in started:
-                s.stop()
-            else:
+            if s not in started:
                 s.server_close()
         shutil.rmtree(root, ignore_errors=True)
 
