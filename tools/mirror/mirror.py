@@ -2,9 +2,12 @@
 """A download mirror for testing the engine: serves a folder over HTTP with byte ranges,
 ETag, Last-Modified and a Repr-Digest (sha-256), and misbehaves on request.
 
-    mirror.py --root DIR [--host 127.0.0.1] [--port 0] [--script FILE]
+    mirror.py --root DIR [--host 127.0.0.1] [--port 0] [--script FILE] [--tls CHAIN.pem KEY.pem]
 
-Prints the port it listens on (one line on stdout), then serves until interrupted.
+Prints the port it listens on (one line on stdout), then serves until interrupted. With --tls
+it speaks HTTPS (Python's ssl, TLS 1.2 and 1.3), sending CHAIN.pem (leaf first) as the
+certificate; everything else is as over plain HTTP. with_mirror.py --tls starts a plain mirror
+with TLS twins on the same folder, sharing one script and one log.
 
 It also works as a forward proxy target: a request line with an absolute URI
 (GET http://dl1.orlenz.com/service/setup.exe HTTP/1.1) is served from DIR/dl1.orlenz.com/ if
@@ -18,7 +21,8 @@ Faults are scripted per request, by a JSON script given with --script or posted 
      "max_concurrent": 1, "refuse": "503"}
 
 A rule applies to requests for its path (any file when absent), only to requests with
-(ranged: true) or without (false) a Range header when given; it lets `skip` matching requests
+(ranged: true) or without (false) a Range header when given, only to those that came over
+"scheme": "http" or "https" when given; it lets `skip` matching requests
 pass, then acts on `times` of them (-1: on all). The first rule that acts wins; with
 "validators": false it also leaves out ETag, Last-Modified and digest. Faults:
 
@@ -40,12 +44,30 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
     fake_length   bytes=N: the whole file, announced with a Content-Length of N; send a little, close
     no_validators no ETag, Last-Modified or digest
     no_ranges     no Accept-Ranges (ranges are still served)
+    to_https      status=301: redirect to https://<same host>:<port><same path and query>, port
+                  the TLS twin's (or port=N); only over plain HTTP. {"fault": "to_https",
+                  "status": 308, "times": -1} sends every file request to the twin.
+
+Proxy tunnels: a CONNECT host:port request opens a tunnel to one of our TLS servers on this
+machine (a target port that is one of theirs picks that one, any other target the TLS twin's),
+whatever the host, so that https://dl1.orlenz.com/... through this mirror as a proxy reaches
+the twin. CONNECT requests match only rules with "connect": true, whose fault may be `status`
+(answer status=C instead of opening the tunnel) or `reset`. They are logged as
+    CONNECT dl1.orlenz.com:443 range=- if_range=- status=200 fault=- inflight=0 abs=1 tunnel=PORT
+
+Over TLS, file requests are logged with " tls=TLSv1.3 sni=NAME" at the end (sni=- without SNI).
+The script may also hold "tls": {"cert": CASE, "min": "1.2", "max": "1.3"}: the certificate
+case (tls_certs.py) that a switchable TLS server (the twin) sends on new connections, and the
+TLS versions every TLS server of the script accepts.
 
 max_concurrent limits file requests in flight; one more is refused with 503 and
 Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset").
 
 GET /_mirror/log lists the file requests served so far, one line each:
     GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
+GET /_mirror/tls_log lists the TLS handshakes, one line each:
+    handshake ok port=PORT cert=good version=TLSv1.2 cipher=ECDHE-RSA-AES256-GCM-SHA384 sni=dl1.orlenz.com resumed=0 ms=84
+    handshake failed port=PORT cert=expired sni=127.0.0.1 ms=90 error=[SSL: ...]_(a client's alert)
 """
 
 import argparse
@@ -54,7 +76,9 @@ import email.utils
 import hashlib
 import json
 import os
+import select
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -81,16 +105,22 @@ class Script:
             self.max_concurrent = int(script.get("max_concurrent", 0))
             self.refuse = script.get("refuse", "503")
             self.swaps = {}
+            self.tls = dict(script.get("tls", {}))
             self.log = []
+            self.tls_log = []
             self.inflight = 0
             self.peak = 0
 
-    def pick(self, path, ranged):
+    def pick(self, path, ranged, scheme="http", connect=False):
         with self.lock:
             for r in self.rules:
+                if bool(r.get("connect", False)) != connect:
+                    continue
                 if "path" in r and r["path"] != path:
                     continue
                 if "ranged" in r and bool(r["ranged"]) != ranged:
+                    continue
+                if r.get("scheme", "http" if r.get("fault") == "to_https" else scheme) != scheme:
                     continue
                 r["_seen"] += 1
                 if r["_seen"] <= int(r.get("skip", 0)):
@@ -227,6 +257,10 @@ class Handler(BaseHTTPRequestHandler):
             with self.server.script.lock:
                 body = "".join(line + "\n" for line in self.server.script.log).encode()
             self.send_simple(200, [("Content-Type", "text/plain")], body)
+        elif path == "/_mirror/tls_log" and self.command == "GET":
+            with self.server.script.lock:
+                body = "".join(line + "\n" for line in self.server.script.tls_log).encode()
+            self.send_simple(200, [("Content-Type", "text/plain")], body)
         elif path in ("/_mirror/script", "/_mirror/reset") and self.command == "POST":
             length = int(self.headers.get("Content-Length") or 0)
             text = self.rfile.read(length) if length else b"{}"
@@ -265,12 +299,94 @@ class Handler(BaseHTTPRequestHandler):
             with script.lock:
                 script.inflight -= 1
 
-    def note(self, status, fault, inflight, absolute):
+    def scheme(self):
+        return "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
+
+    # --- tunnels ---------------------------------------------------------------------------
+
+    def do_CONNECT(self):
+        """Opens a tunnel to one of our TLS servers, whatever host the client named."""
+        self.close_connection = True
+        target = self.path
+        _, _, port = target.rpartition(":")
+        rule = self.server.script.pick(target, False, self.scheme(), connect=True)
+        fault = rule["fault"] if rule else "-"
+        if fault == "reset":
+            self.note("reset", fault, 0, True)
+            self.abort()
+            return
+        if fault == "status":
+            status = int(rule.get("status", 403))
+            self.note(status, fault, 0, True)
+            self.send_simple(status, body=b"fault\n")
+            return
+        dest = self.server.tunnel_port(int(port) if port.isdigit() else 0)
+        if not dest:
+            self.note(502, fault, 0, True, " tunnel=-")
+            self.send_simple(502, body=b"no TLS server to tunnel to\n")
+            return
+        try:
+            upstream = socket.create_connection(("127.0.0.1", dest), timeout=10)
+        except OSError:
+            self.note(502, fault, 0, True, " tunnel=%d" % dest)
+            self.send_simple(502, body=b"tunnel refused\n")
+            return
+        self.note(200, fault, 0, True, " tunnel=%d" % dest)
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.relay(upstream)
+
+    def relay(self, upstream):
+        """Copies bytes both ways until both sides have closed (or the mirror stops)."""
+        client = self.connection
+        pending = b""
+        client.setblocking(False)
+        try:
+            pending = self.rfile.peek(1 << 16)  # what the client sent behind the request
+            self.rfile.read(len(pending))
+        except (BlockingIOError, OSError, ValueError):
+            pending = b""
+        finally:
+            client.setblocking(True)
+        upstream.settimeout(None)
+        try:
+            if pending:
+                upstream.sendall(pending)
+            peer = {client: upstream, upstream: client}
+            while peer and not self.server.stopping.is_set():
+                ready, _, _ = select.select(list(peer), [], [], 0.5)
+                for s in ready:
+                    try:
+                        data = s.recv(CHUNK)
+                    except OSError:
+                        data = b""
+                    other = peer[s]
+                    if data:
+                        try:
+                            other.sendall(data)
+                            continue
+                        except OSError:
+                            pass
+                    del peer[s]  # one direction is done: pass the close on
+                    try:
+                        other.shutdown(socket.SHUT_WR)
+                    except OSError:
+                        pass
+        finally:
+            upstream.close()
+
+    def note(self, status, fault, inflight, absolute, extra=""):
         def clean(v):
             return (v or "-").replace(" ", "_")
+        path = self.path if self.command == "CONNECT" else urllib.parse.urlsplit(self.path).path
         line = "%s %s range=%s if_range=%s status=%s fault=%s inflight=%d abs=%d" % (
-            self.command, urllib.parse.urlsplit(self.path).path, clean(self.headers.get("Range")),
+            self.command, path, clean(self.headers.get("Range")),
             clean(self.headers.get("If-Range")), status, fault, inflight, int(absolute))
+        if self.scheme() == "https":
+            line += " tls=%s sni=%s" % (self.connection.version(),
+                                        getattr(self.connection, "sni", None) or "-")
+        line += extra
         with self.server.script.lock:
             self.server.script.log.append(line)
 
@@ -287,7 +403,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_simple(503, [("Retry-After", "1")], b"busy\n")
             return
 
-        rule = script.pick(path, range_header is not None)
+        rule = script.pick(path, range_header is not None, self.scheme())
         fault = rule["fault"] if rule else "-"
         if fault == "change":
             with script.lock:
@@ -310,6 +426,19 @@ class Handler(BaseHTTPRequestHandler):
             status = int(rule.get("status", 302))
             self.note(status, fault, inflight, absolute)
             self.send_simple(status, [("Location", rule["location"])])
+            return
+        if fault == "to_https":
+            status = int(rule.get("status", 301))
+            port = int(rule.get("port", self.server.tls_port or 443))
+            parts = urllib.parse.urlsplit(self.path)
+            where = host or "127.0.0.1"
+            if ":" in where:
+                where = "[%s]" % where
+            location = "https://%s:%d%s" % (where, port, parts.path or "/")
+            if parts.query:
+                location += "?" + parts.query
+            self.note(status, fault, inflight, absolute)
+            self.send_simple(status, [("Location", location)], b"moved to https\n")
             return
 
         full = self.local_file(host, path)
@@ -383,21 +512,107 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body(body)
 
 
+TLS_VERSIONS = {"1.2": ssl.TLSVersion.TLSv1_2, "1.3": ssl.TLSVersion.TLSv1_3}
+
+
 class Mirror(ThreadingHTTPServer):
+    """The mirror on one port. With `tls` ({case: (chain.pem, key.pem)}, or one such pair) it
+    serves HTTPS, sending `cert` (a case of tls); when `switchable`, a script's "tls"."cert"
+    picks another case of tls for new connections. `twin_of` shares another mirror's script,
+    log and counters. A plain mirror sends to_https redirects and CONNECT tunnels to
+    `tls_port`, or to the port asked for when it is one of `tunnels`."""
+
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, root, host="127.0.0.1", port=0, script=None):
+    def __init__(self, root, host="127.0.0.1", port=0, script=None, tls=None, cert=None,
+                 switchable=False, twin_of=None):
         self.root = os.path.abspath(root)
-        self.script = Script()
+        self.script = twin_of.script if twin_of else Script()
         if script:
             self.script.set(script)
         self.stopping = threading.Event()
+        if isinstance(tls, (tuple, list)):
+            tls, cert = {"given": tuple(tls)}, "given"
+        self.certs = tls or {}
+        self.cert = cert or (next(iter(self.certs)) if self.certs else None)
+        self.switchable = switchable
+        self.contexts = {}
+        self.tls_port = None
+        self.tunnels = set()
         super().__init__((host, port), Handler)
+        if self.certs:
+            self.context(self.cert)  # a bad certificate file shows now, not at the first client
 
     @property
     def port(self):
         return self.server_address[1]
+
+    def tunnel_port(self, asked):
+        return asked if asked in self.tunnels else self.tls_port
+
+    def context(self, case):
+        with self.script.lock:
+            tls = dict(self.script.tls)
+        key = (case, tls.get("min"), tls.get("max"))
+        ctx = self.contexts.get(key)
+        if ctx is None:
+            ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            chain, keyfile = self.certs[case]
+            ctx.load_cert_chain(chain, keyfile)
+            if tls.get("min"):
+                ctx.minimum_version = TLS_VERSIONS[str(tls["min"])]
+            if tls.get("max"):
+                ctx.maximum_version = TLS_VERSIONS[str(tls["max"])]
+
+            def remember_sni(sock, name, _ctx):
+                sock.sni = name
+            ctx.sni_callback = remember_sni
+            self.contexts[key] = ctx
+        return ctx
+
+    def finish_request(self, request, client_address):
+        if not self.certs:
+            super().finish_request(request, client_address)
+            return
+        conn = self.handshake(request)  # in the connection's own thread
+        if conn is None:
+            return
+        try:
+            super().finish_request(conn, client_address)
+        finally:  # what shutdown_request does for a plain socket (the raw one is detached)
+            try:
+                conn.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+            conn.close()
+
+    def handshake(self, raw):
+        case = self.cert
+        if self.switchable:
+            with self.script.lock:
+                case = self.script.tls.get("cert") or self.cert
+        start = time.monotonic()
+        raw.settimeout(60)  # a client under emulation takes its time
+        conn = None
+        try:
+            conn = self.context(case).wrap_socket(raw, server_side=True)
+            conn.settimeout(None)
+        except (OSError, ssl.SSLError, ValueError) as e:
+            ms = (time.monotonic() - start) * 1000
+            line = "handshake failed port=%d cert=%s sni=%s ms=%.0f error=%s" % (
+                self.port, case, getattr(conn, "sni", None) or "-", ms, str(e).replace(" ", "_"))
+            with self.script.lock:
+                self.script.tls_log.append(line)
+            raw.close()
+            return None
+        ms = (time.monotonic() - start) * 1000
+        line = "handshake ok port=%d cert=%s version=%s cipher=%s sni=%s resumed=%d ms=%.0f" % (
+            self.port, case, conn.version(), conn.cipher()[0], getattr(conn, "sni", None) or "-",
+            int(conn.session_reused), ms)
+        with self.script.lock:
+            self.script.tls_log.append(line)
+        return conn
 
     def start(self):
         thread = threading.Thread(target=self.serve_forever, daemon=True)
@@ -410,20 +625,32 @@ class Mirror(ThreadingHTTPServer):
         self.server_close()
 
 
+def stop_all(mirrors):
+    """Stops started mirrors together (each stop waits up to half a second for its loop)."""
+    threads = [threading.Thread(target=m.stop) for m in mirrors]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--root", required=True, help="folder to serve")
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port", type=int, default=0, help="0: any free port (printed)")
     ap.add_argument("--script", help="JSON fault script")
+    ap.add_argument("--tls", nargs=2, metavar=("CHAIN", "KEY"),
+                    help="serve HTTPS with this certificate chain (leaf first) and key")
     args = ap.parse_args()
     script = None
     if args.script:
         with open(args.script) as f:
             script = json.load(f)
-    mirror = Mirror(args.root, args.host, args.port, script)
+    mirror = Mirror(args.root, args.host, args.port, script, tls=args.tls)
     print(mirror.port, flush=True)
-    print("mirror: serving %s on http://%s:%d/" % (mirror.root, args.host, mirror.port),
+    print("mirror: serving %s on %s://%s:%d/" % (mirror.root, "https" if args.tls else "http",
+                                                args.host, mirror.port),
           file=sys.stderr, flush=True)
     try:
         mirror.serve_forever()

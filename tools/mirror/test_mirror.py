@@ -1,19 +1,27 @@
 #!/usr/bin/env python3
 """The mirror itself: ranges and validators as HTTP has them, the proxy form, and a few
-scripted faults, checked with a plain HTTP client."""
+scripted faults, checked with a plain HTTP client; then the TLS bench: the certificates of
+tls_certs.py as OpenSSL's verifier judges them, the TLS twin, redirects to it, CONNECT
+tunnels and the switch of certificate and TLS version."""
 
 import hashlib
 import base64
 import http.client
 import json
 import os
+import shutil
 import socket
+import ssl
+import subprocess
 import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mirror import Mirror  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from mirror import Mirror, stop_all  # noqa: E402
+import tls_certs  # noqa: E402
+import with_mirror  # noqa: E402
 
 
 class MirrorTest(unittest.TestCase):
@@ -111,6 +119,201 @@ class MirrorTest(unittest.TestCase):
         r, _ = self.get("/setup.exe")
         self.assertEqual((r.status, r.getheader("Retry-After")), (503, "1"))
         slow.close()
+
+
+class TlsMirrorTest(unittest.TestCase):
+    """The plain mirror with its TLS servers, as with_mirror.py --tls starts them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.certs_dir = tempfile.mkdtemp(prefix="tls-certs-test-")
+        cls.certs = os.path.join(cls.certs_dir, "certs")
+        tls_certs.ensure(cls.certs)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.certs_dir, ignore_errors=True)
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.data = os.urandom(200000)
+        with open(os.path.join(self.dir.name, "setup.exe"), "wb") as f:
+            f.write(self.data)
+        os.mkdir(os.path.join(self.dir.name, "dl1.orlenz.com"))
+        with open(os.path.join(self.dir.name, "dl1.orlenz.com", "setup.exe"), "wb") as f:
+            f.write(b"dl1 over tls")
+        self.mirror = Mirror(self.dir.name)
+        self.env = {}
+        self.servers = [self.mirror] + with_mirror.start_tls(self.mirror, self.dir.name,
+                                                             self.certs, self.env)
+        for s in self.servers:
+            s.start()
+
+    def tearDown(self):
+        stop_all(self.servers)
+        self.dir.cleanup()
+
+    def port(self, case="MIRROR"):
+        return int(self.env["XLDL_TEST_TLS_" + case.upper()].split(":")[1])
+
+    def client_context(self):
+        return ssl.create_default_context(cafile=os.path.join(self.certs, "root.pem"))
+
+    def https(self, path, host="127.0.0.1", case="MIRROR", headers=None):
+        """GET over TLS from `case`'s server, checking its certificate for `host` (also the
+        SNI and the Host header)."""
+        c = http.client.HTTPSConnection("127.0.0.1", self.port(case), timeout=10)
+        c.sock = self.client_context().wrap_socket(
+            socket.create_connection(("127.0.0.1", self.port(case)), timeout=10), server_hostname=host)
+        c.request("GET", path, headers=dict(headers or {}, Host=host))
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r, data
+
+    def plain(self, path, method="GET", headers=None, body=None):
+        c = http.client.HTTPConnection("127.0.0.1", self.mirror.port, timeout=10)
+        c.request(method, path, body=body, headers=headers or {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r, data
+
+    def log(self, which="log"):
+        return self.plain("/_mirror/" + which)[1].decode().splitlines()
+
+    def handshake(self, case, host="dl1.orlenz.com"):
+        """OpenSSL's verdict on the chain that `case`'s server sends: its verify code or 0."""
+        raw = socket.create_connection(("127.0.0.1", self.port(case)), timeout=10)
+        try:
+            with self.client_context().wrap_socket(raw, server_hostname=host):
+                return 0
+        except ssl.SSLCertVerificationError as e:
+            return e.verify_code
+
+    def test_certificates_as_openssl_judges_them(self):
+        # X509_V_ERR_*: 18 depth zero self-signed, 19 self-signed cert in chain, 62 hostname
+        # mismatch, 10 expired, 9 not yet valid, 20 unable to get local issuer.
+        expected = {"good": 0, "self_signed": 18, "untrusted_root": 19, "wrong_host": 62,
+                    "expired": 10, "not_yet_valid": 9, "incomplete_chain": 20, "trial_root": 19}
+        self.assertEqual(set(expected), set(tls_certs.CASES))
+        got = {case: self.handshake(case) for case in expected}
+        self.assertEqual(got, expected)
+        self.assertEqual(self.handshake("good", "dl2.orlenz.com"), 0)
+        self.assertEqual(self.handshake("good", "localhost"), 0)
+        raw = socket.create_connection(("127.0.0.1", self.port()), timeout=10)
+        with self.client_context().wrap_socket(raw, server_hostname="127.0.0.1") as tls:
+            self.assertEqual(len(tls.getpeercert(binary_form=True)) > 0, True)
+        self.assertEqual(self.handshake("wrong_host", "wrong.example"), 0)
+
+    def test_certificates_are_made_once(self):
+        stamp = os.path.getmtime(os.path.join(self.certs, "root.der"))
+        tls_certs.ensure(self.certs)
+        self.assertEqual(os.path.getmtime(os.path.join(self.certs, "root.der")), stamp)
+        with open(os.path.join(self.certs, "good", "chain.pem")) as f:
+            self.assertEqual(f.read().count("BEGIN CERTIFICATE"), 2)
+        with open(os.path.join(self.certs, "incomplete_chain", "chain.pem")) as f:
+            self.assertEqual(f.read().count("BEGIN CERTIFICATE"), 1)
+
+    def test_twin_serves_the_same_folder_with_ranges_and_logs_tls(self):
+        r, body = self.https("/setup.exe", headers={"Range": "bytes=10-19"})
+        self.assertEqual((r.status, body), (206, self.data[10:20]))
+        r, body = self.https("/setup.exe", host="dl1.orlenz.com")
+        self.assertEqual(body, b"dl1 over tls")
+        log = self.log()
+        self.assertEqual(len(log), 2)
+        self.assertIn("status=206", log[0])
+        self.assertRegex(log[0], r" tls=TLSv1\.[23] sni=-$")  # no SNI for an IP address
+        self.assertTrue(log[1].endswith("sni=dl1.orlenz.com"), log[1])
+        self.assertTrue(self.log("tls_log")[0].startswith("handshake ok port=%d cert=good" % self.port()))
+
+    def test_plain_mirror_redirects_to_the_twin(self):
+        self.plain("/_mirror/script", "POST", body=json.dumps(
+            {"rules": [{"fault": "to_https", "status": 308, "times": -1}]}))
+        r, _ = self.plain("/setup.exe?x=1")
+        self.assertEqual((r.status, r.getheader("Location")),
+                         (308, "https://127.0.0.1:%d/setup.exe?x=1" % self.port()))
+        r, _ = self.plain("/setup.exe", headers={"Host": "dl2.orlenz.com"})
+        self.assertEqual(r.getheader("Location"), "https://dl2.orlenz.com:%d/setup.exe" % self.port())
+        r, _ = self.plain("http://dl1.orlenz.com/setup.exe")
+        self.assertEqual(r.getheader("Location"), "https://dl1.orlenz.com:%d/setup.exe" % self.port())
+        r, body = self.https("/setup.exe")  # the rule is for plain HTTP only
+        self.assertEqual((r.status, body), (200, self.data))
+        for status in (301, 302, 307):
+            self.plain("/_mirror/script", "POST", body=json.dumps(
+                {"rules": [{"fault": "to_https", "status": status, "port": 443}]}))
+            r, _ = self.plain("/setup.exe", headers={"Host": "dl1.orlenz.com"})
+            self.assertEqual((r.status, r.getheader("Location")),
+                             (status, "https://dl1.orlenz.com:443/setup.exe"))
+
+    def tunnel(self, target):
+        s = socket.create_connection(("127.0.0.1", self.mirror.port), timeout=10)
+        s.sendall(("CONNECT %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (target, target)).encode())
+        head = b""
+        while b"\r\n\r\n" not in head:
+            chunk = s.recv(1)
+            if not chunk:
+                break
+            head += chunk
+        return s, head.decode()
+
+    def test_connect_tunnels_to_the_twin(self):
+        s, head = self.tunnel("dl1.orlenz.com:443")
+        self.assertTrue(head.startswith("HTTP/1.1 200"), head)
+        with self.client_context().wrap_socket(s, server_hostname="dl1.orlenz.com") as tls:
+            tls.sendall(b"GET /setup.exe HTTP/1.1\r\nHost: dl1.orlenz.com\r\nConnection: close\r\n\r\n")
+            answer = b""
+            while True:
+                chunk = tls.recv(65536)
+                if not chunk:
+                    break
+                answer += chunk
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200"))
+        self.assertTrue(answer.endswith(b"dl1 over tls"))
+        log = self.log()
+        self.assertTrue(log[0].startswith("CONNECT dl1.orlenz.com:443 "), log[0])
+        self.assertIn("status=200", log[0])
+        self.assertTrue(log[0].endswith(" tunnel=%d" % self.port()), log[0])
+        self.assertIn("sni=dl1.orlenz.com", log[1])
+        # A CONNECT to the port of one of the servers reaches that one.
+        s, head = self.tunnel("dl2.orlenz.com:%d" % self.port("expired"))
+        with s, self.assertRaises(ssl.SSLCertVerificationError) as e:
+            self.client_context().wrap_socket(s, server_hostname="dl2.orlenz.com")
+        self.assertEqual(e.exception.verify_code, 10)
+        # A scripted refusal.
+        self.plain("/_mirror/script", "POST", body=json.dumps(
+            {"rules": [{"connect": True, "fault": "status", "status": 403}]}))
+        s, head = self.tunnel("dl1.orlenz.com:443")
+        self.assertTrue(head.startswith("HTTP/1.1 403"), head)
+        s.close()
+        self.assertIn("CONNECT dl1.orlenz.com:443 range=- if_range=- status=403 fault=status", self.log()[0])
+
+    def test_script_switches_certificate_and_versions(self):
+        self.plain("/_mirror/script", "POST", body=json.dumps({"tls": {"cert": "expired"}}))
+        self.assertEqual(self.handshake("mirror"), 10)
+        self.assertEqual(self.handshake("wrong_host"), 62)  # not switchable
+        for version in ("1.2", "1.3"):
+            self.plain("/_mirror/script", "POST", body=json.dumps({"tls": {"min": version, "max": version}}))
+            raw = socket.create_connection(("127.0.0.1", self.port()), timeout=10)
+            with self.client_context().wrap_socket(raw, server_hostname="dl1.orlenz.com") as tls:
+                self.assertEqual(tls.version(), "TLSv" + version)
+        self.assertIn("version=TLSv1.3", self.log("tls_log")[0])
+
+    def test_command_line_tls_mirror(self):
+        good = os.path.join(self.certs, "good")
+        p = subprocess.Popen([sys.executable, os.path.join(HERE, "mirror.py"), "--root", self.dir.name,
+                              "--tls", os.path.join(good, "chain.pem"), os.path.join(good, "key.pem")],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            port = int(p.stdout.readline())
+            c = http.client.HTTPSConnection("localhost", port, timeout=10, context=self.client_context())
+            c.request("GET", "/setup.exe")
+            self.assertEqual(c.getresponse().read(), self.data)
+            c.close()
+        finally:
+            p.terminate()
+            p.wait()
+            p.stdout.close()
 
 
 if __name__ == "__main__":

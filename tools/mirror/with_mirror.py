@@ -2,13 +2,25 @@
 """Runs a command with a mirror serving a fresh temporary folder, then stops the mirror and
 removes the folder. For the engine's tests:
 
-    with_mirror.py COMMAND ARGS...
+    with_mirror.py [--tls CERTDIR] COMMAND ARGS...
 
 The command finds the mirror through its environment:
     XLDL_TEST_MIRROR    host:port of the mirror (control at /_mirror/...)
     XLDL_TEST_ROOT      the served folder
     XLDL_TEST_ROOT_WIN  the same folder as Wine sees it (Z:\\...)
 The exit code is the command's.
+
+With --tls, the certificates of tls_certs.py are made in CERTDIR (or reused), and beside the
+plain mirror run HTTPS servers on the same folder, sharing its script, log and counters:
+    XLDL_TEST_TLS_MIRROR      host:port of the TLS twin (the good certificate; a script's
+                              "tls": {"cert": CASE} switches it); also XLDL_TEST_TLS_GOOD
+    XLDL_TEST_TLS_<CASE>      host:port of a server that always sends that case's chain:
+                              SELF_SIGNED, UNTRUSTED_ROOT, WRONG_HOST, EXPIRED, NOT_YET_VALID,
+                              INCOMPLETE_CHAIN, TRIAL_ROOT
+    XLDL_TEST_TLS_CERTS       CERTDIR; XLDL_TEST_TLS_CERTS_WIN as Wine sees it
+    XLDL_TEST_TLS_ROOT_CA_WIN the test root to trust (Z:\\...\\root.der)
+The plain mirror then redirects to the twin on a to_https rule, and as a proxy tunnels every
+CONNECT to the twin (or to the server whose port the CONNECT names).
 """
 
 import os
@@ -18,24 +30,62 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mirror import Mirror  # noqa: E402
+from mirror import Mirror, stop_all  # noqa: E402
+import tls_certs  # noqa: E402
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def start_tls(mirror, root, certdir, env):
+    """TLS servers beside the plain `mirror`: its twin and one per certificate case."""
+    certs = tls_certs.ensure(certdir)
+    servers = [Mirror(root, tls=certs, cert="good", switchable=True, twin_of=mirror)]
+    env["XLDL_TEST_TLS_MIRROR"] = "127.0.0.1:%d" % servers[0].port
+    for case in certs:
+        server = servers[0]
+        if case != "good":
+            server = Mirror(root, tls=certs, cert=case, twin_of=mirror)
+            servers.append(server)
+        env["XLDL_TEST_TLS_" + case.upper()] = "127.0.0.1:%d" % server.port
+    mirror.tls_port = servers[0].port
+    mirror.tunnels = {s.port for s in servers}
+    certdir = os.path.abspath(certdir)
+    env["XLDL_TEST_TLS_CERTS"] = certdir
+    env["XLDL_TEST_TLS_CERTS_WIN"] = windows_path(certdir)
+    env["XLDL_TEST_TLS_ROOT_CA_WIN"] = windows_path(os.path.join(certdir, "root.der"))
+    return servers
 
 
 def main():
-    if len(sys.argv) < 2:
+    args = sys.argv[1:]
+    certdir = None
+    if args[:1] == ["--tls"] and len(args) >= 2:
+        certdir, args = args[1], args[2:]
+    if not args:
         print(__doc__, file=sys.stderr)
         return 2
     root = tempfile.mkdtemp(prefix="xldl-mirror-")
     mirror = Mirror(root)
-    mirror.start()
     env = dict(os.environ)
+    servers = [mirror]
     env["XLDL_TEST_MIRROR"] = "127.0.0.1:%d" % mirror.port
     env["XLDL_TEST_ROOT"] = root
-    env["XLDL_TEST_ROOT_WIN"] = "Z:" + root.replace("/", "\\")
+    env["XLDL_TEST_ROOT_WIN"] = windows_path(root)
+    started = []
     try:
-        return subprocess.call(sys.argv[1:], env=env)
+        if certdir:
+            servers += start_tls(mirror, root, certdir, env)
+        for s in servers:
+            s.start()
+            started.append(s)
+        return subprocess.call(args, env=env)
     finally:
-        mirror.stop()
+        stop_all(started)
+        for s in servers:
+            if s not in started:
+                s.server_close()
         shutil.rmtree(root, ignore_errors=True)
 
 
