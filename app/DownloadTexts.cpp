@@ -1,5 +1,7 @@
 #include "app/DownloadTexts.h"
 
+#include "engine/XLDownload.h"
+
 #include <cstdio>
 
 std::string FileNameFromUrl(const std::string& url) {
@@ -35,4 +37,41 @@ std::string FormatSizeText(int64_t bytes, char decimalSeparator) {
     std::snprintf(text, sizeof text, "%lld%c%02lld MB", static_cast<long long>(cents / 100),
                   decimalSeparator, static_cast<long long>(cents % 100));
     return text;
+}
+
+std::string FailureText(uint32_t error) {
+    // Where another mirror may well have a good copy, the text says so: the window has just
+    // checked the other one.
+    const char* reason = nullptr;
+    switch (error) {
+    case ErrorHttpStatus:
+        reason = "此镜像上没有该文件，可换镜像重试";
+        break;
+    case ErrorNetwork:
+    case ErrorRedirects:
+        reason = "无法连接网络或服务器，可换镜像重试";
+        break;
+    case ErrorDiskFull:
+        reason = "磁盘空间不足，请清理后重试";
+        break;
+    case ErrorVerify:
+    case ErrorUnstable:
+        reason = "文件损坏，未通过校验，可换镜像重试";
+        break;
+    case ErrorFile:
+    case ErrorRename:
+    case ErrorBadUrl:
+        reason = "无法保存文件";
+        break;
+    case ErrorInUse:
+        reason = "另一个程序正在下载该文件";
+        break;
+    case ErrorTls:
+    case ErrorInsecureRedirect:
+        reason = "无法验证服务器的身份，可换镜像重试";
+        break;
+    default:
+        return "下载失败，可换镜像重试";
+    }
+    return std::string("下载失败：") + reason;
 }

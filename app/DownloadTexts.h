@@ -1,5 +1,6 @@
-// The download tool's two text rules: the file name taken from a download URL, and the short
-// size text of the progress display ("512 KB", "3.50 MB"). Pure functions, 8-bit texts.
+// The download tool's text rules: the file name taken from a download URL, the short size text
+// of the progress display ("512 KB", "3.50 MB") and what the window says when a download has
+// failed for good. Pure functions, 8-bit texts.
 #pragma once
 
 #include <cstdint>
@@ -16,3 +17,8 @@ std::string FileNameFromUrl(const std::string& url);
 // with two decimals ("%.2f MB", halves away from zero), with `decimalSeparator` between the
 // units and the decimals. Sizes beyond 32 bits are shown as they are.
 std::string FormatSizeText(int64_t bytes, char decimalSeparator = '.');
+
+// The status line for a task the engine gave up on, by its reason (a TEngineError): what went
+// wrong in a user's words, and what to do about it. Short enough to stand left of the size
+// text in the window's font.
+std::string FailureText(uint32_t error);

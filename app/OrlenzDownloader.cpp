@@ -1,11 +1,17 @@
 // The program: the application title, the window from its layout, the message loop. Exit
-// code 0 whenever the window has been closed.
+// code 0 whenever the window has been closed, and when the tool was already running in this
+// session (its window is brought to the front instead).
+#include "app/SingleInstance.h"
 #include "app/UnitOfZQX.h"
 #include "framework/Application.h"
 
 #include <memory>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Held until the program ends. Asked before anything of the window exists, so that a
+    // second start touches neither the engine nor the screen.
+    TInstanceLock instance(InstanceLockName);
+    if (!instance.Owned() && DeferToRunningTool(instance, 15000)) return 0;
     std::unique_ptr<TFormOfZQX> form;
     try {
         Application().SetTitle(ApplicationTitle);

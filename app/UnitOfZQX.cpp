@@ -15,6 +15,29 @@
 
 TShellExecuteProc ShellExecuteProc = ShellExecuteA;
 
+namespace {
+
+// The module of the engine the program's calls are bound to: the one that holds the bound
+// call itself, whatever its file is named.
+HMODULE BoundEngineModule() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&XL_QueryTaskInfoEx)), &module))
+        return nullptr;
+    return module;
+}
+
+// Whether the engine `module` declares that it keeps failed tasks in StateFailed.
+bool EngineReportsFailure(HMODULE module) {
+    if (!module) return false;
+    const auto reports = reinterpret_cast<TXLReportsFailure>(
+        reinterpret_cast<void*>(GetProcAddress(module, ReportsFailureExport)));
+    return reports && reports() != 0;
+}
+
+} // namespace
+
 void RegisterFormOfZQXLayoutClasses() {
     RegisterStyledControlsLayoutClasses();
     RegisterLayoutClass("TFormOfZQX", "TForm", nullptr, {});
@@ -24,6 +47,7 @@ TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 
 TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
     Load(layout);
+    FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -51,6 +75,7 @@ void TFormOfZQX::Load(const std::string& layout) {
     find(RadioButton1, "RadioButton1");
     find(RadioButton2, "RadioButton2");
     find(XLTime, "XLTime");
+    FWorkingCaption = RzLabel4->Caption();
 }
 
 void TFormOfZQX::FormShow(TObject*) {
@@ -70,8 +95,15 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
         CreateDirectoryA(FolderToCreate, nullptr); // a failure shows later, as a stalled task
 
     std::string url;
-    if (RadioButton1->Checked()) url = MirrorUrl1;
-    if (RadioButton2->Checked()) url = MirrorUrl2;
+    FTaskMirror = nullptr;
+    if (RadioButton1->Checked()) {
+        url = MirrorUrl1;
+        FTaskMirror = RadioButton1;
+    }
+    if (RadioButton2->Checked()) {
+        url = MirrorUrl2;
+        FTaskMirror = RadioButton2;
+    }
     const std::string fileName = FileNameFromUrl(url);
 
     DownloadTaskParam param;
@@ -81,6 +113,8 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     CopyToUtf16Field(SaveFolder, param.SavePath);
     param.OptionFlag = 0xFFFFFFFF;
 
+    // After a failure the status line said why; this task is at work again.
+    RzLabel4->SetCaption(FWorkingCaption);
     FFileName = fileName;
     FTaskHandle = XL_CreateTask(&param);
     if (EngineTrue(XL_StartTask(FTaskHandle))) XLTime->SetEnabled(true);
@@ -113,7 +147,27 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
         Close();
         break;
     }
+    case StateFailed:
+        // Only an engine that declares it means this state for good; from any other it is
+        // one more state to wait through.
+        if (FEngineReportsFailure) TaskFailed(InfoField(info, InfoErrorOffset));
+        break;
     default:
-        break; // created, connecting, retrying, failed: the next tick asks again
+        break; // created, connecting, waiting to retry: the next tick asks again
     }
+}
+
+void TFormOfZQX::TaskFailed(uint32_t error) {
+    XLTime->SetEnabled(false);
+    // The size text keeps the last sizes: how far the task got.
+    RzLabel4->SetCaption(FailureText(error));
+    // One press tries the other mirror.
+    if (FTaskMirror == RadioButton1) RadioButton2->SetChecked(true);
+    if (FTaskMirror == RadioButton2) RadioButton1->SetChecked(true);
+    RzBitBtn1->SetEnabled(true);
+    // Disabling took the focus from the button; give it back, so that Enter or Space retries
+    // too, unless the user has put it elsewhere meanwhile.
+    const HWND focus = GetFocus();
+    if (HandleAllocated() && GetActiveWindow() == Handle() && (!focus || focus == Handle()))
+        RzBitBtn1->SetFocus();
 }

@@ -47,6 +47,11 @@ public:
 
     TaskHandle FTaskHandle = 0;
     std::string FFileName;
+    // The mirror's radio button that the task was made from (null before the first press).
+    TRadioButton* FTaskMirror = nullptr;
+    // Whether the engine keeps failed tasks in StateFailed with their reason; asked once, of
+    // the engine the program is bound to.
+    bool FEngineReportsFailure = false;
 
     void FormShow(TObject* sender);
     void FormDestroy(TObject* sender);
@@ -55,6 +60,11 @@ public:
 
 private:
     void Load(const std::string& layout);
+    // The engine gave up on the task: say why and offer the other mirror.
+    void TaskFailed(uint32_t error);
+
+    // RzLabel4's text while a task runs, as the layout has it.
+    std::string FWorkingCaption;
 };
 
 // The layout classes the window's layout names (idempotent).

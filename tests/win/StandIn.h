@@ -20,6 +20,10 @@ struct TStandIn {
         Get<void (*)(uint32_t, uint32_t, TaskHandle)>("StandIn_SetResults");
     void (*QueueQuery)(uint32_t, uint8_t, int64_t, int64_t) =
         Get<void (*)(uint32_t, uint8_t, int64_t, int64_t)>("StandIn_QueueQuery");
+    void (*QueueQueryWithError)(uint32_t, uint8_t, int64_t, int64_t, uint32_t) =
+        Get<void (*)(uint32_t, uint8_t, int64_t, int64_t, uint32_t)>("StandIn_QueueQueryWithError");
+    // Only in the stand-in that declares failure reporting: what XLDL_ReportsFailure answers.
+    void (*SetReportsFailure)(uint32_t) = Get<void (*)(uint32_t)>("StandIn_SetReportsFailure");
     int (*CallCount)() = Get<int (*)()>("StandIn_CallCount");
     const char* (*CallName)(int) = Get<const char* (*)(int)>("StandIn_CallName");
     uint32_t (*CallArgument)(int) = Get<uint32_t (*)(int)>("StandIn_CallArgument");

@@ -32,8 +32,11 @@ public:
     TToolProcess& operator=(const TToolProcess&) = delete;
     ~TToolProcess() {
         if (!FProcess.hProcess) return;
-        if (WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT)
+        // Gone before the next test starts the tool, which would otherwise find it running.
+        if (WaitForSingleObject(FProcess.hProcess, 0) == WAIT_TIMEOUT) {
             TerminateProcess(FProcess.hProcess, 99);
+            WaitForSingleObject(FProcess.hProcess, 10000);
+        }
         CloseHandle(FProcess.hProcess);
         CloseHandle(FProcess.hThread);
     }
@@ -54,6 +57,8 @@ public:
         return f.Window;
     }
     HWND MainWindow() const { return FindWindowOf("TForm", ApplicationTitle); }
+    // The window that carries the taskbar entry.
+    HWND TaskbarEntry() const { return FindWindowOf("TApplication", ApplicationTitle); }
     // The main window once it is on the screen, or null after `timeoutMs`.
     HWND WaitForMainWindow(DWORD timeoutMs = 15000) const {
         HWND w = nullptr;
@@ -64,9 +69,13 @@ public:
     static HWND ProgressBar(HWND main) {
         return FindWindowExA(main, nullptr, "TProgressBar", nullptr);
     }
+    // The first radio button: mirror 1.
+    static HWND FirstRadioButton(HWND main) {
+        return FindWindowExA(main, nullptr, "TRadioButton", nullptr);
+    }
     // The second radio button: mirror 2.
     static HWND SecondRadioButton(HWND main) {
-        HWND first = FindWindowExA(main, nullptr, "TRadioButton", nullptr);
+        HWND first = FirstRadioButton(main);
         return first ? FindWindowExA(main, first, "TRadioButton", nullptr) : nullptr;
     }
     static void Click(HWND window) {

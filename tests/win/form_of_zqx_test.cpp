@@ -2,6 +2,7 @@
 // like when it opens, what a press sends to the engine, and what each poll tick does.
 #include "app/UnitOfZQX.h"
 #include "framework/Application.h"
+#include "tests/win/FormOfZQXFixture.h"
 #include "tests/win/StandIn.h"
 #include "tests/win/TestSupport.h"
 
@@ -15,58 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct TShellCall {
-    HWND Owner;
-    std::string Verb, File;
-    bool NoParameters, NoDirectory;
-    INT Show;
-};
-std::vector<TShellCall> ShellCalls;
-
-HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                                    LPCSTR directory, INT show) {
-    ShellCalls.push_back({owner, verb ? verb : "", file ? file : "", parameters == nullptr,
-                          directory == nullptr, show});
-    return reinterpret_cast<HINSTANCE>(42);
-}
-
-HINSTANCE WINAPI RefuseShellExecute(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) {
-    throw std::runtime_error("shell refused");
-}
-
-class FormOfZQX : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_NE(Engine.Reset, nullptr);
-        Engine.Reset();
-        ShellCalls.clear();
-        SavedShellExecute = ShellExecuteProc;
-        ShellExecuteProc = RecordShellExecute;
-        Form = std::make_unique<TFormOfZQX>();
-    }
-    void TearDown() override {
-        if (Application().MainForm() == Form.get()) Application().SetMainForm(nullptr);
-        Form.reset();
-        ShellExecuteProc = SavedShellExecute;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-    }
-    // Whether closing the window asked the application to end.
-    static bool QuitPosted() {
-        MSG msg;
-        return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
-    }
-    void Press() {
-        Form->HandleNeeded();
-        Form->RzBitBtn1->Click();
-    }
-
-    TStandIn Engine;
-    std::unique_ptr<TFormOfZQX> Form;
-    TShellExecuteProc SavedShellExecute = nullptr;
-};
 
 TEST_F(FormOfZQX, OpensAsLaidOut) {
     TFormOfZQX& f = *Form;
@@ -220,21 +169,6 @@ TEST_F(FormOfZQX, TabReachesTheCheckedRadioButton) {
     EXPECT_TRUE(f.RadioButton2->Checked());
 }
 
-// The record the engine should get for `url`: zeros but for three texts and the option.
-std::vector<uint8_t> ExpectedTaskParam(const std::string& url) {
-    std::vector<uint8_t> bytes(26564, 0);
-    const auto put = [&](size_t offset, const std::string& text) {
-        for (size_t i = 0; i < text.size(); ++i)
-            bytes[offset + 2 * i] = static_cast<uint8_t>(text[i]);
-    };
-    put(4, url);
-    put(16532, "setup.exe");
-    put(17572, "D:\\KORVA\\");
-    for (size_t i = 0; i < 4; ++i)
-        bytes[18368 + i] = 0xFF;
-    return bytes;
-}
-
 TEST_F(FormOfZQX, PressSendsTheChosenMirrorToTheEngine) {
     for (const bool second : {false, true}) {
         Form.reset();
@@ -264,6 +198,9 @@ TEST_F(FormOfZQX, PressSendsTheChosenMirrorToTheEngine) {
 
 TEST_F(FormOfZQX, FailedStartLeavesTheButtonDisabledAndTheTimerDisarmed) {
     // Only the low byte counts: 0x100 is a failure, whatever a file in the folder's place.
+    // (What earlier whole-program runs left in the folder goes first.)
+    for (const char* left : {"setup.exe", "setup.exe.part", "setup-started.txt"})
+        DeleteFileA((std::string("D:\\KORVA\\") + left).c_str());
     RemoveDirectoryA("D:\\KOrva");
     const HANDLE blocker = CreateFileA("D:\\KOrva", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -328,6 +265,45 @@ TEST_F(FormOfZQX, TicksShowProgressOnlyWhileDownloading) {
     }
     EXPECT_EQ(ShellCalls.size(), 0u);
     EXPECT_FALSE(QuitPosted());
+}
+
+// An engine of old may pass through state 5 on its way; without its word that the state
+// means failure, the window waits through it as it always did.
+TEST_F(FormOfZQX, WithoutTheEnginesWordAFailedStateIsWaitedThrough) {
+    TFormOfZQX& f = *Form;
+    ASSERT_EQ(Engine.SetReportsFailure, nullptr) << "this stand-in must not declare failures";
+    EXPECT_FALSE(f.FEngineReportsFailure);
+    Press();
+    ASSERT_EQ(Engine.CallNames(), (std::vector<std::string>{"XL_CreateTask", "XL_StartTask"}));
+    EXPECT_TRUE(Engine.Record(0) == ExpectedTaskParam(MirrorUrl1)) << "the same record";
+
+    Engine.QueueQuery(1, StateDownloading, 4096, 1024);
+    Engine.QueueQueryWithError(1, StateFailed, 4096, 1024, ErrorHttpStatus);
+    Engine.QueueQueryWithError(1, StateFailed, 0, 0, ErrorNetwork);
+    f.XLTimeTimer(nullptr);
+    for (int tick = 0; tick < 2; ++tick) {
+        f.XLTimeTimer(nullptr);
+        EXPECT_EQ(f.RzLabel4->Caption(), "正在下载... ...") << tick;
+        EXPECT_EQ(f.RzLabel1->Caption(), "1 KB/4 KB") << tick;
+        EXPECT_EQ(f.PB_Cur->Position(), 1024) << tick;
+        EXPECT_TRUE(f.XLTime->Enabled()) << tick;
+        EXPECT_TRUE(f.XLTime->Armed()) << tick;
+        EXPECT_FALSE(f.RzBitBtn1->Enabled()) << tick;
+        EXPECT_TRUE(f.RadioButton1->Checked()) << tick;
+        EXPECT_FALSE(f.RadioButton2->Checked()) << tick;
+    }
+
+    // The real timer goes on asking through more of them, to the end of the transfer.
+    f.XLTime->SetInterval(20);
+    Engine.QueueQueryWithError(1, StateFailed, 4096, 2048, ErrorVerify);
+    Engine.QueueQuery(1, StateDownloading, 4096, 3072);
+    Engine.QueueQuery(1, StateFinished, 4096, 4096);
+    EXPECT_TRUE(PumpUntil([] { return !ShellCalls.empty(); }, 5000));
+    EXPECT_EQ(f.RzLabel1->Caption(), "3 KB/4 KB");
+    EXPECT_EQ(f.RzLabel4->Caption(), "正在下载... ...");
+    std::vector<std::string> expected{"XL_CreateTask", "XL_StartTask"};
+    expected.insert(expected.end(), 6, "XL_QueryTaskInfoEx");
+    EXPECT_EQ(Engine.CallNames(), expected) << "one query a tick and nothing else";
 }
 
 TEST_F(FormOfZQX, FinishedTaskStartsTheInstallerAndClosesTheWindow) {

@@ -1,6 +1,7 @@
 // The real program, started as its own process with the stand-in engine beside it (scripted
 // through the environment) and drive D: a folder of the build tree: the engine-failure box,
-// a whole download up to the started installer, and closing during a transfer.
+// a whole download up to the started installer, closing during a transfer, and a second start
+// while the tool runs.
 #include "tests/win/ToolProcess.h"
 
 #include <windows.h>
@@ -56,6 +57,31 @@ protected:
             n += c == call;
         return n;
     }
+    // Adds answers to the running stand-in's script.
+    void Script(const std::string& lines) {
+        std::ofstream(Dir + "\\script.txt", std::ios::app) << lines;
+    }
+    // The installer in place, as the engine would leave it when the task ends.
+    static void PutInstaller() {
+        CreateDirectoryA("D:\\KORVA", nullptr);
+        ASSERT_TRUE(
+            CopyFileA(WindowsPath(MARKER_SETUP_EXE).c_str(), "D:\\KORVA\\setup.exe", FALSE));
+    }
+    // How often the installer was started.
+    static int InstallerStarts() {
+        std::ifstream marker("D:\\KORVA\\setup-started.txt");
+        int n = 0;
+        for (std::string line; std::getline(marker, line);)
+            ++n;
+        return n;
+    }
+    // A window of this test, in front of everything: what the user was doing meanwhile.
+    struct TOtherWindow {
+        HWND Window = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
+                                      nullptr, nullptr, nullptr, nullptr);
+        TOtherWindow() { SetForegroundWindow(Window); }
+        ~TOtherWindow() { DestroyWindow(Window); }
+    };
     std::string Dir;
     TToolProcess Tool;
 };
@@ -114,6 +140,82 @@ TEST_F(Program, ClosingDuringATransferEndsAtOnce) {
     EXPECT_EQ(Count("XL_Init"), 1);
     EXPECT_EQ(Count("XL_UnInit"), 1);
     EXPECT_EQ(GetFileAttributesA("D:\\KORVA\\setup-started.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Program, ASecondStartBringsTheRunningToolForwardAndEnds) {
+    PutInstaller();
+    // The task goes on downloading until the test lets it finish.
+    Start("query 1 3 2048 1024\n");
+    const HWND main = Tool.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    TToolProcess::Click(TToolProcess::Button(main));
+    ASSERT_TRUE(WaitFor([&] { return Count("XL_QueryTaskInfoEx") >= 1; }, 10000));
+    {
+        TOtherWindow other;
+        ASSERT_EQ(GetForegroundWindow(), other.Window);
+        TToolProcess second;
+        ASSERT_TRUE(second.Start(Dir));
+        EXPECT_EQ(second.ExitCode(10000), 0) << "ends well before giving up on a window";
+        EXPECT_EQ(GetForegroundWindow(), main) << "the running tool is in front";
+    }
+    EXPECT_TRUE(Tool.Running());
+    EXPECT_FALSE(IsWindowEnabled(TToolProcess::Button(main))) << "its download goes on";
+    const int queries = Count("XL_QueryTaskInfoEx");
+    EXPECT_TRUE(WaitFor([&] { return Count("XL_QueryTaskInfoEx") > queries; }, 10000))
+        << "still polling";
+
+    Script("query 1 4 2048 2048\n");
+    EXPECT_EQ(Tool.ExitCode(20000), 0);
+    EXPECT_TRUE(WaitFor([] { return InstallerStarts() > 0; }, 15000));
+    Sleep(500);
+    EXPECT_EQ(InstallerStarts(), 1);
+    EXPECT_EQ(Count("XL_Init"), 1) << "the second start never reached the engine";
+    EXPECT_EQ(Count("XL_CreateTask"), 1);
+    EXPECT_EQ(Count("XL_UnInit"), 1);
+}
+
+TEST_F(Program, AMinimisedToolIsRestored) {
+    Start("");
+    const HWND main = Tool.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    const HWND entry = Tool.TaskbarEntry();
+    ASSERT_NE(entry, nullptr);
+    // As from the taskbar: the entry's window is minimised and takes the tool's window along.
+    PostMessageA(entry, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(entry) != FALSE; }, 5000));
+    TOtherWindow other;
+    TToolProcess second;
+    ASSERT_TRUE(second.Start(Dir));
+    EXPECT_EQ(second.ExitCode(10000), 0);
+    EXPECT_FALSE(IsIconic(entry));
+    EXPECT_FALSE(IsIconic(main));
+    EXPECT_TRUE(IsWindowVisible(main));
+    EXPECT_EQ(GetForegroundWindow(), main);
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(Tool.ExitCode(10000), 0);
+    EXPECT_EQ(Count("XL_Init"), 1);
+}
+
+TEST_F(Program, TwoStartsAtOnceMakeOneTool) {
+    // The second may come before the first has its window (or even before the first).
+    Start("");
+    TToolProcess second;
+    ASSERT_TRUE(second.Start(Dir));
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            window = Tool.MainWindow() ? Tool.MainWindow() : second.MainWindow();
+            return window && IsWindowVisible(window);
+        },
+        15000));
+    TToolProcess& running = Tool.MainWindow() ? Tool : second;
+    TToolProcess& ended = Tool.MainWindow() ? second : Tool;
+    EXPECT_EQ(ended.ExitCode(10000), 0);
+    EXPECT_TRUE(running.Running());
+    EXPECT_EQ(Count("XL_Init"), 1);
+    EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == window; }, 5000));
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(running.ExitCode(10000), 0);
 }
 
 } // namespace

@@ -166,4 +166,31 @@ TEST_F(WholeJob, LastingFaultsLeaveNoFileAndTheToolOpen) {
     }
 }
 
+TEST_F(WholeJob, MirrorOneWithoutTheFileThenOnePressFetchesFromMirrorTwo) {
+    // Mirror 1 has no installer: it answers 404, which the engine takes as final.
+    ASSERT_TRUE(DeleteFileA((Root() + "dl1.orlenz.com\\service\\setup.exe").c_str()));
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowEnabled(button); }, 5000)) << "the press came";
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) != FALSE; }, 20000))
+        << "the button comes back once the engine has given up";
+    EXPECT_EQ(SendMessageA(TToolProcess::SecondRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED)
+        << "mirror 2 is offered";
+    EXPECT_EQ(SendMessageA(TToolProcess::FirstRadioButton(Main), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(tool.Running());
+    EXPECT_FALSE(Exists(Saved));
+    EXPECT_FALSE(Exists(Started));
+    const std::vector<std::string> refused = Log();
+    ASSERT_FALSE(refused.empty());
+    for (const std::string& line : refused)
+        EXPECT_EQ(Field(line, "status"), "404") << line;
+
+    Script("{}"); // a fresh log for the second task
+    TToolProcess::Click(button);
+    ExpectCompleted(tool, 2, "mirror 2 after mirror 1");
+    for (const std::string& line : Log())
+        EXPECT_NE(Field(line, "status"), "404") << line;
+}
+
 } // namespace

@@ -4,18 +4,26 @@
 //
 // A test that runs the whole program scripts it through the environment instead:
 // STANDIN_SCRIPT names a file of lines "init R", "start R", "handle H" and
-// "query R STATE TOTAL DONE" (one per answer, in order), and every call's name is appended to
-// the file STANDIN_LOG as it happens.
+// "query R STATE TOTAL DONE [ERROR]" (one per answer, in order; ERROR goes to the failure
+// reason's field), and every call's name is appended to the file STANDIN_LOG as it happens.
+// Lines added to the script while the program runs are read when the answers run out, so a
+// test can hold a task in one state until it has done what it wanted meanwhile.
+//
+// Built twice: as the engine of old that says nothing about failure, and with
+// STANDIN_REPORTS_FAILURE as one that exports XLDL_ReportsFailure (answering 1 unless the
+// test says otherwise).
 #define XLDL_API
 #include "engine/XLDownload.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,6 +45,7 @@ std::vector<TCall> Calls;
 std::deque<TQueryAnswer> Answers;
 uint32_t InitResult = 1, StartResult = 1;
 TaskHandle NextHandle = 1;
+[[maybe_unused]] uint32_t ReportsFailureResult = 1;
 
 void Record(TCall call) {
     if (const char* log = std::getenv("STANDIN_LOG")) {
@@ -48,16 +57,33 @@ void Record(TCall call) {
     Calls.push_back(std::move(call));
 }
 
-void LoadScript() {
-    static bool loaded = false;
-    if (loaded) return;
-    loaded = true;
+TQueryAnswer QueryAnswer(uint32_t result, uint8_t state, int64_t total, int64_t done,
+                         uint32_t error) {
+    TQueryAnswer a{result, {}};
+    std::memset(&a.Info, 0, sizeof a.Info);
+    a.Info.State = state;
+    a.Info.TotalSize = total;
+    a.Info.DoneSize = done;
+    std::memcpy(reinterpret_cast<uint8_t*>(&a.Info) + InfoErrorOffset, &error, sizeof error);
+    return a;
+}
+
+// Reads the script's lines from where the last reading stopped. Once the program runs, a line
+// is taken only when it is complete (the test may be writing it).
+void ReadScript(bool first) {
+    static size_t read = 0;
     const char* path = std::getenv("STANDIN_SCRIPT");
     if (!path) return;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
+    std::ifstream in(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    while (read < text.size()) {
+        size_t end = text.find('\n', read);
+        if (end == std::string::npos) {
+            if (!first) break;
+            end = text.size();
+        }
+        std::istringstream words(text.substr(read, end - read));
+        read = std::min(end + 1, text.size());
         std::string word;
         words >> word;
         uint64_t a = 0, b = 0;
@@ -66,14 +92,19 @@ void LoadScript() {
         if (word == "start" && words >> a) StartResult = static_cast<uint32_t>(a);
         if (word == "handle" && words >> a) NextHandle = static_cast<TaskHandle>(a);
         if (word == "query" && words >> a >> b >> total >> done) {
-            TQueryAnswer answer{static_cast<uint32_t>(a), {}};
-            std::memset(&answer.Info, 0, sizeof answer.Info);
-            answer.Info.State = static_cast<uint8_t>(b);
-            answer.Info.TotalSize = total;
-            answer.Info.DoneSize = done;
-            Answers.push_back(answer);
+            uint64_t error = 0;
+            words >> error;
+            Answers.push_back(QueryAnswer(static_cast<uint32_t>(a), static_cast<uint8_t>(b), total,
+                                          done, static_cast<uint32_t>(error)));
         }
     }
+}
+
+void LoadScript() {
+    static bool loaded = false;
+    if (loaded) return;
+    loaded = true;
+    ReadScript(true);
 }
 
 template <class T> std::vector<uint8_t> BytesOf(const T* record) {
@@ -91,6 +122,7 @@ STAND_IN void StandIn_Reset() {
     Answers.clear();
     InitResult = StartResult = 1;
     NextHandle = 1;
+    ReportsFailureResult = 1;
 }
 STAND_IN void StandIn_SetResults(uint32_t init, uint32_t start, TaskHandle handle) {
     InitResult = init;
@@ -99,12 +131,12 @@ STAND_IN void StandIn_SetResults(uint32_t init, uint32_t start, TaskHandle handl
 }
 // The next query answers `result` and, when the low byte is set, fills the record.
 STAND_IN void StandIn_QueueQuery(uint32_t result, uint8_t state, int64_t total, int64_t done) {
-    TQueryAnswer a{result, {}};
-    std::memset(&a.Info, 0, sizeof a.Info);
-    a.Info.State = state;
-    a.Info.TotalSize = total;
-    a.Info.DoneSize = done;
-    Answers.push_back(a);
+    Answers.push_back(QueryAnswer(result, state, total, done, 0));
+}
+// The same with a failure reason in its field.
+STAND_IN void StandIn_QueueQueryWithError(uint32_t result, uint8_t state, int64_t total,
+                                          int64_t done, uint32_t error) {
+    Answers.push_back(QueryAnswer(result, state, total, done, error));
 }
 STAND_IN int StandIn_CallCount() {
     return static_cast<int>(Calls.size());
@@ -147,9 +179,20 @@ uint32_t __stdcall XL_StartTask(TaskHandle task) {
 uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info) {
     LoadScript();
     Record({"XL_QueryTaskInfoEx", task, BytesOf(info)});
+    if (Answers.empty()) ReadScript(false);
     if (Answers.empty()) return 0;
     const TQueryAnswer a = Answers.front();
     Answers.pop_front();
     if (EngineTrue(a.Result) && info) *info = a.Info;
     return a.Result;
 }
+
+#ifdef STANDIN_REPORTS_FAILURE
+// Asked by the tool, not recorded: the calls a test sees stay the five.
+extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
+    return ReportsFailureResult;
+}
+STAND_IN void StandIn_SetReportsFailure(uint32_t result) {
+    ReportsFailureResult = result;
+}
+#endif
