@@ -1,0 +1,147 @@
+// The engine over HTTPS, against the mirror's TLS servers (with_mirror.py --tls), with the
+// test root trusted in this prefix only: large files on several connections, resumed after
+// drops, the plain mirror's faults over TLS, redirects up to https and never down, a proxy
+// tunnel, and every certificate that must be refused refused, with no file under the final
+// name and an older one kept.
+#include "MirrorTestSupport.h"
+
+#include <cstdio>
+
+namespace mirror {
+namespace {
+
+// https://localhost:PORT of a TLS server: Wine matches names, not IP addresses, against a
+// certificate, and the test certificates name localhost.
+std::string TlsUrl(const std::string& path, const char* server = "XLDL_TEST_TLS_MIRROR") {
+    const std::string address = Env(server);
+    return "https://localhost" + address.substr(address.find(':')) + path;
+}
+
+std::string PlainUrl(const std::string& path) {
+    return "http://localhost" + Address().substr(Address().find(':')) + path;
+}
+
+class EngineTls : public EngineTest {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Env("XLDL_TEST_TLS_MIRROR").empty()) << "run through with_mirror.py --tls";
+        EngineTest::SetUp();
+    }
+};
+
+TEST_F(EngineTls, ALargeFileComesOnSeveralConnectionsAndResumesAfterDrops) {
+    const auto content = Serve("big.bin", 6 << 20, 41);
+    // Three answers over TLS break off part way; each is taken up again under If-Range.
+    Script(R"({"rules": [{"path": "/big.bin", "scheme": "https", "skip": 2, "times": 3,
+                          "fault": "close_after", "bytes": 100000}]})");
+    const TRun run = Download(TlsUrl("/big.bin"), Out, "big.bin", true, 120000);
+    ExpectFinished(run, "big.bin", content);
+    int maxInflight = 0, resumed = 0;
+    const auto log = Log();
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_NE(log[i].find(" tls="), std::string::npos) << "not over TLS: " << log[i];
+        maxInflight = std::max(maxInflight, std::atoi(Field(log[i], "inflight").c_str()));
+        if (i > 0) {
+            EXPECT_EQ(Field(log[i], "status"), "206") << log[i];
+            EXPECT_NE(Field(log[i], "if_range"), "-") << log[i];
+        }
+        if (Field(log[i], "fault") == "close_after") ++resumed;
+    }
+    EXPECT_EQ(resumed, 3);
+    EXPECT_GE(maxInflight, 2) << "one connection only";
+}
+
+TEST_F(EngineTls, ThePlainMirrorsFaultsGoRightOverTls) {
+    const auto content = Serve("setup.exe", 1500000, 42);
+    // A stall, a short body, a busy server, and the file changing between two requests (a new
+    // script puts the old file back).
+    const auto second = Serve("setup_v2.exe", 1600000, 43);
+    struct TCase {
+        const char* Rules;
+        const std::vector<uint8_t>* Expected;
+    } cases[] = {
+        {R"([{"path": "/setup.exe", "fault": "stall", "bytes": 100000, "seconds": 20}])", &content},
+        {R"([{"path": "/setup.exe", "fault": "short_body", "bytes": 100000}])", &content},
+        {R"([{"path": "/setup.exe", "fault": "status", "status": 503, "retry_after": 1}])",
+         &content},
+        {R"([{"path": "/setup.exe", "fault": "close_after", "bytes": 100000},
+             {"path": "/setup.exe", "ranged": true, "fault": "change", "file": "setup_v2.exe"}])",
+         &second},
+    };
+    for (const TCase& c : cases) {
+        Script(std::string(R"({"rules": )") + c.Rules + "}");
+        const TRun run = Download(TlsUrl("/setup.exe"), Out, "setup.exe");
+        ExpectFinished(run, "setup.exe", *c.Expected, c.Expected == &second);
+        DeleteFileA((Out + "setup.exe").c_str());
+    }
+    // And a digest that never matches fails the task over TLS as it does in the clear.
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "bad_digest", "times": -1}]})");
+    const TRun bad = Download(TlsUrl("/setup.exe"), Out, "setup.exe");
+    ExpectFailed(bad, "setup.exe", ErrorVerify);
+}
+
+TEST_F(EngineTls, EveryCertificateThatDoesNotVerifyIsRefused) {
+    Serve("setup.exe", 300000, 44);
+    const std::vector<uint8_t> previous = RandomBytes(700, 45);
+    ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
+    for (const char* server :
+         {"XLDL_TEST_TLS_SELF_SIGNED", "XLDL_TEST_TLS_UNTRUSTED_ROOT", "XLDL_TEST_TLS_WRONG_HOST",
+          "XLDL_TEST_TLS_EXPIRED", "XLDL_TEST_TLS_NOT_YET_VALID",
+          "XLDL_TEST_TLS_INCOMPLETE_CHAIN"}) {
+        ASSERT_FALSE(Env(server).empty()) << server;
+        Script("{}");
+        const DWORD start = GetTickCount();
+        const TRun run = Download(TlsUrl("/setup.exe", server), Out, "setup.exe");
+        ExpectFailed(run, "setup.exe", ErrorTls, previous);
+        EXPECT_TRUE(Log().empty()) << server << ": a request went to a server we do not trust";
+        // Refused for good, at once: trying again cannot make a certificate good.
+        EXPECT_LT(GetTickCount() - start, 20000u) << server;
+        EXPECT_FALSE(run.Saw(StateWaiting)) << server << " was retried";
+    }
+    // The same servers' good twin is trusted: the refusals were the certificates'.
+    Script("{}");
+    const auto content = ReadFileBytes(Root() + "setup.exe");
+    const TRun good = Download(TlsUrl("/setup.exe"), Out, "setup.exe");
+    ExpectFinished(good, "setup.exe", *content);
+}
+
+TEST_F(EngineTls, RedirectsGoUpToHttpsAndNeverDown) {
+    const auto content = Serve("setup.exe", 400000, 46);
+    for (int status : {301, 302, 307, 308}) {
+        Script(R"({"rules": [{"fault": "to_https", "times": -1, "status": )" +
+               std::to_string(status) + "}]}");
+        const TRun run = Download(PlainUrl("/setup.exe"), Out, "setup.exe");
+        ExpectFinished(run, "setup.exe", content);
+        const auto log = Log();
+        ASSERT_GE(log.size(), 2u) << status;
+        EXPECT_EQ(Field(log[0], "status"), std::to_string(status));
+        EXPECT_NE(log[1].find(" tls="), std::string::npos) << log[1];
+        DeleteFileA((Out + "setup.exe").c_str());
+    }
+    // From https down to plain http: refused, whatever the plain server would have given.
+    const std::vector<uint8_t> previous = RandomBytes(500, 47);
+    ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
+    Script(R"({"rules": [{"scheme": "https", "fault": "redirect", "status": 301, "times": -1,
+                          "location": ")" +
+           PlainUrl("/setup.exe") + R"("}]})");
+    const TRun down = Download(TlsUrl("/setup.exe"), Out, "setup.exe");
+    ExpectFailed(down, "setup.exe", ErrorInsecureRedirect, previous);
+    for (const auto& line : Log())
+        EXPECT_NE(line.find(" tls="), std::string::npos) << "fetched in the clear: " << line;
+}
+
+TEST_F(EngineTls, HttpsGoesThroughAProxysTunnel) {
+    const auto content = Serve("dl1.orlenz.com/service/setup.exe", 900000, 48);
+    XL_UnInit();
+    StartEngine({"https_proxy=http://" + Address() + "/"});
+    const TRun run = Download("https://dl1.orlenz.com/service/setup.exe", Out, "setup.exe");
+    ExpectFinished(run, "setup.exe", content);
+    bool tunnel = false;
+    for (const auto& line : Log())
+        if (line.rfind("CONNECT dl1.orlenz.com:443 ", 0) == 0) tunnel = true;
+    EXPECT_TRUE(tunnel) << "no CONNECT through the proxy";
+    SetEnvironmentVariableA("https_proxy", nullptr);
+}
+
+} // namespace
+} // namespace mirror
