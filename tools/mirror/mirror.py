@@ -22,7 +22,8 @@ Faults are scripted per request, by a JSON script given with --script or posted 
 
 A rule applies to requests for its path (any file when absent), only to requests with
 (ranged: true) or without (false) a Range header when given, only to those that came over
-"scheme": "http" or "https" when given; it lets `skip` matching requests
+"scheme": "http" or "https" when given, and with "during": S only for S seconds from the first
+request it met (a mirror that goes away for a while); it lets `skip` matching requests
 pass, then acts on `times` of them (-1: on all). The first rule that acts wins; with
 "validators": false it also leaves out ETag, Last-Modified and digest. Faults:
 
@@ -61,7 +62,11 @@ case (tls_certs.py) that a switchable TLS server (the twin) sends on new connect
 TLS versions every TLS server of the script accepts.
 
 max_concurrent limits file requests in flight; one more is refused with 503 and
-Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset").
+Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset"). "rate": B paces every file
+body at B bytes per second per request, as a far mirror would.
+
+GET /_mirror/stats tells how many body bytes the mirror has written to its connections since
+the script was set: {"body_bytes": N, "requests": R}.
 
 GET /_mirror/log lists the file requests served so far, one line each:
     GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
@@ -103,6 +108,10 @@ class Script:
                 r["_seen"] = 0
                 r["_fired"] = 0
             self.max_concurrent = int(script.get("max_concurrent", 0))
+            self.rate = float(script.get("rate", 0))
+            self.since = time.monotonic()
+            self.body_bytes = 0
+            self.requests = 0
             self.refuse = script.get("refuse", "503")
             self.swaps = {}
             self.tls = dict(script.get("tls", {}))
@@ -122,6 +131,10 @@ class Script:
                     continue
                 if r.get("scheme", "http" if r.get("fault") == "to_https" else scheme) != scheme:
                     continue
+                if "during" in r:
+                    first = r.setdefault("_first", time.monotonic())
+                    if time.monotonic() - first > float(r["during"]):
+                        continue
                 r["_seen"] += 1
                 if r["_seen"] <= int(r.get("skip", 0)):
                     continue
@@ -233,12 +246,23 @@ class Handler(BaseHTTPRequestHandler):
         if self.command == "HEAD":
             return
         n = len(data) if stop_after is None else min(stop_after, len(data))
+        script = self.server.script
+        rate = script.rate
+        started = time.monotonic()
         i = 0
         while i < n:
-            end = min(n, i + CHUNK)
+            end = min(n, i + (CHUNK if not rate else max(1024, min(CHUNK, int(rate / 20)))))
             if pause_at is not None and i < pause_at <= end:
                 end = pause_at
+            if rate:  # no byte leaves before its time
+                due = started + end / rate
+                wait = due - time.monotonic()
+                if wait > 0 and self.server.stopping.wait(wait):
+                    return
             self.wfile.write(data[i:end])
+            self.wfile.flush()
+            with script.lock:
+                script.body_bytes += end - i
             if pause_at is not None and end == pause_at:
                 self.wfile.flush()
                 self.server.stopping.wait(stall)
@@ -257,6 +281,11 @@ class Handler(BaseHTTPRequestHandler):
             with self.server.script.lock:
                 body = "".join(line + "\n" for line in self.server.script.log).encode()
             self.send_simple(200, [("Content-Type", "text/plain")], body)
+        elif path == "/_mirror/stats" and self.command == "GET":
+            with self.server.script.lock:
+                body = json.dumps({"body_bytes": self.server.script.body_bytes,
+                                   "requests": self.server.script.requests}).encode()
+            self.send_simple(200, [("Content-Type", "application/json")], body)
         elif path == "/_mirror/tls_log" and self.command == "GET":
             with self.server.script.lock:
                 body = "".join(line + "\n" for line in self.server.script.tls_log).encode()
@@ -389,6 +418,7 @@ class Handler(BaseHTTPRequestHandler):
         line += extra
         with self.server.script.lock:
             self.server.script.log.append(line)
+            self.server.script.requests += 1
 
     def serve(self, inflight):
         script = self.server.script

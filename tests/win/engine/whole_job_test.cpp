@@ -3,87 +3,11 @@
 // to drive D: and starting what it fetched. Also under faults: each run ends either with the
 // right file and the installer started, or with nothing under the final name and the tool
 // still open.
-#include "tests/win/ToolProcess.h"
-#include "tests/win/engine/MirrorTestSupport.h"
-
-#include <commctrl.h>
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include "tests/win/engine/WholeJobSupport.h"
 
 namespace {
 
 using namespace mirror;
-
-const char* const Saved = "D:\\KORVA\\setup.exe";
-const char* const Started = "D:\\KORVA\\setup-started.txt";
-
-class WholeJob : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        Folder = std::string(temp) + "orlenz-job-" + name;
-        CreateDirectoryA(Folder.c_str(), nullptr);
-        char self[MAX_PATH];
-        GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string engine = self;
-        engine = engine.substr(0, engine.find_last_of('\\') + 1) + "xldl.dll";
-        ASSERT_TRUE(
-            CopyFileA(WindowsPath(PROGRAM_EXE).c_str(), (Folder + "\\Tool.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA(engine.c_str(), (Folder + "\\xldl.dll").c_str(), FALSE));
-        for (const char* f : {Saved, Started, "D:\\KORVA\\setup.exe.part"})
-            DeleteFileA(f);
-        RemoveDirectoryA("D:\\KORVA");
-
-        // The installer: a small program that leaves a note when started. Each host serves
-        // its own copy (with different bytes appended), so the file tells where it came from.
-        const auto program = ReadFileBytes(WindowsPath(MARKER_SETUP_EXE));
-        ASSERT_TRUE(program.has_value());
-        for (int host = 1; host <= 2; ++host) {
-            std::vector<uint8_t> bytes = *program;
-            const auto tail = RandomBytes(300000, static_cast<uint32_t>(host));
-            bytes.insert(bytes.end(), tail.begin(), tail.end());
-            const std::string dir = Root() + "dl" + std::to_string(host) + ".orlenz.com";
-            CreateDirectoryA(dir.c_str(), nullptr);
-            CreateDirectoryA((dir + "\\service").c_str(), nullptr);
-            ASSERT_TRUE(WriteFileBytes(dir + "\\service\\setup.exe", bytes));
-            Served[host - 1] = bytes;
-        }
-        SetEnvironmentVariableA("http_proxy", ("http://" + Address() + "/").c_str());
-        SetEnvironmentVariableA("XLDL_STALL_MS", "1500");
-        SetEnvironmentVariableA("XLDL_RETRY_BASE_MS", "100");
-        SetEnvironmentVariableA("XLDL_RETRY_CAP_MS", "2000");
-    }
-
-    // Starts the tool, picks the mirror and presses the button; false when the window did not
-    // come.
-    bool StartAndPress(TToolProcess& tool, int mirror) {
-        if (!tool.Start(Folder)) return false;
-        HWND main = tool.WaitForMainWindow();
-        if (!main) return false;
-        if (mirror == 2) SendMessageA(TToolProcess::SecondRadioButton(main), BM_CLICK, 0, 0);
-        TToolProcess::Click(TToolProcess::Button(main));
-        Main = main;
-        return true;
-    }
-
-    // The run ended well: exit code 0, the served bytes under the final name, installer run.
-    void ExpectCompleted(TToolProcess& tool, int mirror, const std::string& what) {
-        EXPECT_EQ(tool.ExitCode(30000), 0) << what;
-        const auto saved = ReadFileBytes(Saved);
-        ASSERT_TRUE(saved.has_value()) << what;
-        EXPECT_TRUE(*saved == Served[mirror - 1]) << what << ": the file is not the served one";
-        EXPECT_TRUE(WaitFor([] { return Exists(Started); }, 15000)) << what;
-    }
-
-    std::string Folder;
-    std::vector<uint8_t> Served[2];
-    HWND Main = nullptr;
-};
 
 TEST_F(WholeJob, FromMirrorOneWithProgressToTheStartedInstaller) {
     // Half way the mirror holds the transfer, long enough to see the progress.
@@ -191,6 +115,40 @@ TEST_F(WholeJob, MirrorOneWithoutTheFileThenOnePressFetchesFromMirrorTwo) {
     ExpectCompleted(tool, 2, "mirror 2 after mirror 1");
     for (const std::string& line : Log())
         EXPECT_NE(Field(line, "status"), "404") << line;
+}
+
+TEST_F(WholeJob, AMirrorAwayForAWhileIsWaitedForAndTheDownloadFinishesByItself) {
+    // A budget of 20 s without a byte stands for the ten minutes; the mirror is away for a
+    // fifth of it (every connection reset before an answer), then back.
+    SetEnvironmentVariableA("XLDL_GIVE_UP_MS", "20000");
+    Script(R"({"rules": [{"fault": "reset", "times": -1, "during": 4}]})");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    ExpectCompleted(tool, 1, "after the mirror came back");
+    int refused = 0;
+    for (const std::string& line : Log())
+        if (Field(line, "status") == "reset") ++refused;
+    EXPECT_GE(refused, 2) << "the mirror was away while the tool asked";
+    SetEnvironmentVariableA("XLDL_GIVE_UP_MS", nullptr);
+}
+
+TEST_F(WholeJob, AMirrorAwayPastTheBudgetEndsInAFailureThatOffersTheOtherMirror) {
+    SetEnvironmentVariableA("XLDL_GIVE_UP_MS", "3000");
+    Script(R"({"rules": [{"fault": "reset", "times": -1}]})");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowEnabled(button); }, 5000)) << "the press came";
+    const DWORD pressed = GetTickCount();
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) != FALSE; }, 30000))
+        << "the button comes back once the budget is spent";
+    EXPECT_GE(GetTickCount() - pressed, 3000u) << "given up before the budget was spent";
+    EXPECT_EQ(SendMessageA(TToolProcess::SecondRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(tool.Running());
+    EXPECT_FALSE(Exists(Saved));
+    PostMessageA(Main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(tool.ExitCode(10000), 0);
+    SetEnvironmentVariableA("XLDL_GIVE_UP_MS", nullptr);
 }
 
 } // namespace

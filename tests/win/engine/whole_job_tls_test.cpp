@@ -1,0 +1,50 @@
+// The whole job when the mirrors have moved to HTTPS: both answer the tool's http:// address
+// with a redirect (301, 302, 307 or 308) to https://, reached through the proxy's tunnel, and
+// the tool still ends with the right file and the installer started.
+#include "tests/win/engine/WholeJobSupport.h"
+
+namespace {
+
+using namespace mirror;
+
+class WholeJobTls : public WholeJob {
+protected:
+    void SetUp() override {
+        WholeJob::SetUp();
+        SetEnvironmentVariableA("https_proxy", ("http://" + Address() + "/").c_str());
+    }
+    void TearDown() override { SetEnvironmentVariableA("https_proxy", nullptr); }
+
+    void EveryRedirectTo(int mirror) {
+        for (int status : {301, 302, 307, 308}) {
+            const std::string what =
+                "mirror " + std::to_string(mirror) + ", " + std::to_string(status);
+            for (const char* f : {Saved, Started})
+                DeleteFileA(f);
+            Script(R"({"rules": [{"fault": "to_https", "times": -1, "status": )" +
+                   std::to_string(status) + "}]}");
+            TToolProcess tool;
+            ASSERT_TRUE(StartAndPress(tool, mirror)) << what;
+            ExpectCompleted(tool, mirror, what);
+            bool redirected = false, tunnelled = false, overTls = false;
+            for (const std::string& line : Log()) {
+                redirected |= Field(line, "status") == std::to_string(status);
+                tunnelled |= line.rfind("CONNECT dl" + std::to_string(mirror) + ".orlenz.com:", 0) == 0;
+                overTls |= line.find(" tls=") != std::string::npos;
+            }
+            EXPECT_TRUE(redirected) << what;
+            EXPECT_TRUE(tunnelled) << what;
+            EXPECT_TRUE(overTls) << what;
+        }
+    }
+};
+
+TEST_F(WholeJobTls, MirrorOneRedirectsToHttps) {
+    EveryRedirectTo(1);
+}
+
+TEST_F(WholeJobTls, MirrorTwoRedirectsToHttps) {
+    EveryRedirectTo(2);
+}
+
+} // namespace
