@@ -2,12 +2,18 @@
 """Runs a command with a mirror serving a fresh temporary folder, then stops the mirror and
 removes the folder. For the engine's tests:
 
-    with_mirror.py [--tls CERTDIR] COMMAND ARGS...
+    with_mirror.py [--tls CERTDIR] [--relay DELAY_MS:RATE] COMMAND ARGS...
 
 The command finds the mirror through its environment:
-    XLDL_TEST_MIRROR    host:port of the mirror (control at /_mirror/...)
-    XLDL_TEST_ROOT      the served folder
-    XLDL_TEST_ROOT_WIN  the same folder as Wine sees it (Z:\\...)
+    XLDL_TEST_MIRROR         host:port of the mirror (control at /_mirror/...)
+    XLDL_TEST_MIRROR_DIRECT  host:port of the mirror itself (the same without --relay)
+    XLDL_TEST_ROOT           the served folder
+    XLDL_TEST_ROOT_WIN       the same folder as Wine sees it (Z:\\...)
+--relay puts the relay (bench/relay/: a delay line, built on first use) in front of the
+mirror, so that it looks far: DELAY_MS one way (a round trip of twice that, and two for the
+first answer on a new connection), RATE bytes/s per connection on the way down (k/m suffixes;
+left out or 0: no cap). XLDL_TEST_MIRROR is then the relay; the control requests work through
+it too (delayed like the rest), or without delay at XLDL_TEST_MIRROR_DIRECT.
 The exit code is the command's.
 
 With --tls, the certificates of tls_certs.py are made in CERTDIR (or reused), and beside the
@@ -29,7 +35,9 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "bench", "relay"))
 from mirror import Mirror, stop_all  # noqa: E402
 import tls_certs  # noqa: E402
 
@@ -60,9 +68,13 @@ def start_tls(mirror, root, certdir, env):
 
 def main():
     args = sys.argv[1:]
-    certdir = None
-    if args[:1] == ["--tls"] and len(args) >= 2:
-        certdir, args = args[1], args[2:]
+    certdir = relay_spec = None
+    while len(args) >= 2 and args[0] in ("--tls", "--relay"):
+        if args[0] == "--tls":
+            certdir = args[1]
+        else:
+            relay_spec = args[1]
+        args = args[2:]
     if not args:
         print(__doc__, file=sys.stderr)
         return 2
@@ -70,7 +82,8 @@ def main():
     mirror = Mirror(root)
     env = dict(os.environ)
     servers = [mirror]
-    env["XLDL_TEST_MIRROR"] = "127.0.0.1:%d" % mirror.port
+    relay = None
+    env["XLDL_TEST_MIRROR_DIRECT"] = env["XLDL_TEST_MIRROR"] = "127.0.0.1:%d" % mirror.port
     env["XLDL_TEST_ROOT"] = root
     env["XLDL_TEST_ROOT_WIN"] = windows_path(root)
     started = []
@@ -80,8 +93,16 @@ def main():
         for s in servers:
             s.start()
             started.append(s)
+        if relay_spec:
+            from relay import Relay, parse_spec
+            delay_ms, rate = parse_spec(relay_spec)
+            relay = Relay(env["XLDL_TEST_MIRROR_DIRECT"], delay_ms, rate=rate)
+            relay.start()
+            env["XLDL_TEST_MIRROR"] = relay.address
         return subprocess.call(args, env=env)
     finally:
+        if relay:
+            relay.stop()
         stop_all(started)
         for s in servers:
             if s not in started:
