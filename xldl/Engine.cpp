@@ -6,6 +6,7 @@
 #include "xldl/Proxy.h"
 #include "xldl/Socket.h"
 #include "xldl/Task.h"
+#include "xldl/Trace.h"
 #include "xldl/core/Url.h"
 
 #include <windows.h>
@@ -69,6 +70,7 @@ uint32_t __stdcall XL_Init() {
     if (Initialized) return 1;
     Settings = LoadSettings(Environment);
     Proxies = LoadProxyConfig(Environment);
+    TraceOpen(Settings.TracePath);
     if (!NetStartup()) return 0;
     Initialized = true;
     return 1;

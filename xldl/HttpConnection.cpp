@@ -41,6 +41,7 @@ void THttpConnection::Close() {
     Socket.Close();
     Begin = End = 0;
     Outstanding = 0;
+    Answers = 0;
     Closing = false;
     InBody = false;
 }
@@ -143,6 +144,7 @@ TNetResult THttpConnection::ReadHead(HANDLE abort, uint32_t stallMs) {
                 return {TNet::Failed, NetBadResponse, 0};
             }
             Frame = *framing;
+            ++Answers;
             if (!KeepsAlive(Response, Frame)) Closing = true;
             Chunks = TChunkedDecoder{};
             BodyLeft = Frame.Length;

@@ -49,6 +49,9 @@ public:
     TNetResult ReadBody(const uint8_t*& data, uint32_t max, HANDLE abort, uint32_t stallMs);
     // Bytes of the current body still to come: -1 when its end is not known in advance.
     int64_t BodyRemaining() const;
+    // Whether this connection has answered anything yet: one that closes before its first
+    // answer turns us away, one that closes later has merely served its share of requests.
+    bool HasAnswered() const { return Answers > 0; }
     // Requests sent whose answers are not read through.
     int Unanswered() const { return Outstanding; }
     // Whether another request may be sent now and answered (the server keeps the connection).
@@ -72,6 +75,7 @@ private:
     size_t Begin = 0; // received bytes not yet consumed: [Begin, End)
     size_t End = 0;
     int Outstanding = 0;
+    int Answers = 0;
     bool Closing = false; // the server said it closes after the current answer
     bool InBody = false;
     THeaders Response;

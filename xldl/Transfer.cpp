@@ -1,6 +1,7 @@
 #include "xldl/Transfer.h"
 
 #include "engine/XLDownload.h"
+#include "xldl/Trace.h"
 
 #include <process.h>
 
@@ -75,6 +76,7 @@ struct TTransfer::TWorker {
 struct TTransfer::TWorkerStart {
     TTransfer* Transfer;
     int Id;
+    bool Early; // connects before the first answer, then waits to hear whether it is needed
 };
 
 TTransfer::TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
@@ -84,11 +86,13 @@ TTransfer::TTransfer(const TUrl& url, const std::wstring& folder, bool manyConne
       Part(part), Abort(abort), Location(url),
       Jitter(GetTickCount() ^ (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(this)) << 16)) {
     InitializeCriticalSection(&Lock);
+    Go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     LastProgress = GetTickCount();
     Segments.Reset(-1);
 }
 
 TTransfer::~TTransfer() {
+    CloseHandle(Go);
     DeleteCriticalSection(&Lock);
 }
 
@@ -140,6 +144,16 @@ uint32_t TTransfer::Failure() {
 
 bool TTransfer::Resumable() {
     return RangesUsable && (!Validator.empty() || Digest.Kind != TDigestKind::None);
+}
+
+void TTransfer::CallOffEarly() {
+    {
+        TLocked l(Lock);
+        if (EarlyCalledOff) return;
+        EarlyCalledOff = true;
+        Parts = 0;
+    }
+    SetEvent(Go); // they wake, see they are not wanted, and close their connections
 }
 
 bool TTransfer::Stopping() {
@@ -240,6 +254,8 @@ std::unique_ptr<TTransfer::TAnswered> TTransfer::First() {
                     RequestFail(EngineErrorOf(r.Error));
                     return nullptr;
                 }
+                // A server that turns connections away may be counting the early ones.
+                CallOffEarly();
                 if (!Backoff(failures, std::nullopt)) return nullptr;
                 break;
             }
@@ -280,6 +296,7 @@ std::unique_ptr<TTransfer::TAnswered> TTransfer::First() {
                 continue;
             case TVerdict::Transient:
                 c.reset();
+                CallOffEarly();
                 if (!Backoff(failures, a.RetryAfter)) return nullptr;
                 break;
             case TVerdict::Restart:
@@ -299,15 +316,48 @@ TTransfer::TEnd TTransfer::RunPass() {
         TLocked l(Lock);
         if (Cancelled) return TEnd::Aborted;
         ResetEvent(Abort);
+        ResetEvent(Go);
         PassEnded = false;
         PassEnd = TEnd::Complete;
         PassError = ErrorNone;
         Active = 1;
         Waiting = 0;
+        Parts = 0;
         first = std::move(Handover);
         resuming = !first && Resuming && Resumable();
     }
-    if (!resuming && !first) first = First();
+    // The other connections connect while the first request is on its way, so that they are
+    // ready to ask the moment its answer shows that ranges work.
+    std::vector<HANDLE> threads;
+    const auto spawn = [&](int from, int to, bool early) {
+        int started = 0;
+        for (int id = from; id < to; ++id) {
+            const HANDLE t = StartThread(WorkerMain, new TWorkerStart{this, id, early});
+            if (!t) continue;
+            threads.push_back(t);
+            ++started;
+        }
+        return started;
+    };
+    bool early = !first && !resuming && ManyConnections && Settings.MaxConnections > 1;
+    {
+        TLocked l(Lock);
+        EarlyCalledOff = !early;
+    }
+    int ready = early ? spawn(1, static_cast<int>(Settings.MaxConnections), true) : 0;
+    uint32_t firstTrip = 0;
+    if (!resuming && !first) {
+        const DWORD asked = GetTickCount();
+        first = First();
+        firstTrip = GetTickCount() - asked;
+    }
+    {
+        TLocked l(Lock);
+        if (early && EarlyCalledOff) {
+            early = false; // they have gone: the others start as they would without them
+            ready = 0;
+        }
+    }
 
     int parts = 1;
     int firstClaim = -1;
@@ -339,6 +389,7 @@ TTransfer::TEnd TTransfer::RunPass() {
             parts = static_cast<int>(
                 std::min<int64_t>(Settings.MaxConnections, total / Settings.SegmentBytes));
         firstClaim = Segments.Claim(0, firstEnd >= 0 ? firstEnd : 1, 0);
+        if (firstClaim >= 0) Segments.StartReading(firstClaim);
         need = total;
         go = true;
     } else if (resuming) {
@@ -360,34 +411,43 @@ TTransfer::TEnd TTransfer::RunPass() {
         }
     }
 
-    if (go) {
-        {
-            TLocked l(Lock);
-            Active = parts;
-        }
-        std::vector<HANDLE> threads;
-        for (int id = 1; id < parts; ++id) {
-            const HANDLE t = StartThread(WorkerMain, new TWorkerStart{this, id});
-            if (t) {
-                threads.push_back(t);
-            } else {
-                TLocked l(Lock);
-                --Active; // its share goes to the others
+    if (go && !early) ready = spawn(1, parts, false);
+    {
+        TLocked l(Lock);
+        // The early ones beyond what the file wants end unused; the ones that did not start
+        // leave their share to the others.
+        Parts = go ? parts : 0;
+        Active = go ? 1 + std::min(ready, parts - 1) : 1;
+        // The ranges the early connections asked for are theirs, as far as the file goes.
+        EarlyClaims.assign(static_cast<size_t>(std::max(parts, 1)), -1);
+        if (go && early && Segments.Bounded())
+            for (int id = 1; id < parts; ++id) {
+                const int64_t from = id * Settings.SegmentBytes;
+                const int64_t end = std::min((id + 1) * Settings.SegmentBytes, Segments.Size());
+                if (from < end)
+                    EarlyClaims[static_cast<size_t>(id)] = Segments.ClaimRange(id, from, end);
             }
-        }
+    }
+    SetEvent(Go);
+    if (go) {
         TWorker w(0, Settings);
         if (first) {
+            // The first answer came two round trips after the start: one to connect.
+            if (firstTrip) {
+                w.Pace.Answered(firstTrip / 2);
+                TLocked l(Lock);
+                RoundTrip = firstTrip / 2;
+            }
             w.Connection = std::move(first->Connection);
             w.Current = TAsked{firstClaim, first->Question, 0, false};
             w.Reading = firstClaim >= 0; // an empty file is complete without reading
         }
         Work(w);
-        if (!threads.empty())
-            WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
-                                   INFINITE);
-        for (HANDLE t : threads)
-            CloseHandle(t);
     }
+    if (!threads.empty())
+        WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE t : threads)
+        CloseHandle(t);
 
     TLocked l(Lock);
     Active = 0;
@@ -402,10 +462,56 @@ TTransfer::TEnd TTransfer::RunPass() {
 unsigned __stdcall TTransfer::WorkerMain(void* start) {
     const TWorkerStart s = *static_cast<TWorkerStart*>(start);
     delete static_cast<TWorkerStart*>(start);
-    TWorker w(s.Id, s.Transfer->Settings);
-    s.Transfer->Work(w);
+    s.Transfer->Connection(s.Id, s.Early);
     InterlockedDecrement(&LiveThreads);
     return 0;
+}
+
+void TTransfer::Connection(int id, bool early) {
+    TWorker w(id, Settings);
+    if (early) {
+        // Connect, and ask at once for the share this connection would have if the file is
+        // large: its answer waits on the wire until the first one shows whether it is.
+        TUrl url;
+        {
+            TLocked l(Lock);
+            url = Location;
+        }
+        TAsked asked;
+        asked.Early = true;
+        asked.Question.Ask = TAsk::Part;
+        asked.Question.From = id * Settings.SegmentBytes;
+        asked.Question.End = (id + 1) * Settings.SegmentBytes;
+        if (Ask(w.Connection, url, asked.Question, Abort).Kind == TNet::Ok) {
+            asked.SentAt = GetTickCount();
+            w.Asked.push_back(asked);
+            if (Tracing())
+                Trace("c%d ask %lld-%lld early", id, static_cast<long long>(asked.Question.From),
+                      static_cast<long long>(asked.Question.End));
+        } else {
+            w.Connection.reset();
+        }
+        const HANDLE events[2] = {Go, Abort};
+        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        TLocked l(Lock);
+        // Not needed after all, or called off while the first request met a refusal.
+        if (Cancelled || PassEnded || EarlyCalledOff || id >= Parts) return;
+        const int claim = EarlyClaims[static_cast<size_t>(id)];
+        if (claim < 0 || w.Asked.empty()) {
+            w.Asked.clear(); // its answer is of no use: the next request goes on a new one
+            w.Connection.reset();
+        } else {
+            // Now known: the share's end in the file, and what names the file.
+            TAsked& a = w.Asked.front();
+            a.Claim = claim;
+            a.Question.End = Segments.At(claim).End;
+            a.Question.Validator = Validator;
+            a.Question.Total = Segments.Size();
+            a.Question.Named = true;
+            a.Question.MustName = true;
+        }
+    }
+    Work(w);
 }
 
 void TTransfer::Work(TWorker& w) {
@@ -413,6 +519,7 @@ void TTransfer::Work(TWorker& w) {
     do
         step = Step(w);
     while (step == TStep::Go);
+    if (Tracing()) Trace("c%d ends", w.Id);
     DropConnection(w);
     TLocked l(Lock);
     if (!w.Retired) --Active;
@@ -423,7 +530,7 @@ void TTransfer::DropConnection(TWorker& w) {
         TLocked l(Lock);
         if (w.Reading && w.Current.Claim >= 0) Segments.Release(w.Current.Claim);
         for (const TAsked& a : w.Asked)
-            Segments.Release(a.Claim);
+            if (Segments.Holds(a.Claim, w.Id)) Segments.Release(a.Claim);
     }
     w.Reading = false;
     w.Asked.clear();
@@ -448,6 +555,8 @@ bool TTransfer::SendNext(TWorker& w, bool ahead, TStep& step) {
         TLocked l(Lock);
         if (Cancelled || PassEnded) return false;
         resumable = Resumable();
+        // A connection that is never idle cannot time a round trip: another's serves.
+        if (!w.Pace.RoundTrip() && RoundTrip) w.Pace.Answered(RoundTrip);
         const int64_t size = w.Pace.RequestSize(Segments.Free(), std::max(Active, 1));
         // Only free bytes are taken ahead; cutting another's claim is for an idle connection.
         claim = Segments.Claim(w.Id, size, ahead ? 0 : w.Pace.MinSplit());
@@ -483,15 +592,43 @@ bool TTransfer::SendNext(TWorker& w, bool ahead, TStep& step) {
         return false;
     }
     w.Asked.push_back({claim, q, GetTickCount(), alone});
+    if (Tracing())
+        Trace("c%d ask %lld-%lld%s queue=%u rate=%lld rtt=%u", w.Id, static_cast<long long>(q.From),
+              static_cast<long long>(q.End), ahead ? " ahead" : "",
+              static_cast<unsigned>(w.Asked.size()), static_cast<long long>(w.Pace.Rate()),
+              w.Pace.RoundTrip());
     return true;
 }
 
 TTransfer::TStep TTransfer::ReadAnswer(TWorker& w) {
+    bool taken;
+    {
+        // From here on this claim is read here, and never changes hands.
+        TLocked l(Lock);
+        taken = !Segments.Holds(w.Asked.front().Claim, w.Id);
+        if (!taken) Segments.StartReading(w.Asked.front().Claim);
+    }
+    if (taken) {
+        // An idle connection took this request's claim over (and every later one's): the
+        // answers still to come are not ours, and nothing else is on this connection.
+        if (Tracing()) Trace("c%d gave its last requests away", w.Id);
+        DropConnection(w);
+        return TStep::Go;
+    }
     const TNetResult r = w.Connection->ReadHead(Abort, Settings.StallMs);
-    if (r.Kind != TNet::Ok) return Failed(w, r, false, std::nullopt);
+    // No answer at all (reset, closed or silent) is how some servers turn away a connection
+    // too many.
+    if (r.Kind != TNet::Ok) return Failed(w, r, true, std::nullopt);
     const TAsked asked = w.Asked.front();
     const THeaders& head = w.Connection->Head();
-    const TAnswer a = JudgeAnswer(head, asked.Question, NowEpoch());
+    TAnswer a = JudgeAnswer(head, asked.Question, NowEpoch());
+    if (asked.Early && a.Verdict != TVerdict::Ok && a.Verdict != TVerdict::Transient) {
+        // Asked before anything was known: an answer that is not exactly the share of this
+        // very file proves nothing, and costs nothing but this connection.
+        if (Tracing()) Trace("c%d early answer %d not used", w.Id, head.Status);
+        DropConnection(w);
+        return TStep::Go;
+    }
     {
         TLocked l(Lock);
         HttpStatus = static_cast<uint32_t>(head.Status);
@@ -502,7 +639,15 @@ TTransfer::TStep TTransfer::ReadAnswer(TWorker& w) {
         if (f.Kind == TFraming::Length && a.BodyEnd >= 0 &&
             f.Length != a.BodyEnd - asked.Question.From)
             return Failed(w, {TNet::Failed, NetBadResponse, 0}, false, std::nullopt);
-        if (asked.Alone) w.Pace.Answered(GetTickCount() - asked.SentAt);
+        if (asked.Alone) {
+            w.Pace.Answered(GetTickCount() - asked.SentAt);
+            TLocked l(Lock);
+            if (!RoundTrip || w.Pace.RoundTrip() < RoundTrip) RoundTrip = w.Pace.RoundTrip();
+        }
+        w.Pace.BodyBegins(GetTickCount());
+        if (Tracing())
+            Trace("c%d head %lld after %lu ms%s", w.Id, static_cast<long long>(asked.Question.From),
+                  GetTickCount() - asked.SentAt, asked.Alone ? " alone" : "");
         {
             TLocked l(Lock);
             Confirmed = true;
@@ -615,6 +760,8 @@ TTransfer::TStep TTransfer::ReadBody(TWorker& w) {
         // The claim is complete, perhaps cut short by another connection: the rest of this
         // answer is not ours. A little is read and dropped; more costs the connection.
         const int64_t surplus = w.Connection->BodyRemaining();
+        if (Tracing() && surplus)
+            Trace("c%d cut, %lld left unread", w.Id, static_cast<long long>(surplus));
         if (surplus < 0 || surplus > DrainLimit) {
             DropConnection(w);
             return TStep::Go;
@@ -649,11 +796,21 @@ TTransfer::TStep TTransfer::ReadBody(TWorker& w) {
 
 TTransfer::TStep TTransfer::Failed(TWorker& w, const TNetResult& r, bool refusal,
                                    std::optional<int64_t> retryAfter) {
+    if (Tracing()) Trace("c%d failed kind=%d error=%u", w.Id, static_cast<int>(r.Kind), r.Error);
+    const bool served = w.Connection && w.Connection->HasAnswered();
     DropConnection(w);
     if (r.Kind == TNet::Aborted) return TStep::Stop;
-    if (r.Kind == TNet::Failed && r.Error == NetNotAnswered && w.Resends < FreeResends) {
-        // The server closed with requests unanswered (it keeps connections for so many
-        // requests only): ask again on a new connection, one at a time until one is answered.
+    bool alone;
+    {
+        TLocked l(Lock);
+        alone = Active <= 1;
+    }
+    if (r.Kind == TNet::Failed && r.Error == NetNotAnswered && served && alone &&
+        w.Resends < FreeResends) {
+        // The one connection left was closed with requests unanswered, after answering
+        // others (the server keeps connections for so many requests only): ask again on a new
+        // one, one request at a time until one is answered. With others beside it, the same
+        // close is more likely the server turning away one connection too many.
         ++w.Resends;
         return TStep::Go;
     }

@@ -90,6 +90,8 @@ private:
         TQuestion Question;
         DWORD SentAt = 0;
         bool Alone = false; // nothing else was outstanding: its wait is a round trip
+        bool Early = false; // sent before the first answer, under no validator: its answer
+                            // counts only if it names the same file, and is dropped if not
     };
     // A connection and its answered head, handed from one pass to the next.
     struct TAnswered {
@@ -102,6 +104,9 @@ private:
     enum class TStep { Go, Stop, Retired };
 
     static unsigned __stdcall WorkerMain(void* start);
+    // A connection of the pass on a thread of its own (`early`: started before the first
+    // answer, to connect while it comes).
+    void Connection(int id, bool early);
     std::unique_ptr<TAnswered> First();
     TNetResult Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                    const TQuestion& q, HANDLE abort);
@@ -119,6 +124,9 @@ private:
     void RequestRestart(std::unique_ptr<TAnswered> handover, bool rangesBroken);
     void RequestFail(uint32_t error);
     bool Stopping();
+    // The first request met a refusal or a failure: the early connections go, lest they be
+    // what the server is refusing for.
+    void CallOffEarly();
     bool Resumable(); // under the lock
     std::optional<TUrl> Redirected(const TUrl& from, const std::string& location);
 
@@ -127,7 +135,8 @@ private:
     const TProxyConfig Proxies;
     const std::wstring Folder;
     TPartFile& Part;
-    const HANDLE Abort; // manual reset: set to stop the current pass, or the whole task
+    const HANDLE Abort;  // manual reset: set to stop the current pass, or the whole task
+    HANDLE Go = nullptr; // manual reset: the first answer is in, Parts says how many connect
 
     CRITICAL_SECTION Lock; // guards what follows
     bool Cancelled = false;
@@ -140,6 +149,10 @@ private:
     TSegmentTable Segments;
     bool Answered = false;
     uint32_t HttpStatus = 0;
+    int Parts = 0;                // connections the current pass wants
+    std::vector<int> EarlyClaims; // by connection: the claim its early request asked for
+    bool EarlyCalledOff = false;
+    uint32_t RoundTrip = 0; // the least any connection measured: for those that cannot measure
     int Active = 0;         // connections working on the current pass
     int Waiting = 0;        // of them, waiting to retry
     DWORD LastProgress = 0; // when the last byte was written, or the task started

@@ -18,8 +18,26 @@ TPace Measured(int64_t rate, uint32_t rtt) {
 TEST(Pacing, RatesAndRoundTripsFromWhatArrived) {
     TPace p(1, 100);
     EXPECT_EQ(p.Rate(), 0);
-    p.Arrived(1000, 999999); // the first read only marks the start
+    p.Arrived(1000, 999999); // too soon to tell
     EXPECT_EQ(p.Rate(), 0);
+    // Bodies at 8 MB/s with long waits for each next answer between them: the link's rate,
+    // not the average over the waits.
+    TPace gaps(1, 100);
+    for (uint64_t t = 0; t < 4000; t += 1000) {
+        gaps.BodyBegins(t);
+        for (uint64_t ms = 10; ms <= 100; ms += 10)
+            gaps.Arrived(t + ms, 80000);
+    }
+    EXPECT_NEAR(static_cast<double>(gaps.Rate()), 8000000.0, 800000.0);
+    // A slower spell lowers the estimate slowly; a faster one raises it at once.
+    const int64_t before = gaps.Rate();
+    gaps.BodyBegins(5000);
+    gaps.Arrived(5300, 300000);
+    EXPECT_LT(gaps.Rate(), before);
+    EXPECT_GT(gaps.Rate(), before / 2);
+    gaps.BodyBegins(6000);
+    gaps.Arrived(6050, 1000000);
+    EXPECT_EQ(gaps.Rate(), 20000000);
     const TPace m = Measured(4000000, 0);
     EXPECT_NEAR(static_cast<double>(m.Rate()), 4000000.0, 4000000.0 * 0.05);
     TPace r(1, 100);
@@ -52,10 +70,15 @@ TEST(Pacing, TheNextRequestGoesWhileAboutTwoRoundTripsAreLeft) {
     EXPECT_FALSE(far.SendAhead(2000000));
     EXPECT_TRUE(far.SendAhead(900000));
     const TPace unknown(64 * 1024, 16 << 20);
-    EXPECT_TRUE(unknown.SendAhead(256 * 1024));
+    EXPECT_TRUE(unknown.SendAhead(2 << 20));
     EXPECT_FALSE(unknown.SendAhead(4 << 20));
+    // A rate but no round trip yet: half a second is assumed.
+    const TPace fast = Measured(16000000, 0);
+    EXPECT_TRUE(fast.SendAhead(15000000));
+    EXPECT_FALSE(fast.SendAhead(20000000));
     EXPECT_EQ(far.MinSplit(), 400000) << "a round trip's worth is not worth cutting";
     EXPECT_EQ(Measured(100000, 10).MinSplit(), 64 * 1024);
+    EXPECT_EQ(Measured(1000000, 0).MinSplit(), 500000) << "half a second while unknown";
 }
 
 } // namespace

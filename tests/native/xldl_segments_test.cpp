@@ -152,5 +152,50 @@ TEST(Segments, ARestartKeepsWhatIsOnDiskAndFetchesOnlyTheGaps) {
     EXPECT_TRUE(t.Complete()) << "everything was on disk";
 }
 
+TEST(Segments, AnIdleOwnerTakesOverAnotherOwnersLastUnreadClaimWhole) {
+    TSegmentTable t;
+    t.Reset(4000);
+    // Owner 0 is reading its first claim and has two more on the way; all is handed out.
+    const int reading = t.Claim(0, 1000, 0);
+    t.StartReading(reading);
+    const int queued1 = t.Claim(0, 1000, 0);
+    const int queued2 = t.Claim(0, 1000, 0);
+    const int other = t.Claim(1, 1000, 0);
+    t.StartReading(other);
+    Write(t, other, 1000);
+    t.Release(other);
+    // Owner 1 is idle: the last claim owner 0 asked for changes hands, not a cut.
+    const int taken = t.Claim(1, 1000, 100);
+    EXPECT_EQ(taken, queued2);
+    EXPECT_TRUE(t.Holds(queued2, 1));
+    EXPECT_FALSE(t.Holds(queued2, 0)) << "the giver learns it when it comes to it";
+    EXPECT_TRUE(t.Holds(queued1, 0));
+    // Not when the giver would come to it sooner than the taker could fetch it.
+    EXPECT_EQ(t.Claim(2, 1000, 5000), -1) << "1000 bytes before it: less than a round trip's worth";
+    // A claim being read is never taken whole (only cut, and only when large enough).
+    t.StartReading(queued1);
+    const int third = t.Claim(3, 1000, 100);
+    ASSERT_GE(third, 0);
+    EXPECT_NE(third, queued1);
+    EXPECT_NE(third, reading);
+}
+
+TEST(Segments, AnEarlyRequestsShareIsClaimedExactlyOrNotAtAll) {
+    TSegmentTable t;
+    t.Reset(10000);
+    const int first = t.Claim(0, 1000, 0);
+    EXPECT_EQ(t.At(first).End, 1000);
+    const int two = t.ClaimRange(2, 2000, 3000);
+    ASSERT_GE(two, 0);
+    EXPECT_EQ(t.At(two).Pos, 2000);
+    EXPECT_EQ(t.At(two).End, 3000);
+    EXPECT_EQ(t.ClaimRange(3, 2500, 3500), -1) << "held in part";
+    EXPECT_EQ(t.ClaimRange(3, 9500, 10500), -1) << "beyond the file";
+    EXPECT_EQ(t.ClaimRange(3, 500, 500), -1);
+    // What lies between is still free, in order.
+    EXPECT_EQ(Drain(t, 4, 5000),
+              (std::vector<TByteRange>{{1000, 2000}, {3000, 8000}, {8000, 10000}}));
+}
+
 } // namespace
 } // namespace xldl

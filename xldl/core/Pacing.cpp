@@ -17,18 +17,26 @@ TPace::TPace(int64_t minRequest, int64_t maxRequest)
     : MinRequest(std::max<int64_t>(1, std::min(minRequest, maxRequest))),
       MaxRequest(std::max<int64_t>(1, maxRequest)) {}
 
+void TPace::BodyBegins(uint64_t nowMs) {
+    Flowing = true;
+    WindowStart = nowMs;
+    WindowBytes = 0;
+}
+
 void TPace::Arrived(uint64_t nowMs, int64_t bytes) {
-    if (!Started) {
-        Started = true;
-        WindowStart = nowMs;
-        WindowBytes = 0; // the first read tells when the flow began, not how fast it is
+    if (!Flowing) { // no head seen: this read only tells when the flow began
+        BodyBegins(nowMs);
         return;
     }
     WindowBytes += bytes;
     const uint64_t span = nowMs - WindowStart;
-    if (span < WindowMs) return;
+    // Measured only while a body flows: the waits for the next answer say nothing about what
+    // the link carries, and counting them would keep a starved pipeline starved.
+    if (span < WindowMs && (span < 20 || WindowBytes < 512 * 1024)) return;
     const int64_t sample = static_cast<int64_t>(static_cast<uint64_t>(WindowBytes) * 1000 / span);
-    BytesPerSecond = BytesPerSecond ? (BytesPerSecond * 3 + sample) / 4 : sample;
+    // What the link carries when it is kept busy: a faster window counts at once, a slower
+    // one slowly (an underestimate would starve the pipeline, and so confirm itself).
+    BytesPerSecond = sample >= BytesPerSecond ? sample : (BytesPerSecond * 7 + sample) / 8;
     WindowStart = nowMs;
     WindowBytes = 0;
 }
@@ -53,12 +61,15 @@ int64_t TPace::RequestSize(int64_t free, int connections) const {
 }
 
 bool TPace::SendAhead(int64_t left) const {
-    if (BytesPerSecond == 0 || RoundTripMs == 0) return left <= 512 * 1024;
-    return left <= BytesPerSecond / 1000 * (int64_t{2} * RoundTripMs + 100) + Granule;
+    // Not measured yet: keep a little on the way, as for a round trip of half a second.
+    if (BytesPerSecond == 0) return left <= 2 * UnknownRequest;
+    const int64_t trip = RoundTripMs ? RoundTripMs : 500;
+    return left <= BytesPerSecond / 1000 * (2 * trip + 100) + Granule;
 }
 
 int64_t TPace::MinSplit() const {
-    return std::max<int64_t>(Granule, BytesPerSecond / 1000 * RoundTripMs);
+    const int64_t trip = RoundTripMs ? RoundTripMs : 500;
+    return std::max<int64_t>(Granule, BytesPerSecond / 1000 * trip);
 }
 
 } // namespace xldl

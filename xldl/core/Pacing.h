@@ -17,12 +17,14 @@ public:
     // Requests ask for `minRequest` to `maxRequest` bytes.
     TPace(int64_t minRequest, int64_t maxRequest);
 
-    // `bytes` of an answer's body came at `nowMs` (any monotonic clock).
+    // An answer's head came at `nowMs` (any monotonic clock): its body begins to flow.
+    void BodyBegins(uint64_t nowMs);
+    // `bytes` of an answer's body came at `nowMs`.
     void Arrived(uint64_t nowMs, int64_t bytes);
     // A request sent on an idle connection was answered (its head came) after `ms`.
     void Answered(uint32_t ms);
 
-    // Bytes per second, 0 while unknown.
+    // Bytes per second the connection carries when busy, 0 while unknown.
     int64_t Rate() const { return BytesPerSecond; }
     // Milliseconds, 0 while unknown.
     uint32_t RoundTrip() const { return RoundTripMs; }
@@ -43,7 +45,7 @@ private:
     uint32_t RoundTripMs = 0;
     uint64_t WindowStart = 0;
     int64_t WindowBytes = 0;
-    bool Started = false;
+    bool Flowing = false;
 };
 
 } // namespace xldl

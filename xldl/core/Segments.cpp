@@ -77,7 +77,33 @@ int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit) {
         return best;
     }
     if (minSplit <= 0) return -1;
-    // Nothing free: the upper part of the held claim with the most left.
+    // Nothing free. The owner with the most left to fetch gives up the last claim it asked for
+    // and has not begun to read, when it holds others to go on with: taken whole, it costs
+    // neither owner a byte.
+    std::map<int, int64_t> owed;
+    std::map<int, int> held;
+    for (const auto& [id, s] : Segments) {
+        if (s.Owner < 0 || s.Owner == owner || s.End < 0) continue;
+        owed[s.Owner] += s.End - s.Pos;
+        ++held[s.Owner];
+    }
+    int giver = -1;
+    for (const auto& [o, n] : owed)
+        if (held[o] >= 2 && (giver < 0 || n > owed[giver])) giver = o;
+    if (giver >= 0) {
+        int last = -1;
+        for (const auto& [id, s] : Segments)
+            if (s.Owner == giver && !s.Reading && s.Pos == s.Start && s.InFlight == 0 &&
+                (last < 0 || s.Start > Segments[last].Start))
+                last = id;
+        // Worth it only when the giver would come to it later than the taker can: after more
+        // than `minSplit` bytes of its own, what the taker fetches while its request travels.
+        if (last >= 0 && owed[giver] - (Segments[last].End - Segments[last].Pos) >= minSplit) {
+            Segments[last].Owner = owner;
+            return last;
+        }
+    }
+    // The upper part of the held claim with the most left.
     int victim = -1;
     int64_t most = 0;
     for (const auto& [id, s] : Segments) {
@@ -100,6 +126,35 @@ int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit) {
     return Add({cut, mine, cut, 0, owner});
 }
 
+int TSegmentTable::ClaimRange(int owner, int64_t from, int64_t end) {
+    if (from >= end) return -1;
+    for (auto& [id, s] : Segments) {
+        if (s.Owner >= 0 || s.End < 0 || s.Pos > from || s.End < end) continue;
+        const int64_t pieceEnd = s.End;
+        if (s.Pos < from) { // the free bytes before it stay free
+            s.End = from;
+            Add({from, pieceEnd, from, 0, -1});
+            return ClaimRange(owner, from, end);
+        }
+        if (end < pieceEnd) {
+            s.End = end;
+            Add({end, pieceEnd, end, 0, -1});
+        }
+        s.Owner = owner;
+        return id;
+    }
+    return -1;
+}
+
+void TSegmentTable::StartReading(int id) {
+    Segments.at(id).Reading = true;
+}
+
+bool TSegmentTable::Holds(int id, int owner) const {
+    const auto it = Segments.find(id);
+    return it != Segments.end() && it->second.Owner == owner;
+}
+
 void TSegmentTable::Release(int id) {
     const auto it = Segments.find(id);
     if (it == Segments.end()) return;
@@ -112,6 +167,7 @@ void TSegmentTable::Release(int id) {
     s.Start = s.Pos;
     s.Owner = -1;
     s.InFlight = 0;
+    s.Reading = false;
 }
 
 int64_t TSegmentTable::Reserve(int id, int64_t wanted) {

@@ -28,6 +28,7 @@ public:
         int64_t Pos = 0;  // next byte to write
         int64_t InFlight = 0;
         int Owner = -1;
+        bool Reading = false; // its answer has begun to come
     };
 
     // A file of `total` bytes (-1: unknown, one open segment) of which `done` (sorted, apart)
@@ -35,9 +36,16 @@ public:
     void Reset(int64_t total, const std::vector<TByteRange>& done = {});
 
     // A claim for `owner` of at most `size` bytes: the first bytes nobody holds; else, when
-    // `minSplit` > 0, the upper part of the held claim with the most left, if both parts keep
-    // at least `minSplit` bytes. -1 when there is nothing to take.
+    // `minSplit` > 0, the last claim another owner has asked for but not begun to read while
+    // it holds others (it changes hands whole); else the upper part of the held claim with
+    // the most left, if both parts keep at least `minSplit` bytes. -1 when there is nothing.
     int Claim(int owner, int64_t size, int64_t minSplit);
+    // Exactly [from, end) for `owner`, when nobody holds or has written any of it; -1 if not.
+    int ClaimRange(int owner, int64_t from, int64_t end);
+    // The owner begins to read the claim's answer: from now on it is never taken whole.
+    void StartReading(int id);
+    // Whether `owner` still holds the claim (it may have changed hands).
+    bool Holds(int id, int owner) const;
 
     // The holder lets the claim go: finished, it joins the done ranges; unfinished, what is
     // left of it is free for anyone.

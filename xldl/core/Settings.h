@@ -12,6 +12,7 @@
 //   XLDL_RENAME_WAIT_MS    how long a finished file waits for its name to come free (10000)
 //   XLDL_RECORD_MS         how often the partial file is flushed and its state recorded (1000)
 //   XLDL_STALE_DAYS        partial downloads left untouched this long are removed (7)
+//   XLDL_TRACE             a file to write what each connection does, with times (none)
 //   http_proxy, https_proxy, no_proxy (or in capitals): explicit proxies, instead of the
 //   system's settings (xldl/core/ProxyRules.h)
 #pragma once
@@ -36,6 +37,7 @@ struct TSettings {
     uint32_t MaxRedirects = 10;
     uint32_t MaxRestarts = 3;       // restarts from zero (file changed, range answers unusable)
     uint32_t MaxVerifyFailures = 2; // a file that fails its check this often is not fetched again
+    std::string TracePath;
 };
 
 // `lookup` answers the value of an environment variable, or nothing. Values that are not

@@ -77,6 +77,18 @@ inline std::vector<std::string> Log() {
     return lines;
 }
 
+// Waits until the mirror has had no new file request for a while: requests still on their
+// way from connections already closed (a session before, pipelined) have come and gone.
+inline void Quiesce() {
+    size_t seen = Log().size();
+    for (int quiet = 0, rounds = 0; quiet < 3 && rounds < 100; ++rounds) {
+        Sleep(150);
+        const size_t now = Log().size();
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = now;
+    }
+}
+
 // The value of `key=` in a log line ("-" when absent in the request).
 inline std::string Field(const std::string& line, const std::string& key) {
     const size_t at = line.find(" " + key + "=");
@@ -117,6 +129,18 @@ inline std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path
     CloseHandle(f);
     bytes.resize(got);
     return bytes;
+}
+
+// Whether a log line is an early request: one that an extra connection sends as it connects,
+// before the first answer is in and so under no validator, for the share it would have of a
+// large file (the k-th chunk of `chunk` bytes, k = 1..3).
+inline bool IsEarlyRequest(const std::string& line, long long chunk = 262144) {
+    long long first = -1, last = -1;
+    if (Field(line, "if_range") != "-" ||
+        std::sscanf(Field(line, "range").c_str(), "bytes=%lld-%lld", &first, &last) != 2)
+        return false;
+    return first % chunk == 0 && first / chunk >= 1 && first / chunk <= 3 &&
+           last == first + chunk - 1;
 }
 
 inline bool Exists(const std::string& path) {

@@ -192,19 +192,18 @@ TEST_F(EngineFaults, AServerOfOneConnectionGetsOneConnection) {
             R"(", "rules": [{"path": "/big.bin", "fault": "pause", "bytes": 100000, "seconds": 0.3}]})");
         const TRun run = Download(Url("/big.bin"), Out, "big.bin", true);
         ExpectFinished(run, "big.bin", content);
-        // Refused shares, by range: the three extra connections are turned away for good
-        // (WinINet itself sends a request again once when its connection is reset before any
-        // answer); the one connection left may be refused while the server still counts a
-        // request it dropped, and asks again for the same share.
-        std::set<std::string> shares;
+        // The extra connections are turned away (with what they had asked for on the way, and
+        // the early requests called off) and go, rather than come back again and again: the
+        // download ends on what the server allows, without a storm of refused requests.
+        const auto log = Log();
         std::string all;
-        for (const auto& line : Log()) {
-            if (Field(line, "fault") == "refused") shares.insert(Field(line, "range"));
+        for (const auto& line : log)
             all += line + "\n";
-        }
-        EXPECT_GE(shares.size(), 1u) << refuse;
-        EXPECT_LE(shares.size(), 4u) << refuse << ": refused connections are not tried again\n"
-                                     << all;
+        size_t refused = 0;
+        for (const auto& line : log)
+            refused += Field(line, "fault") == "refused";
+        EXPECT_GE(refused, 1u) << refuse;
+        EXPECT_LT(refused, log.size() / 2) << refuse << ": a storm of refused requests\n" << all;
 
         DeleteFileA((Out + "big.bin").c_str());
     }

@@ -41,8 +41,9 @@ TEST_F(EngineTls, ALargeFileComesOnSeveralConnectionsAndResumesAfterDrops) {
     for (size_t i = 0; i < log.size(); ++i) {
         EXPECT_NE(log[i].find(" tls="), std::string::npos) << "not over TLS: " << log[i];
         maxInflight = std::max(maxInflight, std::atoi(Field(log[i], "inflight").c_str()));
-        if (i > 0) {
-            EXPECT_EQ(Field(log[i], "status"), "206") << log[i];
+        EXPECT_EQ(Field(log[i], "status"), "206") << log[i];
+        const bool first = Field(log[i], "range") == "bytes=0-262143";
+        if (!first && !IsEarlyRequest(log[i])) {
             EXPECT_NE(Field(log[i], "if_range"), "-") << log[i];
         }
         if (Field(log[i], "fault") == "close_after") ++resumed;
@@ -84,10 +85,9 @@ TEST_F(EngineTls, EveryCertificateThatDoesNotVerifyIsRefused) {
     Serve("setup.exe", 300000, 44);
     const std::vector<uint8_t> previous = RandomBytes(700, 45);
     ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
-    for (const char* server :
-         {"XLDL_TEST_TLS_SELF_SIGNED", "XLDL_TEST_TLS_UNTRUSTED_ROOT", "XLDL_TEST_TLS_WRONG_HOST",
-          "XLDL_TEST_TLS_EXPIRED", "XLDL_TEST_TLS_NOT_YET_VALID",
-          "XLDL_TEST_TLS_INCOMPLETE_CHAIN"}) {
+    for (const char* server : {"XLDL_TEST_TLS_SELF_SIGNED", "XLDL_TEST_TLS_UNTRUSTED_ROOT",
+                               "XLDL_TEST_TLS_WRONG_HOST", "XLDL_TEST_TLS_EXPIRED",
+                               "XLDL_TEST_TLS_NOT_YET_VALID", "XLDL_TEST_TLS_INCOMPLETE_CHAIN"}) {
         ASSERT_FALSE(Env(server).empty()) << server;
         Script("{}");
         const DWORD start = GetTickCount();

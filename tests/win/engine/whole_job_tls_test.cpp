@@ -29,7 +29,8 @@ protected:
             bool redirected = false, tunnelled = false, overTls = false;
             for (const std::string& line : Log()) {
                 redirected |= Field(line, "status") == std::to_string(status);
-                tunnelled |= line.rfind("CONNECT dl" + std::to_string(mirror) + ".orlenz.com:", 0) == 0;
+                tunnelled |=
+                    line.rfind("CONNECT dl" + std::to_string(mirror) + ".orlenz.com:", 0) == 0;
                 overTls |= line.find(" tls=") != std::string::npos;
             }
             EXPECT_TRUE(redirected) << what;
