@@ -3,27 +3,12 @@
 #pragma once
 
 #include "app/UnitOfZQX.h"
+#include "tests/win/TestPaths.h"
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
-
-// A path of the build machine as Windows sees it (drive Z: is the root).
-inline std::string WindowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
-
-inline bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 class TToolProcess {
 public:
@@ -39,6 +24,14 @@ public:
         }
         CloseHandle(FProcess.hProcess);
         CloseHandle(FProcess.hThread);
+    }
+
+    // Ends the tool at once, as a crash or the task manager would: no window closes, no
+    // handler runs.
+    void Kill() {
+        if (!FProcess.hProcess) return;
+        TerminateProcess(FProcess.hProcess, 99);
+        WaitForSingleObject(FProcess.hProcess, 15000);
     }
 
     // Starts `folder`\Tool.exe in `folder`; it inherits this process's environment.

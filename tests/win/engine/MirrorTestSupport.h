@@ -77,6 +77,13 @@ inline std::vector<std::string> Log() {
     return lines;
 }
 
+// Body bytes the mirror has written to its connections since the last script.
+inline long long ServedBytes() {
+    const std::string stats = Exchange("GET", "/_mirror/stats", "");
+    const size_t at = stats.find("\"body_bytes\": ");
+    return at == std::string::npos ? -1 : std::atoll(stats.c_str() + at + 14);
+}
+
 // Waits until the mirror has had no new file request for a while: requests still on their
 // way from connections already closed (a session before, pipelined) have come and gone.
 inline void Quiesce() {

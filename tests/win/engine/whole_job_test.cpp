@@ -5,6 +5,8 @@
 // still open.
 #include "tests/win/engine/WholeJobSupport.h"
 
+#include <cstdio>
+
 namespace {
 
 using namespace mirror;
@@ -149,6 +151,47 @@ TEST_F(WholeJob, AMirrorAwayPastTheBudgetEndsInAFailureThatOffersTheOtherMirror)
     PostMessageA(Main, WM_CLOSE, 0, 0);
     EXPECT_EQ(tool.ExitCode(10000), 0);
     SetEnvironmentVariableA("XLDL_GIVE_UP_MS", nullptr);
+}
+
+TEST_F(WholeJob, KilledDuringTheDownloadTheNextRunPicksUpWhereItStopped) {
+    // Slow enough to be killed in the middle: 100 KB/s per request.
+    Script(R"({"rate": 100000})");
+    TToolProcess first;
+    ASSERT_TRUE(StartAndPress(first, 1));
+    HWND bar = TToolProcess::ProgressBar(Main);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 0; }, 20000))
+        << "no progress to lose";
+    Sleep(2500); // at least two records of the progress
+    first.Kill();
+    EXPECT_FALSE(Exists(Saved));
+    ASSERT_TRUE(Exists("D:\\KORVA\\setup.exe.part.state")) << "the progress was not kept";
+
+    // The next run starts where the killed one stopped, and its first look says so.
+    Quiesce();
+    Script(R"({"rate": 100000})");
+    TToolProcess second;
+    ASSERT_TRUE(StartAndPress(second, 1));
+    bar = TToolProcess::ProgressBar(Main);
+    LRESULT firstSeen = 0;
+    ASSERT_TRUE(
+        WaitFor([&] { return (firstSeen = SendMessageA(bar, PBM_GETPOS, 0, 0)) > 0; }, 20000))
+        << "no progress; button " << IsWindowEnabled(TToolProcess::Button(Main)) << [] {
+               std::string all;
+               for (const auto& line : Log())
+                   all += "\n" + line;
+               return all;
+           }();
+    long long resumedAt = -1;
+    for (const std::string& line : Log()) {
+        EXPECT_NE(Field(line, "range").rfind("bytes=0-", 0), 0u) << "started over: " << line;
+        long long from = 0;
+        if (std::sscanf(Field(line, "range").c_str(), "bytes=%lld-", &from) == 1 &&
+            (resumedAt < 0 || from < resumedAt))
+            resumedAt = from;
+    }
+    EXPECT_GE(firstSeen, resumedAt) << "the bar did not start at what was kept";
+    ExpectCompleted(second, 1, "after the kill");
+    EXPECT_FALSE(Exists("D:\\KORVA\\setup.exe.part.state"));
 }
 
 } // namespace

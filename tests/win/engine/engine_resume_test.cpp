@@ -1,0 +1,268 @@
+// Downloads that survive their program: the engine's driver killed outright at random moments
+// and started again, resuming each time; states torn, damaged or foreign; a file that changed
+// on the server between two runs; two programs asking for the same file; a disk that fills up
+// and is freed. Every run ends with the served file byte for byte, or with a clean start over,
+// never with a wrong file; and what a state says is on disk is on disk.
+#include "DriverProcess.h"
+#include "MirrorTestSupport.h"
+#include "tests/win/TestPaths.h"
+#include "xldl/core/StateFile.h"
+
+#include <cstdio>
+#include <random>
+
+namespace mirror {
+namespace {
+
+class EngineResume : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        Driver = WindowsPath(DRIVER_EXE);
+        // The driver inherits the tunables; a slower flush interval than the default would
+        // only make kills dearer.
+        SetEnvironmentVariableA("XLDL_RECORD_MS", "1000");
+    }
+
+    // The state beside `name`'s partial, checked: it parses, and every range it records holds
+    // the served bytes in the partial. The ranges, or nothing when there is no state.
+    std::optional<std::vector<xldl::TByteRange>> CheckedState(const std::string& url,
+                                                              const std::string& name,
+                                                              const std::vector<uint8_t>& served) {
+        const auto text = ReadFileBytes(Out + name + ".part.state");
+        if (!text) return std::nullopt;
+        const auto state = xldl::ParseState(std::string(text->begin(), text->end()), url, name);
+        EXPECT_TRUE(state) << "a state that does not read whole was left";
+        if (!state) return std::nullopt;
+        const auto part = ReadFileBytes(Out + name + ".part");
+        EXPECT_TRUE(part) << "a state without its partial";
+        if (!part) return std::nullopt;
+        for (const auto& r : state->Done) {
+            EXPECT_LE(r.End, static_cast<int64_t>(part->size()))
+                << "the state claims bytes the partial does not hold";
+            if (r.End > static_cast<int64_t>(part->size())) continue;
+            EXPECT_TRUE(std::equal(part->begin() + r.Start, part->begin() + r.End,
+                                   served.begin() + r.Start))
+                << "recorded bytes " << r.Start << "-" << r.End << " are not the served ones";
+        }
+        return state->Done;
+    }
+
+    static int64_t Bytes(const std::vector<xldl::TByteRange>& ranges) {
+        int64_t n = 0;
+        for (const auto& r : ranges)
+            n += r.End - r.Start;
+        return n;
+    }
+
+    // Waits until the mirror has served `bytes` more than `before`.
+    static bool ServedMore(long long before, long long bytes, DWORD ms) {
+        return WaitFor([&] { return ServedBytes() >= before + bytes; }, ms);
+    }
+
+    std::string Driver;
+};
+
+TEST_F(EngineResume, KilledAgainAndAgainAtRandomItResumesToTheWholeFile) {
+    const int64_t size = 32 << 20;
+    const auto content = Serve("big.bin", static_cast<size_t>(size), 51);
+    const std::string url = Url("/big.bin");
+    // Every answer comes at 500 KB/s, as from a far mirror: a kill can land anywhere.
+    const double rate = 500000;
+    Script(R"({"rate": 500000})");
+    std::mt19937 random(20261208);
+    int64_t kept = 0;
+    const int kills = 5;
+    for (int k = 0; k < kills; ++k) {
+        const long long before = ServedBytes();
+        TDriverProcess driver;
+        ASSERT_TRUE(driver.Start(Driver, url, Out.substr(0, Out.size() - 1)));
+        ASSERT_TRUE(ServedMore(before, 300000, 30000)) << "kill " << k << ": nothing came";
+        Sleep(static_cast<DWORD>(random() % 2500));
+        const long long atKill = ServedBytes();
+        driver.Kill();
+        Quiesce();
+        const long long served = ServedBytes() - before;
+        EXPECT_FALSE(Exists(Out + "big.bin")) << "kill " << k;
+        const auto ranges = CheckedState(url, "big.bin", content);
+        ASSERT_TRUE(ranges) << "kill " << k << ": nothing kept";
+        const int64_t now = Bytes(*ranges);
+        EXPECT_GE(now, kept) << "kill " << k << ": progress was lost, not resumed";
+        // What a kill costs: bytes served and not kept. The state is written every second;
+        // a kill costs at most about two seconds of transfer on each of the four connections.
+        const long long lost = served - (now - kept);
+        std::printf("kill %d after %lld bytes this run: %lld kept, %lld lost\n", k, atKill - before,
+                    static_cast<long long>(now - kept), lost);
+        EXPECT_LE(lost, static_cast<long long>(2 * rate * 4) + (1 << 20)) << "kill " << k;
+        kept = now;
+    }
+    const long long before = ServedBytes();
+    TDriverProcess last;
+    ASSERT_TRUE(last.Start(Driver, url, Out.substr(0, Out.size() - 1)));
+    ASSERT_EQ(last.Wait(120000), 0) << last.Output();
+    const auto got = ReadFileBytes(Out + "big.bin");
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(*got == content) << "the resumed file differs from the served one";
+    EXPECT_FALSE(Exists(Out + "big.bin.part"));
+    EXPECT_FALSE(Exists(Out + "big.bin.part.state"));
+    EXPECT_LE(ServedBytes() - before, size - kept + (1 << 20)) << "the last run fetched again";
+}
+
+TEST_F(EngineResume, ATornDamagedOrForeignStateMeansAStartOverNeverAWrongFile) {
+    const int64_t size = 3 << 20;
+    const auto content = Serve("setup.exe", static_cast<size_t>(size), 52);
+    const std::string url = Url("/setup.exe");
+    // A sound state for the first megabyte, as an earlier run would leave it.
+    xldl::TSavedState sound;
+    sound.Url = url;
+    sound.Name = "setup.exe";
+    sound.Location = url;
+    sound.Total = size;
+    const auto partial = std::vector<uint8_t>(content.begin(), content.begin() + (1 << 20));
+    const auto sealed = [&](xldl::TSavedState s) { return xldl::FormatState(s); };
+    struct TCase {
+        const char* What;
+        std::string State;
+        std::vector<uint8_t> Partial;
+        bool Resumes;
+    };
+    // The mirror's validator for the file, as it sends it.
+    Script("{}");
+    const TRun probe = Download(url, Out, "probe.exe");
+    ASSERT_EQ(probe.State(), StateFinished);
+    std::string validator;
+    for (const auto& line : Log())
+        if (Field(line, "if_range") != "-") validator = Field(line, "if_range");
+    ASSERT_FALSE(validator.empty());
+    xldl::SetStateValidator(sound, validator);
+    sound.Done = {{0, 1 << 20}};
+    const std::string good = sealed(sound);
+    xldl::TSavedState other = sound;
+    other.Url = Url("/other.exe");
+    std::mt19937 random(53);
+    std::string noise(600, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    std::vector<uint8_t> garbage = partial;
+    garbage.resize(2 << 20, 0xA5); // longer than recorded: the rest is not trusted
+    TCase cases[] = {
+        {"sound", good, partial, true},
+        {"partial shorter than recorded", good,
+         std::vector<uint8_t>(partial.begin(), partial.begin() + 300000), true},
+        {"partial longer than recorded", good, garbage, true},
+        {"torn", good.substr(0, good.size() / 2), partial, false},
+        {"random bytes", noise, partial, false},
+        {"another file's", sealed(other), partial, false},
+        {"a newer format's", "xldl-state 9\n" + good.substr(good.find('\n') + 1), partial, false},
+    };
+    for (const TCase& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(Out + "setup.exe.part", c.Partial)) << c.What;
+        ASSERT_TRUE(WriteFileBytes(Out + "setup.exe.part.state",
+                                   std::vector<uint8_t>(c.State.begin(), c.State.end())))
+            << c.What;
+        Script("{}");
+        const TRun run = Download(url, Out, "setup.exe", true);
+        ExpectFinished(run, "setup.exe", content);
+        bool fromZero = false;
+        for (const auto& line : Log())
+            if (Field(line, "range").rfind("bytes=0-", 0) == 0) fromZero = true;
+        EXPECT_EQ(fromZero, !c.Resumes) << c.What << (c.Resumes ? ": started over" : ": resumed");
+        EXPECT_FALSE(Exists(Out + "setup.exe.part.state")) << c.What;
+        DeleteFileA((Out + "setup.exe").c_str());
+    }
+}
+
+TEST_F(EngineResume, AFileThatChangedOrLostItsValidatorsBetweenRunsStartsOver) {
+    const int64_t size = 6 << 20;
+    const auto first = Serve("setup.exe", static_cast<size_t>(size), 54);
+    const std::string url = Url("/setup.exe");
+    for (const char* change : {"new version", "no validators"}) {
+        Serve("setup.exe", static_cast<size_t>(size), 54);
+        Script(R"({"rate": 2000000})");
+        DownloadTaskParam param;
+        FillParam(param, url, Out, "setup.exe", true);
+        const TaskHandle task = XL_CreateTask(&param);
+        ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
+        TRun run;
+        Follow(task, run, 20000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 1 << 20; });
+        XL_UnInit(); // the next run finds a partial and its state
+        ASSERT_TRUE(Exists(Out + "setup.exe.part.state")) << change;
+        StartEngine({});
+
+        std::vector<uint8_t> expected = first;
+        if (std::string(change) == "new version") {
+            expected = Serve("setup.exe", static_cast<size_t>(size), 55);
+            Script("{}");
+        } else {
+            Script(R"({"rules": [{"fault": "no_validators", "times": -1}]})");
+        }
+        const TRun again = Download(url, Out, "setup.exe", true);
+        ExpectFinished(again, "setup.exe", expected, true);
+        EXPECT_GE(again.Restarts(), 1u) << change << ": the partial was taken up as it was";
+        DeleteFileA((Out + "setup.exe").c_str());
+    }
+}
+
+TEST_F(EngineResume, TwoProgramsForOneFileNeverShareItsPartial) {
+    const int64_t size = 8 << 20;
+    const auto content = Serve("setup.exe", static_cast<size_t>(size), 56);
+    const std::string url = Url("/setup.exe");
+    Script(R"({"rate": 2000000})");
+    const std::string folder = Out.substr(0, Out.size() - 1);
+    TDriverProcess one, two;
+    ASSERT_TRUE(one.Start(Driver, url, folder));
+    ASSERT_TRUE(ServedMore(0, 500000, 30000));
+    ASSERT_TRUE(two.Start(Driver, url, folder));
+    EXPECT_EQ(two.Wait(60000), 1) << "the second was not refused: " << two.Output();
+    EXPECT_NE(two.Output().find("failed error=12"), std::string::npos) << two.Output();
+    EXPECT_EQ(one.Wait(120000), 0) << one.Output();
+    const auto got = ReadFileBytes(Out + "setup.exe");
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(*got == content);
+}
+
+TEST_F(EngineResume, ADiskThatFillsUpFailsTheTaskAndAfterSpaceIsFreedItResumes) {
+    const std::string disk = Env("XLDL_TEST_SMALL_DISK_WIN");
+    if (disk.empty()) GTEST_SKIP() << "no small disk (run through with_small_disk.py as root)";
+    const int64_t size = 8 << 20;
+    const auto content = Serve("setup.exe", static_cast<size_t>(size), 57);
+    const std::string url = Url("/setup.exe");
+    const std::string folder = disk + "\\";
+    Script(R"({"rate": 2000000})");
+    DownloadTaskParam param;
+    FillParam(param, url, folder, "setup.exe", true);
+    const TaskHandle task = XL_CreateTask(&param);
+    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
+    TRun run;
+    Follow(task, run, 20000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 2 << 20; });
+    // Once some progress is on record, something else takes the room the download was
+    // counting on (a state cannot be written on a full disk either: the last one stays).
+    ASSERT_TRUE(WaitFor([&] { return Exists(folder + "setup.exe.part.state"); }, 10000));
+    // All of it, while the download goes on writing: the filler ends where the disk does.
+    ULARGE_INTEGER free{};
+    ASSERT_TRUE(GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr));
+    WriteFileBytes(folder + "filler.bin",
+                   std::vector<uint8_t>(static_cast<size_t>(free.QuadPart), 0x5A));
+    ASSERT_TRUE(GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr));
+    EXPECT_LT(free.QuadPart, 65536u) << "the disk is not full";
+    Follow(task, run, 30000, Ended);
+    ASSERT_EQ(run.State(), StateFailed);
+    EXPECT_EQ(run.Error(), static_cast<uint32_t>(ErrorDiskFull));
+    EXPECT_FALSE(Exists(folder + "setup.exe"));
+    EXPECT_TRUE(Exists(folder + "setup.exe.part.state")) << "what was durable was not kept";
+    XL_UnInit();
+    // Room again: the next run takes up what was kept.
+    ASSERT_TRUE(DeleteFileA((folder + "filler.bin").c_str()));
+    StartEngine({});
+    Script("{}");
+    const TRun again = Download(url, folder, "setup.exe", true);
+    ASSERT_EQ(again.State(), StateFinished) << "error " << again.Error();
+    const auto got = ReadFileBytes(folder + "setup.exe");
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(*got == content);
+    for (const auto& line : Log())
+        EXPECT_NE(Field(line, "range").rfind("bytes=0-", 0), 0u) << "started over: " << line;
+}
+
+} // namespace
+} // namespace mirror
