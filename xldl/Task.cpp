@@ -211,10 +211,10 @@ void TTask::Run() {
         if (!StartOver(ErrorVerify)) return;
     }
 
-    // Complete and checked: recorded as such, so that a crash before the rename costs only
-    // the check, not the bytes.
+    // Complete and checked. Not flushed again: that would hold the file back for as long as
+    // the disk takes to write all of it; a crash before the rename costs at most what came
+    // since the last record.
     Checkpoint->Stop();
-    Checkpoint->Record();
     Part.Close();
     const DWORD moved = MoveIntoPlace(PartPath, Target, Settings.RenameWaitMs, Abort);
     if (moved) {

@@ -70,6 +70,7 @@ struct TTransfer::TWorker {
     unsigned Failures = 0;
     unsigned Resends = 0; // requests lost to closes, in a row
     unsigned Hops = 0;    // redirects met by this connection's ranges
+    uint64_t Reads = 0, ReadBytes = 0; // for the trace
     bool Retired = false;
 };
 
@@ -519,7 +520,10 @@ void TTransfer::Work(TWorker& w) {
     do
         step = Step(w);
     while (step == TStep::Go);
-    if (Tracing()) Trace("c%d ends", w.Id);
+    if (Tracing())
+        Trace("c%d ends after %llu reads of %llu bytes on average", w.Id,
+              static_cast<unsigned long long>(w.Reads),
+              static_cast<unsigned long long>(w.Reads ? w.ReadBytes / w.Reads : 0));
     DropConnection(w);
     TLocked l(Lock);
     if (!w.Retired) --Active;
@@ -724,6 +728,8 @@ TTransfer::TStep TTransfer::ReadBody(TWorker& w) {
     const uint8_t* data = nullptr;
     const TNetResult r = w.Connection->ReadBody(data, ReadBytes, Abort, Settings.StallMs);
     if (r.Kind == TNet::Ok) {
+        ++w.Reads;
+        w.ReadBytes += r.Bytes;
         int64_t pos, take;
         {
             TLocked l(Lock);
