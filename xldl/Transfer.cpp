@@ -267,6 +267,7 @@ std::unique_ptr<TTransfer::TAnswered> TTransfer::First() {
             }
             switch (a.Verdict) {
             case TVerdict::Ok: {
+                if (Tracing()) Trace("c0 head 0 first answer, status %d", c->Head().Status);
                 TLocked l(Lock);
                 Location = url;
                 auto answered = std::make_unique<TAnswered>();
