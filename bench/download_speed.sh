@@ -89,6 +89,7 @@ server_ticks() { # the Wine server of the build's prefix: its CPU is ours too
 timed() { # server CPU too (0/1), command...
   local with_server=$1; shift
   rm -f "$work/out/file.bin"
+  sync # what the run before wrote goes to disk now, not during this one
   local s0 s1
   s0=$(server_ticks)
   if ! /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >"$work/last.out" 2>&1; then

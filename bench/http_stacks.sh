@@ -1,15 +1,16 @@
 #!/bin/bash
 # http_stacks.sh [SIZE_MIB] [STACK...]
 # What each of Windows' HTTP stacks costs under Wine, apart from our engine: one plain GET of a
-# file (512 MiB by default) from nginx on loopback through WinINet (blocking and asynchronous),
-# WinHTTP and a bare Winsock socket (bench/http_stacks), and curl for comparison. Prints wall
-# seconds, MB/s and the CPU seconds of the client and of the Wine server per GiB.
+# file (512 MiB by default) on one connection from nginx on loopback through our engine's own
+# client (xldl/HttpConnection), a bare blocking Winsock socket, WinINet (blocking and
+# asynchronous) and WinHTTP (bench/http_stacks), and curl for comparison. Prints wall seconds,
+# MB/s and the CPU seconds of the client and of the Wine server per GiB.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
 size_mib=${1:-512}
 shift || true
 stacks=("$@")
-[ ${#stacks[@]} -gt 0 ] || stacks=(winsock wininet wininet-async winhttp)
+[ ${#stacks[@]} -gt 0 ] || stacks=(xldl winsock wininet wininet-async winhttp)
 
 for p in nginx curl bc; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || {
@@ -65,6 +66,7 @@ row() { # name, seconds, client cpu s, server cpu s
 }
 for stack in "${stacks[@]}"; do
   rm -f "$work/out/file.bin"
+  sync # what the run before wrote goes to disk now, not during this one
   s0=$(ticks "$server")
   /usr/bin/time -f '%e %U %S' -o "$work/time" "$dir/wine-run" "$exe" "$stack" "$url" \
     "Z:${work//\//\\}\\out\\file.bin" >"$work/last.out" 2>&1 || { echo "  $stack FAILED: $(cat "$work/last.out")"; continue; }
@@ -75,6 +77,7 @@ for stack in "${stacks[@]}"; do
   row "$stack" "$inner" "$(echo "$user + $sys" | bc -l)" "$(echo "($s1 - $s0) / $hz" | bc -l)"
 done
 rm -f "$work/out/file.bin"
+sync
 /usr/bin/time -f '%e %U %S' -o "$work/time" curl -sS -o "$work/out/file.bin" "$url"
 read -r wall user sys < "$work/time"
 row curl "$wall" "$(echo "$user + $sys" | bc -l)" 0

@@ -23,6 +23,8 @@ namespace xldl {
 class THttpConnection {
 public:
     static constexpr size_t BufferSize = 1 << 20;
+    // What a read gathers from the socket, when it is there, before handing it out.
+    static constexpr size_t BatchBytes = 512 * 1024;
 
     // A connection for requests to `origin`'s scheme, host and port, through `proxy` if any.
     THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy);

@@ -6,6 +6,7 @@
 //            wininet-async  WinINet in asynchronous mode, InternetReadFileEx, waiting on events
 //            winhttp        WinHTTP, blocking WinHttpReadData
 //            winsock        a socket and a hand-written request, blocking recv
+//            xldl           our engine's HTTP client alone (one connection)
 //     --read the size of each read (1024 KiB)
 //
 // Prints "STACK BYTES SECONDS"; exit code 0 when the body came to its end.
@@ -167,6 +168,8 @@ int main(int argc, char** argv) {
         ok = ViaWinHttp(target, sink, buffer);
     else if (stack == "winsock")
         ok = ViaWinsock(target, sink, buffer);
+    else if (stack == "xldl")
+        ok = ViaXldl(target, sink);
     else
         return 2;
     QueryPerformanceCounter(&b);

@@ -38,3 +38,5 @@ private:
 
 // WinHTTP, apart: its header and WinINet's cannot meet in one file.
 bool ViaWinHttp(const TTarget& t, TSink& sink, std::vector<char>& buffer);
+// Our engine's own client (xldl/HttpConnection), one connection, one request.
+bool ViaXldl(const TTarget& t, TSink& sink);
