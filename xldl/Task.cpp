@@ -100,6 +100,7 @@ void TTask::Snapshot(DownloadTaskInfo& info) {
     SetInfoField(info, InfoHttpStatusOffset, p.HttpStatus);
     SetInfoField(info, InfoConnectionsOffset, working ? static_cast<uint32_t>(p.Connections) : 0);
     SetInfoField(info, InfoRestartsOffset, Restarts);
+    SetInfoField(info, InfoDetailOffset, Detail);
 }
 
 unsigned __stdcall TTask::CoordinatorMain(void* task) {
@@ -174,6 +175,10 @@ void TTask::Run() {
                 Keep();
             else
                 Discard();
+            {
+                TLocked l(Lock);
+                Detail = Transfer->FailureDetail();
+            }
             Finish(StateFailed, error);
             return;
         }

@@ -68,6 +68,7 @@ private:
     bool Cancelled = false;
     uint8_t Phase = StateCreated;
     uint32_t Error = ErrorNone;
+    uint32_t Detail = 0;
     uint32_t Restarts = 0;
     uint32_t VerifyFailures = 0;
 };

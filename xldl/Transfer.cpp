@@ -55,6 +55,13 @@ uint32_t EngineErrorOf(uint32_t netError) {
     return netError == NetTlsUntrusted || netError == NetTlsFailed ? ErrorTls : ErrorNetwork;
 }
 
+// What the system said behind a failure: a certificate's chain or policy status, else the
+// connection's own error.
+uint32_t DetailOf(const TNetResult& r, const THttpConnection* connection) {
+    if (connection && connection->CertificateStatus()) return connection->CertificateStatus();
+    return r.Error;
+}
+
 } // namespace
 
 struct TTransfer::TWorker {
@@ -68,8 +75,8 @@ struct TTransfer::TWorker {
     bool Reading = false;     // Current's answer is being read
     TAsked Current;
     unsigned Failures = 0;
-    unsigned Resends = 0; // requests lost to closes, in a row
-    unsigned Hops = 0;    // redirects met by this connection's ranges
+    unsigned Resends = 0;              // requests lost to closes, in a row
+    unsigned Hops = 0;                 // redirects met by this connection's ranges
     uint64_t Reads = 0, ReadBytes = 0; // for the trace
     bool Retired = false;
 };
@@ -143,6 +150,11 @@ uint32_t TTransfer::Failure() {
     return PassError;
 }
 
+uint32_t TTransfer::FailureDetail() {
+    TLocked l(Lock);
+    return PassDetail;
+}
+
 bool TTransfer::Resumable() {
     return RangesUsable && (!Validator.empty() || Digest.Kind != TDigestKind::None);
 }
@@ -174,13 +186,14 @@ void TTransfer::RequestRestart(std::unique_ptr<TAnswered> handover, bool rangesB
     SetEvent(Abort);
 }
 
-void TTransfer::RequestFail(uint32_t error) {
+void TTransfer::RequestFail(uint32_t error, uint32_t detail) {
     {
         TLocked l(Lock);
         if (PassEnded && PassEnd == TEnd::Fail) return;
         PassEnded = true;
         PassEnd = TEnd::Fail;
         PassError = error;
+        PassDetail = detail;
         Handover.reset();
     }
     SetEvent(Abort);
@@ -252,7 +265,7 @@ std::unique_ptr<TTransfer::TAnswered> TTransfer::First() {
             if (r.Kind == TNet::Aborted) return nullptr;
             if (r.Kind != TNet::Ok) {
                 if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
-                    RequestFail(EngineErrorOf(r.Error));
+                    RequestFail(EngineErrorOf(r.Error), DetailOf(r, c.get()));
                     return nullptr;
                 }
                 // A server that turns connections away may be counting the early ones.
@@ -805,6 +818,7 @@ TTransfer::TStep TTransfer::Failed(TWorker& w, const TNetResult& r, bool refusal
                                    std::optional<int64_t> retryAfter) {
     if (Tracing()) Trace("c%d failed kind=%d error=%u", w.Id, static_cast<int>(r.Kind), r.Error);
     const bool served = w.Connection && w.Connection->HasAnswered();
+    const uint32_t detail = DetailOf(r, w.Connection.get());
     DropConnection(w);
     if (r.Kind == TNet::Aborted) return TStep::Stop;
     bool alone;
@@ -822,7 +836,7 @@ TTransfer::TStep TTransfer::Failed(TWorker& w, const TNetResult& r, bool refusal
         return TStep::Go;
     }
     if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
-        RequestFail(EngineErrorOf(r.Error));
+        RequestFail(EngineErrorOf(r.Error), detail);
         return TStep::Stop;
     }
     if (refusal) {

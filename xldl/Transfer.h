@@ -80,8 +80,9 @@ public:
 
     TProgress Progress();
     TFileFacts Facts();
-    // Why the last pass failed (a TEngineError).
+    // Why the last pass failed (a TEngineError), and what the system said behind it.
     uint32_t Failure();
+    uint32_t FailureDetail();
 
 private:
     // A request on the wire, in the order of its answer.
@@ -122,7 +123,7 @@ private:
     void DropConnection(TWorker& w);
     bool Backoff(unsigned& failures, std::optional<int64_t> retryAfter);
     void RequestRestart(std::unique_ptr<TAnswered> handover, bool rangesBroken);
-    void RequestFail(uint32_t error);
+    void RequestFail(uint32_t error, uint32_t detail = 0);
     bool Stopping();
     // The first request met a refusal or a failure: the early connections go, lest they be
     // what the server is refusing for.
@@ -159,6 +160,7 @@ private:
     TEnd PassEnd = TEnd::Complete;
     bool PassEnded = false;
     uint32_t PassError = 0;
+    uint32_t PassDetail = 0;
     std::unique_ptr<TAnswered> Handover; // a whole-file answer that starts the next pass
     TJitter Jitter;
 };

@@ -34,6 +34,9 @@ constexpr uint8_t StateVerifying = 7;
 constexpr size_t InfoHttpStatusOffset = 8;   // the last HTTP status the task received
 constexpr size_t InfoConnectionsOffset = 12; // connections working on the task now
 constexpr size_t InfoRestartsOffset = 16;    // times the download started over from zero
+// What the system said behind a failure: for ErrorTls the certificate's chain or policy status
+// (CERT_E_..., or CERT_TRUST_... bits), else a socket or system error, or 0.
+constexpr size_t InfoDetailOffset = 20;
 
 inline void SetInfoField(DownloadTaskInfo& info, size_t offset, uint32_t value) {
     std::memcpy(reinterpret_cast<uint8_t*>(&info) + offset, &value, sizeof value);

@@ -130,8 +130,9 @@ int main() {
                 return 0;
             }
             if (info.State == StateFailed) {
-                std::printf("failed error=%u http=%u\n", InfoField(info, InfoErrorOffset),
-                            InfoField(info, InfoHttpStatusOffset));
+                std::printf("failed error=%u http=%u detail=0x%08X\n",
+                            InfoField(info, InfoErrorOffset), InfoField(info, InfoHttpStatusOffset),
+                            InfoField(info, InfoDetailOffset));
                 XL_UnInit();
                 return 1;
             }

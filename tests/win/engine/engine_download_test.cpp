@@ -28,7 +28,7 @@ TEST_F(EngineDownload, OneConnectionFetchesTheWholeFileWithGrowingProgress) {
     EXPECT_TRUE(sawTotalWhileDownloading);
     // The record is written whole: the engine's fields and zero elsewhere.
     const auto* bytes = reinterpret_cast<const uint8_t*>(&run.Last);
-    for (size_t i = 20; i < 1048; ++i)
+    for (size_t i = InfoDetailOffset + 4; i < 1048; ++i)
         ASSERT_EQ(bytes[i], 0) << "byte " << i;
     // One connection: its chunks one after another, never two requests at once.
     const auto log = Log();

@@ -85,14 +85,25 @@ TEST_F(EngineTls, EveryCertificateThatDoesNotVerifyIsRefused) {
     Serve("setup.exe", 300000, 44);
     const std::vector<uint8_t> previous = RandomBytes(700, 45);
     ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
-    for (const char* server : {"XLDL_TEST_TLS_SELF_SIGNED", "XLDL_TEST_TLS_UNTRUSTED_ROOT",
-                               "XLDL_TEST_TLS_WRONG_HOST", "XLDL_TEST_TLS_EXPIRED",
-                               "XLDL_TEST_TLS_NOT_YET_VALID", "XLDL_TEST_TLS_INCOMPLETE_CHAIN"}) {
+    // Each refused, and why: the certificate's chain or policy status the engine reports.
+    const struct {
+        const char* Server;
+        uint32_t Detail;
+    } refusals[] = {
+        {"XLDL_TEST_TLS_SELF_SIGNED", 0x800B0109},      // CERT_E_UNTRUSTEDROOT
+        {"XLDL_TEST_TLS_UNTRUSTED_ROOT", 0x800B0109},   // CERT_E_UNTRUSTEDROOT
+        {"XLDL_TEST_TLS_WRONG_HOST", 0x800B010F},       // CERT_E_CN_NO_MATCH
+        {"XLDL_TEST_TLS_EXPIRED", 0x800B0101},          // CERT_E_EXPIRED
+        {"XLDL_TEST_TLS_NOT_YET_VALID", 0x800B0101},    // CERT_E_EXPIRED (not time valid)
+        {"XLDL_TEST_TLS_INCOMPLETE_CHAIN", 0x00010000}, // CERT_TRUST_IS_PARTIAL_CHAIN
+    };
+    for (const auto& [server, detail] : refusals) {
         ASSERT_FALSE(Env(server).empty()) << server;
         Script("{}");
         const DWORD start = GetTickCount();
         const TRun run = Download(TlsUrl("/setup.exe", server), Out, "setup.exe");
         ExpectFailed(run, "setup.exe", ErrorTls, previous);
+        EXPECT_EQ(InfoField(run.Last, InfoDetailOffset), detail) << server;
         EXPECT_TRUE(Log().empty()) << server << ": a request went to a server we do not trust";
         // Refused for good, at once: trying again cannot make a certificate good.
         EXPECT_LT(GetTickCount() - start, 20000u) << server;
