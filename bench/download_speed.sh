@@ -13,6 +13,7 @@
 # WIN_BUILD=win64 measures the x86_64 build.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
+source "$ROOT/bench/lib.sh"
 size_mib=${1:-1024}
 rate=${RATE:-40m}
 
@@ -47,32 +48,11 @@ certs=$dir/tls-certs
 python3 "$ROOT/tools/mirror/tls_certs.py" "$certs" >/dev/null
 "$wine_run" "$dir/tools/trust_root/trust_root.exe" add "Z:${certs//\//\\}\\root.der" >/dev/null
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 plain=$(free_port); limited=$(free_port); tls=$(free_port)
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-daemon on;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx/tmp;
-  proxy_temp_path $work/nginx/tmp;
-  fastcgi_temp_path $work/nginx/tmp;
-  uwsgi_temp_path $work/nginx/tmp;
-  scgi_temp_path $work/nginx/tmp;
-  server { listen 127.0.0.1:$plain; root $work/www; }
-  server { listen 127.0.0.1:$limited; root $work/www; limit_rate $rate; }
-  server {
-    listen 127.0.0.1:$tls ssl;
-    ssl_certificate $certs/good/chain.pem;
-    ssl_certificate_key $certs/good/key.pem;
-    root $work/www;
-  }
-}
-CONF
+nginx_conf "$work/nginx/nginx.conf" "$work/nginx" "$work/nginx/nginx.pid" \
+  "server { listen 127.0.0.1:$plain; root $work/www; }" \
+  "server { listen 127.0.0.1:$limited; root $work/www; limit_rate $rate; }" \
+  "server { listen 127.0.0.1:$tls ssl; root $work/www; ssl_certificate $certs/good/chain.pem; ssl_certificate_key $certs/good/key.pem; }"
 nginx -c "$work/nginx/nginx.conf"
 trap 'nginx -c "$work/nginx/nginx.conf" -s stop 2>/dev/null || true' EXIT
 

@@ -30,6 +30,7 @@
 # sudo (then the shared bottleneck is the relay's). Takes about 6 minutes.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
+source "$ROOT/bench/lib.sh"
 size_mib=${1:-64}
 rtts=${RTTS:-50 200 400}
 caps=${CAPS:-1 4 16}
@@ -77,26 +78,6 @@ for m in $shared_mib $(for c in $caps; do size_for "$c"; done); do
   [ -f "$work/www/$m.bin" ] || head -c "$((m << 20))" "$work/www/$largest.bin" > "$work/www/$m.bin"
 done
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-nginx_conf() { # file, port, pid file
-  cat > "$1" <<CONF
-worker_processes 1;
-pid $3;
-error_log $work/nginx/error.log;
-daemon on;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx/tmp;
-  proxy_temp_path $work/nginx/tmp;
-  fastcgi_temp_path $work/nginx/tmp;
-  uwsgi_temp_path $work/nginx/tmp;
-  scgi_temp_path $work/nginx/tmp;
-  server { listen 127.0.0.1:$2; root $work/www; }
-}
-CONF
-}
 relay_pid=""
 ns=""
 cleanup() {
@@ -108,7 +89,8 @@ cleanup() {
 }
 trap cleanup EXIT
 plain_port=$(free_port)
-nginx_conf "$work/nginx/plain.conf" "$plain_port" "$work/nginx/plain.pid"
+nginx_conf "$work/nginx/plain.conf" "$work/nginx" "$work/nginx/plain.pid" \
+  "server { listen 127.0.0.1:$plain_port; root $work/www; }"
 nginx -c "$work/nginx/plain.conf"
 nginx_pids() { local m; m=$(cat "$1"); echo "$m" $(pgrep -P "$m"); }
 
@@ -122,7 +104,8 @@ ns=xldl-far-$$
 if [ "$(id -u)" -eq 0 ] && ip netns add "$ns" 2>"$work/logs/netns.err" &&
    $sudo ip -n "$ns" link set lo up 2>>"$work/logs/netns.err" &&
    $sudo tc -n "$ns" qdisc add dev lo root tbf rate "$((shared_cap * 8))mbit" burst 128kb latency 20ms 2>>"$work/logs/netns.err"; then
-  nginx_conf "$work/nginx/shaped.conf" "$shared_port" "$work/nginx/shaped.pid"
+  nginx_conf "$work/nginx/shaped.conf" "$work/nginx" "$work/nginx/shaped.pid" \
+    "server { listen 127.0.0.1:$shared_port; root $work/www; }"
   $sudo ip netns exec "$ns" nginx -c "$work/nginx/shaped.conf"
   shared_target=(--target "127.0.0.1:$shared_port" --target-netns "$ns")
 else

@@ -7,6 +7,7 @@
 # MB/s and the CPU seconds of the client and of the Wine server per GiB.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
+source "$ROOT/bench/lib.sh"
 size_mib=${1:-512}
 shift || true
 stacks=("$@")
@@ -29,24 +30,9 @@ rm -rf "$work"
 mkdir -p "$work/www" "$work/out" "$work/nginx"
 head -c "$((size_mib << 20))" /dev/urandom > "$work/www/file.bin"
 bytes=$(stat -c %s "$work/www/file.bin")
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-daemon on;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx/tmp;
-  proxy_temp_path $work/nginx/tmp;
-  fastcgi_temp_path $work/nginx/tmp;
-  uwsgi_temp_path $work/nginx/tmp;
-  scgi_temp_path $work/nginx/tmp;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
+port=$(free_port)
+nginx_conf "$work/nginx/nginx.conf" "$work/nginx" "$work/nginx/nginx.pid" \
+  "server { listen 127.0.0.1:$port; root $work/www; }"
 nginx -c "$work/nginx/nginx.conf"
 trap 'nginx -c "$work/nginx/nginx.conf" -s stop 2>/dev/null || true' EXIT
 url=http://127.0.0.1:$port/file.bin

@@ -1,21 +1,12 @@
 #include "xldl/Checkpoint.h"
 
+#include "xldl/Locked.h"
+
 #include <algorithm>
 
 namespace xldl {
 
 namespace {
-
-class TLocked {
-public:
-    explicit TLocked(CRITICAL_SECTION& lock) : Lock(lock) { EnterCriticalSection(&Lock); }
-    ~TLocked() { LeaveCriticalSection(&Lock); }
-    TLocked(const TLocked&) = delete;
-    TLocked& operator=(const TLocked&) = delete;
-
-private:
-    CRITICAL_SECTION& Lock;
-};
 
 // The whole file, or nothing when it is missing or larger than any state of ours.
 std::optional<std::string> ReadSmallFile(const std::wstring& path) {

@@ -1,22 +1,12 @@
 #include "xldl/Task.h"
 
+#include "xldl/Locked.h"
+
 #include <cstring>
 
 namespace xldl {
 
 namespace {
-
-// The lock of a task, held for a scope.
-class TLocked {
-public:
-    explicit TLocked(CRITICAL_SECTION& lock) : Lock(lock) { EnterCriticalSection(&Lock); }
-    ~TLocked() { LeaveCriticalSection(&Lock); }
-    TLocked(const TLocked&) = delete;
-    TLocked& operator=(const TLocked&) = delete;
-
-private:
-    CRITICAL_SECTION& Lock;
-};
 
 std::wstring WithBackslash(std::wstring folder) {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';

@@ -1,5 +1,7 @@
 #include "xldl/Transfer.h"
 
+#include "xldl/Locked.h"
+
 #include "engine/XLDownload.h"
 #include "xldl/Trace.h"
 
@@ -20,18 +22,6 @@ HANDLE StartThread(unsigned(__stdcall* main)(void*), void* argument) {
 }
 
 namespace {
-
-// The lock of a transfer, held for a scope.
-class TLocked {
-public:
-    explicit TLocked(CRITICAL_SECTION& lock) : Lock(lock) { EnterCriticalSection(&Lock); }
-    ~TLocked() { LeaveCriticalSection(&Lock); }
-    TLocked(const TLocked&) = delete;
-    TLocked& operator=(const TLocked&) = delete;
-
-private:
-    CRITICAL_SECTION& Lock;
-};
 
 // The most taken from the connection in one go.
 constexpr uint32_t ReadBytes = 1 << 20;

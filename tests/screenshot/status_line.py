@@ -21,20 +21,13 @@ import os
 import subprocess
 import sys
 
+from window_pixels import read_pixels
+
 OUTLINE = (0, 60, 116)
 BUTTON_CLIENT = (48, 104)
 ROWS = range(12, 34)
 STATUS_LEFT = 47
 SIZE_BOX = (336, 577)
-
-
-def read_pixels(path):
-    size = subprocess.run(["identify", "-format", "%w %h", path], check=True,
-                          capture_output=True, text=True).stdout.split()
-    width, height = int(size[0]), int(size[1])
-    raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True,
-                         capture_output=True).stdout
-    return width, height, raw
 
 
 def button_origin(width, height, at):

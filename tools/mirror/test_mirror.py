@@ -25,15 +25,21 @@ import tls_certs  # noqa: E402
 import with_mirror  # noqa: E402
 
 
+def served_folder(size, dl1_bytes):
+    """A folder with setup.exe of `size` random bytes, and dl1.orlenz.com's own setup.exe."""
+    folder = tempfile.TemporaryDirectory()
+    data = os.urandom(size)
+    with open(os.path.join(folder.name, "setup.exe"), "wb") as f:
+        f.write(data)
+    os.mkdir(os.path.join(folder.name, "dl1.orlenz.com"))
+    with open(os.path.join(folder.name, "dl1.orlenz.com", "setup.exe"), "wb") as f:
+        f.write(dl1_bytes)
+    return folder, data
+
+
 class MirrorTest(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.data = os.urandom(300000)
-        with open(os.path.join(self.dir.name, "setup.exe"), "wb") as f:
-            f.write(self.data)
-        os.mkdir(os.path.join(self.dir.name, "dl1.orlenz.com"))
-        with open(os.path.join(self.dir.name, "dl1.orlenz.com", "setup.exe"), "wb") as f:
-            f.write(b"other host")
+        self.dir, self.data = served_folder(300000, b"other host")
         self.mirror = Mirror(self.dir.name)
         self.mirror.start()
 
@@ -136,13 +142,7 @@ class TlsMirrorTest(unittest.TestCase):
         shutil.rmtree(cls.certs_dir, ignore_errors=True)
 
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.data = os.urandom(200000)
-        with open(os.path.join(self.dir.name, "setup.exe"), "wb") as f:
-            f.write(self.data)
-        os.mkdir(os.path.join(self.dir.name, "dl1.orlenz.com"))
-        with open(os.path.join(self.dir.name, "dl1.orlenz.com", "setup.exe"), "wb") as f:
-            f.write(b"dl1 over tls")
+        self.dir, self.data = served_folder(200000, b"dl1 over tls")
         self.mirror = Mirror(self.dir.name)
         self.env = {}
         self.servers = [self.mirror] + with_mirror.start_tls(self.mirror, self.dir.name,

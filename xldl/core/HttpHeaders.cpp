@@ -1,53 +1,12 @@
 #include "xldl/core/HttpHeaders.h"
 
+#include "xldl/core/Text.h"
+
 #include <algorithm>
 
 namespace xldl {
 
 namespace {
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerText(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        c = Lower(c);
-    return r;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-// Digits only, no sign, no overflow beyond 63 bits.
-std::optional<int64_t> Digits(std::string_view s) {
-    if (s.empty() || s.size() > 19) return std::nullopt;
-    int64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const int d = c - '0';
-        if (v > (INT64_MAX - d) / 10) return std::nullopt;
-        v = v * 10 + d;
-    }
-    return v;
-}
 
 // Splits a list field at commas outside quoted strings.
 std::vector<std::string_view> SplitList(std::string_view s) {

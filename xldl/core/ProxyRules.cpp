@@ -1,27 +1,10 @@
 #include "xldl/core/ProxyRules.h"
 
+#include "xldl/core/Text.h"
+
 namespace xldl {
 
 namespace {
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerText(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        c = Lower(c);
-    return r;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 std::vector<std::string> Items(std::string_view list, std::string_view separators) {
     std::vector<std::string> items;

@@ -1,6 +1,7 @@
 #include "xldl/core/StateFile.h"
 
 #include "xldl/core/Hashes.h"
+#include "xldl/core/Text.h"
 
 #include <algorithm>
 
@@ -52,16 +53,6 @@ bool Writable(std::string_view v) {
     for (char c : v)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
     return true;
-}
-
-std::optional<int64_t> Number(std::string_view s) {
-    if (s.empty() || s.size() > 18) return std::nullopt;
-    int64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    return v;
 }
 
 } // namespace
@@ -119,7 +110,7 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
         const std::string_view value = line.substr(space + 1);
         if (first) {
             first = false;
-            const auto format = Number(value);
+            const auto format = Digits(value);
             if (key != Magic || !format) return std::nullopt;
             if (*format != StateFormat) {
                 if (*format > StateFormat) why = TStateProblem::Future;
@@ -136,7 +127,7 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
         } else if (key == "location") {
             s.Location = value;
         } else if (key == "total") {
-            const auto n = Number(value);
+            const auto n = Digits(value);
             if (!n) return std::nullopt;
             s.Total = *n;
             haveTotal = true;
@@ -152,8 +143,8 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
         } else if (key == "range") {
             const size_t mid = value.find(' ');
             if (mid == std::string_view::npos || !haveTotal) return std::nullopt;
-            const auto start = Number(value.substr(0, mid));
-            const auto end = Number(value.substr(mid + 1));
+            const auto start = Digits(value.substr(0, mid));
+            const auto end = Digits(value.substr(mid + 1));
             // Sorted, apart and inside the file, or not ours.
             if (!start || !end || *start >= *end || *start < lastEnd || *end > s.Total)
                 return std::nullopt;
