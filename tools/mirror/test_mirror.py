@@ -37,6 +37,16 @@ def served_folder(size, dl1_bytes):
     return folder, data
 
 
+def plain_request(port, path, method="GET", headers=None, body=None):
+    """One plain HTTP request to the mirror on `port`: (response, body)."""
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+    c.request(method, path, body=body, headers=headers or {})
+    r = c.getresponse()
+    data = r.read()
+    c.close()
+    return r, data
+
+
 class MirrorTest(unittest.TestCase):
     def setUp(self):
         self.dir, self.data = served_folder(300000, b"other host")
@@ -48,12 +58,7 @@ class MirrorTest(unittest.TestCase):
         self.dir.cleanup()
 
     def get(self, path, headers=None, method="GET", body=None):
-        c = http.client.HTTPConnection("127.0.0.1", self.mirror.port, timeout=10)
-        c.request(method, path, body=body, headers=headers or {})
-        r = c.getresponse()
-        data = r.read()
-        c.close()
-        return r, data
+        return plain_request(self.mirror.port, path, method, headers, body)
 
     def script(self, s):
         r, _ = self.get("/_mirror/script", method="POST", body=json.dumps(s))
@@ -173,12 +178,7 @@ class TlsMirrorTest(unittest.TestCase):
         return r, data
 
     def plain(self, path, method="GET", headers=None, body=None):
-        c = http.client.HTTPConnection("127.0.0.1", self.mirror.port, timeout=10)
-        c.request(method, path, body=body, headers=headers or {})
-        r = c.getresponse()
-        data = r.read()
-        c.close()
-        return r, data
+        return plain_request(self.mirror.port, path, method, headers, body)
 
     def log(self, which="log"):
         return self.plain("/_mirror/" + which)[1].decode().splitlines()

@@ -60,7 +60,9 @@ std::string Name(PCCERT_CONTEXT cert) {
 
 // The chain and SSL policy verdict on `cert` for `server` (empty: no name check), with
 // `extra` (what the server sent) as additional store. Prints one "check" line.
-void CheckCertificate(PCCERT_CONTEXT cert, HCERTSTORE extra, const std::string& server) {
+// The chain of `cert` for server authentication, with `extra` as additional store; null
+// (and the reason in GetLastError) when none could be built.
+PCCERT_CHAIN_CONTEXT ServerAuthChain(PCCERT_CONTEXT cert, HCERTSTORE extra) {
     char oid[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {oid};
     CERT_CHAIN_PARA para{};
@@ -69,12 +71,13 @@ void CheckCertificate(PCCERT_CONTEXT cert, HCERTSTORE extra, const std::string& 
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    const double start = Now();
-    if (!CertGetCertificateChain(nullptr, cert, nullptr, extra, &para, 0, nullptr, &chain)) {
-        std::printf("check chain_failed=0x%08lx\n", GetLastError());
-        return;
-    }
-    const double chain_ms = Now() - start;
+    if (!CertGetCertificateChain(nullptr, cert, nullptr, extra, &para, 0, nullptr, &chain))
+        return nullptr;
+    return chain;
+}
+
+// The SSL policy's verdict on `chain` for `server` (empty: no name check).
+CERT_CHAIN_POLICY_STATUS SslPolicy(PCCERT_CHAIN_CONTEXT chain, const std::string& server) {
     std::wstring wide = Wide(server);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
@@ -87,6 +90,18 @@ void CheckCertificate(PCCERT_CONTEXT cert, HCERTSTORE extra, const std::string& 
     status.cbSize = sizeof status;
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
         status.dwError = GetLastError();
+    return status;
+}
+
+void CheckCertificate(PCCERT_CONTEXT cert, HCERTSTORE extra, const std::string& server) {
+    const double start = Now();
+    PCCERT_CHAIN_CONTEXT chain = ServerAuthChain(cert, extra);
+    if (!chain) {
+        std::printf("check chain_failed=0x%08lx\n", GetLastError());
+        return;
+    }
+    const double chain_ms = Now() - start;
+    const CERT_CHAIN_POLICY_STATUS status = SslPolicy(chain, server);
     std::string names;
     DWORD elements = 0;
     if (chain->cChain > 0) {
@@ -351,27 +366,9 @@ int RunSspi(const std::string& address, const std::string& name, const std::stri
     // The verdict as a client must take it: the chain's own error status AND the SSL policy
     // (Wine's SSL policy passes a partial chain: its error shows only in the chain status).
     // GET only when both pass.
-    char oid[] = szOID_PKIX_KP_SERVER_AUTH;
-    LPSTR usages[] = {oid};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof para;
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    std::wstring wide = Wide(name);
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = &wide[0];
-    CERT_CHAIN_POLICY_PARA policy{sizeof policy, 0, &ssl};
-    CERT_CHAIN_POLICY_STATUS status{};
-    status.cbSize = sizeof status;
-    const bool trusted =
-        CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, 0, nullptr, &chain) &&
-        chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR &&
-        CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-        status.dwError == 0;
+    PCCERT_CHAIN_CONTEXT chain = ServerAuthChain(cert, cert->hCertStore);
+    const bool trusted = chain && chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR &&
+                         SslPolicy(chain, name).dwError == 0;
     std::printf("verdict %s\n", trusted ? "accepted" : "refused");
     if (chain) CertFreeCertificateChain(chain);
     CertFreeCertificateContext(cert);
