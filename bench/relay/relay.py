@@ -7,7 +7,7 @@ makes a server on loopback look like a far mirror).
 
 From Python:
 
-    from relay import Relay, parse_spec
+    from relay import Relay, parse_link
     with Relay("127.0.0.1:8080", delay_ms=100, rate=4e6) as r:
         ... connect to 127.0.0.1:r.port ...
 
@@ -48,9 +48,9 @@ def parse_rate(text):
     return float(text[:-1] if scale != 1 else text) * scale
 
 
-def parse_spec(spec):
+def parse_link(link):
     """'DELAY_MS:RATE' (RATE optional, per connection, on the way down) -> (delay_ms, rate)."""
-    delay, _, rate = spec.partition(":")
+    delay, _, rate = link.partition(":")
     return float(delay), parse_rate(rate)
 
 

@@ -68,12 +68,12 @@ def start_tls(mirror, root, certdir, env):
 
 def main():
     args = sys.argv[1:]
-    certdir = relay_spec = None
+    certdir = relay_link = None
     while len(args) >= 2 and args[0] in ("--tls", "--relay"):
         if args[0] == "--tls":
             certdir = args[1]
         else:
-            relay_spec = args[1]
+            relay_link = args[1]
         args = args[2:]
     if not args:
         print(__doc__, file=sys.stderr)
@@ -93,9 +93,9 @@ def main():
         for s in servers:
             s.start()
             started.append(s)
-        if relay_spec:
-            from relay import Relay, parse_spec
-            delay_ms, rate = parse_spec(relay_spec)
+        if relay_link:
+            from relay import Relay, parse_link
+            delay_ms, rate = parse_link(relay_link)
             relay = Relay(env["XLDL_TEST_MIRROR_DIRECT"], delay_ms, rate=rate)
             relay.start()
             env["XLDL_TEST_MIRROR"] = relay.address
