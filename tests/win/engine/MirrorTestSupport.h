@@ -227,15 +227,23 @@ inline bool Ended(const DownloadTaskInfo& info) {
     return info.State == StateFinished || info.State == StateFailed;
 }
 
-// Downloads `url` into `folder` as `name` and follows the task to its end.
-inline TRun Download(const std::string& url, const std::string& folder, const std::string& name,
-                     bool manyConnections = false, unsigned timeoutMs = 30000) {
+// Creates and starts a task that downloads `url` into `folder` as `name`; `run.Started` says
+// whether the engine took it.
+inline TaskHandle StartDownload(const std::string& url, const std::string& folder,
+                                const std::string& name, bool manyConnections, TRun& run) {
     static DownloadTaskParam param;
     FillParam(param, url, folder, name, manyConnections);
     const TaskHandle task = XL_CreateTask(&param);
     std::memset(&param, 0xEE, sizeof param); // the engine must have taken its copy
-    TRun run;
     run.Started = EngineTrue(XL_StartTask(task));
+    return task;
+}
+
+// Downloads `url` into `folder` as `name` and follows the task to its end.
+inline TRun Download(const std::string& url, const std::string& folder, const std::string& name,
+                     bool manyConnections = false, unsigned timeoutMs = 30000) {
+    TRun run;
+    const TaskHandle task = StartDownload(url, folder, name, manyConnections, run);
     if (run.Started) Follow(task, run, timeoutMs, Ended);
     return run;
 }

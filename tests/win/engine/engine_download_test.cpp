@@ -276,11 +276,9 @@ TEST_F(EngineDownload, UnInitIsPromptWhileALargeFileComesOnSeveralConnections) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), "XLDL_LiveThreads")));
     ASSERT_NE(liveThreads, nullptr);
     Script("{}");
-    DownloadTaskParam p;
-    FillParam(p, Url("/large.bin"), Out, "large.bin", true);
-    const TaskHandle task = XL_CreateTask(&p);
-    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
     TRun run;
+    const TaskHandle task = StartDownload(Url("/large.bin"), Out, "large.bin", true, run);
+    ASSERT_TRUE(run.Started);
     Follow(task, run, 20000, [](const DownloadTaskInfo& i) {
         return Ended(i) || (i.DoneSize >= (6 << 20) && InfoField(i, InfoConnectionsOffset) >= 2);
     });
@@ -342,11 +340,9 @@ TEST_F(EngineDownload, TheFinishedFileWaitsForItsNameToComeFree) {
     HANDLE held = CreateFileA((Out + "setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    static DownloadTaskParam param;
-    FillParam(param, Url("/setup.exe"), Out, "setup.exe", false);
-    const TaskHandle task = XL_CreateTask(&param);
-    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
     TRun run;
+    const TaskHandle task = StartDownload(Url("/setup.exe"), Out, "setup.exe", false, run);
+    ASSERT_TRUE(run.Started);
     Follow(task, run, 10000,
            [](const DownloadTaskInfo& i) { return i.State == StateVerifying || Ended(i); });
     const bool wineRenamesOverOpenFiles = run.State() == StateFinished;

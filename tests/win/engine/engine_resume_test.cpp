@@ -179,11 +179,9 @@ TEST_F(EngineResume, AFileThatChangedOrLostItsValidatorsBetweenRunsStartsOver) {
     for (const char* change : {"new version", "no validators"}) {
         Serve("setup.exe", static_cast<size_t>(size), 54);
         Script(R"({"rate": 2000000})");
-        DownloadTaskParam param;
-        FillParam(param, url, Out, "setup.exe", true);
-        const TaskHandle task = XL_CreateTask(&param);
-        ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
         TRun run;
+        const TaskHandle task = StartDownload(url, Out, "setup.exe", true, run);
+        ASSERT_TRUE(run.Started);
         Follow(task, run, 20000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 1 << 20; });
         XL_UnInit(); // the next run finds a partial and its state
         ASSERT_TRUE(Exists(Out + "setup.exe.part.state")) << change;
@@ -229,11 +227,9 @@ TEST_F(EngineResume, ADiskThatFillsUpFailsTheTaskAndAfterSpaceIsFreedItResumes) 
     const std::string url = Url("/setup.exe");
     const std::string folder = disk + "\\";
     Script(R"({"rate": 2000000})");
-    DownloadTaskParam param;
-    FillParam(param, url, folder, "setup.exe", true);
-    const TaskHandle task = XL_CreateTask(&param);
-    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
     TRun run;
+    const TaskHandle task = StartDownload(url, folder, "setup.exe", true, run);
+    ASSERT_TRUE(run.Started);
     Follow(task, run, 20000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 2 << 20; });
     // Once some progress is on record, something else takes the room the download was
     // counting on (a state cannot be written on a full disk either: the last one stays).
