@@ -81,5 +81,30 @@ TEST(Pacing, TheNextRequestGoesWhileAboutTwoRoundTripsAreLeft) {
     EXPECT_EQ(Measured(1000000, 0).MinSplit(), 500000) << "half a second while unknown";
 }
 
+TEST(Pacing, AServersDelayBeforeEachAnswerIsASmallShareOfItsRequests) {
+    // 4 MB/s, answers on an idle connection after 250 ms, of which 200 ms are the server's:
+    // the round trip is 50 ms, and a request lasts ten of the server's delays.
+    TPace p = Measured(4000000, 250);
+    EXPECT_EQ(p.FirstByte(), -1);
+    const int64_t before = p.RequestSize(1 << 30, 4);
+    p.Followed(200);
+    EXPECT_EQ(p.FirstByte(), 200);
+    EXPECT_EQ(p.RoundTrip(), 50u) << "the network's trip, without the server's delay";
+    EXPECT_NEAR(static_cast<double>(p.RequestSize(1 << 30, 4)), 8000000.0, 100000.0);
+    EXPECT_GT(p.RequestSize(1 << 30, 4), before);
+    // Smoothed, not the last alone; and the end game's shares still bound it.
+    p.Followed(0);
+    EXPECT_EQ(p.FirstByte(), 150);
+    EXPECT_EQ(p.RequestSize(2 << 20, 4), 512 * 1024);
+    // A connection that measured nothing borrows another's figures; its own stay its own.
+    TPace fresh(64 * 1024, 16 << 20);
+    fresh.Lend(50, 200);
+    EXPECT_EQ(fresh.RoundTrip(), 50u);
+    EXPECT_EQ(fresh.FirstByte(), 200);
+    p.Lend(400, 900);
+    EXPECT_EQ(p.FirstByte(), 150);
+    EXPECT_EQ(p.RoundTrip(), 100u);
+}
+
 } // namespace
 } // namespace xldl
