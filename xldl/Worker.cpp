@@ -13,7 +13,7 @@ namespace xldl {
 namespace {
 
 // The most taken from the connection in one go.
-constexpr uint32_t ReadBytes = 1 << 20;
+constexpr uint32_t ReadChunk = 1 << 20;
 // Requests a connection may have on the wire beyond the answer it is reading.
 constexpr size_t MaxAhead = 8;
 // An answer's bytes beyond a cut claim: read and dropped up to this much, rather than closing
@@ -426,15 +426,19 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
         if (Holding) {
             const int64_t take =
                 Dispatch.Locked([&](TPlanner& p) { return p.Table().Reserve(plan.Claim, rest); });
+            bool complete = false;
             if (take > 0) {
                 const DWORD error = Part.WriteAt(At, data + off, static_cast<uint32_t>(take));
                 bool same = true;
                 Dispatch.Locked([&](TPlanner& p) {
-                    if (error)
+                    if (error) {
                         p.Table().Cancel(plan.Claim);
-                    else
-                        same = p.Wrote(plan.Claim, At, data + off, static_cast<size_t>(take),
-                                       GetTickCount64());
+                        return;
+                    }
+                    same = p.Wrote(plan.Claim, At, data + off, static_cast<size_t>(take),
+                                   GetTickCount64());
+                    complete = p.Table().SegmentComplete(plan.Claim);
+                    if (complete) p.Table().Release(plan.Claim);
                 });
                 if (error) {
                     Dispatch.Fail(IsDiskFull(error) ? ErrorDiskFull : ErrorFile);
@@ -450,15 +454,19 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
                 Failures = 0;
                 At += take;
                 off += static_cast<uint32_t>(take);
+            } else {
+                // Nothing more to write: the claim is complete, perhaps cut short by another.
+                complete = Dispatch.Locked([&](TPlanner& p) {
+                    if (!p.Table().SegmentComplete(plan.Claim)) return false;
+                    p.Table().Release(plan.Claim);
+                    return true;
+                });
             }
-            const bool complete = Dispatch.Locked([&](TPlanner& p) {
-                if (!p.Table().SegmentComplete(plan.Claim)) return false;
-                p.Table().Release(plan.Claim);
-                return true;
-            });
             if (complete) {
                 Holding = false;
                 Cut = plan.WriteEnd >= 0 && At < plan.WriteEnd;
+            } else if (take == 0) {
+                break; // cannot be: a claim with no room left is complete
             }
             continue;
         }
@@ -489,7 +497,7 @@ TWorker::TStep TWorker::ReadBody() {
         }
     }
     const uint8_t* data = nullptr;
-    const TNetResult r = Connection->ReadBody(data, ReadBytes, Abort, Settings.StallMs);
+    const TNetResult r = Connection->ReadBody(data, ReadChunk, Abort, Settings.StallMs);
     if (r.Kind == TNet::Ok) {
         ++Reads;
         ReadBytes += r.Bytes;
@@ -509,7 +517,7 @@ TWorker::TStep TWorker::ReadBody() {
             return TStep::Go;
         }
         while (Connection->BodyRemaining() > 0) {
-            const TNetResult d = Connection->ReadBody(data, ReadBytes, Abort, Settings.StallMs);
+            const TNetResult d = Connection->ReadBody(data, ReadChunk, Abort, Settings.StallMs);
             if (d.Kind != TNet::Ok) {
                 DropConnection();
                 return d.Kind == TNet::Aborted ? TStep::Stop : TStep::Go;
