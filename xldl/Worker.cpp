@@ -196,6 +196,9 @@ void TWorker::Adopt(std::unique_ptr<TAnswered> answered, int claim, uint32_t tri
         Current = {};
         Current.Plan.Claim = claim;
         Current.Plan.Question = answered->Question;
+        // A first answer's body begins at the file's first byte, whatever was asked: the first
+        // bytes, or a range that the whole file answered.
+        Current.Plan.Question.From = 0;
         Current.Plan.Url = p.Location();
         Current.Plan.WriteFrom = 0;
         Current.Plan.WriteEnd = claim >= 0 ? p.Table().At(claim).End : 0;

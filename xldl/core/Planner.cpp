@@ -126,7 +126,6 @@ int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
 }
 
 TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan) {
-    if (!RangesUsable) return TNext::Restart;
     // A connection that is never idle cannot time a round trip: another's serves.
     pace.Lend(RoundTrip, FirstByte);
     const int64_t window = WindowBytes();
@@ -137,6 +136,11 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan) {
     // Only free bytes are taken ahead; cutting another's claim is for an idle connection.
     const int claim = Segments.Claim(id, size, ahead ? 0 : pace.MinSplit());
     if (claim < 0) return TNext::Nothing;
+    if (!RangesUsable) {
+        // Bytes are missing and cannot be fetched apart: the file starts over.
+        Segments.Release(claim);
+        return TNext::Restart;
+    }
     const auto& s = Segments.At(claim);
     int64_t left = std::min(window, s.Pos);
     int64_t right = 0;
