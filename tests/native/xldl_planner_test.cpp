@@ -158,11 +158,11 @@ TEST(Planner, ShortAnswersCapLaterRequestsAndBrokenRangesRestart) {
     EXPECT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Restart);
     EXPECT_EQ(p.Table().Free(), 40 * Seg - Seg - (a.WriteEnd - a.WriteFrom))
         << "the claim it did not ask for is free again";
-    // With nothing left to fetch there is nothing to start over for.
+    // With nothing free to fetch there is nothing to start over for.
     TOpened whole(Seg / 2);
     whole.Planner.RangesBroken();
     TPlan none;
-    EXPECT_EQ(whole.Planner.Next(1, pace, false, none), TPlanner::TNext::Nothing);
+    EXPECT_EQ(whole.Planner.Next(1, pace, true, none), TPlanner::TNext::Nothing);
 }
 
 TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
