@@ -207,7 +207,8 @@ void TWorker::Adopt(std::unique_ptr<TAnswered> answered, int claim, uint32_t tri
     if (claim >= 0) { // an empty file is complete without reading
         const TAnswer& a = answered->Answer;
         Begin(Current, a.BodyEnd);
-        Pace.BodyBegins(GetTickCount64());
+        AnswerBegan = GetTickCount64();
+        Pace.BodyBegins(AnswerBegan);
     }
     Run();
 }
@@ -347,6 +348,7 @@ TWorker::TStep TWorker::ReadAnswer() {
                 p.AnsweredShort(a.BodyEnd - q.From);
         });
         Pace.BodyBegins(now);
+        AnswerBegan = std::max(asked.SentAt, LastBodyEnd);
         if (Tracing())
             Trace("c%d head %lld after %llu ms%s", Id, static_cast<long long>(q.From),
                   static_cast<unsigned long long>(now - asked.SentAt), asked.Alone ? " alone" : "");
@@ -527,6 +529,7 @@ TWorker::TStep TWorker::ReadBody() {
             }
         }
         LastBodyEnd = GetTickCount64();
+        Pace.AnswerEnds(LastBodyEnd, At - Current.Plan.Question.From, AnswerBegan);
         // The server's limit of requests per connection ends it here: what was asked on it
         // behind this answer goes again on a new one, at once.
         if (!Connection->CanPipeline()) DropConnection();
@@ -534,6 +537,7 @@ TWorker::TStep TWorker::ReadBody() {
     }
     if (r.Kind == TNet::Eof) {
         LastBodyEnd = GetTickCount64();
+        Pace.AnswerEnds(LastBodyEnd, At - Current.Plan.Question.From, AnswerBegan);
         const int claim = Current.Plan.Claim;
         const bool whole = StreamEnd < 0 || At >= StreamEnd;
         bool complete = true;

@@ -87,6 +87,7 @@ private:
     int64_t At = 0;           // the stream position of the next byte of Current's answer
     int64_t StreamEnd = -1;   // where Current's answer ends (-1: at the stream's end)
     uint64_t LastBodyEnd = 0; // when the last answer's body ended on this connection
+    uint64_t AnswerBegan = 0; // when Current's time on the connection began
     unsigned Failures = 0;
     unsigned Hops = 0;                 // redirects met by this connection's ranges
     uint64_t Reads = 0, ReadBytes = 0; // for the trace

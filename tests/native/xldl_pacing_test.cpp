@@ -106,5 +106,29 @@ TEST(Pacing, AServersDelayBeforeEachAnswerIsASmallShareOfItsRequests) {
     EXPECT_EQ(p.RoundTrip(), 100u);
 }
 
+TEST(Pacing, AServerThatSendsInBurstsGetsNoLongerQueueThanItDrains) {
+    // A second's worth (4 MB) at 100 MB/s, then nothing until the next second: the rate within
+    // a burst is no measure of how fast requests queued on the connection are answered.
+    TPace p(64 * 1024, 16 << 20);
+    p.Answered(20);
+    for (uint64_t second = 0; second < 4; ++second) {
+        const uint64_t t = second * 1000;
+        p.BodyBegins(t);
+        for (uint64_t ms = 5; ms <= 40; ms += 5)
+            p.Arrived(t + ms, 500000);
+        p.AnswerEnds(t + 40, 4000000, t == 0 ? 0 : t - 960);
+    }
+    EXPECT_GT(p.Rate(), 50000000);
+    EXPECT_NEAR(static_cast<double>(p.Throughput()), 4000000.0, 400000.0);
+    // Two round trips and a little at 4 MB/s is well under a second's answer: one request
+    // queued behind the current one, not a dozen.
+    EXPECT_FALSE(p.SendAhead(4000000));
+    EXPECT_TRUE(p.SendAhead(500000));
+    // Answers too short to time teach nothing.
+    TPace q(64 * 1024, 16 << 20);
+    q.AnswerEnds(1050, 4000000, 1000);
+    EXPECT_EQ(q.Throughput(), 0);
+}
+
 } // namespace
 } // namespace xldl

@@ -54,6 +54,14 @@ void TPace::Followed(uint32_t ms) {
     FirstByteMs = FirstByteMs < 0 ? int64_t{ms} : (FirstByteMs * 3 + ms) / 4;
 }
 
+void TPace::AnswerEnds(uint64_t nowMs, int64_t bytes, uint64_t beganMs) {
+    // Shorter answers tell more about timers and scheduling than about the connection.
+    if (nowMs < beganMs + 100 || bytes <= 0) return;
+    const int64_t sample =
+        static_cast<int64_t>(static_cast<uint64_t>(bytes) * 1000 / (nowMs - beganMs));
+    AnswerRate = AnswerRate ? (AnswerRate * 3 + sample) / 4 : sample;
+}
+
 void TPace::Lend(uint32_t roundTripMs, int64_t firstByteMs) {
     if (!HeadMs && roundTripMs)
         HeadMs = roundTripMs + static_cast<uint32_t>(std::max<int64_t>(firstByteMs, 0));
@@ -85,7 +93,11 @@ bool TPace::SendAhead(int64_t left) const {
     // Not measured yet: keep a little on the way, as for a round trip of half a second.
     if (BytesPerSecond == 0) return left <= 2 * UnknownRequest;
     const int64_t trip = RoundTrip() ? RoundTrip() : 500;
-    return left <= BytesPerSecond / 1000 * (2 * trip + 100) + Granule;
+    // What is queued drains at the rate over whole answers: a burst's rate would queue far
+    // more than the next round trips need, and bind bytes to this connection that the end
+    // game could have shared.
+    const int64_t rate = AnswerRate > 0 ? std::min(AnswerRate, BytesPerSecond) : BytesPerSecond;
+    return left <= rate / 1000 * (2 * trip + 100) + Granule;
 }
 
 int64_t TPace::MinSplit() const {

@@ -29,11 +29,19 @@ public:
     // An answer's head came `ms` after the body before it on the same connection ended, its
     // request having been on the wire long before: the server's own delay, without the network.
     void Followed(uint32_t ms);
+    // An answer of `bytes` ended at `nowMs`; its time on the connection began at `beganMs`
+    // (its request sent, or the answer before it ended, whichever came later). What the
+    // connection delivers over whole answers, gaps included: how fast its queue of requests
+    // drains, which for a server that sends in bursts (a second's worth, then a pause) is far
+    // less than the rate within a burst.
+    void AnswerEnds(uint64_t nowMs, int64_t bytes, uint64_t beganMs);
     // What other connections to the same server measured, for one that has not yet.
     void Lend(uint32_t roundTripMs, int64_t firstByteMs);
 
     // Bytes per second the connection carries when busy, 0 while unknown.
     int64_t Rate() const { return BytesPerSecond; }
+    // Bytes per second over whole answers and the gaps between them, 0 while unknown.
+    int64_t Throughput() const { return AnswerRate; }
     // The network's round trip in milliseconds (the server's delay taken out when known), 0
     // while unknown.
     uint32_t RoundTrip() const;
@@ -55,6 +63,7 @@ private:
     int64_t BytesPerSecond = 0;
     uint32_t HeadMs = 0;      // the quickest answer on an idle connection
     int64_t FirstByteMs = -1; // smoothed over the answers that followed others
+    int64_t AnswerRate = 0;   // smoothed over answers that lasted long enough to tell
     uint64_t WindowStart = 0;
     int64_t WindowBytes = 0;
     bool Flowing = false;

@@ -249,7 +249,8 @@ TEST_F(EngineResume, RecordedBytesDamagedOnDiskAreCaughtByTheDigest) {
     auto part = ReadFileBytes(Out + "setup.exe.part");
     ASSERT_TRUE(part);
     const auto& r = kept->front();
-    for (int64_t at = r.Start + (r.End - r.Start) / 3; at < r.Start + (r.End - r.Start) / 3 + 64; ++at)
+    for (int64_t at = r.Start + (r.End - r.Start) / 3; at < r.Start + (r.End - r.Start) / 3 + 64;
+         ++at)
         (*part)[static_cast<size_t>(at)] ^= 0x5a;
     ASSERT_TRUE(WriteFileBytes(Out + "setup.exe.part", *part));
     StartEngine({});
