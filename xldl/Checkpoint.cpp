@@ -1,6 +1,8 @@
 #include "xldl/Checkpoint.h"
 
 #include "xldl/Locked.h"
+#include "xldl/Threads.h"
+#include "xldl/Transfer.h"
 
 #include <algorithm>
 
@@ -53,7 +55,9 @@ std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
     const std::string validator = state ? StateValidator(*state) : std::string();
     const auto location = state ? ParseUrl(state->Location) : std::nullopt;
     const int64_t size = part.Size();
-    if (!state || validator.empty() || !location || size < 0) {
+    // A state without a validator is taken up too: its ranges are then compared with what
+    // the server sends now, where they meet the new ones, before anything is added.
+    if (!state || !location || size < 0) {
         // No state, or one we cannot trust: the partial's bytes mean nothing.
         DeleteFileW(StatePath.c_str());
         part.Truncate();
@@ -106,7 +110,7 @@ void TCheckpoint::Record() {
     if (!Transfer || !Part || !Part->IsOpen()) return;
     // Taken before the flush: every range in it was written before the flush began.
     const TFileFacts facts = Transfer->Facts();
-    if (facts.Total < 0 || facts.Validator.empty() || facts.Done.empty()) {
+    if (facts.Total < 0 || facts.Done.empty()) {
         // Nothing a later task could take up.
         if (!LastSaved.empty()) DeleteFileW(StatePath.c_str());
         LastSaved.clear();

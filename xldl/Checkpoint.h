@@ -11,7 +11,7 @@
 #pragma once
 
 #include "xldl/Files.h"
-#include "xldl/Transfer.h"
+#include "xldl/core/Planner.h"
 #include "xldl/core/Settings.h"
 #include "xldl/core/StateFile.h"
 
@@ -21,6 +21,8 @@
 #include <string>
 
 namespace xldl {
+
+class TTransfer;
 
 class TCheckpoint {
 public:

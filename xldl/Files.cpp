@@ -44,6 +44,22 @@ DWORD TPartFile::WriteAt(int64_t offset, const void* data, uint32_t size) {
     return 0;
 }
 
+DWORD TPartFile::ReadAt(int64_t offset, void* data, uint32_t size) const {
+    auto* p = static_cast<uint8_t*>(data);
+    while (size) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+        DWORD got = 0;
+        if (!ReadFile(File, p, size, &got, &at)) return GetLastError();
+        if (got == 0) return ERROR_HANDLE_EOF;
+        p += got;
+        offset += got;
+        size -= got;
+    }
+    return 0;
+}
+
 DWORD TPartFile::Truncate() {
     return SetSize(0);
 }

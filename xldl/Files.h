@@ -19,6 +19,9 @@ public:
     DWORD Open(const std::wstring& path);
     // Writes at `offset`; safe from several threads at once (each write names its offset).
     DWORD WriteAt(int64_t offset, const void* data, uint32_t size);
+    // Reads exactly `size` bytes at `offset`; 0 or the system error (ERROR_HANDLE_EOF when
+    // the file ends first). Safe beside writers of other offsets.
+    DWORD ReadAt(int64_t offset, void* data, uint32_t size) const;
     DWORD Truncate();
     DWORD SetSize(int64_t size);
     int64_t Size() const;

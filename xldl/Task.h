@@ -5,9 +5,9 @@
 // lock.
 #pragma once
 
+#include "xldl/Transfer.h"
 #include "xldl/Checkpoint.h"
 #include "xldl/Files.h"
-#include "xldl/Transfer.h"
 #include "xldl/XLEngine.h"
 #include "xldl/core/ProxyRules.h"
 #include "xldl/core/Settings.h"

@@ -81,5 +81,54 @@ TEST(Pacing, TheNextRequestGoesWhileAboutTwoRoundTripsAreLeft) {
     EXPECT_EQ(Measured(1000000, 0).MinSplit(), 500000) << "half a second while unknown";
 }
 
+TEST(Pacing, AServersDelayBeforeEachAnswerIsASmallShareOfItsRequests) {
+    // 4 MB/s, answers on an idle connection after 250 ms, of which 200 ms are the server's:
+    // the round trip is 50 ms, and a request lasts ten of the server's delays.
+    TPace p = Measured(4000000, 250);
+    EXPECT_EQ(p.FirstByte(), -1);
+    const int64_t before = p.RequestSize(1 << 30, 4);
+    p.Followed(200);
+    EXPECT_EQ(p.FirstByte(), 200);
+    EXPECT_EQ(p.RoundTrip(), 50u) << "the network's trip, without the server's delay";
+    EXPECT_NEAR(static_cast<double>(p.RequestSize(1 << 30, 4)), 8000000.0, 100000.0);
+    EXPECT_GT(p.RequestSize(1 << 30, 4), before);
+    // Smoothed, not the last alone; and the end game's shares still bound it.
+    p.Followed(0);
+    EXPECT_EQ(p.FirstByte(), 150);
+    EXPECT_EQ(p.RequestSize(2 << 20, 4), 512 * 1024);
+    // A connection that measured nothing borrows another's figures; its own stay its own.
+    TPace fresh(64 * 1024, 16 << 20);
+    fresh.Lend(50, 200);
+    EXPECT_EQ(fresh.RoundTrip(), 50u);
+    EXPECT_EQ(fresh.FirstByte(), 200);
+    p.Lend(400, 900);
+    EXPECT_EQ(p.FirstByte(), 150);
+    EXPECT_EQ(p.RoundTrip(), 100u);
+}
+
+TEST(Pacing, AServerThatSendsInBurstsGetsNoLongerQueueThanItDrains) {
+    // A second's worth (4 MB) at 100 MB/s, then nothing until the next second: the rate within
+    // a burst is no measure of how fast requests queued on the connection are answered.
+    TPace p(64 * 1024, 16 << 20);
+    p.Answered(20);
+    for (uint64_t second = 0; second < 4; ++second) {
+        const uint64_t t = second * 1000;
+        p.BodyBegins(t);
+        for (uint64_t ms = 5; ms <= 40; ms += 5)
+            p.Arrived(t + ms, 500000);
+        p.AnswerEnds(t + 40, 4000000, t == 0 ? 0 : t - 960);
+    }
+    EXPECT_GT(p.Rate(), 50000000);
+    EXPECT_NEAR(static_cast<double>(p.Throughput()), 4000000.0, 400000.0);
+    // Two round trips and a little at 4 MB/s is well under a second's answer: one request
+    // queued behind the current one, not a dozen.
+    EXPECT_FALSE(p.SendAhead(4000000));
+    EXPECT_TRUE(p.SendAhead(500000));
+    // Answers too short to time teach nothing.
+    TPace q(64 * 1024, 16 << 20);
+    q.AnswerEnds(1050, 4000000, 1000);
+    EXPECT_EQ(q.Throughput(), 0);
+}
+
 } // namespace
 } // namespace xldl

@@ -45,6 +45,10 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
     fake_length   bytes=N: the whole file, announced with a Content-Length of N; send a little, close
     no_validators no ETag, Last-Modified or digest
     no_ranges     no Accept-Ranges (ranges are still served)
+    cap_range     bytes=N: answer a range with at most its first N bytes (206, the Content-Range
+                  saying so), as servers that cap the size of range answers do
+    tls_garbage   bytes=N: over TLS, send N bytes of the body, then bytes that are no TLS record
+                  (a record damaged on the way), then close
     to_https      status=301: redirect to https://<same host>:<port><same path and query>, port
                   the TLS twin's (or port=N); only over plain HTTP. {"fault": "to_https",
                   "status": 308, "times": -1} sends every file request to the twin.
@@ -60,6 +64,10 @@ Over TLS, file requests are logged with " tls=TLSv1.3 sni=NAME" at the end (sni=
 The script may also hold "tls": {"cert": CASE, "min": "1.2", "max": "1.3"}: the certificate
 case (tls_certs.py) that a switchable TLS server (the twin) sends on new connections, and the
 TLS versions every TLS server of the script accepts.
+
+"keepalive": N ends every connection after its N-th file request, as a server's limit of
+requests per connection does: that answer says "Connection: close" (or, with
+"keepalive_silent": true, says nothing), and requests pipelined behind it go unanswered.
 
 max_concurrent limits file requests in flight; one more is refused with 503 and
 Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset"). "rate": B paces every file
@@ -113,6 +121,8 @@ class Script:
             self.body_bytes = 0
             self.requests = 0
             self.refuse = script.get("refuse", "503")
+            self.keepalive = int(script.get("keepalive", 0))
+            self.keepalive_silent = bool(script.get("keepalive_silent", False))
             self.swaps = {}
             self.tls = dict(script.get("tls", {}))
             self.log = []
@@ -507,6 +517,8 @@ class Handler(BaseHTTPRequestHandler):
             status, (first, last) = 206, wanted
             if fault == "wrong_range":
                 first = min(e.size - 1, first + int(rule.get("shift", 1000)))
+            if fault == "cap_range":
+                last = min(last, first + int(rule.get("bytes", 65536)) - 1)
             headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, e.size)))
         body = e.data[first:last + 1]
 
@@ -525,7 +537,19 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body(body, stop_after=min(len(body), 1024))
             return
         self.send_header("Content-Length", str(len(body)))
+        self.served = getattr(self, "served", 0) + 1
+        if script.keepalive and self.served >= script.keepalive:
+            if not script.keepalive_silent:
+                self.send_header("Connection", "close")
+            self.close_connection = True
         self.end_headers()
+        if fault == "tls_garbage" and isinstance(self.connection, ssl.SSLSocket):
+            self.send_body(body[:int(rule.get("bytes", len(body) // 2))])
+            # Straight onto the TCP stream, past TLS: an application data record that cannot
+            # decrypt.
+            os.write(self.connection.fileno(), b"\x17\x03\x03\x00\x40" + os.urandom(64))
+            self.close_connection = True
+            return
         if fault == "close_after":
             self.send_body(body, stop_after=int(rule.get("bytes", len(body) // 2)))
         elif fault == "stall":

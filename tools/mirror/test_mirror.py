@@ -114,6 +114,29 @@ class MirrorTest(unittest.TestCase):
         statuses = [line.split(" status=")[1].split()[0] for line in self.get("/_mirror/log")[1].decode().splitlines()]
         self.assertEqual(statuses, ["200", "200", "503", "206"])
 
+    def test_server_limits(self):
+        # A range answer capped at 1000 bytes, saying so.
+        self.script({"rules": [{"fault": "cap_range", "bytes": 1000}]})
+        r, body = self.get("/setup.exe", {"Range": "bytes=5000-99999"})
+        self.assertEqual(r.status, 206)
+        self.assertEqual(r.getheader("Content-Range"), "bytes 5000-5999/300000")
+        self.assertEqual(body, self.data[5000:6000])
+        # Two requests per connection: the second answer says close, the third is not answered.
+        for silent in (False, True):
+            self.script({"keepalive": 2, "keepalive_silent": silent})
+            s = socket.create_connection(("127.0.0.1", self.mirror.port), timeout=10)
+            ask = b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n"
+            s.sendall(ask * 3)
+            got = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+            s.close()
+            self.assertEqual(got.count(b"HTTP/1.1 206"), 2, silent)
+            self.assertEqual(b"Connection: close" in got, not silent)
+
     def test_changed_file_gets_a_new_tag(self):
         with open(os.path.join(self.dir.name, "v2.exe"), "wb") as f:
             f.write(b"second version")

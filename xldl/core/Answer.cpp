@@ -36,12 +36,11 @@ TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch) 
     case TStatusClass::Partial: {
         const auto range = ParseContentRange(head.Get("content-range").value_or(""));
         if (q.Ask == TAsk::First) {
-            // Going on past the first bytes needs the file's size and proof that later parts
-            // come from the same file.
+            // Going on past the first bytes needs the file's size. That later parts come from
+            // the same file is proven by its validator, or else by comparing the parts where
+            // they meet (xldl/core/Overlap).
             const bool usable = range && !range->Unsatisfied && range->First == 0 &&
-                                (q.End < 0 || range->Last < q.End) && range->Total > range->Last &&
-                                (!RangeValidator(head).empty() ||
-                                 AdvertisedDigest(head, false).Kind != TDigestKind::None);
+                                (q.End < 0 || range->Last < q.End) && range->Total > range->Last;
             if (!usable) {
                 a.Verdict = TVerdict::AskWhole;
                 return a;

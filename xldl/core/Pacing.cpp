@@ -10,6 +10,9 @@ constexpr int64_t Granule = 64 * 1024;
 constexpr uint64_t WindowMs = 200;
 // With nothing measured yet: a size that suits neither extreme badly.
 constexpr int64_t UnknownRequest = 1 << 20;
+// A request lasts this many times the server's delay before its first byte, so that the delay
+// costs at most about a tenth of the time.
+constexpr int64_t DelayShare = 10;
 
 } // namespace
 
@@ -42,14 +45,40 @@ void TPace::Arrived(uint64_t nowMs, int64_t bytes) {
 }
 
 void TPace::Answered(uint32_t ms) {
-    RoundTripMs =
-        RoundTripMs ? std::min(RoundTripMs, std::max<uint32_t>(ms, 1)) : std::max<uint32_t>(ms, 1);
+    HeadMs = HeadMs ? std::min(HeadMs, std::max<uint32_t>(ms, 1)) : std::max<uint32_t>(ms, 1);
+}
+
+void TPace::Followed(uint32_t ms) {
+    // Smoothed rather than the least: a server's delay varies from answer to answer, and what
+    // the next request pays is the usual one.
+    FirstByteMs = FirstByteMs < 0 ? int64_t{ms} : (FirstByteMs * 3 + ms) / 4;
+}
+
+void TPace::AnswerEnds(uint64_t nowMs, int64_t bytes, uint64_t beganMs) {
+    // Shorter answers tell more about timers and scheduling than about the connection.
+    if (nowMs < beganMs + 100 || bytes <= 0) return;
+    const int64_t sample =
+        static_cast<int64_t>(static_cast<uint64_t>(bytes) * 1000 / (nowMs - beganMs));
+    AnswerRate = AnswerRate ? (AnswerRate * 3 + sample) / 4 : sample;
+}
+
+void TPace::Lend(uint32_t roundTripMs, int64_t firstByteMs) {
+    if (!HeadMs && roundTripMs)
+        HeadMs = roundTripMs + static_cast<uint32_t>(std::max<int64_t>(firstByteMs, 0));
+    if (FirstByteMs < 0) FirstByteMs = firstByteMs;
+}
+
+uint32_t TPace::RoundTrip() const {
+    if (!HeadMs) return 0;
+    const int64_t delay = std::max<int64_t>(FirstByteMs, 0);
+    return static_cast<uint32_t>(std::max<int64_t>(1, int64_t{HeadMs} - delay));
 }
 
 int64_t TPace::RequestSize(int64_t free, int connections) const {
     int64_t size = UnknownRequest;
     if (BytesPerSecond > 0) {
-        const int64_t lastingMs = std::max<int64_t>(1000, int64_t{4} * RoundTripMs);
+        const int64_t lastingMs = std::max<int64_t>(
+            {1000, int64_t{4} * RoundTrip(), DelayShare * std::max<int64_t>(FirstByteMs, 0)});
         size = BytesPerSecond / 1000 * lastingMs;
     }
     if (connections > 0 && free > 0) {
@@ -63,12 +92,17 @@ int64_t TPace::RequestSize(int64_t free, int connections) const {
 bool TPace::SendAhead(int64_t left) const {
     // Not measured yet: keep a little on the way, as for a round trip of half a second.
     if (BytesPerSecond == 0) return left <= 2 * UnknownRequest;
-    const int64_t trip = RoundTripMs ? RoundTripMs : 500;
-    return left <= BytesPerSecond / 1000 * (2 * trip + 100) + Granule;
+    const int64_t trip = RoundTrip() ? RoundTrip() : 500;
+    // What is queued drains at the rate over whole answers: a burst's rate would queue far
+    // more than the next round trips need, and bind bytes to this connection that the end
+    // game could have shared.
+    const int64_t rate = AnswerRate > 0 ? std::min(AnswerRate, BytesPerSecond) : BytesPerSecond;
+    return left <= rate / 1000 * (2 * trip + 100) + Granule;
 }
 
 int64_t TPace::MinSplit() const {
-    const int64_t trip = RoundTripMs ? RoundTripMs : 500;
+    // What a taker waits for before its first byte: the trip and the server's delay.
+    const int64_t trip = HeadMs ? HeadMs : 500;
     return std::max<int64_t>(Granule, BytesPerSecond / 1000 * trip);
 }
 

@@ -1,8 +1,11 @@
-// How one connection paces its requests. It measures how fast its answers come and how long a
-// request takes to be answered (the round trip, server included), and from that:
-//   - how much the next request asks for: enough to last several round trips, so that the
-//     fixed cost of a request is small, but less towards the end, so that the connections of a
-//     task run out of work together instead of one finishing a large last piece alone;
+// How one connection paces its requests. It measures how fast its answers come, how long a
+// request takes to be answered on an idle connection, and apart from that the server's own delay
+// before the first byte of each answer (seen where an answer follows the one before it on the
+// wire, when only the server's time lies between them), and from that:
+//   - how much the next request asks for: enough to last several round trips, and long enough
+//     that the server's delay is a small share of it (a server that takes 200 ms to begin each
+//     answer costs that for every request), but less towards the end, so that the connections
+//     of a task run out of work together instead of one finishing a large last piece alone;
 //   - when the next request goes: while the current answer still has about two round trips'
 //     worth to come, so that the next answer follows on without a gap.
 // Pure arithmetic on what the connection observed; tested natively.
@@ -23,11 +26,27 @@ public:
     void Arrived(uint64_t nowMs, int64_t bytes);
     // A request sent on an idle connection was answered (its head came) after `ms`.
     void Answered(uint32_t ms);
+    // An answer's head came `ms` after the body before it on the same connection ended, its
+    // request having been on the wire long before: the server's own delay, without the network.
+    void Followed(uint32_t ms);
+    // An answer of `bytes` ended at `nowMs`; its time on the connection began at `beganMs`
+    // (its request sent, or the answer before it ended, whichever came later). What the
+    // connection delivers over whole answers, gaps included: how fast its queue of requests
+    // drains, which for a server that sends in bursts (a second's worth, then a pause) is far
+    // less than the rate within a burst.
+    void AnswerEnds(uint64_t nowMs, int64_t bytes, uint64_t beganMs);
+    // What other connections to the same server measured, for one that has not yet.
+    void Lend(uint32_t roundTripMs, int64_t firstByteMs);
 
     // Bytes per second the connection carries when busy, 0 while unknown.
     int64_t Rate() const { return BytesPerSecond; }
-    // Milliseconds, 0 while unknown.
-    uint32_t RoundTrip() const { return RoundTripMs; }
+    // Bytes per second over whole answers and the gaps between them, 0 while unknown.
+    int64_t Throughput() const { return AnswerRate; }
+    // The network's round trip in milliseconds (the server's delay taken out when known), 0
+    // while unknown.
+    uint32_t RoundTrip() const;
+    // The server's delay before an answer's first byte in milliseconds, -1 while unknown.
+    int64_t FirstByte() const { return FirstByteMs; }
 
     // What the next request should ask for, with `free` bytes left to hand out among
     // `connections` connections.
@@ -42,7 +61,9 @@ private:
     int64_t MinRequest;
     int64_t MaxRequest;
     int64_t BytesPerSecond = 0;
-    uint32_t RoundTripMs = 0;
+    uint32_t HeadMs = 0;      // the quickest answer on an idle connection
+    int64_t FirstByteMs = -1; // smoothed over the answers that followed others
+    int64_t AnswerRate = 0;   // smoothed over answers that lasted long enough to tell
     uint64_t WindowStart = 0;
     int64_t WindowBytes = 0;
     bool Flowing = false;

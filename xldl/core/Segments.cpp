@@ -244,4 +244,14 @@ std::vector<TByteRange> TSegmentTable::DoneRanges() const {
     return merged;
 }
 
+std::vector<TByteRange> TSegmentTable::DoneWithin(int64_t from, int64_t to) const {
+    std::vector<TByteRange> within;
+    for (const TByteRange& r : DoneRanges()) {
+        const int64_t start = std::max(r.Start, from);
+        const int64_t end = std::min(r.End, to);
+        if (start < end) within.push_back({start, end});
+    }
+    return within;
+}
+
 } // namespace xldl

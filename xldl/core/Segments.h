@@ -68,6 +68,8 @@ public:
     int64_t Free() const;
     // Every written byte, as sorted ranges apart from each other.
     std::vector<TByteRange> DoneRanges() const;
+    // The written bytes within [from, to), as sorted ranges apart from each other.
+    std::vector<TByteRange> DoneWithin(int64_t from, int64_t to) const;
     const TSegment& At(int id) const { return Segments.at(id); }
     // Claims and free pieces now listed (finished and released ones are not).
     int Count() const { return static_cast<int>(Segments.size()); }

@@ -128,6 +128,23 @@ TEST_F(EngineDownload, RedirectsAreFollowedButNotInALoop) {
     EXPECT_LT(Log().size(), 30u) << "the loop was cut";
 }
 
+TEST_F(EngineDownload, ALaterRangeRedirectedElsewhereIsAskedThere) {
+    const auto content = Serve("big.bin", 3 << 20, 17);
+    Serve("moved/big.bin", 3 << 20, 17); // the same bytes: the same entity tag
+    Script(R"({"rules": [{"path": "/big.bin", "ranged": true, "skip": 5, "fault": "redirect",
+                          "status": 302, "location": "/moved/big.bin"}]})");
+    const TRun run = Download(Url("/big.bin"), Out, "big.bin", true);
+    ExpectFinished(run, "big.bin", content);
+    int moved = 0;
+    for (const auto& line : Log()) {
+        if (line.find(" /moved/big.bin ") == std::string::npos) continue;
+        ++moved;
+        EXPECT_EQ(Field(line, "status"), "206") << line;
+        EXPECT_EQ(Field(line, "if_range").front(), '"') << "still guarded: " << line;
+    }
+    EXPECT_GE(moved, 1) << "nothing was asked where the file went";
+}
+
 TEST_F(EngineDownload, AnExplicitProxyCarriesTheMirrorHosts) {
     const auto content = Serve("dl1.orlenz.com/service/setup.exe", 600000, 5);
     XL_UnInit();

@@ -4,7 +4,10 @@
 // counts and reports.
 #include "MirrorTestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdint>
+#include <cstdlib>
 #include <set>
 
 namespace mirror {
@@ -156,25 +159,78 @@ TEST_F(EngineFaults, AFileChangedBetweenRequestsIsFetchedAgainWhole) {
     EXPECT_EQ(Field(log[1], "status"), "200");
 }
 
-TEST_F(EngineFaults, WithoutValidatorsADropMeansStartingOver) {
-    const auto content = Serve("setup.exe", 1500000, 30);
-    // An answer with nothing to tell this file from another (no ETag, Last-Modified or
-    // digest) breaks off: a range could splice two different files, so the engine asks for
-    // the whole file again.
-    // Nor can later chunks be told apart from another file's: the first chunk's answer is
-    // dropped for the whole file.
-    Script(R"({"rules": [{"path": "/setup.exe", "ranged": false, "fault": "close_after",
-                          "bytes": 600000, "validators": false},
+// The most requests the mirror served at once among `log`'s lines [from, to).
+int MostAtOnce(const std::vector<std::string>& log, size_t from = 0, size_t to = SIZE_MAX) {
+    int most = 0;
+    for (size_t i = from; i < std::min(to, log.size()); ++i)
+        most = std::max(most, std::atoi(Field(log[i], "inflight").c_str()));
+    return most;
+}
+
+TEST_F(EngineFaults, WithoutValidatorsRangesGoInParallelAndADropIsResumed) {
+    const auto content = Serve("setup.exe", 2000000, 30);
+    // Nothing tells this file from another (no ETag, Last-Modified or digest): the ranges go
+    // on several connections all the same, each compared with its neighbours where they meet,
+    // and one that breaks off is taken up where it stopped rather than from zero.
+    Script(R"({"rate": 3000000,
+               "rules": [{"path": "/setup.exe", "ranged": true, "skip": 5, "fault": "close_after",
+                          "bytes": 100000, "validators": false},
                          {"path": "/setup.exe", "fault": "no_validators", "times": -1}]})");
-    const TRun run = Download(Url("/setup.exe"), Out, "setup.exe");
-    ExpectFinished(run, "setup.exe", content, true);
-    EXPECT_EQ(run.Restarts(), 1u);
+    const TRun run = Download(Url("/setup.exe"), Out, "setup.exe", true);
+    ExpectFinished(run, "setup.exe", content);
     const auto log = Log();
-    ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(Field(log[0], "range"), "bytes=0-262143");
-    EXPECT_EQ(Field(log[1], "range"), "-");
-    EXPECT_EQ(Field(log[2], "range"), "bytes=0-262143");
-    EXPECT_EQ(Field(log[3], "range"), "-");
+    EXPECT_GE(MostAtOnce(log), 2) << "one connection at a time";
+    for (const auto& line : log) {
+        EXPECT_EQ(Field(line, "if_range"), "-") << line;
+        EXPECT_EQ(Field(line, "status"), "206") << "nothing fetched whole: " << line;
+    }
+}
+
+TEST_F(EngineFaults, AFileReplacedWithoutValidatorsNeverComesOutMixed) {
+    Serve("setup.exe", 3000000, 58);
+    const auto second = Serve("setup_v2.exe", 3000000, 59); // the same length
+    for (bool many : {false, true}) {
+        Serve("setup.exe", 3000000, 58);
+        // After a few ranges the server holds another file of the same length, and says
+        // nothing that tells the two apart.
+        Script(R"({"rules": [{"path": "/setup.exe", "ranged": true, "skip": 5, "fault": "change",
+                              "file": "setup_v2.exe", "validators": false},
+                             {"path": "/setup.exe", "fault": "no_validators", "times": -1}]})");
+        const TRun run = Download(Url("/setup.exe"), Out, "setup.exe", many, 60000);
+        ExpectFinished(run, "setup.exe", second, true);
+        EXPECT_GE(run.Restarts(), 1u) << (many ? "several connections" : "one connection");
+        DeleteFileA((Out + "setup.exe").c_str());
+    }
+}
+
+TEST_F(EngineFaults, ServerLimitsAreNormalNeitherRefusalsNorFailures) {
+    const auto content = Serve("big.bin", 3 << 20, 60);
+    // Any pause after a failure would last 15 s at least, far longer than the download.
+    XL_UnInit();
+    StartEngine({"XLDL_RETRY_BASE_MS=30000", "XLDL_RETRY_CAP_MS=60000", "XLDL_GIVE_UP_MS=120000"});
+    const char* limits[] = {
+        // A keep-alive limit that says so on its last answer, and one that just closes: the
+        // requests pipelined behind go again on a new connection, and no connection retires.
+        R"({"rate": 3000000, "keepalive": 3})",
+        R"({"rate": 3000000, "keepalive": 3, "keepalive_silent": true})",
+        // Ranges answered with at most 100000 bytes: taken, and the rest asked for.
+        R"({"rate": 3000000, "rules": [{"fault": "cap_range", "bytes": 100000, "ranged": true,
+                                         "times": -1}]})",
+    };
+    for (const char* limit : limits) {
+        Script(limit);
+        const DWORD start = GetTickCount();
+        const TRun run = Download(Url("/big.bin"), Out, "big.bin", true, 60000);
+        const DWORD took = GetTickCount() - start;
+        ExpectFinished(run, "big.bin", content);
+        EXPECT_LT(took, 15000u) << limit << ": a pause after a failure";
+        const auto log = Log();
+        EXPECT_GE(MostAtOnce(log, log.size() / 3, 2 * log.size() / 3), 3)
+            << limit << ": connections retired as if turned away";
+        for (const auto& line : log)
+            EXPECT_EQ(Field(line, "status"), "206") << line;
+        DeleteFileA((Out + "big.bin").c_str());
+    }
 }
 
 TEST_F(EngineFaults, OversizedHeadersDoNotStopTheDownload) {

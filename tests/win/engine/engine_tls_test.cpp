@@ -141,6 +141,39 @@ TEST_F(EngineTls, RedirectsGoUpToHttpsAndNeverDown) {
         EXPECT_NE(line.find(" tls="), std::string::npos) << "fetched in the clear: " << line;
 }
 
+TEST_F(EngineTls, ARecordDamagedMidBodyIsADropNotAFailure) {
+    const auto content = Serve("big.bin", 3 << 20, 49);
+    // Twice an answer's stream carries bytes that are no TLS record after 100000 good ones.
+    Script(R"({"rules": [{"path": "/big.bin", "scheme": "https", "skip": 1, "times": 2,
+                          "fault": "tls_garbage", "bytes": 100000}]})");
+    const TRun run = Download(TlsUrl("/big.bin"), Out, "big.bin", true, 120000);
+    ExpectFinished(run, "big.bin", content);
+    int damaged = 0;
+    for (const auto& line : Log())
+        damaged += Field(line, "fault") == "tls_garbage";
+    EXPECT_EQ(damaged, 2) << "the fault did not fire";
+}
+
+TEST_F(EngineTls, ALaterRangeRedirectedDownToHttpIsRefused) {
+    const auto content = Serve("big.bin", 3 << 20, 50);
+    const std::vector<uint8_t> previous = RandomBytes(500, 51);
+    ASSERT_TRUE(WriteFileBytes(Out + "big.bin", previous));
+    // The first ranges come over TLS; a later one is sent to the plain server.
+    Script(R"({"rules": [{"scheme": "https", "ranged": true, "skip": 5, "fault": "redirect",
+                          "status": 302, "location": ")" +
+           PlainUrl("/big.bin") + R"("}]})");
+    const TRun run = Download(TlsUrl("/big.bin"), Out, "big.bin", true);
+    ASSERT_EQ(run.State(), StateFailed);
+    EXPECT_EQ(run.Error(), static_cast<uint32_t>(ErrorInsecureRedirect));
+    EXPECT_FALSE(run.Saw(StateFinished));
+    const auto kept = ReadFileBytes(Out + "big.bin");
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(*kept == previous) << "the existing file was changed";
+    // What came over TLS before may stay beside it, for a later try; nothing came in the clear.
+    for (const auto& line : Log())
+        EXPECT_NE(line.find(" tls="), std::string::npos) << "fetched in the clear: " << line;
+}
+
 TEST_F(EngineTls, HttpsGoesThroughAProxysTunnel) {
     const auto content = Serve("dl1.orlenz.com/service/setup.exe", 900000, 48);
     XL_UnInit();

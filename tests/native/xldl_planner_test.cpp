@@ -1,0 +1,351 @@
+// The transfer's decisions with a clock of our own: connections per pass, early shares, what
+// each request asks for and the windows beside it, what a failed connection does, and whole
+// downloads played through the planner by simulated connections, of a file that stays the same
+// and of one replaced half way.
+#include "xldl/core/Planner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace xldl {
+namespace {
+
+constexpr int64_t Seg = 256 * 1024;
+
+TPlanSettings Settings(bool many = true) {
+    TPlanSettings s;
+    s.SegmentBytes = Seg;
+    s.MaxConnections = 4;
+    s.ManyConnections = many;
+    s.GiveUpMs = 10000;
+    s.RetryBaseMs = 100;
+    s.RetryCapMs = 2000;
+    return s;
+}
+
+TUrl Start() {
+    return *ParseUrl("http://mirror.test/setup.exe");
+}
+
+TDigest NoDigest() {
+    return {};
+}
+
+std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> b(size);
+    for (auto& x : b)
+        x = static_cast<uint8_t>(random());
+    return b;
+}
+
+// A planner whose first answer came: `total` bytes, `validator` ("" for none).
+struct TOpened {
+    explicit TOpened(int64_t total, const std::string& validator = "\"v1\"", bool many = true)
+        : Planner(Settings(many), Start(), 0) {
+        Planner.BeginPass(0);
+        FirstClaim =
+            Planner.Opened(total, std::min(total, Seg), false, validator, NoDigest(), Parts);
+    }
+    TPlanner Planner;
+    int Parts = 0;
+    int FirstClaim = -1;
+};
+
+TEST(Planner, ConnectionsFollowTheSizeAndWhatTheServerAllows) {
+    struct {
+        int64_t total;
+        bool whole, many, broken;
+        int parts;
+    } cases[] = {
+        {Seg / 2, false, true, false, 1},   // one share
+        {2 * Seg, false, true, false, 2},   // two
+        {64 * Seg, false, true, false, 4},  // at most four
+        {64 * Seg, true, true, false, 1},   // a whole-file answer stays one stream
+        {64 * Seg, false, false, false, 1}, // the caller wants one
+        {64 * Seg, false, true, true, 1},   // ranges broken
+        {-1, true, true, false, 1},         // no size
+    };
+    for (const auto& c : cases) {
+        TPlanner p(Settings(c.many), Start(), 0);
+        if (c.broken) p.RangesBroken();
+        p.BeginPass(0);
+        int parts = 0;
+        p.Opened(c.total, c.whole ? c.total : Seg, c.whole, "", NoDigest(), parts);
+        EXPECT_EQ(parts, c.parts) << c.total << " whole=" << c.whole << " many=" << c.many;
+    }
+    // No validator is no reason for one connection any more: the windows guard.
+    TOpened bare(64 * Seg, "");
+    EXPECT_EQ(bare.Parts, 4);
+    EXPECT_TRUE(bare.Planner.Guarded());
+}
+
+TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
+    for (const std::string validator : {"\"v1\"", ""}) {
+        TOpened o(10 * Seg, validator);
+        TPlanner& p = o.Planner;
+        p.PlaceEarly(o.Parts, true);
+        TPlan plans[4];
+        const int sent1 = p.TakeEarly(1, true, plans[1]);
+        const int sent3 = p.TakeEarly(3, true, plans[3]);
+        ASSERT_GE(sent1, 0);
+        ASSERT_GE(sent3, 0);
+        // The request went for [k*Seg, (k+1)*Seg); under the guard its first bytes are a window.
+        const int64_t window = validator.empty() ? TOverlapGuard::WindowBytes : 0;
+        EXPECT_EQ(plans[1].Question.From, Seg);
+        EXPECT_EQ(plans[1].WriteFrom, Seg + window) << validator;
+        EXPECT_EQ(plans[1].WriteEnd, 2 * Seg);
+        EXPECT_EQ(plans[1].Question.MustName, true);
+        // Connection 2 could not connect: its share must not stay held by nobody.
+        TPlan none;
+        EXPECT_EQ(p.TakeEarly(2, false, none), -1);
+        TPace pace(64 * 1024, Seg);
+        TPlan next;
+        ASSERT_EQ(p.Next(0, pace, true, next), TPlanner::TNext::Ask);
+        EXPECT_EQ(next.WriteFrom, validator.empty() ? Seg : 2 * Seg) << validator;
+        // Everything is handed out in the end: nothing is left that nobody will read.
+        int64_t handed = 0;
+        for (TPlan more; p.Next(0, pace, true, more) == TPlanner::TNext::Ask;)
+            handed += more.WriteEnd - more.WriteFrom;
+        EXPECT_EQ(p.Table().Free(), 0);
+        EXPECT_GT(handed, 0);
+    }
+}
+
+TEST(Planner, GuardedRequestsCarryWindowsWithinTheLargestRequest) {
+    TOpened o(40 * Seg, "");
+    TPlanner& p = o.Planner;
+    TPace pace(64 * 1024, Seg);
+    TPlan a;
+    ASSERT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Ask);
+    EXPECT_EQ(a.WriteFrom, Seg) << "right after the first answer's share";
+    EXPECT_EQ(a.Question.From, Seg - TOverlapGuard::WindowBytes);
+    EXPECT_EQ(a.Question.End, a.WriteEnd) << "nothing after it is written yet";
+    EXPECT_LE(a.Question.End - a.Question.From, Seg) << "no request asks for more than a segment";
+    EXPECT_TRUE(a.Question.Validator.empty());
+    EXPECT_FALSE(a.Question.Named);
+    // With validators there is no window and the share may fill the request.
+    TOpened v(40 * Seg);
+    TPlan b;
+    ASSERT_EQ(v.Planner.Next(1, pace, false, b), TPlanner::TNext::Ask);
+    EXPECT_EQ(b.Question.From, b.WriteFrom);
+    EXPECT_EQ(b.Question.End, b.WriteEnd);
+    EXPECT_EQ(b.Question.Validator, "\"v1\"");
+
+    // Resumed from disk with a hole between written ranges: a window on each side.
+    TPlanner r(Settings(), Start(), 0);
+    r.Resume({Start(), 8 * Seg, "", {}, {{0, 3 * Seg}, {3 * Seg + Seg / 2, 8 * Seg}}});
+    r.BeginPass(0);
+    TPlan hole;
+    ASSERT_EQ(r.Next(0, pace, false, hole), TPlanner::TNext::Ask);
+    EXPECT_EQ(hole.WriteFrom, 3 * Seg);
+    EXPECT_EQ(hole.WriteEnd, 3 * Seg + Seg / 2);
+    EXPECT_EQ(hole.Question.From, 3 * Seg - TOverlapGuard::WindowBytes);
+    EXPECT_EQ(hole.Question.End, 3 * Seg + Seg / 2 + TOverlapGuard::WindowBytes);
+}
+
+TEST(Planner, ShortAnswersCapLaterRequestsAndBrokenRangesRestart) {
+    TOpened o(40 * Seg);
+    TPlanner& p = o.Planner;
+    TPace pace(1, 16 * Seg);
+    p.AnsweredShort(100000);
+    TPlan a;
+    ASSERT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Ask);
+    EXPECT_LE(a.Question.End - a.Question.From, 100000);
+    p.RangesBroken();
+    EXPECT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Restart);
+    EXPECT_EQ(p.Table().Free(), 40 * Seg - Seg - (a.WriteEnd - a.WriteFrom))
+        << "the claim it did not ask for is free again";
+    // With nothing free to fetch there is nothing to start over for.
+    TOpened whole(Seg / 2);
+    whole.Planner.RangesBroken();
+    TPlan none;
+    EXPECT_EQ(whole.Planner.Next(1, pace, true, none), TPlanner::TNext::Nothing);
+}
+
+TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
+    struct {
+        const char* what;
+        TFailure failure;
+        int active;
+        uint64_t quietMs;
+        TRecovery recovery;
+    } cases[] = {
+        // The keep-alive limit: a connection that answered others closes with requests
+        // unanswered. Neither a refusal nor a reason to pause, however many connections work.
+        {"closed after serving, four working", {false, true, {}}, 4, 0, TRecovery::AskAgain},
+        {"closed after serving, alone", {false, true, {}}, 1, 0, TRecovery::AskAgain},
+        {"turned away beside others", {true, false, {}}, 3, 0, TRecovery::Retire},
+        {"turned away alone", {true, false, {}}, 1, 0, TRecovery::Wait},
+        {"dropped", {false, false, {}}, 3, 0, TRecovery::Wait},
+        {"dropped after the budget", {false, false, {}}, 3, 10000, TRecovery::GiveUp},
+    };
+    for (const auto& c : cases) {
+        TOpened o(40 * Seg);
+        o.Planner.SetActive(c.active);
+        const TDecision d = o.Planner.Failed(c.failure, 0, c.quietMs, 0.5);
+        EXPECT_EQ(d.Recovery, c.recovery) << c.what;
+        if (c.recovery == TRecovery::Retire) {
+            EXPECT_EQ(o.Planner.ActiveConnections(), c.active - 1) << c.what;
+        }
+        if (c.recovery == TRecovery::Wait) {
+            EXPECT_EQ(o.Planner.WaitingConnections(), 1) << c.what;
+        }
+    }
+    // Pauses grow, honour Retry-After, and never outlast what is left of the budget.
+    TOpened o(40 * Seg);
+    const uint32_t first = o.Planner.Failed({}, 0, 0, 0.5).DelayMs;
+    const uint32_t third = o.Planner.Failed({}, 2, 0, 0.5).DelayMs;
+    EXPECT_LT(first, third);
+    EXPECT_GE(o.Planner.Failed({false, false, 1}, 0, 0, 0.0).DelayMs, 1000u);
+    EXPECT_LE(o.Planner.Failed({false, false, 60}, 5, 9500, 0.9).DelayMs, 500u);
+    // A byte written is progress: the budget starts again.
+    o.Planner.Table().Reserve(o.FirstClaim, 10);
+    const auto b = Bytes(10, 1);
+    o.Planner.Wrote(o.FirstClaim, 0, b.data(), 10, 9000);
+    EXPECT_EQ(o.Planner.Failed({}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
+}
+
+TEST(Overlap, WindowsAreComparedWithTheBytesWrittenWhereverTheyFall) {
+    const auto file = Bytes(100000, 3);
+    const auto other = Bytes(100000, 4);
+    TOverlapGuard g;
+    g.Expect(1000, file.data() + 1000, 2000);
+    EXPECT_EQ(g.Waiting(), 2000);
+    // Written in pieces that cut the window in the middle and overrun both of its ends.
+    EXPECT_TRUE(g.Written(1500, file.data() + 1500, 500));
+    EXPECT_EQ(g.Waiting(), 1500) << "what was compared is let go, on both sides of it";
+    EXPECT_TRUE(g.Written(0, file.data(), 1500));
+    EXPECT_TRUE(g.Written(2000, file.data() + 2000, 5000));
+    EXPECT_EQ(g.Waiting(), 0);
+    // Bytes of another version, anywhere in a window, even one byte.
+    for (int64_t at : {1000, 1777, 2999}) {
+        TOverlapGuard h;
+        h.Expect(1000, file.data() + 1000, 2000);
+        auto mixed = file;
+        mixed[static_cast<size_t>(at)] ^= 1;
+        EXPECT_FALSE(h.Written(0, mixed.data(), 4000)) << at;
+    }
+    TOverlapGuard two;
+    two.Expect(500, other.data() + 500, 100);
+    EXPECT_TRUE(two.Written(0, file.data(), 500)) << "beside it, not in it";
+    EXPECT_FALSE(two.Written(550, file.data() + 550, 10));
+}
+
+// Plays a whole download through the planner: `connections` simulated connections each ask,
+// then deliver their answers in turns of `step` bytes from the file the server holds at that
+// moment (`before` until `switchAt` bytes were delivered, `after` from then on). Returns
+// whether the planner saw a mixture; `disk` is what was written, `versions` how many versions
+// of the file answered.
+bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+          int64_t switchAt, int connections, std::vector<uint8_t>& disk, int& versions) {
+    disk.assign(before.size(), 0);
+    bool wrote[2] = {false, false}; // by version: answered
+    versions = 0;
+    int64_t delivered = 0;
+    struct TConn {
+        TPlan plan;
+        int64_t at = 0;
+        bool busy = false;
+        const std::vector<uint8_t>* served = nullptr;
+        TPace pace{64 * 1024, Seg};
+    };
+    std::vector<TConn> conns(static_cast<size_t>(connections));
+    for (int round = 0; round < 100000; ++round) {
+        bool any = false;
+        for (size_t i = 0; i < conns.size(); ++i) {
+            TConn& c = conns[i];
+            if (!c.busy) {
+                if (p.Next(static_cast<int>(i), c.pace, false, c.plan) != TPlanner::TNext::Ask)
+                    continue;
+                c.busy = true;
+                c.at = c.plan.Question.From;
+                // The answer is of the file as it is when the request reaches the server.
+                c.served = delivered >= switchAt ? &after : &before;
+                wrote[c.served == &after ? 1 : 0] = true;
+                versions = (wrote[0] ? 1 : 0) + (wrote[1] ? 1 : 0);
+                p.Table().StartReading(c.plan.Claim);
+            }
+            any = true;
+            const int64_t end = c.plan.Question.End;
+            const int64_t n =
+                std::min<int64_t>(48 * 1024 + 1000 * static_cast<int64_t>(i), end - c.at);
+            const uint8_t* data = c.served->data() + c.at;
+            delivered += n;
+            int64_t pos = c.at;
+            const int64_t stop = c.at + n;
+            while (pos < stop) {
+                if (pos < c.plan.WriteFrom || pos >= c.plan.WriteEnd) {
+                    const int64_t until =
+                        pos < c.plan.WriteFrom ? std::min(stop, c.plan.WriteFrom) : stop;
+                    for (const TByteRange& r :
+                         p.Window(pos, data + (pos - c.at), static_cast<size_t>(until - pos)))
+                        if (std::memcmp(disk.data() + r.Start, data + (r.Start - c.at),
+                                        static_cast<size_t>(r.End - r.Start)) != 0)
+                            return true;
+                    pos = until;
+                    continue;
+                }
+                const int64_t take =
+                    p.Table().Reserve(c.plan.Claim, std::min(stop, c.plan.WriteEnd) - pos);
+                std::memcpy(disk.data() + pos, data + (pos - c.at), static_cast<size_t>(take));
+                if (!p.Wrote(c.plan.Claim, pos, data + (pos - c.at), static_cast<size_t>(take), 0))
+                    return true;
+                pos += take;
+                if (take == 0) pos = stop;
+            }
+            c.at = stop;
+            if (c.at >= end) {
+                p.Table().Release(c.plan.Claim);
+                c.busy = false;
+            }
+        }
+        if (!any) break;
+    }
+    return false;
+}
+
+// A fresh download of `total` bytes without validator, as a pass that begins at zero.
+TPlanner Bare(int64_t total) {
+    TPlanner p(Settings(), Start(), 0);
+    p.Resume({Start(), total, "", {}, {}});
+    p.BeginPass(0);
+    return p;
+}
+
+TEST(Planner, AFileReplacedHalfWayIsSeenWhereItsAnswersMeet) {
+    const int64_t total = 3 * 1024 * 1024 + 12345;
+    const auto v1 = Bytes(static_cast<size_t>(total), 7);
+    const auto v2 = Bytes(static_cast<size_t>(total), 8);
+    int mixtures = 0;
+    for (int connections : {1, 2, 4}) {
+        for (int64_t switchAt : {int64_t{600000}, total / 2, total - 100000}) {
+            TPlanner p = Bare(total);
+            std::vector<uint8_t> disk;
+            int versions = 0;
+            const bool seen = Play(p, v1, v2, switchAt, connections, disk, versions);
+            // Either the two versions met and were told apart, or one alone was written.
+            if (versions == 2) {
+                EXPECT_TRUE(seen) << connections << " connections, replaced after " << switchAt;
+            } else {
+                EXPECT_FALSE(seen);
+                EXPECT_TRUE(disk == v1 || disk == v2) << connections << " " << switchAt;
+            }
+            mixtures += versions == 2;
+        }
+        // The same file all along: complete and never taken for a mixture.
+        TPlanner p = Bare(total);
+        std::vector<uint8_t> disk;
+        int versions = 0;
+        EXPECT_FALSE(Play(p, v1, v1, 0, connections, disk, versions)) << connections;
+        EXPECT_TRUE(p.Table().Complete()) << connections;
+        EXPECT_TRUE(disk == v1) << connections;
+        EXPECT_EQ(p.Table().Done(), total);
+    }
+    EXPECT_GE(mixtures, 6) << "the replacement must meet the earlier bytes in most cases";
+}
+
+} // namespace
+} // namespace xldl

@@ -1,0 +1,610 @@
+#include "xldl/Worker.h"
+
+#include "engine/XLDownload.h"
+#include "xldl/Trace.h"
+#include "xldl/core/Retry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace xldl {
+
+namespace {
+
+// The most taken from the connection in one go.
+constexpr uint32_t ReadChunk = 1 << 20;
+// Requests a connection may have on the wire beyond the answer it is reading.
+constexpr size_t MaxAhead = 8;
+// An answer's bytes beyond a cut claim: read and dropped up to this much, rather than closing
+// the connection (and losing the requests queued behind it).
+constexpr int64_t DrainLimit = 512 * 1024;
+
+int64_t NowEpoch() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<int64_t>((uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) /
+                                10000000) -
+           11644473600;
+}
+
+uint32_t EngineErrorOf(uint32_t netError) {
+    return netError == NetTlsUntrusted || netError == NetTlsFailed ? ErrorTls : ErrorNetwork;
+}
+
+// What the system said behind a failure: a certificate's chain or policy status, else the
+// connection's own error.
+uint32_t DetailOf(const TNetResult& r, const THttpConnection* connection) {
+    if (connection && connection->CertificateStatus()) return connection->CertificateStatus();
+    return r.Error;
+}
+
+std::string HeaderLines(const TQuestion& q) {
+    std::string h = "Accept: */*\r\n";
+    if (q.Ask != TAsk::Whole)
+        h += "Range: bytes=" + std::to_string(q.From) + "-" +
+             (q.End >= 0 ? std::to_string(q.End - 1) : std::string()) + "\r\n";
+    if (q.Ask == TAsk::Part && !q.Validator.empty()) h += "If-Range: " + q.Validator + "\r\n";
+    if (q.Ask != TAsk::Part) h += "Want-Repr-Digest: sha-256=10\r\n";
+    return h;
+}
+
+// Where a redirect from `from` leads: 0 and `next`, or the error that ends the task (never
+// from https down to http; no more than `maxHops`).
+uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned& hops,
+                        unsigned maxHops, TUrl& next) {
+    const auto to = ParseUrl(ResolveReference(FormatUrl(from), location));
+    if (to && from.Secure && !to->Secure) return ErrorInsecureRedirect;
+    if (!to || hops++ >= maxHops) return ErrorRedirects;
+    next = *to;
+    return 0;
+}
+
+} // namespace
+
+TWorker::TWorker(int id, TDispatch& dispatch, const TSettings& settings,
+                 const TProxyConfig& proxies, TPartFile& part)
+    : Id(id), Dispatch(dispatch), Settings(settings), Proxies(proxies), Part(part),
+      Abort(dispatch.AbortEvent()),
+      Pace(std::min<int64_t>(256 * 1024, settings.SegmentBytes), settings.SegmentBytes) {}
+
+TNetResult TWorker::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
+                        const TQuestion& q) {
+    const auto proxy = ProxyFor(Proxies, url);
+    if (!connection || !connection->Serves(url, proxy) || !connection->CanPipeline())
+        connection = std::make_unique<THttpConnection>(url, proxy);
+    return connection->Request(url, HeaderLines(q), Abort, Settings.StallMs);
+}
+
+bool TWorker::Backoff(unsigned& failures, std::optional<int64_t> retryAfter) {
+    const TDecision d = Dispatch.Failed({false, false, retryAfter}, failures);
+    if (d.Recovery == TRecovery::GiveUp) {
+        Dispatch.Fail(ErrorNetwork);
+        return false;
+    }
+    ++failures;
+    return Dispatch.Pause(d.DelayMs);
+}
+
+std::unique_ptr<TAnswered> TWorker::Open() {
+    unsigned failures = 0;
+    for (;;) {
+        TQuestion q;
+        TUrl url;
+        Dispatch.Locked([&](TPlanner& p) {
+            q = p.FirstQuestion();
+            url = p.Location();
+        });
+        std::unique_ptr<THttpConnection> c;
+        for (unsigned hops = 0;;) {
+            TNetResult r = Ask(c, url, q);
+            if (r.Kind == TNet::Ok) r = c->ReadHead(Abort, Settings.StallMs);
+            if (r.Kind == TNet::Aborted) return nullptr;
+            if (r.Kind != TNet::Ok) {
+                if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
+                    Dispatch.Fail(EngineErrorOf(r.Error), DetailOf(r, c.get()));
+                    return nullptr;
+                }
+                // A server that turns connections away may be counting the early ones.
+                Dispatch.CallOffEarly();
+                if (!Backoff(failures, std::nullopt)) return nullptr;
+                break;
+            }
+            const TAnswer a = JudgeAnswer(c->Head(), q, NowEpoch());
+            Dispatch.Status(static_cast<uint32_t>(c->Head().Status));
+            switch (a.Verdict) {
+            case TVerdict::Ok: {
+                if (Tracing()) Trace("c%d head 0 first answer, status %d", Id, c->Head().Status);
+                Dispatch.Locked([&](TPlanner& p) { p.MovedTo(url); });
+                auto answered = std::make_unique<TAnswered>();
+                answered->Connection = std::move(c);
+                answered->Question = q;
+                answered->Answer = a;
+                return answered;
+            }
+            case TVerdict::Redirect: {
+                TUrl next;
+                if (const uint32_t error =
+                        FollowRedirect(url, a.Location, hops, Settings.MaxRedirects, next)) {
+                    Dispatch.Fail(error);
+                    return nullptr;
+                }
+                url = next;
+                c.reset();
+                continue;
+            }
+            case TVerdict::AskWhole:
+                // Dropping the refused answer costs at most one chunk.
+                q.Ask = TAsk::Whole;
+                q.End = -1;
+                c.reset();
+                continue;
+            case TVerdict::Transient:
+                c.reset();
+                Dispatch.CallOffEarly();
+                if (!Backoff(failures, a.RetryAfter)) return nullptr;
+                break;
+            case TVerdict::Restart:
+            case TVerdict::Permanent:
+                Dispatch.Fail(a.Error ? a.Error : ErrorHttpStatus);
+                return nullptr;
+            }
+            break;
+        }
+    }
+}
+
+void TWorker::Early() {
+    TAsked asked;
+    asked.Early = true;
+    TUrl url;
+    Dispatch.Locked([&](TPlanner& p) {
+        asked.Plan.Question = p.EarlyQuestion(Id);
+        url = p.Location();
+    });
+    const bool sent = Ask(Connection, url, asked.Plan.Question).Kind == TNet::Ok;
+    if (sent) {
+        asked.SentAt = GetTickCount64();
+        if (Tracing())
+            Trace("c%d ask %lld-%lld early", Id, static_cast<long long>(asked.Plan.Question.From),
+                  static_cast<long long>(asked.Plan.Question.End));
+    } else {
+        Connection.reset();
+    }
+    const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
+    WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    // Not needed after all, or called off while the first request met a refusal.
+    if (Dispatch.Stopping() || Dispatch.EarlyCalledOff()) return;
+    bool wanted = false;
+    const int claim = Dispatch.Locked([&](TPlanner& p) {
+        wanted = Id < p.Parts();
+        return wanted ? p.TakeEarly(Id, sent, asked.Plan) : -1;
+    });
+    if (!wanted) return;
+    if (claim >= 0) {
+        Asked.push_back(asked);
+    } else {
+        Connection.reset(); // its answer is of no use: the next request goes on a new one
+    }
+    Run();
+}
+
+void TWorker::Adopt(std::unique_ptr<TAnswered> answered, int claim, uint32_t tripMs) {
+    if (tripMs) Pace.Answered(tripMs / 2); // the first answer came two round trips after the start
+    Dispatch.Locked([&](TPlanner& p) {
+        p.Measured(Pace);
+        Current = {};
+        Current.Plan.Claim = claim;
+        Current.Plan.Question = answered->Question;
+        // A first answer's body begins at the file's first byte, whatever was asked: the first
+        // bytes, or a range that the whole file answered.
+        Current.Plan.Question.From = 0;
+        Current.Plan.Url = p.Location();
+        Current.Plan.WriteFrom = 0;
+        Current.Plan.WriteEnd = claim >= 0 ? p.Table().At(claim).End : 0;
+    });
+    Connection = std::move(answered->Connection);
+    if (claim >= 0) { // an empty file is complete without reading
+        const TAnswer& a = answered->Answer;
+        Begin(Current, a.BodyEnd);
+        AnswerBegan = GetTickCount64();
+        Pace.BodyBegins(AnswerBegan);
+    }
+    Run();
+}
+
+void TWorker::Begin(const TAsked& asked, int64_t streamEnd) {
+    Current = asked;
+    Reading = true;
+    Holding = asked.Plan.Claim >= 0;
+    Cut = false;
+    At = asked.Plan.Question.From;
+    StreamEnd = streamEnd;
+}
+
+void TWorker::Run() {
+    TStep step;
+    do
+        step = Step();
+    while (step == TStep::Go);
+    if (Tracing())
+        Trace("c%d ends after %llu reads of %llu bytes on average", Id,
+              static_cast<unsigned long long>(Reads),
+              static_cast<unsigned long long>(Reads ? ReadBytes / Reads : 0));
+    DropConnection();
+    if (!Retired) Dispatch.Locked([](TPlanner& p) { p.Left(); });
+}
+
+void TWorker::DropConnection() {
+    Dispatch.Locked([&](TPlanner& p) {
+        if (Reading && Holding) p.Table().Release(Current.Plan.Claim);
+        for (const TAsked& a : Asked)
+            if (p.Table().Holds(a.Plan.Claim, Id)) p.Table().Release(a.Plan.Claim);
+    });
+    Reading = false;
+    Holding = false;
+    Asked.clear();
+    Connection.reset();
+}
+
+TWorker::TStep TWorker::Step() {
+    if (Dispatch.Stopping()) return TStep::Stop;
+    if (Reading) return ReadBody();
+    TStep step = TStep::Go;
+    if (Asked.empty() && !SendNext(false, step)) return step;
+    return ReadAnswer();
+}
+
+bool TWorker::SendNext(bool ahead, TStep& step) {
+    step = TStep::Stop;
+    if (Dispatch.Stopping()) return false;
+    TPlan plan;
+    const TPlanner::TNext next =
+        Dispatch.Locked([&](TPlanner& p) { return p.Next(Id, Pace, ahead, plan); });
+    if (next == TPlanner::TNext::Restart) {
+        // Picking up in the middle needs ranges that can be put together.
+        Dispatch.Restart(nullptr, false);
+        return false;
+    }
+    if (next == TPlanner::TNext::Nothing) return false;
+    const bool alone = !Connection || Connection->Unanswered() == 0;
+    const TNetResult r = Ask(Connection, plan.Url, plan.Question);
+    if (r.Kind != TNet::Ok) {
+        Dispatch.Locked([&](TPlanner& p) { p.Table().Release(plan.Claim); });
+        // Sent ahead, the failure shows when the current answer is read.
+        if (!ahead) step = Failed(r, true, std::nullopt, false);
+        return false;
+    }
+    TAsked asked;
+    asked.Plan = plan;
+    asked.SentAt = GetTickCount64();
+    asked.Alone = alone;
+    Asked.push_back(asked);
+    if (Tracing())
+        Trace("c%d ask %lld-%lld (share %lld-%lld)%s queue=%u rate=%lld rtt=%u fb=%lld", Id,
+              static_cast<long long>(plan.Question.From), static_cast<long long>(plan.Question.End),
+              static_cast<long long>(plan.WriteFrom), static_cast<long long>(plan.WriteEnd),
+              ahead ? " ahead" : "", static_cast<unsigned>(Asked.size()),
+              static_cast<long long>(Pace.Rate()), Pace.RoundTrip(),
+              static_cast<long long>(Pace.FirstByte()));
+    return true;
+}
+
+TWorker::TStep TWorker::ReadAnswer() {
+    // From here on this claim is read here, and never changes hands.
+    const bool taken = Dispatch.Locked([&](TPlanner& p) {
+        const int claim = Asked.front().Plan.Claim;
+        if (!p.Table().Holds(claim, Id)) return true;
+        p.Table().StartReading(claim);
+        return false;
+    });
+    if (taken) {
+        // An idle connection took this request's claim over (and every later one's): the
+        // answers still to come are not ours, and nothing else is on this connection.
+        if (Tracing()) Trace("c%d gave its last requests away", Id);
+        DropConnection();
+        return TStep::Go;
+    }
+    const TNetResult r = Connection->ReadHead(Abort, Settings.StallMs);
+    // No answer at all (reset, closed or silent) is how some servers turn away a connection
+    // too many; one that answered others before has only reached the server's limit.
+    if (r.Kind != TNet::Ok) return Failed(r, true, std::nullopt, true);
+    const TAsked asked = Asked.front();
+    const TQuestion& q = asked.Plan.Question;
+    const THeaders& head = Connection->Head();
+    const TAnswer a = JudgeAnswer(head, q, NowEpoch());
+    if (asked.Early && a.Verdict != TVerdict::Ok && a.Verdict != TVerdict::Transient) {
+        // Asked before anything was known: an answer that is not exactly the share of this
+        // very file proves nothing, and costs nothing but this connection.
+        if (Tracing()) Trace("c%d early answer %d not used", Id, head.Status);
+        DropConnection();
+        return TStep::Go;
+    }
+    Dispatch.Status(static_cast<uint32_t>(head.Status));
+    switch (a.Verdict) {
+    case TVerdict::Ok: {
+        const TBodyFraming& f = Connection->Framing();
+        if (f.Kind == TFraming::Length && a.BodyEnd >= 0 && f.Length != a.BodyEnd - q.From)
+            return Failed({TNet::Failed, NetBadResponse, 0}, false, std::nullopt, true);
+        const uint64_t now = GetTickCount64();
+        if (asked.Alone) {
+            Pace.Answered(static_cast<uint32_t>(now - asked.SentAt));
+        } else if (LastBodyEnd && asked.SentAt + Pace.RoundTrip() <= LastBodyEnd) {
+            // Its request waited at the server while the answer before it came: from that
+            // answer's end to this head is the server's own time.
+            Pace.Followed(static_cast<uint32_t>(now - LastBodyEnd));
+        }
+        if (a.BodyEnd >= 0 && q.End >= 0 && a.BodyEnd < q.End) {
+            if (Tracing())
+                Trace("c%d answered %lld-%lld of %lld-%lld", Id, static_cast<long long>(q.From),
+                      static_cast<long long>(a.BodyEnd), static_cast<long long>(q.From),
+                      static_cast<long long>(q.End));
+        }
+        Dispatch.Locked([&](TPlanner& p) {
+            p.Measured(Pace);
+            p.Confirmed();
+            // A server that caps its ranges: taken as it is, the rest asked for after it.
+            if (a.BodyEnd >= 0 && q.End >= 0 && a.BodyEnd < q.End)
+                p.AnsweredShort(a.BodyEnd - q.From);
+        });
+        Pace.BodyBegins(now);
+        AnswerBegan = std::max(asked.SentAt, LastBodyEnd);
+        if (Tracing())
+            Trace("c%d head %lld after %llu ms%s", Id, static_cast<long long>(q.From),
+                  static_cast<unsigned long long>(now - asked.SentAt), asked.Alone ? " alone" : "");
+        Asked.pop_front();
+        Begin(asked, a.BodyEnd);
+        return TStep::Go;
+    }
+    case TVerdict::Redirect: {
+        const TUrl from = Dispatch.Locked([](TPlanner& p) { return p.Location(); });
+        TUrl next;
+        if (const uint32_t error =
+                FollowRedirect(from, a.Location, Hops, Settings.MaxRedirects, next)) {
+            Dispatch.Fail(error);
+            return TStep::Stop;
+        }
+        Dispatch.Locked([&](TPlanner& p) { p.MovedTo(next); });
+        DropConnection(); // the ranges are asked again where the file is now
+        return TStep::Go;
+    }
+    case TVerdict::Restart: {
+        // A whole file in answer is the new start: the next pass reads it from its first byte.
+        // Any other (a range not asked for, "not satisfiable") starts with a new request.
+        std::unique_ptr<TAnswered> handover;
+        if (ClassifyStatus(head.Status) == TStatusClass::Whole) {
+            handover = std::make_unique<TAnswered>();
+            handover->Connection = std::move(Connection);
+            handover->Question = q;
+            handover->Answer = a;
+        }
+        Asked.pop_front();
+        Dispatch.Locked([&](TPlanner& p) { p.Table().Release(asked.Plan.Claim); });
+        DropConnection();
+        Dispatch.Restart(std::move(handover), a.RangesBroken);
+        return TStep::Stop;
+    }
+    case TVerdict::Transient:
+        return Failed({TNet::Failed, 0, 0}, a.Refusal, a.RetryAfter, true);
+    case TVerdict::AskWhole:
+    case TVerdict::Permanent:
+        Dispatch.Fail(a.Error ? a.Error : ErrorHttpStatus);
+        return TStep::Stop;
+    }
+    return TStep::Stop;
+}
+
+bool TWorker::Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& step) {
+    const auto written = Dispatch.Locked([&](TPlanner& p) { return p.Window(pos, data, size); });
+    std::vector<uint8_t> disk;
+    for (const TByteRange& r : written) {
+        const auto n = static_cast<uint32_t>(r.End - r.Start);
+        disk.resize(n);
+        if (const DWORD error = Part.ReadAt(r.Start, disk.data(), n)) {
+            Dispatch.Fail(ErrorFile, error);
+            step = TStep::Stop;
+            return false;
+        }
+        if (std::memcmp(disk.data(), data + (r.Start - pos), n) != 0) {
+            if (Tracing()) Trace("c%d window at %lld differs", Id, static_cast<long long>(r.Start));
+            Dispatch.Restart(nullptr, false); // the file changed: from zero, never a mixture
+            step = TStep::Stop;
+            return false;
+        }
+    }
+    return true;
+}
+
+TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
+    const TPlan& plan = Current.Plan;
+    uint32_t off = 0;
+    TStep step = TStep::Go;
+    while (off < size) {
+        const uint32_t rest = size - off;
+        if (At < plan.WriteFrom) { // the window before the share
+            const auto n = static_cast<uint32_t>(std::min<int64_t>(rest, plan.WriteFrom - At));
+            if (!Compare(At, data + off, n, step)) return step;
+            At += n;
+            off += n;
+            continue;
+        }
+        if (Holding) {
+            const int64_t take =
+                Dispatch.Locked([&](TPlanner& p) { return p.Table().Reserve(plan.Claim, rest); });
+            bool complete = false;
+            if (take > 0) {
+                const DWORD error = Part.WriteAt(At, data + off, static_cast<uint32_t>(take));
+                bool same = true;
+                Dispatch.Locked([&](TPlanner& p) {
+                    if (error) {
+                        p.Table().Cancel(plan.Claim);
+                        return;
+                    }
+                    same = p.Wrote(plan.Claim, At, data + off, static_cast<size_t>(take),
+                                   GetTickCount64());
+                    complete = p.Table().SegmentComplete(plan.Claim);
+                    if (complete) p.Table().Release(plan.Claim);
+                });
+                if (error) {
+                    Dispatch.Fail(IsDiskFull(error) ? ErrorDiskFull : ErrorFile);
+                    return TStep::Stop;
+                }
+                if (!same) {
+                    if (Tracing())
+                        Trace("c%d bytes at %lld differ from a window", Id,
+                              static_cast<long long>(At));
+                    Dispatch.Restart(nullptr, false);
+                    return TStep::Stop;
+                }
+                Failures = 0;
+                At += take;
+                off += static_cast<uint32_t>(take);
+            } else {
+                // Nothing more to write: the claim is complete, perhaps cut short by another.
+                complete = Dispatch.Locked([&](TPlanner& p) {
+                    if (!p.Table().SegmentComplete(plan.Claim)) return false;
+                    p.Table().Release(plan.Claim);
+                    return true;
+                });
+            }
+            if (complete) {
+                Holding = false;
+                Cut = plan.WriteEnd >= 0 && At < plan.WriteEnd;
+            } else if (take == 0) {
+                break; // cannot be: a claim with no room left is complete
+            }
+            continue;
+        }
+        if (!Cut && plan.WriteEnd >= 0 && At >= plan.WriteEnd &&
+            (StreamEnd < 0 || At < StreamEnd)) { // the window after the share
+            const int64_t until = StreamEnd >= 0 ? StreamEnd : At + rest;
+            const auto n = static_cast<uint32_t>(std::min<int64_t>(rest, until - At));
+            if (!Compare(At, data + off, n, step)) return step;
+            At += n;
+            off += n;
+            continue;
+        }
+        At += rest; // beyond a cut share: another connection's
+        off = size;
+    }
+    return step;
+}
+
+TWorker::TStep TWorker::ReadBody() {
+    // The next requests go while this answer still has enough to come to cover their trip.
+    if (Connection->CanPipeline() && Asked.size() < MaxAhead) {
+        int64_t left = Connection->BodyRemaining();
+        if (left >= 0) {
+            for (const TAsked& a : Asked)
+                left += a.Plan.Question.End - a.Plan.Question.From;
+            TStep ignored;
+            if (Pace.SendAhead(left)) SendNext(true, ignored);
+        }
+    }
+    const uint8_t* data = nullptr;
+    const TNetResult r = Connection->ReadBody(data, ReadChunk, Abort, Settings.StallMs);
+    if (r.Kind == TNet::Ok) {
+        ++Reads;
+        ReadBytes += r.Bytes;
+        const TStep step = Take(data, r.Bytes);
+        if (step != TStep::Go) return step;
+        Pace.Arrived(GetTickCount64(), r.Bytes);
+        const bool windowLeft = !Cut && StreamEnd >= 0 && At < StreamEnd;
+        if (Holding || windowLeft) return TStep::Go;
+        Reading = false;
+        // The claim is complete, perhaps cut short by another connection: the rest of this
+        // answer is not ours. A little is read and dropped; more costs the connection.
+        const int64_t surplus = Connection->BodyRemaining();
+        if (Tracing() && surplus)
+            Trace("c%d cut, %lld left unread", Id, static_cast<long long>(surplus));
+        if (surplus < 0 || surplus > DrainLimit) {
+            DropConnection();
+            return TStep::Go;
+        }
+        while (Connection->BodyRemaining() > 0) {
+            const TNetResult d = Connection->ReadBody(data, ReadChunk, Abort, Settings.StallMs);
+            if (d.Kind != TNet::Ok) {
+                DropConnection();
+                return d.Kind == TNet::Aborted ? TStep::Stop : TStep::Go;
+            }
+        }
+        LastBodyEnd = GetTickCount64();
+        Pace.AnswerEnds(LastBodyEnd, At - Current.Plan.Question.From, AnswerBegan);
+        // The server's limit of requests per connection ends it here: what was asked on it
+        // behind this answer goes again on a new one, at once.
+        if (!Connection->CanPipeline()) DropConnection();
+        return TStep::Go;
+    }
+    if (r.Kind == TNet::Eof) {
+        LastBodyEnd = GetTickCount64();
+        Pace.AnswerEnds(LastBodyEnd, At - Current.Plan.Question.From, AnswerBegan);
+        const int claim = Current.Plan.Claim;
+        const bool whole = StreamEnd < 0 || At >= StreamEnd;
+        bool complete = true;
+        if (Holding) {
+            complete = Dispatch.Locked([&](TPlanner& p) {
+                // A stream of unknown length ends where it ends.
+                if (p.Table().At(claim).End < 0) p.Table().CloseOpenEnd(claim);
+                // An answer shorter than the claim (a server that caps its ranges) is taken
+                // as it is: the rest of the claim is free for the next request.
+                const bool done = p.Table().SegmentComplete(claim);
+                if (done || (whole && StreamEnd >= 0)) p.Table().Release(claim);
+                return done || (whole && StreamEnd >= 0);
+            });
+        } else if (!whole) {
+            complete = false;
+        }
+        if (!complete) // framed as complete, yet short of what it said it held
+            return Failed({TNet::Failed, NetBadResponse, 0}, false, std::nullopt, true);
+        Holding = false;
+        Reading = false;
+        // A server's limit of requests per connection ends it here: what was asked on it
+        // behind this answer goes again on a new one. Answers to requests of an earlier pass
+        // may also still be on their way: not ours to read.
+        if (!Connection->CanPipeline() || (Asked.empty() && Connection->Unanswered() > 0))
+            DropConnection();
+        return TStep::Go;
+    }
+    return Failed(r, false, std::nullopt, true);
+}
+
+TWorker::TStep TWorker::Failed(const TNetResult& r, bool refusal, std::optional<int64_t> retryAfter,
+                               bool established) {
+    if (Tracing()) Trace("c%d failed kind=%d error=%u", Id, static_cast<int>(r.Kind), r.Error);
+    // Closed after answering others, before answering this: the server's limit of requests
+    // per connection, not a refusal.
+    const bool served = r.Kind == TNet::Failed && r.Error == NetNotAnswered && Connection &&
+                        Connection->HasAnswered();
+    const uint32_t detail = DetailOf(r, Connection.get());
+    DropConnection();
+    if (r.Kind == TNet::Aborted) return TStep::Stop;
+    // A record that fails to decrypt on a connection that was up is damage on the way, like
+    // a reset; a handshake or certificate that fails is the server's identity.
+    const bool transient = r.Kind != TNet::Failed || IsTransientNetError(r.Error) ||
+                           (established && r.Error == NetTlsFailed);
+    if (!transient) {
+        Dispatch.Fail(EngineErrorOf(r.Error), detail);
+        return TStep::Stop;
+    }
+    TFailure f;
+    f.Refusal = refusal && !served;
+    f.Served = served;
+    f.RetryAfter = retryAfter;
+    const TDecision d = Dispatch.Failed(f, Failures);
+    switch (d.Recovery) {
+    case TRecovery::AskAgain:
+        return TStep::Go;
+    case TRecovery::Retire:
+        Retired = true;
+        return TStep::Retired;
+    case TRecovery::GiveUp:
+        Dispatch.Fail(ErrorNetwork);
+        return TStep::Stop;
+    case TRecovery::Wait:
+        break;
+    }
+    ++Failures;
+    return Dispatch.Pause(d.DelayMs) ? TStep::Go : TStep::Stop;
+}
+
+} // namespace xldl

@@ -1,0 +1,97 @@
+// One connection of a pass, on a thread of its own: it asks (pipelined), reads each answer's
+// head and body, writes the body's share to the partial and compares its windows, and on a
+// failure does what the planner decides. Every decision is one locked step through the
+// dispatch; this unit only moves bytes and measures.
+#pragma once
+
+#include "xldl/Dispatch.h"
+#include "xldl/Files.h"
+#include "xldl/HttpConnection.h"
+#include "xldl/core/Pacing.h"
+#include "xldl/core/Planner.h"
+#include "xldl/core/ProxyRules.h"
+#include "xldl/core/Settings.h"
+
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+namespace xldl {
+
+class TWorker {
+public:
+    TWorker(int id, TDispatch& dispatch, const TSettings& settings, const TProxyConfig& proxies,
+            TPartFile& part);
+    TWorker(const TWorker&) = delete;
+    TWorker& operator=(const TWorker&) = delete;
+
+    // The first request of a fresh pass, with its redirects, pauses and a fall back to the
+    // whole file: the answered head, or nothing when the pass ended (failed or aborted).
+    std::unique_ptr<TAnswered> Open();
+    // Connects and asks at once for the share this connection would have if the file is
+    // large (its answer waits on the wire until the first one shows whether it is), then
+    // works once the first answer is in, if it is wanted.
+    void Early();
+    // Reads the answer whose head came in `answered` (the pass's first), then works on.
+    // `tripMs`: how long the first answer took, two round trips (the connect's and its own).
+    void Adopt(std::unique_ptr<TAnswered> answered, int claim, uint32_t tripMs);
+    // Asks for and reads ranges until nothing is left or the pass ends.
+    void Run();
+
+private:
+    // A request on the wire, in the order of its answer.
+    struct TAsked {
+        TPlan Plan;
+        uint64_t SentAt = 0;
+        bool Alone = false; // nothing else was outstanding: its wait is a round trip
+        bool Early = false; // sent before the first answer, under no validator: its answer
+                            // counts only if it names the same file, and is dropped if not
+    };
+    enum class TStep { Go, Stop, Retired };
+
+    TStep Step();
+    // Claims the next range and sends its request: true when it went; otherwise `step` says
+    // how the connection goes on (Stop when nothing is left to ask for).
+    bool SendNext(bool ahead, TStep& step);
+    TStep ReadAnswer();
+    TStep ReadBody();
+    // The bytes of the answer being read, at its stream position: windows compared, the share
+    // written, what lies beyond the share dropped.
+    TStep Take(const uint8_t* data, uint32_t size);
+    // Compares a window's bytes with what is or will be written: false when they differ.
+    bool Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& step);
+    // `established`: the connection was up (the failure came while reading, not connecting).
+    TStep Failed(const TNetResult& r, bool refusal, std::optional<int64_t> retryAfter,
+                 bool established);
+    bool Backoff(unsigned& failures, std::optional<int64_t> retryAfter);
+    void DropConnection();
+    TNetResult Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
+                   const TQuestion& q);
+    void Begin(const TAsked& asked, int64_t streamEnd);
+
+    const int Id;
+    TDispatch& Dispatch;
+    const TSettings& Settings;
+    const TProxyConfig& Proxies;
+    TPartFile& Part;
+    const HANDLE Abort;
+    TPace Pace;
+    std::unique_ptr<THttpConnection> Connection;
+    std::deque<TAsked> Asked; // sent, answers not read yet
+    bool Reading = false;     // Current's answer is being read
+    TAsked Current;
+    bool Holding = false;     // Current's claim is still this connection's to write
+    bool Cut = false;         // another connection took the end of Current's claim
+    int64_t At = 0;           // the stream position of the next byte of Current's answer
+    int64_t StreamEnd = -1;   // where Current's answer ends (-1: at the stream's end)
+    uint64_t LastBodyEnd = 0; // when the last answer's body ended on this connection
+    uint64_t AnswerBegan = 0; // when Current's time on the connection began
+    unsigned Failures = 0;
+    unsigned Hops = 0;                 // redirects met by this connection's ranges
+    uint64_t Reads = 0, ReadBytes = 0; // for the trace
+    bool Retired = false;
+};
+
+} // namespace xldl
