@@ -42,6 +42,8 @@ int64_t NowEpoch() {
 }
 
 uint32_t EngineErrorOf(uint32_t netError) {
+    if (netError == NetProxyAuth) return ErrorProxyAuth;
+    if (netError == NetProxyUnreachable) return ErrorProxyUnreachable;
     return netError == NetTlsUntrusted || netError == NetTlsFailed ? ErrorTls : ErrorNetwork;
 }
 
@@ -78,7 +80,7 @@ struct TTransfer::TWorkerStart {
 };
 
 TTransfer::TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-                     const TSettings& settings, const TProxyConfig& proxies, TPartFile& part,
+                     const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
                      HANDLE abort)
     : ManyConnections(manyConnections), Settings(settings), Proxies(proxies), Folder(folder),
       Part(part), Abort(abort), Location(url),
@@ -231,9 +233,8 @@ std::string TTransfer::HeaderLines(const TQuestion& q) const {
 
 TNetResult TTransfer::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                           const TQuestion& q, HANDLE abort) {
-    const auto proxy = ProxyFor(Proxies, url);
-    if (!connection || !connection->Serves(url, proxy) || !connection->CanPipeline())
-        connection = std::make_unique<THttpConnection>(url, proxy);
+    if (!connection || !connection->Serves(url) || !connection->CanPipeline())
+        connection = std::make_unique<THttpConnection>(url, Proxies);
     return connection->Request(url, HeaderLines(q), abort, Settings.StallMs);
 }
 

@@ -18,6 +18,7 @@
 
 #include "xldl/Files.h"
 #include "xldl/HttpConnection.h"
+#include "xldl/ProxyRouter.h"
 #include "xldl/core/Answer.h"
 #include "xldl/core/Pacing.h"
 #include "xldl/core/ProxyRules.h"
@@ -63,7 +64,7 @@ public:
 
     // Fetches `url` into `part`, a file in `folder`.
     TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, const TProxyConfig& proxies, TPartFile& part,
+              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
               HANDLE abort);
     ~TTransfer();
     TTransfer(const TTransfer&) = delete;
@@ -133,7 +134,7 @@ private:
 
     const bool ManyConnections;
     const TSettings Settings;
-    const TProxyConfig Proxies;
+    TProxyRouter& Proxies;
     const std::wstring Folder;
     TPartFile& Part;
     const HANDLE Abort;  // manual reset: set to stop the current pass, or the whole task
