@@ -40,9 +40,8 @@ bool THttpConnection::Serves(const TUrl& url) const {
 }
 
 TProxyHandshake* THttpConnection::Handshake() {
-    if (!Router || !Route) return nullptr;
-    if (!Auth)
-        Auth = std::make_unique<TProxyHandshake>(Router->Credentials(*Route), Router->Sspi());
+    if (!Router || !Via) return nullptr;
+    if (!Auth) Auth = std::make_unique<TProxyHandshake>(Router->Credentials(*Via), Router->Sspi());
     return Auth.get();
 }
 
@@ -81,8 +80,8 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
                            abort, stallMs);
         if (r.Kind == TNet::Aborted) return r;
         if (r.Kind == TNet::Ok) {
-            if (Route != route) Auth.reset(); // what a proxy asked is that proxy's
-            Route = route;
+            if (Via != route) Auth.reset(); // what a proxy asked is that proxy's
+            Via = route;
             connected = true;
             break;
         }
@@ -97,9 +96,9 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
         }
         return r;
     }
-    if (Router) Router->Reached(Route);
+    if (Router) Router->Reached(Via);
     if (!Origin.Secure) return r;
-    if (Route) {
+    if (Via) {
         r = OpenTunnel(abort, stallMs);
         if (r.Kind != TNet::Ok) {
             Close();
@@ -119,8 +118,8 @@ TNetResult THttpConnection::Reconnect(HANDLE abort, uint32_t stallMs) {
     Socket.Close();
     Begin = End = 0;
     Closing = false;
-    const TNetResult r = Socket.Connect(Route->Host, Route->Port, abort, stallMs);
-    if (r.Kind == TNet::Failed && Router) Router->Unreachable(*Route);
+    const TNetResult r = Socket.Connect(Via->Host, Via->Port, abort, stallMs);
+    if (r.Kind == TNet::Failed && Router) Router->Unreachable(*Via);
     return r;
 }
 
@@ -149,7 +148,7 @@ TNetResult THttpConnection::AnswerProxy(const THeaders& head, HANDLE abort, std:
     const auto answer = handshake->Answer(head, abort, aborted);
     if (aborted) return {TNet::Aborted, 0, 0};
     if (!answer) {
-        if (Tracing()) Trace("proxy %s: no credentials it takes", RouteText(Route).c_str());
+        if (Tracing()) Trace("proxy %s: no credentials it takes", RouteText(Via).c_str());
         return {TNet::Failed, NetProxyAuth, 0};
     }
     value = *answer;
@@ -170,8 +169,8 @@ TNetResult THttpConnection::OpenTunnel(HANDLE abort, uint32_t stallMs) {
             const size_t end = FindHeadEnd(std::string_view(
                 reinterpret_cast<const char*>(Buffer.data()) + Begin, End - Begin));
             if (end) {
-                head = ParseHeaderBlock(std::string_view(
-                    reinterpret_cast<const char*>(Buffer.data()) + Begin, end));
+                head = ParseHeaderBlock(
+                    std::string_view(reinterpret_cast<const char*>(Buffer.data()) + Begin, end));
                 Begin += end;
                 if (head.Status >= 100 && head.Status < 200) continue;
                 break;
@@ -235,7 +234,7 @@ TNetResult THttpConnection::Request(const TUrl& url, const std::string& headers,
     TNetResult r = Open(abort, stallMs);
     if (r.Kind != TNet::Ok) return r;
     if (Closing) return {TNet::Failed, NetNotAnswered, 0};
-    const bool toProxy = Route && !url.Secure;
+    const bool toProxy = Via && !url.Secure;
     std::string text = FormatGetRequest(url, toProxy, headers);
     if (toProxy && Router) {
         LastRequest = text;
@@ -252,7 +251,7 @@ TNetResult THttpConnection::ReadHead(HANDLE abort, uint32_t stallMs) {
         TNetResult r = ReadOneHead(abort, stallMs);
         // Only a plain-HTTP proxy's own question is ours to answer here; through a tunnel a
         // 407 would be the origin's, and means nothing to us.
-        if (r.Kind != TNet::Ok || !Router || !Route || Origin.Secure) return r;
+        if (r.Kind != TNet::Ok || !Router || !Via || Origin.Secure) return r;
         if (Response.Status != 407) {
             if (Auth) Auth->Succeeded();
             return r;

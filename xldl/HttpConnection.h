@@ -47,6 +47,8 @@ public:
     // Connects (tunnel and handshake included) unless connected already.
     TNetResult Open(HANDLE abort, uint32_t stallMs);
     bool IsOpen() const { return Socket.IsOpen(); }
+    // The proxy this connection went through when it last opened (nothing: directly).
+    const TProxyRoute& Route() const { return Via; }
     // Sends a GET for `url` with the extra header lines `headers` (CRLF-terminated). Allowed
     // while earlier answers are unread, as long as the server keeps the connection.
     TNetResult Request(const TUrl& url, const std::string& headers, HANDLE abort, uint32_t stallMs);
@@ -89,7 +91,7 @@ private:
     const TUrl Origin;
     TProxyRouter* const Router = nullptr;
     const TProxyRoutes Fixed; // the routes without a router
-    TProxyRoute Route;        // the one this connection took
+    TProxyRoute Via;          // the one this connection took
     std::unique_ptr<TProxyHandshake> Auth;
     std::string LastRequest; // the last GET through a plain-HTTP proxy, sent again after a 407
     TSocket Socket;

@@ -152,8 +152,8 @@ LoadProxySettings(const std::function<std::optional<std::string>(const char*)>& 
     return s;
 }
 
-TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url,
-                                 uint32_t waitMs, HANDLE abort) {
+TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url, uint32_t waitMs,
+                                 HANDLE abort) {
     if (!settings.Automatic()) return {TResolved::Failed, {}, ERROR_WINHTTP_AUTODETECTION_FAILED};
     auto* job = new TJob;
     job->Done = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -44,7 +44,7 @@ struct TResolution {
 // What the automatic settings say for `url`: asks WinHTTP on a thread of its own and waits
 // for it at most `waitMs`, or until `abort` is set. A resolver given up on finishes in the
 // background and holds nothing of the caller's.
-TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url,
-                                 uint32_t waitMs, HANDLE abort);
+TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url, uint32_t waitMs,
+                                 HANDLE abort);
 
 } // namespace xldl

@@ -80,8 +80,8 @@ std::string FromStoredBlob(const BYTE* blob, DWORD size) {
     const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                                       nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), s.data(), n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), s.data(), n, nullptr,
+                        nullptr);
     SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
     return s;
 }
@@ -159,7 +159,7 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Working() {
 }
 
 std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refused, HANDLE abort,
-                                                                   bool& aborted) {
+                                                                  bool& aborted) {
     aborted = false;
     EnterCriticalSection(&Lock);
     for (;;) {
@@ -186,7 +186,8 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
         for (const std::string& target : {Target(), Server.Host}) {
             PCREDENTIALA stored = nullptr;
             if (!CredReadA(target.c_str(), CRED_TYPE_GENERIC, 0, &stored)) continue;
-            std::string password = FromStoredBlob(stored->CredentialBlob, stored->CredentialBlobSize);
+            std::string password =
+                FromStoredBlob(stored->CredentialBlob, stored->CredentialBlobSize);
             Current = TBasic{BasicAuthorization(stored->UserName ? stored->UserName : "", password),
                              ++LastGeneration};
             Wipe(password);
@@ -238,8 +239,8 @@ void TProxyCredentials::Accepted(uint32_t generation) {
     if (confirm) CredUIConfirmCredentialsA(Target().c_str(), TRUE);
 }
 
-std::optional<TProxyCredentials::TPromptAnswer>
-TProxyCredentials::Prompt(bool again, HANDLE abort, bool& aborted) {
+std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool again, HANDLE abort,
+                                                                          bool& aborted) {
     const HWND owner = Owner;
     if (!owner || !IsWindow(owner)) return std::nullopt;
     const std::string target = Target();
@@ -252,11 +253,11 @@ TProxyCredentials::Prompt(bool again, HANDLE abort, bool& aborted) {
                   CREDUI_FLAGS_SHOW_SAVE_CHECK_BOX | CREDUI_FLAGS_EXPECT_CONFIRMATION;
     if (again) flags |= CREDUI_FLAGS_INCORRECT_PASSWORD;
     TPromptWatch watch{abort, CreateEventA(nullptr, TRUE, FALSE, nullptr), GetCurrentThreadId()};
-    HANDLE watcher = abort && watch.Done ? CreateThread(nullptr, 0, WatchPrompt, &watch, 0, nullptr)
-                                         : nullptr;
-    const DWORD result = CredUIPromptForCredentialsA(&info, target.c_str(), nullptr, 0, user,
-                                                     sizeof user, password, sizeof password,
-                                                     &save, flags);
+    HANDLE watcher =
+        abort && watch.Done ? CreateThread(nullptr, 0, WatchPrompt, &watch, 0, nullptr) : nullptr;
+    const DWORD result =
+        CredUIPromptForCredentialsA(&info, target.c_str(), nullptr, 0, user, sizeof user, password,
+                                    sizeof password, &save, flags);
     if (watch.Done) SetEvent(watch.Done);
     if (watcher) {
         WaitForSingleObject(watcher, INFINITE);

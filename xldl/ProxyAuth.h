@@ -77,7 +77,7 @@ private:
     std::string Target() const;
 
     const TProxyServer Server;
-    CRITICAL_SECTION Lock; // guards what follows
+    CRITICAL_SECTION Lock;       // guards what follows
     HANDLE PromptDone = nullptr; // manual reset: no prompt is open
     bool Prompting = false;
     bool StoreRead = false;

@@ -22,8 +22,10 @@ std::string RoutesText(const TProxyRoutes& routes) {
 
 } // namespace
 
-TProxyRouter::TProxyRouter(TProxySettings settings, uint32_t waitMs, TSspiFactory sspi)
-    : Settings(std::move(settings)), WaitMs(waitMs), SspiFactory(std::move(sspi)) {
+TProxyRouter::TProxyRouter(TProxySettings settings, uint32_t waitMs, TSspiFactory sspi,
+                           TProxyResolver resolver)
+    : Settings(std::move(settings)), WaitMs(waitMs), SspiFactory(std::move(sspi)),
+      Resolver(std::move(resolver)) {
     InitializeCriticalSection(&Lock);
 }
 
@@ -80,7 +82,8 @@ TProxyRoutes TProxyRouter::Resolve(const TUrl& url, HANDLE abort, bool& aborted)
     }
     if (automatic) {
         const DWORD start = GetTickCount();
-        const TResolution r = ResolveAutomatically(Settings, url, WaitMs, abort);
+        const TResolution r =
+            Resolver ? Resolver(url, abort) : ResolveAutomatically(Settings, url, WaitMs, abort);
         const DWORD took = GetTickCount() - start;
         switch (r.Kind) {
         case TResolved::Routes:

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,10 +19,15 @@
 
 namespace xldl {
 
+// What the automatic settings say for a URL (by default the system's resolver,
+// ResolveAutomatically).
+using TProxyResolver = std::function<TResolution(const TUrl& url, HANDLE abort)>;
+
 class TProxyRouter {
 public:
     // `waitMs`: the longest the automatic settings may hold a host's first connection.
-    TProxyRouter(TProxySettings settings, uint32_t waitMs, TSspiFactory sspi = SystemSspi);
+    TProxyRouter(TProxySettings settings, uint32_t waitMs, TSspiFactory sspi = SystemSspi,
+                 TProxyResolver resolver = nullptr);
     ~TProxyRouter();
     TProxyRouter(const TProxyRouter&) = delete;
     TProxyRouter& operator=(const TProxyRouter&) = delete;
@@ -52,6 +58,7 @@ private:
     const TProxySettings Settings;
     const uint32_t WaitMs;
     const TSspiFactory SspiFactory;
+    const TProxyResolver Resolver;
     CRITICAL_SECTION Lock; // guards what follows
     std::map<std::string, THost> Hosts;
     bool AutomaticFailed = false; // no answer from the automatic settings: not asked again

@@ -163,7 +163,8 @@ void TTask::Run() {
             uint32_t error = Transfer->Failure();
             // Given up for want of a connection, when every way out was a proxy that could
             // not be reached: that is what the user must hear.
-            if (error == ErrorNetwork && Proxies.ProxiesUnreachable()) error = ErrorProxyUnreachable;
+            if (error == ErrorNetwork && Proxies.ProxiesUnreachable())
+                error = ErrorProxyUnreachable;
             if (WorthKeeping(error))
                 Keep();
             else

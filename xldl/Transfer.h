@@ -64,8 +64,7 @@ public:
 
     // Fetches `url` into `part`, a file in `folder`.
     TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
-              HANDLE abort);
+              const TSettings& settings, TProxyRouter& proxies, TPartFile& part, HANDLE abort);
     ~TTransfer();
     TTransfer(const TTransfer&) = delete;
     TTransfer& operator=(const TTransfer&) = delete;

@@ -66,10 +66,8 @@ TEST(ProxyChallenges, TheLogonFirstThenBasicAndNothingTwice) {
         std::optional<TAuthScheme> Next;
     } cases[] = {
         {{false, false, false}, TAuthScheme::Negotiate}, // whatever order the proxy sent
-        {{true, false, false}, TAuthScheme::Ntlm},
-        {{true, true, false}, TAuthScheme::Basic},
-        {{false, true, true}, TAuthScheme::Negotiate},
-        {{true, true, true}, std::nullopt},
+        {{true, false, false}, TAuthScheme::Ntlm},       {{true, true, false}, TAuthScheme::Basic},
+        {{false, true, true}, TAuthScheme::Negotiate},   {{true, true, true}, std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(NextScheme(all, c.Spent), c.Next);
@@ -85,8 +83,8 @@ TEST(ProxyCredentialsOnTheWire, Base64AndBasic) {
     struct Case {
         std::string Bytes;
         const char* Encoded;
-    } cases[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-                 {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"\xff\xfe\x00", "//4A"}};
+    } cases[] = {{"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+                 {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {std::string("\xff\xfe\0", 3), "//4A"}};
     for (const Case& c : cases) {
         const auto* data = reinterpret_cast<const uint8_t*>(c.Bytes.data());
         const std::string encoded = Base64Encode(data, c.Bytes.size());
