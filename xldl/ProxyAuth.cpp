@@ -72,16 +72,48 @@ private:
     bool HaveContext = false;
 };
 
-// Text as the code page of the system's ANSI calls, from a stored UTF-16 password.
+std::string Utf8(const wchar_t* text, size_t length) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), s.data(), n, nullptr,
+                            nullptr);
+    return s;
+}
+
+std::string Utf8(const wchar_t* text) {
+    return text ? Utf8(text, wcslen(text)) : std::string();
+}
+
+// Our texts are code page 936, whatever the system's: the dialog gets them as UTF-16.
+std::wstring FromOurText(const std::string& text) {
+    const int n = MultiByteToWideChar(936, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring s(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+    if (n > 0) MultiByteToWideChar(936, 0, text.c_str(), -1, s.data(), n);
+    s.resize(s.size() - 1);
+    return s;
+}
+
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// The user name as typed: a dialog may hand it back (and store it) with our target name as
+// its domain, "host:port\\user", which means nothing to a proxy. A domain the user typed
+// stays.
+const wchar_t* Unqualified(const wchar_t* user, const std::wstring& target) {
+    if (user && wcsncmp(user, target.c_str(), target.size()) == 0 && user[target.size()] == L'\\')
+        return user + target.size() + 1;
+    return user;
+}
+
+// A stored password: UTF-16, as the system's dialog keeps it (odd sizes taken as bytes).
 std::string FromStoredBlob(const BYTE* blob, DWORD size) {
     if (!blob || size == 0) return {};
     if (size % 2) return std::string(reinterpret_cast<const char*>(blob), size);
     std::wstring wide(reinterpret_cast<const wchar_t*>(blob), size / 2);
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), s.data(), n, nullptr,
-                        nullptr);
+    std::string s = Utf8(wide.data(), wide.size());
     SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
     return s;
 }
@@ -184,12 +216,13 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
     if (!StoreRead) {
         StoreRead = true;
         for (const std::string& target : {Target(), Server.Host}) {
-            PCREDENTIALA stored = nullptr;
-            if (!CredReadA(target.c_str(), CRED_TYPE_GENERIC, 0, &stored)) continue;
+            PCREDENTIALW stored = nullptr;
+            if (!CredReadW(Wide(target).c_str(), CRED_TYPE_GENERIC, 0, &stored)) continue;
             std::string password =
                 FromStoredBlob(stored->CredentialBlob, stored->CredentialBlobSize);
-            Current = TBasic{BasicAuthorization(stored->UserName ? stored->UserName : "", password),
-                             ++LastGeneration};
+            Current = TBasic{
+                BasicAuthorization(Utf8(Unqualified(stored->UserName, Wide(target))), password),
+                ++LastGeneration};
             Wipe(password);
             CredFree(stored);
             CurrentFromPrompt = false;
@@ -202,14 +235,14 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
     if (Exhausted || Prompts >= MaxPrompts) {
         Exhausted = true;
         LeaveCriticalSection(&Lock);
-        if (fromPrompt) CredUIConfirmCredentialsA(Target().c_str(), FALSE);
+        if (fromPrompt) CredUIConfirmCredentialsW(Wide(Target()).c_str(), FALSE);
         return std::nullopt;
     }
     ++Prompts;
     Prompting = true;
     ResetEvent(PromptDone);
     LeaveCriticalSection(&Lock);
-    if (fromPrompt) CredUIConfirmCredentialsA(Target().c_str(), FALSE);
+    if (fromPrompt) CredUIConfirmCredentialsW(Wide(Target()).c_str(), FALSE);
     auto answer = Prompt(refused != 0, abort, aborted);
     TLocked l(Lock);
     Prompting = false;
@@ -236,18 +269,20 @@ void TProxyCredentials::Accepted(uint32_t generation) {
         confirm = CurrentFromPrompt;
     }
     // Kept by the dialog until now; stored only if the user ticked the box.
-    if (confirm) CredUIConfirmCredentialsA(Target().c_str(), TRUE);
+    if (confirm) CredUIConfirmCredentialsW(Wide(Target()).c_str(), TRUE);
 }
 
 std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool again, HANDLE abort,
                                                                           bool& aborted) {
     const HWND owner = Owner;
     if (!owner || !IsWindow(owner)) return std::nullopt;
-    const std::string target = Target();
-    const std::string message = "代理服务器 " + target + " 需要用户名和密码。";
-    CREDUI_INFOA info{sizeof info, owner, message.c_str(), "代理服务器需要身份验证", nullptr};
-    char user[CREDUI_MAX_USERNAME_LENGTH + 1] = {};
-    char password[CREDUI_MAX_PASSWORD_LENGTH + 1] = {};
+    // The wide calls: not every system has the dialog's ANSI one.
+    const std::wstring target = Wide(Target());
+    const std::wstring message = FromOurText("代理服务器 " + Target() + " 需要用户名和密码。");
+    const std::wstring caption = FromOurText("代理服务器需要身份验证");
+    CREDUI_INFOW info{sizeof info, owner, message.c_str(), caption.c_str(), nullptr};
+    wchar_t user[CREDUI_MAX_USERNAME_LENGTH + 1] = {};
+    wchar_t password[CREDUI_MAX_PASSWORD_LENGTH + 1] = {};
     BOOL save = FALSE;
     DWORD flags = CREDUI_FLAGS_GENERIC_CREDENTIALS | CREDUI_FLAGS_ALWAYS_SHOW_UI |
                   CREDUI_FLAGS_SHOW_SAVE_CHECK_BOX | CREDUI_FLAGS_EXPECT_CONFIRMATION;
@@ -255,9 +290,9 @@ std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool a
     TPromptWatch watch{abort, CreateEventA(nullptr, TRUE, FALSE, nullptr), GetCurrentThreadId()};
     HANDLE watcher =
         abort && watch.Done ? CreateThread(nullptr, 0, WatchPrompt, &watch, 0, nullptr) : nullptr;
-    const DWORD result =
-        CredUIPromptForCredentialsA(&info, target.c_str(), nullptr, 0, user, sizeof user, password,
-                                    sizeof password, &save, flags);
+    const DWORD result = CredUIPromptForCredentialsW(&info, target.c_str(), nullptr, 0, user,
+                                                     CREDUI_MAX_USERNAME_LENGTH + 1, password,
+                                                     CREDUI_MAX_PASSWORD_LENGTH + 1, &save, flags);
     if (watch.Done) SetEvent(watch.Done);
     if (watcher) {
         WaitForSingleObject(watcher, INFINITE);
@@ -266,7 +301,8 @@ std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool a
     if (watch.Done) CloseHandle(watch.Done);
     aborted = abort && WaitForSingleObject(abort, 0) == WAIT_OBJECT_0;
     std::optional<TPromptAnswer> answer;
-    if (result == NO_ERROR && !aborted) answer = TPromptAnswer{user, password, save != FALSE};
+    if (result == NO_ERROR && !aborted)
+        answer = TPromptAnswer{Utf8(Unqualified(user, target)), Utf8(password), save != FALSE};
     SecureZeroMemory(password, sizeof password);
     return answer;
 }

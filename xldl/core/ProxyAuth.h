@@ -42,8 +42,8 @@ const char* SchemeName(TAuthScheme scheme);
 
 std::string Base64Encode(const uint8_t* data, size_t size);
 
-// The Proxy-Authorization value for Basic: "Basic " and user:password in base64. The user
-// name and password are sent as given (the system's code page), as browsers do.
+// The Proxy-Authorization value for Basic: "Basic " and user:password in base64, the text as
+// given (the engine gives UTF-8, as browsers send it today).
 std::string BasicAuthorization(std::string_view user, std::string_view password);
 
 // The header line that carries `value` to the proxy, CRLF-terminated.

@@ -72,14 +72,17 @@ inline bool StoreCredentials(const std::string& target, const std::string& user,
     return CredWriteA(&c, 0) != FALSE;
 }
 
-// user:password as stored for `target`, or empty.
+// user:password as stored for `target`, or empty. Wine's dialog stores the user name with the
+// target as its domain ("target\\user"): that part is left out.
 inline std::string StoredCredentials(const std::string& target) {
     PCREDENTIALA c = nullptr;
     if (!CredReadA(target.c_str(), CRED_TYPE_GENERIC, 0, &c)) return {};
     std::string password;
     for (DWORD i = 0; i + 1 < c->CredentialBlobSize; i += 2)
         password += static_cast<char>(c->CredentialBlob[i]);
-    std::string text = std::string(c->UserName ? c->UserName : "") + ":" + password;
+    std::string user = c->UserName ? c->UserName : "";
+    if (user.rfind(target + "\\", 0) == 0) user = user.substr(target.size() + 1);
+    std::string text = user + ":" + password;
     CredFree(c);
     return text;
 }

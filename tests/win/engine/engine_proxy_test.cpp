@@ -26,7 +26,8 @@ std::string MirrorAsProxy() {
 
 const char* const MirrorFile = "http://dl1.orlenz.com/service/setup.exe";
 
-class EngineProxy : public ::testing::Test {
+// The engine test's checks, with the engine started by each case, after its settings.
+class EngineProxy : public EngineTest {
 protected:
     void SetUp() override {
         ASSERT_FALSE(Env("XLDL_TEST_SQUID_BASIC").empty()) << "run through with_squid.py";
@@ -35,6 +36,8 @@ protected:
         TracePath = Root() + "trace.txt";
         Script("{}");
         TInternetSettings::Clear();
+        for (const char* name : {"setup.exe", "tls.bin", "direct.bin"})
+            DeleteFileA((Out + name).c_str());
         for (const char* squid : {"XLDL_TEST_SQUID_BASIC", "XLDL_TEST_SQUID_NTLM"})
             ForgetCredentials(Env(squid));
     }
@@ -64,7 +67,7 @@ protected:
     }
     std::string Trace() { return FileText(TracePath); }
 
-    std::string Out, TracePath;
+    std::string TracePath;
     bool Started = false;
     TInternetSettings Settings;
 };
@@ -111,20 +114,31 @@ TEST_F(EngineProxy, AScriptSendsTheMirrorsThroughAProxyAndEverythingElseDirect) 
 
 TEST_F(EngineProxy, AScriptThatFailsGivesWayToTheManualProxyWithinTheBound) {
     const auto content = Serve("dl1.orlenz.com/service/setup.exe", 400000, 13);
+    // A server that takes the connection and never says a word.
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET silent = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
+    int size = sizeof a;
+    getsockname(silent, reinterpret_cast<sockaddr*>(&a), &size);
     struct TCase {
         const char* Name;
-        const char* Rules; // for the script's URL
-        const char* Said;  // in the trace
+        std::string Script;
+        const char* Said; // in the trace
     } cases[] = {
-        {"missing", "[]", "automatic settings failed"},
-        {"silent", R"([{"path": "/silent.pac", "fault": "stall", "bytes": 0, "seconds": 60}])",
+        {"missing", "http://127.0.0.1:" + MirrorPort() + "/missing.pac",
+         "automatic settings failed"},
+        {"silent", "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/proxy.pac",
          "automatic settings gave no answer"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        Script(std::string(R"({"rules": )") + c.Rules + "}");
         DeleteFileA(TracePath.c_str());
-        Settings.Text("AutoConfigURL", "http://127.0.0.1:" + MirrorPort() + "/" + c.Name + ".pac");
+        Settings.Text("AutoConfigURL", c.Script);
         Settings.Manual(MirrorAsProxy());
         Start({"XLDL_PROXY_WAIT_MS=3000"});
         const DWORD start = GetTickCount();
@@ -142,6 +156,7 @@ TEST_F(EngineProxy, AScriptThatFailsGivesWayToTheManualProxyWithinTheBound) {
         Started = false;
         DeleteFileA((Out + "setup.exe").c_str());
     }
+    closesocket(silent);
 }
 
 TEST_F(EngineProxy, AProxyThatCannotBeReachedEndsTheTaskWithItsOwnReason) {
@@ -225,8 +240,9 @@ TEST_F(EngineProxy, RefusedCredentialsEndTheTaskAtOnceWithItsOwnReason) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         ForgetCredentials(squid);
-        if (c.Password)
+        if (c.Password) {
             ASSERT_TRUE(StoreCredentials(squid, Env("XLDL_TEST_SQUID_USER"), c.Password));
+        }
         // A long budget: a refusal must not wait it out.
         Start({"http_proxy=http://" + squid, "XLDL_GIVE_UP_MS=120000"});
         const DWORD start = GetTickCount();
@@ -250,19 +266,19 @@ struct TPromptAnswer {
 };
 
 struct TDialogParts {
+    HWND Dialog = nullptr;
     HWND User = nullptr, Password = nullptr, Save = nullptr, Ok = nullptr;
 };
 
+// The user name is typed into an edit box of its own, or into one inside a combo box.
 BOOL CALLBACK FindPart(HWND child, LPARAM param) {
     auto& parts = *reinterpret_cast<TDialogParts*>(param);
     char cls[64] = {};
     GetClassNameA(child, cls, sizeof cls);
     const LONG style = GetWindowLongA(child, GWL_STYLE);
     const std::string c = cls;
-    if ((c == "ComboBox" || c == "ComboBoxEx32") && !parts.User) parts.User = child;
     if (c == "Edit" && (style & ES_PASSWORD)) parts.Password = child;
-    if (c == "Edit" && !(style & ES_PASSWORD) && !parts.User &&
-        GetParent(child) == GetAncestor(child, GA_ROOT))
+    if (c == "Edit" && !(style & ES_PASSWORD) && (!parts.User || GetParent(child) != parts.Dialog))
         parts.User = child;
     if (c == "Button" && ((style & 0xF) == BS_AUTOCHECKBOX || (style & 0xF) == BS_CHECKBOX))
         parts.Save = child;
@@ -335,6 +351,7 @@ TEST_F(EngineProxy, WithoutCredentialsTheUserIsAskedOverTheToolsWindow) {
                 ASSERT_LT(dialogs, c.Answers.size()) << "asked once too often";
                 const TPromptAnswer& a = c.Answers[dialogs++];
                 TDialogParts parts;
+                parts.Dialog = find.Found;
                 EnumChildWindows(find.Found, FindPart, reinterpret_cast<LPARAM>(&parts));
                 if (a.Cancel) {
                     PostMessageA(find.Found, WM_COMMAND, IDCANCEL, 0);
