@@ -37,41 +37,39 @@ TProxyRouter::~TProxyRouter() {
 
 std::optional<TProxyRoutes> TProxyRouter::Routes(const TUrl& url, HANDLE abort) {
     const std::string key = HostKey(url);
-    HANDLE resolved;
-    {
-        TLocked l(Lock);
-        auto it = Hosts.find(key);
-        if (it == Hosts.end()) {
-            // The first connection to this host asks; the others wait for its answer.
+    for (;;) {
+        HANDLE resolved;
+        {
+            TLocked l(Lock);
             THost& host = Hosts[key];
-            host.Resolved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            resolved = nullptr;
-        } else {
-            resolved = it->second.Resolved;
-            if (WaitForSingleObject(resolved, 0) == WAIT_OBJECT_0)
-                return OrderRoutes(it->second.Routes, Dead);
+            if (!host.Resolved) host.Resolved = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            if (host.State == THost::Ready) return OrderRoutes(host.Routes, Dead);
+            if (host.State == THost::Unknown) {
+                // The first connection to this host asks; the others wait for its answer.
+                host.State = THost::Asking;
+                ResetEvent(host.Resolved);
+                resolved = nullptr;
+            } else {
+                resolved = host.Resolved;
+            }
         }
-    }
-    if (resolved) {
-        const HANDLE handles[2] = {resolved, abort};
-        if (WaitForMultipleObjects(abort ? 2 : 1, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
-            return std::nullopt;
+        if (resolved) {
+            const HANDLE handles[2] = {resolved, abort};
+            if (WaitForMultipleObjects(abort ? 2 : 1, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
+                return std::nullopt;
+            continue; // answered, or given up by its asker: look again
+        }
+        bool aborted = false;
+        TProxyRoutes routes = Resolve(url, abort, aborted);
         TLocked l(Lock);
-        return OrderRoutes(Hosts[key].Routes, Dead);
+        THost& host = Hosts[key];
+        // Stopped half way: the next connection (of a later pass) asks again.
+        host.State = aborted ? THost::Unknown : THost::Ready;
+        host.Routes = std::move(routes);
+        SetEvent(host.Resolved);
+        if (aborted) return std::nullopt;
+        return OrderRoutes(host.Routes, Dead);
     }
-    bool aborted = false;
-    TProxyRoutes routes = Resolve(url, abort, aborted);
-    TLocked l(Lock);
-    THost& host = Hosts[key];
-    if (aborted) {
-        // Asked again by the next connection of a later pass.
-        CloseHandle(host.Resolved);
-        Hosts.erase(key);
-        return std::nullopt;
-    }
-    host.Routes = routes;
-    SetEvent(host.Resolved);
-    return OrderRoutes(routes, Dead);
 }
 
 TProxyRoutes TProxyRouter::Resolve(const TUrl& url, HANDLE abort, bool& aborted) {

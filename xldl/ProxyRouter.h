@@ -50,7 +50,8 @@ public:
 
 private:
     struct THost {
-        HANDLE Resolved = nullptr; // manual reset: Routes holds the answer
+        enum { Unknown, Asking, Ready } State = Unknown;
+        HANDLE Resolved = nullptr; // manual reset: set when an asking ends (closed with us)
         TProxyRoutes Routes;
     };
     TProxyRoutes Resolve(const TUrl& url, HANDLE abort, bool& aborted);
