@@ -1,5 +1,7 @@
 #include "xldl/Proxy.h"
 
+#include "xldl/SystemCall.h"
+
 #include <winhttp.h>
 
 namespace xldl {
@@ -74,7 +76,18 @@ void Release(TJob* job) {
     }
 }
 
+#define WINHTTP_CALL(name)                                                                         \
+    static const auto name = SystemCall<decltype(&::name)>("winhttp.dll", #name)
+
 void Ask(TJob& job) {
+    WINHTTP_CALL(WinHttpOpen);
+    WINHTTP_CALL(WinHttpSetTimeouts);
+    WINHTTP_CALL(WinHttpGetProxyForUrl);
+    WINHTTP_CALL(WinHttpCloseHandle);
+    if (!WinHttpOpen || !WinHttpSetTimeouts || !WinHttpGetProxyForUrl || !WinHttpCloseHandle) {
+        job.Result = {TResolved::Failed, {}, ERROR_PROC_NOT_FOUND};
+        return;
+    }
     HINTERNET session = WinHttpOpen(L"xldl", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) {
@@ -142,8 +155,10 @@ LoadProxySettings(const std::function<std::optional<std::string>(const char*)>& 
     // The connection settings, as WinHTTP reads them (automatic detection lives only there);
     // what they leave out, the plain values may say.
     s = FromRegistry();
+    WINHTTP_CALL(WinHttpGetIEProxyConfigForCurrentUser);
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&ie)) return s;
+    if (!WinHttpGetIEProxyConfigForCurrentUser || !WinHttpGetIEProxyConfigForCurrentUser(&ie))
+        return s;
     s.AutoDetect = ie.fAutoDetect != FALSE;
     if (ie.lpszAutoConfigUrl) s.AutoConfigUrl = Narrow(ie.lpszAutoConfigUrl);
     if (ie.lpszProxy) s.Static = ProxyFromSystem(Narrow(ie.lpszProxy), Narrow(ie.lpszProxyBypass));

@@ -1,6 +1,7 @@
 #include "xldl/ProxyAuth.h"
 
 #include "xldl/Locked.h"
+#include "xldl/SystemCall.h"
 
 #define SECURITY_WIN32
 #include <security.h>
@@ -141,6 +142,13 @@ DWORD WINAPI WatchPrompt(void* argument) {
     return 0;
 }
 
+// The credential dialog's library, loaded when first asked for.
+BOOL ConfirmCredentials(const std::wstring& target, BOOL confirm) {
+    static const auto call =
+        SystemCall<decltype(&CredUIConfirmCredentialsW)>("credui.dll", "CredUIConfirmCredentialsW");
+    return call ? call(target.c_str(), confirm) : FALSE;
+}
+
 } // namespace
 
 void SetPromptOwner(HWND owner) {
@@ -235,14 +243,14 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
     if (Exhausted || Prompts >= MaxPrompts) {
         Exhausted = true;
         LeaveCriticalSection(&Lock);
-        if (fromPrompt) CredUIConfirmCredentialsW(Wide(Target()).c_str(), FALSE);
+        if (fromPrompt) ConfirmCredentials(Wide(Target()), FALSE);
         return std::nullopt;
     }
     ++Prompts;
     Prompting = true;
     ResetEvent(PromptDone);
     LeaveCriticalSection(&Lock);
-    if (fromPrompt) CredUIConfirmCredentialsW(Wide(Target()).c_str(), FALSE);
+    if (fromPrompt) ConfirmCredentials(Wide(Target()), FALSE);
     auto answer = Prompt(refused != 0, abort, aborted);
     TLocked l(Lock);
     Prompting = false;
@@ -269,7 +277,7 @@ void TProxyCredentials::Accepted(uint32_t generation) {
         confirm = CurrentFromPrompt;
     }
     // Kept by the dialog until now; stored only if the user ticked the box.
-    if (confirm) CredUIConfirmCredentialsW(Wide(Target()).c_str(), TRUE);
+    if (confirm) ConfirmCredentials(Wide(Target()), TRUE);
 }
 
 std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool again, HANDLE abort,
@@ -290,6 +298,10 @@ std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool a
     TPromptWatch watch{abort, CreateEventA(nullptr, TRUE, FALSE, nullptr), GetCurrentThreadId()};
     HANDLE watcher =
         abort && watch.Done ? CreateThread(nullptr, 0, WatchPrompt, &watch, 0, nullptr) : nullptr;
+    static const auto CredUIPromptForCredentialsW =
+        SystemCall<decltype(&::CredUIPromptForCredentialsW)>("credui.dll",
+                                                             "CredUIPromptForCredentialsW");
+    if (!CredUIPromptForCredentialsW) return std::nullopt;
     const DWORD result = CredUIPromptForCredentialsW(&info, target.c_str(), nullptr, 0, user,
                                                      CREDUI_MAX_USERNAME_LENGTH + 1, password,
                                                      CREDUI_MAX_PASSWORD_LENGTH + 1, &save, flags);

@@ -107,6 +107,10 @@ TEST_F(EngineProxy, AScriptSendsTheMirrorsThroughAProxyAndEverythingElseDirect) 
         std::string::npos)
         << trace;
     EXPECT_NE(trace.find(":" + MirrorPort() + ": DIRECT (automatic"), std::string::npos) << trace;
+    // What the script cost under this Wine, for the record.
+    for (size_t at = trace.find("proxy "); at != std::string::npos;
+         at = trace.find("proxy ", at + 1))
+        std::printf("%s\n", trace.substr(at, trace.find('\n', at) - at).c_str());
     const size_t scripts = Requests("/mirrors.pac").size();
     EXPECT_GE(scripts, 1u);
     EXPECT_LE(scripts, 2u) << "asked once per host and task, not per connection";
@@ -228,6 +232,20 @@ TEST_F(EngineProxy, StoredCredentialsCarryRequestsAndTunnelsButGoNowhereElse) {
         EXPECT_EQ(trace.find(secret), std::string::npos) << "in the trace: " << secret;
         EXPECT_EQ(state.find(secret), std::string::npos) << "in the state file: " << secret;
     }
+}
+
+TEST_F(EngineProxy, WhereTheLogonCannotAnswerBasicDoes) {
+    // The proxy offers NTLM first. The system's package is asked for the logon; where it has
+    // none to give (Wine without winbind's helper), Basic from the store answers instead.
+    const auto content = Serve("dl1.orlenz.com/service/setup.exe", 600000, 21);
+    const std::string squid = Env("XLDL_TEST_SQUID_NTLM");
+    const std::string user = Env("XLDL_TEST_SQUID_USER");
+    ASSERT_TRUE(StoreCredentials(squid, user, Env("XLDL_TEST_SQUID_PASSWORD")));
+    Start({"http_proxy=http://" + squid});
+    const TRun run = Download(MirrorFile, Out, "setup.exe", true, 60000);
+    ExpectFinished(run, "setup.exe", content);
+    const std::string access = FileText(Env("XLDL_TEST_SQUID_LOGS_WIN") + "\\ntlm.log");
+    EXPECT_NE(access.find("TCP_MISS/2"), std::string::npos) << access;
 }
 
 TEST_F(EngineProxy, RefusedCredentialsEndTheTaskAtOnceWithItsOwnReason) {
