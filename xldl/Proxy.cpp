@@ -155,6 +155,21 @@ LoadProxySettings(const std::function<std::optional<std::string>(const char*)>& 
     // The connection settings, as WinHTTP reads them (automatic detection lives only there);
     // what they leave out, the plain values may say.
     s = FromRegistry();
+    // Connection settings that say neither detection nor a script need no WinHTTP at all
+    // (flags of the blob: 4 a script, 8 detection); loading it costs every start.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER,
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+                      "Settings\\Connections",
+                      0, KEY_READ, &key) == ERROR_SUCCESS) {
+        BYTE blob[4096] = {};
+        DWORD size = sizeof blob, type = 0;
+        const LONG read =
+            RegQueryValueExA(key, "DefaultConnectionSettings", nullptr, &type, blob, &size);
+        RegCloseKey(key);
+        if (read == ERROR_SUCCESS && type == REG_BINARY && size >= 12 && (blob[8] & 0x0C) == 0)
+            return s;
+    }
     WINHTTP_CALL(WinHttpGetIEProxyConfigForCurrentUser);
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
     if (!WinHttpGetIEProxyConfigForCurrentUser || !WinHttpGetIEProxyConfigForCurrentUser(&ie))
