@@ -36,6 +36,12 @@ bool EngineReportsFailure(HMODULE module) {
     return reports && reports() != 0;
 }
 
+TXLSetPromptOwner EnginePromptOwnerCall(HMODULE module) {
+    if (!module) return nullptr;
+    return reinterpret_cast<TXLSetPromptOwner>(
+        reinterpret_cast<void*>(GetProcAddress(module, SetPromptOwnerExport)));
+}
+
 } // namespace
 
 void RegisterFormOfZQXLayoutClasses() {
@@ -48,6 +54,7 @@ TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
     Load(layout);
     FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
+    FSetPromptOwner = EnginePromptOwnerCall(BoundEngineModule());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -81,9 +88,12 @@ void TFormOfZQX::Load(const std::string& layout) {
 void TFormOfZQX::FormShow(TObject*) {
     if (!EngineTrue(XL_Init()))
         Application().ShowMessageBox("下载初始化失败", "提示信息", MB_OK, Handle());
+    // A proxy that asks for a password is asked about in a dialog over this window.
+    if (FSetPromptOwner) FSetPromptOwner(Handle());
 }
 
 void TFormOfZQX::FormDestroy(TObject*) {
+    if (FSetPromptOwner) FSetPromptOwner(nullptr);
     XL_UnInit();
 }
 

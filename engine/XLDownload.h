@@ -39,6 +39,10 @@ enum TEngineError : uint32_t {
     ErrorTls = 10,       // the server's certificate does not verify, or TLS itself failed
     ErrorInsecureRedirect = 11, // an https:// address redirected to plain http://
     ErrorInUse = 12,     // another download (another process) is writing the same file
+    // the proxy refused our credentials, or wants some we cannot give
+    ErrorProxyAuth = 13,
+    // no proxy of the routes could be reached, and none of them was DIRECT
+    ErrorProxyUnreachable = 14,
 };
 
 #pragma pack(push, 1)
@@ -103,4 +107,8 @@ XLDL_API uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo
 }
 // The optional export named ReportsFailureExport.
 typedef uint32_t(__stdcall* TXLReportsFailure)();
+// Optional too: the tool's window, which owns the dialog in which the engine asks for a
+// proxy's user name and password (null: the engine asks nobody). Found with GetProcAddress.
+constexpr const char* SetPromptOwnerExport = "XLDL_SetPromptOwner";
+typedef void(__stdcall* TXLSetPromptOwner)(struct HWND__* owner);
 #endif

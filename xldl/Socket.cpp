@@ -18,6 +18,7 @@ bool IsTransientNetError(uint32_t error) {
     switch (error) {
     case NetTlsUntrusted:
     case NetTlsFailed:
+    case NetProxyAuth:
     case WSAEAFNOSUPPORT:
     case WSAEPROTONOSUPPORT:
         return false;

@@ -20,11 +20,13 @@ struct TNetResult {
 };
 
 // Failures of our own HTTP and TLS layers (the customer bit keeps them apart from Windows').
-constexpr uint32_t NetBadResponse = 0x20000001;  // not an HTTP answer we can read
-constexpr uint32_t NetTlsFailed = 0x20000002;    // the TLS handshake or a record failed
-constexpr uint32_t NetTlsUntrusted = 0x20000003; // the server's certificate did not verify
-constexpr uint32_t NetProxyRefused = 0x20000004; // the proxy would not open a tunnel
-constexpr uint32_t NetNotAnswered = 0x20000005;  // closed before answering a sent request
+constexpr uint32_t NetBadResponse = 0x20000001;      // not an HTTP answer we can read
+constexpr uint32_t NetTlsFailed = 0x20000002;        // the TLS handshake or a record failed
+constexpr uint32_t NetTlsUntrusted = 0x20000003;     // the server's certificate did not verify
+constexpr uint32_t NetProxyRefused = 0x20000004;     // the proxy would not open a tunnel
+constexpr uint32_t NetNotAnswered = 0x20000005;      // closed before answering a sent request
+constexpr uint32_t NetProxyAuth = 0x20000006;        // the proxy wants credentials we cannot give
+constexpr uint32_t NetProxyUnreachable = 0x20000007; // no proxy of the routes could be reached
 
 // Whether a connection-level failure could go away on its own (resets, timeouts, names,
 // proxies) rather than being a fault of the address or of the server's identity.

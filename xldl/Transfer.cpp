@@ -30,7 +30,7 @@ struct TTransfer::TStart {
 };
 
 TTransfer::TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-                     const TSettings& settings, const TProxyConfig& proxies, TPartFile& part,
+                     const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
                      HANDLE abort)
     : ManyConnections(manyConnections), Settings(settings), Proxies(proxies), Folder(folder),
       Part(part), Dispatch(PlanSettings(settings, manyConnections), url, abort) {}

@@ -14,6 +14,7 @@
 
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
+#include "xldl/ProxyRouter.h"
 #include "xldl/Threads.h"
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
@@ -39,7 +40,7 @@ public:
 
     // Fetches `url` into `part`, a file in `folder`.
     TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, const TProxyConfig& proxies, TPartFile& part,
+              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
               HANDLE abort);
     TTransfer(const TTransfer&) = delete;
     TTransfer& operator=(const TTransfer&) = delete;
@@ -65,7 +66,7 @@ private:
 
     const bool ManyConnections;
     const TSettings Settings;
-    const TProxyConfig Proxies;
+    TProxyRouter& Proxies;
     const std::wstring Folder;
     TPartFile& Part;
     TDispatch Dispatch;

@@ -29,6 +29,8 @@ int64_t NowEpoch() {
 }
 
 uint32_t EngineErrorOf(uint32_t netError) {
+    if (netError == NetProxyAuth) return ErrorProxyAuth;
+    if (netError == NetProxyUnreachable) return ErrorProxyUnreachable;
     return netError == NetTlsUntrusted || netError == NetTlsFailed ? ErrorTls : ErrorNetwork;
 }
 
@@ -63,16 +65,15 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 } // namespace
 
 TWorker::TWorker(int id, TDispatch& dispatch, const TSettings& settings,
-                 const TProxyConfig& proxies, TPartFile& part)
+                 TProxyRouter& proxies, TPartFile& part)
     : Id(id), Dispatch(dispatch), Settings(settings), Proxies(proxies), Part(part),
       Abort(dispatch.AbortEvent()),
       Pace(std::min<int64_t>(256 * 1024, settings.SegmentBytes), settings.SegmentBytes) {}
 
 TNetResult TWorker::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                         const TQuestion& q) {
-    const auto proxy = ProxyFor(Proxies, url);
-    if (!connection || !connection->Serves(url, proxy) || !connection->CanPipeline())
-        connection = std::make_unique<THttpConnection>(url, proxy);
+    if (!connection || !connection->Serves(url) || !connection->CanPipeline())
+        connection = std::make_unique<THttpConnection>(url, Proxies);
     return connection->Request(url, HeaderLines(q), Abort, Settings.StallMs);
 }
 

@@ -7,6 +7,7 @@
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
 #include "xldl/HttpConnection.h"
+#include "xldl/ProxyRouter.h"
 #include "xldl/core/Pacing.h"
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
@@ -22,7 +23,7 @@ namespace xldl {
 
 class TWorker {
 public:
-    TWorker(int id, TDispatch& dispatch, const TSettings& settings, const TProxyConfig& proxies,
+    TWorker(int id, TDispatch& dispatch, const TSettings& settings, TProxyRouter& proxies,
             TPartFile& part);
     TWorker(const TWorker&) = delete;
     TWorker& operator=(const TWorker&) = delete;
@@ -74,7 +75,7 @@ private:
     const int Id;
     TDispatch& Dispatch;
     const TSettings& Settings;
-    const TProxyConfig& Proxies;
+    TProxyRouter& Proxies;
     TPartFile& Part;
     const HANDLE Abort;
     TPace Pace;

@@ -24,6 +24,8 @@ struct TStandIn {
         Get<void (*)(uint32_t, uint8_t, int64_t, int64_t, uint32_t)>("StandIn_QueueQueryWithError");
     // Only in the stand-in that declares failure reporting: what XLDL_ReportsFailure answers.
     void (*SetReportsFailure)(uint32_t) = Get<void (*)(uint32_t)>("StandIn_SetReportsFailure");
+    // Also only there: the window given to XLDL_SetPromptOwner, now or when XL_UnInit came.
+    HWND (*PromptOwner)(bool) = Get<HWND (*)(bool)>("StandIn_PromptOwner");
     int (*CallCount)() = Get<int (*)()>("StandIn_CallCount");
     const char* (*CallName)(int) = Get<const char* (*)(int)>("StandIn_CallName");
     uint32_t (*CallArgument)(int) = Get<uint32_t (*)(int)>("StandIn_CallArgument");

@@ -46,6 +46,9 @@ std::deque<TQueryAnswer> Answers;
 uint32_t InitResult = 1, StartResult = 1;
 TaskHandle NextHandle = 1;
 [[maybe_unused]] uint32_t ReportsFailureResult = 1;
+// The window the tool gave for the engine's credential dialog, now and when XL_UnInit came.
+[[maybe_unused]] HWND PromptOwner = nullptr;
+[[maybe_unused]] HWND PromptOwnerAtUnInit = reinterpret_cast<HWND>(-1);
 
 void Record(TCall call) {
     if (const char* log = std::getenv("STANDIN_LOG")) {
@@ -161,6 +164,7 @@ uint32_t __stdcall XL_Init() {
 uint32_t __stdcall XL_UnInit() {
     LoadScript();
     Record({"XL_UnInit", 0, {}});
+    PromptOwnerAtUnInit = PromptOwner;
     return 1;
 }
 
@@ -194,5 +198,12 @@ extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
 }
 STAND_IN void StandIn_SetReportsFailure(uint32_t result) {
     ReportsFailureResult = result;
+}
+// Also not recorded as a call.
+extern "C" __declspec(dllexport) void __stdcall XLDL_SetPromptOwner(HWND owner) {
+    PromptOwner = owner;
+}
+STAND_IN HWND StandIn_PromptOwner(bool atUnInit) {
+    return atUnInit ? PromptOwnerAtUnInit : PromptOwner;
 }
 #endif
