@@ -23,8 +23,9 @@ constexpr TNetResult CutShort{TNet::Failed, static_cast<uint32_t>(WSAECONNRESET)
 
 } // namespace
 
-THttpConnection::THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy)
-    : Origin(origin), Proxy(std::move(proxy)) {}
+THttpConnection::THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy,
+                                 const TConnectOptions& connect)
+    : Origin(origin), Proxy(std::move(proxy)), ConnectOptions(connect) {}
 
 bool THttpConnection::Serves(const TUrl& url, const std::optional<TProxyServer>& proxy) const {
     return url.Secure == Origin.Secure && url.Port == Origin.Port &&
@@ -53,7 +54,7 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
     CertStatus = 0;
     const std::string& host = Proxy ? Proxy->Host : Origin.Host;
     const uint16_t port = Proxy ? Proxy->Port : Origin.Port;
-    TNetResult r = Socket.Connect(host, port, abort, stallMs);
+    TNetResult r = Socket.Connect(host, port, abort, stallMs, ConnectOptions);
     if (r.Kind != TNet::Ok) return r;
     if (!Origin.Secure) return r;
     if (Proxy) {

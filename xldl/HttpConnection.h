@@ -27,7 +27,8 @@ public:
     static constexpr size_t BatchBytes = 512 * 1024;
 
     // A connection for requests to `origin`'s scheme, host and port, through `proxy` if any.
-    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy);
+    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy,
+                    const TConnectOptions& connect = {});
     THttpConnection(const THttpConnection&) = delete;
     THttpConnection& operator=(const THttpConnection&) = delete;
 
@@ -70,6 +71,7 @@ private:
 
     const TUrl Origin;
     const std::optional<TProxyServer> Proxy;
+    const TConnectOptions ConnectOptions;
     TSocket Socket;
     std::unique_ptr<TTlsSession> Tls;
     uint32_t CertStatus = 0;

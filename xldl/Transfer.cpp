@@ -229,11 +229,12 @@ std::string TTransfer::HeaderLines(const TQuestion& q) const {
     return h;
 }
 
-TNetResult TTransfer::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
+TNetResult TTransfer::Ask(int id, std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                           const TQuestion& q, HANDLE abort) {
     const auto proxy = ProxyFor(Proxies, url);
     if (!connection || !connection->Serves(url, proxy) || !connection->CanPipeline())
-        connection = std::make_unique<THttpConnection>(url, proxy);
+        connection = std::make_unique<THttpConnection>(
+            url, proxy, TConnectOptions{Settings.AttemptDelayMs, &Families, id});
     return connection->Request(url, HeaderLines(q), abort, Settings.StallMs);
 }
 
@@ -250,7 +251,7 @@ std::unique_ptr<TTransfer::TAnswered> TTransfer::First() {
         q.End = q.Ask == TAsk::First ? Settings.SegmentBytes : -1;
         std::unique_ptr<THttpConnection> c;
         for (unsigned hops = 0;;) {
-            TNetResult r = Ask(c, url, q, Abort);
+            TNetResult r = Ask(0, c, url, q, Abort);
             if (r.Kind == TNet::Ok) r = c->ReadHead(Abort, Settings.StallMs);
             if (r.Kind == TNet::Aborted) return nullptr;
             if (r.Kind != TNet::Ok) {
@@ -487,7 +488,7 @@ void TTransfer::Connection(int id, bool early) {
         asked.Question.Ask = TAsk::Part;
         asked.Question.From = id * Settings.SegmentBytes;
         asked.Question.End = (id + 1) * Settings.SegmentBytes;
-        if (Ask(w.Connection, url, asked.Question, Abort).Kind == TNet::Ok) {
+        if (Ask(w.Id, w.Connection, url, asked.Question, Abort).Kind == TNet::Ok) {
             asked.SentAt = GetTickCount();
             w.Asked.push_back(asked);
             if (Tracing())
@@ -589,7 +590,7 @@ bool TTransfer::SendNext(TWorker& w, bool ahead, TStep& step) {
         return false;
     }
     const bool alone = !w.Connection || w.Connection->Unanswered() == 0;
-    const TNetResult r = Ask(w.Connection, url, q, Abort);
+    const TNetResult r = Ask(w.Id, w.Connection, url, q, Abort);
     if (r.Kind != TNet::Ok) {
         {
             TLocked l(Lock);

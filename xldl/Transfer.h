@@ -109,7 +109,7 @@ private:
     // answer, to connect while it comes).
     void Connection(int id, bool early);
     std::unique_ptr<TAnswered> First();
-    TNetResult Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
+    TNetResult Ask(int id, std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                    const TQuestion& q, HANDLE abort);
     std::string HeaderLines(const TQuestion& q) const;
     void Work(TWorker& w);
@@ -138,6 +138,9 @@ private:
     TPartFile& Part;
     const HANDLE Abort;  // manual reset: set to stop the current pass, or the whole task
     HANDLE Go = nullptr; // manual reset: the first answer is in, Parts says how many connect
+
+    // What the task's connections learn of their hosts' address families (its own lock).
+    THostFamilies Families;
 
     CRITICAL_SECTION Lock; // guards what follows
     bool Cancelled = false;
