@@ -28,9 +28,11 @@ class EyeballsTest : public EngineTest {
 protected:
     void SetUp() override {
         const std::string netns = Env("XLDL_TEST_NETNS");
-        if (netns.empty())
-            GTEST_SKIP() << "no network namespace of our own (" << Env("XLDL_TEST_NETNS_SKIP")
-                         << "): run through tests/win/engine/with_netns.py as root";
+        if (netns.empty()) {
+            const std::string why = Env("XLDL_TEST_NETNS_SKIP");
+            GTEST_SKIP() << "no network namespace of our own: "
+                         << (why.empty() ? "run through tests/win/engine/with_netns.py" : why);
+        }
         EngineTest::SetUp();
         // The trace file is the process's from the first XL_Init that names one: each test
         // reads what came after its start.
@@ -106,13 +108,17 @@ TEST_F(EyeballsTest, ASilentIPv6AddressCostsEachConnectionAtMostItsHeadStart) {
     // As long as a stalled connection is allowed to wait: waiting on IPv6 would cost that much.
     Restart({"XLDL_STALL_MS=30000"});
     const auto content = Serve("big.bin", 6 << 20, 31);
+    // What the first byte costs where nothing is broken, on this machine as loaded as it is now.
+    TRun plain;
+    const unsigned baseline = FirstByteMs(UrlOf("v4only.test", "/big.bin"), "plain.bin", plain);
+    ExpectFinished(plain, "plain.bin", content);
     // Two answers cut short mid-body: those connections connect again.
     Script(R"({"rules": [{"path": "/big.bin", "ranged": true, "skip": 5, "times": 2,
                           "fault": "close_after", "bytes": 100000}]})");
     TRun run;
     const unsigned firstByte = FirstByteMs(UrlOf("broken.test", "/big.bin"), "big.bin", run);
     ExpectFinished(run, "big.bin", content);
-    EXPECT_LT(firstByte, 1500u) << "the first byte waited for IPv6";
+    EXPECT_LT(firstByte, baseline + 1000) << "the first byte waited for IPv6";
 
     const auto connects = Connects("broken.test");
     ASSERT_GE(connects.size(), 2u);
@@ -164,13 +170,13 @@ TEST_F(EyeballsTest, AnIPv4OnlyNameConnectsWithoutDelay) {
     TRun run;
     const unsigned firstByte = FirstByteMs(UrlOf("v4only.test", "/v4.bin"), "v4.bin", run);
     ExpectFinished(run, "v4.bin", content);
-    EXPECT_LT(firstByte, 1500u);
+    EXPECT_LT(firstByte, 2500u) << "waited out (most of) a head start";
     const auto connects = Connects("v4only.test");
     ASSERT_FALSE(connects.empty());
     for (const TConnect& c : connects) {
         EXPECT_EQ(c.Family, "IPv4") << c.Line;
         EXPECT_EQ(c.Listed, 1u) << c.Line;
-        EXPECT_LT(c.Ms, 1000u) << c.Line;
+        EXPECT_LT(c.Ms, 1500u) << c.Line;
     }
 }
 
