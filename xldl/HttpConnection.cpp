@@ -26,11 +26,13 @@ constexpr TNetResult CutShort{TNet::Failed, static_cast<uint32_t>(WSAECONNRESET)
 
 } // namespace
 
-THttpConnection::THttpConnection(const TUrl& origin, TProxyRouter& router)
-    : Origin(origin), Router(&router) {}
+THttpConnection::THttpConnection(const TUrl& origin, TProxyRouter& router,
+                                 const TConnectOptions& connect)
+    : Origin(origin), Router(&router), ConnectOptions(connect) {}
 
-THttpConnection::THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy)
-    : Origin(origin), Fixed{std::move(proxy)} {}
+THttpConnection::THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy,
+                                 const TConnectOptions& connect)
+    : Origin(origin), Fixed{std::move(proxy)}, ConnectOptions(connect) {}
 
 THttpConnection::~THttpConnection() = default;
 
@@ -77,7 +79,7 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
     bool connected = false;
     for (const TProxyRoute& route : routes) {
         r = Socket.Connect(route ? route->Host : Origin.Host, route ? route->Port : Origin.Port,
-                           abort, stallMs);
+                           abort, stallMs, ConnectOptions);
         if (r.Kind == TNet::Aborted) return r;
         if (r.Kind == TNet::Ok) {
             if (Via != route) Auth.reset(); // what a proxy asked is that proxy's
@@ -118,7 +120,7 @@ TNetResult THttpConnection::Reconnect(HANDLE abort, uint32_t stallMs) {
     Socket.Close();
     Begin = End = 0;
     Closing = false;
-    const TNetResult r = Socket.Connect(Via->Host, Via->Port, abort, stallMs);
+    const TNetResult r = Socket.Connect(Via->Host, Via->Port, abort, stallMs, ConnectOptions);
     if (r.Kind == TNet::Failed && Router) Router->Unreachable(*Via);
     return r;
 }

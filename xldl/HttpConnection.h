@@ -34,9 +34,10 @@ public:
 
     // A connection for requests to `origin`'s scheme, host and port, by the routes `router`
     // gives for it (the task's).
-    THttpConnection(const TUrl& origin, TProxyRouter& router);
+    THttpConnection(const TUrl& origin, TProxyRouter& router, const TConnectOptions& connect = {});
     // The same through `proxy` only, or directly; a 407 is then the caller's.
-    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy);
+    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy,
+                    const TConnectOptions& connect = {});
     ~THttpConnection();
     THttpConnection(const THttpConnection&) = delete;
     THttpConnection& operator=(const THttpConnection&) = delete;
@@ -94,6 +95,7 @@ private:
     TProxyRoute Via;          // the one this connection took
     std::unique_ptr<TProxyHandshake> Auth;
     std::string LastRequest; // the last GET through a plain-HTTP proxy, sent again after a 407
+    const TConnectOptions ConnectOptions;
     TSocket Socket;
     std::unique_ptr<TTlsSession> Tls;
     uint32_t CertStatus = 0;

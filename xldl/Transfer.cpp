@@ -76,7 +76,7 @@ unsigned __stdcall TTransfer::ConnectionMain(void* start) {
     delete static_cast<TStart*>(start);
     {
         TWorker w(s.Id, s.Transfer->Dispatch, s.Transfer->Settings, s.Transfer->Proxies,
-                  s.Transfer->Part);
+                  s.Transfer->Families, s.Transfer->Part);
         if (s.Early)
             w.Early();
         else
@@ -103,7 +103,7 @@ TTransfer::TEnd TTransfer::RunPass() {
         }
         return started;
     };
-    TWorker opener(0, Dispatch, Settings, Proxies, Part);
+    TWorker opener(0, Dispatch, Settings, Proxies, Families, Part);
     bool early = !first && !resuming && ManyConnections && Settings.MaxConnections > 1;
     int ready = early ? spawn(1, static_cast<int>(Settings.MaxConnections), true) : 0;
     uint32_t firstTrip = 0;

@@ -15,6 +15,7 @@
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
 #include "xldl/ProxyRouter.h"
+#include "xldl/Socket.h"
 #include "xldl/Threads.h"
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
@@ -40,8 +41,7 @@ public:
 
     // Fetches `url` into `part`, a file in `folder`.
     TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
-              HANDLE abort);
+              const TSettings& settings, TProxyRouter& proxies, TPartFile& part, HANDLE abort);
     TTransfer(const TTransfer&) = delete;
     TTransfer& operator=(const TTransfer&) = delete;
 
@@ -67,6 +67,8 @@ private:
     const bool ManyConnections;
     const TSettings Settings;
     TProxyRouter& Proxies;
+    // What the task's connections learn of their hosts' address families (its own lock).
+    THostFamilies Families;
     const std::wstring Folder;
     TPartFile& Part;
     TDispatch Dispatch;

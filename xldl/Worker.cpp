@@ -64,16 +64,17 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 
 } // namespace
 
-TWorker::TWorker(int id, TDispatch& dispatch, const TSettings& settings,
-                 TProxyRouter& proxies, TPartFile& part)
-    : Id(id), Dispatch(dispatch), Settings(settings), Proxies(proxies), Part(part),
-      Abort(dispatch.AbortEvent()),
+TWorker::TWorker(int id, TDispatch& dispatch, const TSettings& settings, TProxyRouter& proxies,
+                 THostFamilies& families, TPartFile& part)
+    : Id(id), Dispatch(dispatch), Settings(settings), Proxies(proxies), Families(families),
+      Part(part), Abort(dispatch.AbortEvent()),
       Pace(std::min<int64_t>(256 * 1024, settings.SegmentBytes), settings.SegmentBytes) {}
 
 TNetResult TWorker::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                         const TQuestion& q) {
     if (!connection || !connection->Serves(url) || !connection->CanPipeline())
-        connection = std::make_unique<THttpConnection>(url, Proxies);
+        connection = std::make_unique<THttpConnection>(
+            url, Proxies, TConnectOptions{Settings.AttemptDelayMs, &Families, Id});
     return connection->Request(url, HeaderLines(q), Abort, Settings.StallMs);
 }
 

@@ -24,7 +24,7 @@ namespace xldl {
 class TWorker {
 public:
     TWorker(int id, TDispatch& dispatch, const TSettings& settings, TProxyRouter& proxies,
-            TPartFile& part);
+            THostFamilies& families, TPartFile& part);
     TWorker(const TWorker&) = delete;
     TWorker& operator=(const TWorker&) = delete;
 
@@ -76,6 +76,7 @@ private:
     TDispatch& Dispatch;
     const TSettings& Settings;
     TProxyRouter& Proxies;
+    THostFamilies& Families;
     TPartFile& Part;
     const HANDLE Abort;
     TPace Pace;
