@@ -107,6 +107,7 @@ void TTransfer::Resume(const TFileFacts& facts) {
 void TTransfer::Forget() {
     TLocked l(Lock);
     Segments.Reset(-1);
+    EndUnproven = false;
     Validator.clear();
     Digest = {};
     Resuming = false;
@@ -132,7 +133,7 @@ TTransfer::TProgress TTransfer::Progress() {
 
 TFileFacts TTransfer::Facts() {
     TLocked l(Lock);
-    return {Location, Segments.Size(), Validator, Digest, Segments.DoneRanges()};
+    return {Location, Segments.Size(), Validator, Digest, Segments.DoneRanges(), EndUnproven};
 }
 
 uint32_t TTransfer::Failure() {
@@ -790,7 +791,10 @@ TTransfer::TStep TTransfer::ReadBody(TWorker& w) {
         {
             TLocked l(Lock);
             // A stream of unknown length ends where it ends.
-            if (Segments.At(claim).End < 0) Segments.CloseOpenEnd(claim);
+            if (Segments.At(claim).End < 0) {
+                Segments.CloseOpenEnd(claim);
+                EndUnproven = w.Connection->EndUnproven();
+            }
             complete = Segments.SegmentComplete(claim);
             if (complete) Segments.Release(claim);
         }

@@ -47,6 +47,8 @@ struct TFileFacts {
     std::string Validator; // strong ETag or Last-Modified, for If-Range
     TDigest Digest;
     std::vector<TByteRange> Done;
+    // The file's end is only where a connection closed (THttpConnection::EndUnproven).
+    bool EndUnproven = false;
 };
 
 class TTransfer {
@@ -148,6 +150,7 @@ private:
     bool Resuming = false;
     bool Confirmed = true; // an answer has shown the file is the one on disk
     TSegmentTable Segments;
+    bool EndUnproven = false;
     bool Answered = false;
     uint32_t HttpStatus = 0;
     int Parts = 0;                // connections the current pass wants
