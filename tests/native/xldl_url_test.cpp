@@ -65,6 +65,12 @@ TEST(Urls, RedirectTargetsResolveAgainstTheCurrentUrl) {
     EXPECT_EQ(ResolveReference(base, "?y"), "http://a.com/b/c/d?y");
     EXPECT_EQ(ResolveReference(base, ".."), "http://a.com/b/");
     EXPECT_EQ(ResolveReference("http://a.com", "g"), "http://a.com/g");
+    // Raw UTF-8 and blanks in a Location, as some servers send them: encoded, as browsers do.
+    EXPECT_EQ(ResolveReference(base, "/\xe5\xae\x89\xe8\xa3\x85 1.exe"),
+              "http://a.com/%E5%AE%89%E8%A3%85%201.exe");
+    EXPECT_TRUE(ParseUrl(ResolveReference(base, "http://x.org/\xe4\xb8\x8b")));
+    EXPECT_FALSE(ParseUrl(ResolveReference(base, "/g\r\nX-Injected: 1")))
+        << "a line break in a Location never reaches a request";
 }
 
 TEST(Urls, Utf16TextBecomesAnAsciiUrl) {

@@ -131,7 +131,20 @@ std::string FormatUrl(const TUrl& url) {
     return text + url.Target;
 }
 
-std::string ResolveReference(std::string_view base, std::string_view reference) {
+std::string ResolveReference(std::string_view base, std::string_view raw) {
+    std::string encoded;
+    for (char c : raw) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == ' ' || b >= 0x80) {
+            static const char hex[] = "0123456789ABCDEF";
+            encoded += '%';
+            encoded += hex[b >> 4];
+            encoded += hex[b & 15];
+        } else {
+            encoded += c;
+        }
+    }
+    std::string_view reference = encoded;
     const size_t hash = reference.find('#');
     if (hash != std::string_view::npos) reference = reference.substr(0, hash);
     if (reference.find("://") != std::string_view::npos &&
