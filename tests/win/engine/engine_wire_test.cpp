@@ -213,6 +213,7 @@ TEST_F(EngineWire, UnInitEndsTasksWhileServersFlood) {
     const DWORD start = GetTickCount();
     XL_UnInit();
     const DWORD took = GetTickCount() - start;
+    RecordProperty("uninit_ms", static_cast<int>(took));
     EXPECT_LT(took, 5000u) << "XL_UnInit waited for a flood";
     EXPECT_EQ(liveThreads(), 0u) << "a thread is still reading a flood";
     for (const char* name : {"a.exe", "b.exe", "c.exe"})
