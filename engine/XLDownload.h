@@ -26,23 +26,25 @@ constexpr const char* ReportsFailureExport = "XLDL_ReportsFailure";
 
 enum TEngineError : uint32_t {
     ErrorNone = 0,
-    ErrorBadUrl = 1,     // not an http(s) URL, or no file name or folder
-    ErrorHttpStatus = 2, // the server refused for good (404, 403, 410, ...)
-    ErrorRedirects = 3,  // too many redirects, or a redirect to nowhere
-    ErrorDiskFull = 4,   // not enough free space for the file, or the disk filled up
-    ErrorFile = 5,       // the temporary file could not be created, written or read
-    ErrorNetwork = 6,    // no byte came for the whole retry budget (connection failures,
-                         // stalls, 5xx, 429)
-    ErrorVerify = 7,     // the file never matched its length or advertised digest
-    ErrorRename = 8,     // the finished file could not take its final name
-    ErrorUnstable = 9,   // the file kept changing on the server
-    ErrorTls = 10,       // the server's certificate does not verify, or TLS itself failed
+    ErrorBadUrl = 1,            // not an http(s) URL, or no file name or folder
+    ErrorHttpStatus = 2,        // the server refused for good (404, 403, 410, ...)
+    ErrorRedirects = 3,         // too many redirects, or a redirect to nowhere
+    ErrorDiskFull = 4,          // not enough free space for the file, or the disk filled up
+    ErrorFile = 5,              // the temporary file could not be created, written or read
+    ErrorNetwork = 6,           // no byte came for the whole retry budget (connection failures,
+                                // stalls, 5xx, 429)
+    ErrorVerify = 7,            // the file never matched its length or advertised digest
+    ErrorRename = 8,            // the finished file could not take its final name
+    ErrorUnstable = 9,          // the file kept changing on the server
+    ErrorTls = 10,              // the server's certificate does not verify, or TLS itself failed
     ErrorInsecureRedirect = 11, // an https:// address redirected to plain http://
-    ErrorInUse = 12,     // another download (another process) is writing the same file
+    ErrorInUse = 12,            // another download (another process) is writing the same file
     // the proxy refused our credentials, or wants some we cannot give
     ErrorProxyAuth = 13,
     // no proxy of the routes could be reached, and none of them was DIRECT
     ErrorProxyUnreachable = 14,
+    // the server sent the file in a content coding (gzip) though asked for its bytes as they are
+    ErrorContentCoded = 17,
 };
 
 #pragma pack(push, 1)

@@ -176,6 +176,11 @@ void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, u
         const uint64_t written = uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32 |
                                  found.ftLastWriteTime.dwLowDateTime;
         if (written > nowTicks || nowTicks - written < maxAge) continue;
+        // Only what this engine left: a state of ours about the very partial beside it. A file
+        // of another program that happens to share the name is none of our business.
+        const std::wstring name(found.cFileName);
+        const auto text = ReadSmallFile(state);
+        if (!text || !IsStateOfPartial(*text, Utf8Name(name.substr(0, name.size() - 11)))) continue;
         const std::wstring part = state.substr(0, state.size() - 6); // less ".state"
         // A partial someone holds is in use, however old its state.
         const HANDLE held = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace xldl {
@@ -44,7 +45,9 @@ private:
     // task failed with `errorWhenExhausted`) or the task is stopping.
     bool StartOver(uint32_t errorWhenExhausted);
     // The finished bytes, checked against the length and digest the server announced.
-    enum class TCheck { Good, Bad, Aborted, Failed };
+    // Unproven: nothing says where the file ends but a closed connection, and no fetch before
+    // this one ended at the same byte with the same bytes: it is fetched again to compare.
+    enum class TCheck { Good, Bad, Unproven, Aborted, Failed };
     TCheck Check();
     void Finish(uint8_t phase, uint32_t error);
     // The partial and its state, gone for good (the state first).
@@ -63,6 +66,7 @@ private:
     HANDLE Thread = nullptr;
     HANDLE Abort = nullptr; // manual reset: set to stop the current pass, or the whole task
     TPartFile Part;
+    std::optional<TDigest> Witness; // sha-256 of the last fetch whose end was unproven
     std::unique_ptr<TTransfer> Transfer;
     std::unique_ptr<TCheckpoint> Checkpoint;
 

@@ -183,6 +183,10 @@ TNetResult TTlsSession::Send(TSocket& socket, const void* data, size_t size, HAN
 
 TNetResult TTlsSession::Receive(TSocket& socket, void* data, size_t size, HANDLE abort,
                                 uint32_t stallMs) {
+    // Records without plain text in them (empty ones, sent without end) are no progress: the
+    // stall time runs over all of them, and the abort is seen between them (looked at only
+    // once a call has taken a while: a look costs a system call).
+    const DWORD since = GetTickCount();
     for (;;) {
         if (PlainBegin < PlainEnd) {
             const size_t n = std::min(size, PlainEnd - PlainBegin);
@@ -192,6 +196,10 @@ TNetResult TTlsSession::Receive(TSocket& socket, void* data, size_t size, HANDLE
         }
         if (Closed) return {TNet::Eof, 0, 0};
         if (InCount > 0) {
+            // Wine's Schannel hands the server's close_notify back as a record without data
+            // (SEC_E_OK) where Windows says SEC_I_CONTEXT_EXPIRED; the record's type, sent in
+            // the clear, tells an alert from data.
+            const bool alert = In[0] == 21;
             SecBuffer buffers[4] = {
                 {static_cast<unsigned long>(InCount), SECBUFFER_DATA, In.data()},
                 {0, SECBUFFER_EMPTY, nullptr},
@@ -218,12 +226,17 @@ TNetResult TTlsSession::Receive(TSocket& socket, void* data, size_t size, HANDLE
                 } else {
                     InCount = 0;
                 }
-                if (status == SEC_I_CONTEXT_EXPIRED) Closed = true; // close_notify
+                if (status == SEC_I_CONTEXT_EXPIRED || (alert && !(plain && plain->cbBuffer)))
+                    Closed = true; // close_notify
                 continue;
             }
             if (status != SEC_E_INCOMPLETE_MESSAGE) return {TNet::Failed, NetTlsFailed, 0};
         }
-        const TNetResult r = ReadMore(socket, abort, stallMs);
+        const DWORD spent = GetTickCount() - since;
+        if (spent >= stallMs) return {TNet::Stalled, 0, 0};
+        if (spent >= 50 && abort && WaitForSingleObject(abort, 0) == WAIT_OBJECT_0)
+            return {TNet::Aborted, 0, 0};
+        const TNetResult r = ReadMore(socket, abort, stallMs - spent);
         if (r.Kind != TNet::Ok) return r;
         InCount += r.Bytes;
     }

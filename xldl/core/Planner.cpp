@@ -27,6 +27,7 @@ void TPlanner::Resume(const TFileFacts& facts) {
 
 void TPlanner::Forget() {
     Segments.Reset(-1);
+    EndUnproven = false;
     Guard.Reset();
     Validator.clear();
     Digest = {};
@@ -36,7 +37,7 @@ void TPlanner::Forget() {
 }
 
 TFileFacts TPlanner::Facts() const {
-    return {Where, Segments.Size(), Validator, Digest, Segments.DoneRanges()};
+    return {Where, Segments.Size(), Validator, Digest, Segments.DoneRanges(), EndUnproven};
 }
 
 void TPlanner::BeginPass(uint64_t) {

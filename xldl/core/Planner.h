@@ -27,6 +27,8 @@ struct TFileFacts {
     std::string Validator; // strong ETag or Last-Modified, for If-Range; empty: none
     TDigest Digest;
     std::vector<TByteRange> Done;
+    // The file's end is only where a connection closed (THttpConnection::EndUnproven).
+    bool EndUnproven = false;
 };
 
 struct TPlanSettings {
@@ -75,6 +77,8 @@ public:
     void Resume(const TFileFacts& facts);
     void Forget();
     TFileFacts Facts() const;
+    // The stream of unknown length ended at a close that proves nothing (no TLS close_notify).
+    void EndIsUnproven(bool unproven) { EndUnproven = unproven; }
     // Ranges of the file can be fetched apart and put together: the server's ranges work
     // (with no validator the windows stand guard).
     bool Resumable() const { return RangesUsable; }
@@ -151,6 +155,7 @@ private:
     bool ConfirmedFile = true; // an answer has shown the file is the one on disk
     int64_t AnswerCap = 0;     // the most a server gives for one range (0: no limit seen)
     TSegmentTable Segments;
+    bool EndUnproven = false;
     TOverlapGuard Guard;
 
     int PassParts = 0;

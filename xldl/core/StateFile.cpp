@@ -2,6 +2,7 @@
 
 #include "xldl/core/Hashes.h"
 #include "xldl/core/Text.h"
+#include "xldl/core/Url.h"
 
 #include <algorithm>
 
@@ -48,20 +49,13 @@ std::string Checksum(std::string_view body) {
     return Hex(h.data(), h.size());
 }
 
-// A value as it may stand on a line: no line breaks, nothing unprintable.
-bool Writable(std::string_view v) {
-    for (char c : v)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-    return true;
-}
-
 } // namespace
 
 std::string FormatState(const TSavedState& state) {
     std::string s;
     s += std::string(Magic) + " " + std::to_string(StateFormat) + "\n";
     const auto line = [&s](std::string_view key, std::string_view value) {
-        if (!Writable(value)) return;
+        if (!IsOneLine(value)) return;
         s += key;
         s += ' ';
         s += value;
@@ -82,8 +76,7 @@ std::string FormatState(const TSavedState& state) {
     return s;
 }
 
-std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
-                                      std::string_view name, TStateProblem* problem) {
+std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem) {
     TStateProblem unused;
     TStateProblem& why = problem ? *problem : unused;
     why = TStateProblem::Damaged;
@@ -99,6 +92,7 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
     TSavedState s;
     bool haveUrl = false, haveName = false, haveTotal = false, first = true;
     int64_t lastEnd = 0;
+    std::vector<std::string_view> seen; // keys met, against a second value for one of them
     std::string_view rest = body;
     while (!rest.empty()) {
         const size_t eol = rest.find('\n');
@@ -118,6 +112,13 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
             }
             continue;
         }
+        // A sound writer writes each value once, and only values that can stand on a line;
+        // a second "total" after the ranges, say, would make them lie past the file's end.
+        if (!IsOneLine(value)) return std::nullopt;
+        if (key != "range") {
+            if (std::find(seen.begin(), seen.end(), key) != seen.end()) return std::nullopt;
+            seen.push_back(key);
+        }
         if (key == "url") {
             s.Url = value;
             haveUrl = true;
@@ -125,6 +126,7 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
             s.Name = value;
             haveName = true;
         } else if (key == "location") {
+            if (!ParseUrl(value)) return std::nullopt;
             s.Location = value;
         } else if (key == "total") {
             const auto n = Digits(value);
@@ -132,8 +134,12 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
             s.Total = *n;
             haveTotal = true;
         } else if (key == "etag") {
+            // Sent back in If-Range as it stands here: it must be a tag as a server sends it.
+            const auto tag = ParseEntityTag(value);
+            if (!tag || (tag->Weak ? "W/" : "") + tag->Text != value) return std::nullopt;
             s.ETag = value;
         } else if (key == "last-modified") {
+            if (!ParseHttpDate(value) || Trim(value) != value) return std::nullopt;
             s.LastModified = value;
         } else if (key == "sha-256" || key == "md5") {
             auto bytes = FromHex(value);
@@ -154,13 +160,28 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
             return std::nullopt; // a key this format does not have
         }
     }
-    if (!haveUrl || !haveName || !haveTotal || s.Location.empty()) return std::nullopt;
-    if (s.Url != url || s.Name != name) {
+    if (!haveUrl || !haveName || !haveTotal || s.Location.empty() || s.Url.empty() ||
+        s.Name.empty())
+        return std::nullopt;
+    why = TStateProblem::None;
+    return s;
+}
+
+std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+                                      std::string_view name, TStateProblem* problem) {
+    TStateProblem unused;
+    TStateProblem& why = problem ? *problem : unused;
+    auto s = ParseAnyState(text, &why);
+    if (s && (s->Url != url || s->Name != name)) {
         why = TStateProblem::Foreign;
         return std::nullopt;
     }
-    why = TStateProblem::None;
     return s;
+}
+
+bool IsStateOfPartial(std::string_view text, std::string_view name) {
+    const auto s = ParseAnyState(text);
+    return s && EqualsNoCase(s->Name, name);
 }
 
 void SetStateValidator(TSavedState& state, const std::string& validator) {
