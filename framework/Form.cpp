@@ -118,11 +118,7 @@ void TForm::ScaleForDisplay(int screenPixelsPerInch) {
     // the frame is this display's own.
     TCreateParams p;
     CreateParams(p);
-    int systemPixelsPerInch = 96;
-    if (HDC screen = GetDC(nullptr)) {
-        systemPixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-    }
+    const int systemPixelsPerInch = TFont::ScreenPixelsPerInch();
     const TSize size = ScaledWindowSize(
         {Width(), Height()}, FrameSize(p.Style, p.ExStyle, FPixelsPerInch, systemPixelsPerInch),
         FrameSize(p.Style, p.ExStyle, 0, systemPixelsPerInch), textHeight, FTextHeight,
