@@ -5,6 +5,7 @@
 //     zero_height N              the height of "0" in the window's designed font at this dpi
 //     control_scale N            the controls are scaled by N / 12 (12 at 96 dots per inch)
 //     caption_width N            the download button's caption in its designed font, scaled
+//     network_failure_width N    what the window says when the network fails, in its font
 //     desktop W H                the virtual desktop
 //     window L T W H             outer rectangle, screen coordinates
 //     client_origin X Y          client (0, 0) on the screen
@@ -84,6 +85,10 @@ int main() {
     const int buttonFont = MulDiv(-20, scale, 12);
     std::printf("caption_width %ld\n",
                 TextSize("微软雅黑", buttonFont, FW_BOLD, "下载Orlenz软件完整安装包").cx);
+    std::printf("network_failure_width %ld\n",
+                TextSize("宋体", -MulDiv(12, dpi, 96), FW_NORMAL,
+                         "下载失败：无法连接网络或服务器，可换镜像重试")
+                    .cx);
     std::printf("desktop %d %d\n", GetSystemMetrics(SM_CXVIRTUALSCREEN),
                 GetSystemMetrics(SM_CYVIRTUALSCREEN));
     RECT outer, client;
