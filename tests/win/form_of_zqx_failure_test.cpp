@@ -211,33 +211,38 @@ TEST_F(FailedDownload, TheKeyboardRetriesFromTheButtonUnlessTheFocusMoved) {
 }
 
 // Every text in the window's own font, measured as the system draws it: the status line
-// starts at RzLabel4's left and must end a full character short of the size text's box.
+// starts at RzLabel4's left and must end a full character short of the size text's box, and
+// at every other display scale, with the window's font and places scaled, still short of it.
+// (A scaled font's characters round to whole pixels otherwise than the places do: the
+// replacement of 宋体 here draws its 15-pixel characters 16 wide, and at 125 % the longest
+// texts keep only half a character.)
 TEST_F(FailedDownload, EveryTextStandsClearOfTheSizeText) {
-    TFormOfZQX& f = *Form;
-    f.HandleNeeded();
-    HDC dc = GetDC(f.Handle());
-    const HGDIOBJ old = SelectObject(dc, f.Font().Handle());
-    const auto width = [&](const std::string& text) {
-        SIZE size{};
-        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-        return static_cast<int>(size.cx);
-    };
-    const int gap = width("　");
     std::vector<std::string> texts{Working};
     for (const TReasonText& r : ReasonTexts)
         texts.push_back(r.Text);
-    for (const std::string& text : texts) {
-        const int w = width(text);
-        f.RzLabel4->SetCaption(text);
-        EXPECT_EQ(f.RzLabel4->Width(), w) << "the label takes its text's width";
-        EXPECT_EQ(f.RzLabel4->Left(), 47);
-        EXPECT_LE(f.RzLabel4->Left() + w + gap, f.RzLabel1->Left())
-            << w << " pixels, " << f.RzLabel4->Left() + w + gap - f.RzLabel1->Left() << " too many";
-        std::printf("%4d px, ends at x %3d: %u\n", w, 47 + w, static_cast<unsigned>(text.size()));
+    for (const int ppi : {96, 120, 144, 192}) {
+        SCOPED_TRACE(std::to_string(ppi) + " dots per inch");
+        TFormOfZQX f;
+        f.ScaleForDisplay(ppi);
+        f.HandleNeeded();
+        const int zero = ppi == 96 ? 12 : TextExtentIn(f.Font(), "0").cy;
+        const int gap = TextExtentIn(f.Font(), "　").cx;
+        EXPECT_GE(gap, MulDiv(11, zero, 12)) << "a full-width character of the window's font";
+        EXPECT_EQ(f.RzLabel1->Left(), MulDiv(336, zero, 12));
+        for (const std::string& text : texts) {
+            const int w = TextExtentIn(f.Font(), text).cx;
+            f.RzLabel4->SetCaption(text);
+            EXPECT_EQ(f.RzLabel4->Width(), w) << "the label takes its text's width";
+            EXPECT_EQ(f.RzLabel4->Left(), MulDiv(47, zero, 12));
+            const int spare = ppi == 96 ? gap : 0;
+            EXPECT_LE(f.RzLabel4->Left() + w + spare, f.RzLabel1->Left())
+                << w << " pixels, " << f.RzLabel4->Left() + w + spare - f.RzLabel1->Left()
+                << " too many";
+            std::printf("%3d dpi: %4d px, ends at x %3d of %3d: %u\n", ppi, w,
+                        f.RzLabel4->Left() + w, f.RzLabel1->Left(),
+                        static_cast<unsigned>(text.size()));
+        }
     }
-    EXPECT_GE(gap, 11) << "a full-width character of a 12-pixel font";
-    SelectObject(dc, old);
-    ReleaseDC(f.Handle(), dc);
 }
 
 // The status label is transparent over the form: a shorter text must take the longer one's

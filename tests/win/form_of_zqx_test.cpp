@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -363,6 +365,58 @@ TEST_F(FormOfZQX, AnErrorInATickReachesTheErrorBoxAndTheWindowStays) {
     EXPECT_EQ(reported[0], "shell refused");
     EXPECT_FALSE(QuitPosted()) << "the tick was abandoned before the close";
     EXPECT_FALSE(f.RzBitBtn1->Enabled());
+}
+
+// On a display of more dots per inch the client area grows with the controls, so that all of
+// them stand inside it and the window is centred with its new size. A window that would be
+// larger than the screen's work area (the null display's is 1024 x 768) is held to it, and
+// the scroll bars show the rest.
+TEST_F(FormOfZQX, AtEveryDisplayScaleTheClientAreaHoldsTheControls) {
+    Form->HandleNeeded();
+    const TRect designed = Form->ClientRect();
+    const TSize frame{681 - designed.Width(), 211 - designed.Height()};
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int held = 0;
+    for (const int ppi : {120, 144, 192}) {
+        SCOPED_TRACE(std::to_string(ppi) + " dots per inch");
+        TFormOfZQX f;
+        f.ScaleForDisplay(ppi);
+        f.Show();
+        const int zero = TextExtentIn(f.Font(), "0").cy;
+        EXPECT_EQ(f.RzBitBtn1->BoundsRect(), Bounds(MulDiv(48, zero, 12), MulDiv(104, zero, 12),
+                                                    MulDiv(537, zero, 12), MulDiv(49, zero, 12)));
+        const TSize client{MulDiv(designed.Width(), zero, 12), MulDiv(designed.Height(), zero, 12)};
+        RECT outer;
+        GetWindowRect(f.Handle(), &outer);
+        const LONG_PTR style = GetWindowLongPtrA(f.Handle(), GWL_STYLE);
+        if (client.cx + frame.cx <= work.right - work.left) {
+            EXPECT_EQ(f.ClientRect(), (TRect{0, 0, client.cx, client.cy}));
+            EXPECT_FALSE(style & (WS_HSCROLL | WS_VSCROLL));
+            for (int i = 0; i < f.ControlCount(); ++i) {
+                const TRect r = f.Controls(i)->BoundsRect();
+                EXPECT_TRUE(r.Left >= 0 && r.Top >= 0 && r.Right <= client.cx &&
+                            r.Bottom <= client.cy)
+                    << f.Controls(i)->Name();
+            }
+        } else {
+            ++held;
+            EXPECT_EQ(outer.right - outer.left, work.right - work.left);
+            int right = 0;
+            for (int i = 0; i < f.ControlCount(); ++i)
+                right = std::max(right, f.Controls(i)->BoundsRect().Right);
+            EXPECT_EQ((style & WS_HSCROLL) != 0, right > work.right - work.left - frame.cx)
+                << "a scroll bar only when the controls reach beyond the client area";
+            EXPECT_FALSE(style & WS_VSCROLL) << "as high as it needs to be";
+        }
+        const TPoint centred = DesktopCenteredPosition(
+            GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN),
+            outer.right - outer.left, outer.bottom - outer.top);
+        EXPECT_EQ(outer.left, centred.X);
+        EXPECT_EQ(outer.top, centred.Y);
+    }
+    std::printf("%d of 3 scales held to the work area of %ldx%ld\n", held, work.right - work.left,
+                work.bottom - work.top);
 }
 
 TEST(FormPlacement, CentredOnTheVirtualDesktop) {

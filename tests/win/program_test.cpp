@@ -86,6 +86,47 @@ protected:
     TToolProcess Tool;
 };
 
+// What Windows takes from the program's manifest before it runs: aware of the system's dots
+// per inch (the window sizes itself for the display, so it must not be stretched as a
+// picture), and the classic look (no common controls of version 6 in its place).
+TEST(ProgramManifest, SystemDpiAwareWithTheClassicControls) {
+    const std::string exe = WindowsPath(PROGRAM_EXE);
+    ACTCTXA request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = exe.c_str();
+    request.lpResourceName = MAKEINTRESOURCEA(1);
+    const HANDLE context = CreateActCtxA(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "no manifest: error " << GetLastError();
+    struct Setting {
+        const wchar_t *Namespace, *Name, *Value;
+    };
+    for (const Setting& s :
+         {Setting{L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+          Setting{L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness",
+                  nullptr}}) {
+        wchar_t value[64] = {};
+        SIZE_T length = 0;
+        const BOOL found = QueryActCtxSettingsW(0, context, s.Namespace, s.Name, value,
+                                                sizeof value / sizeof value[0], &length);
+        if (s.Value) {
+            EXPECT_TRUE(found) << "no setting";
+            EXPECT_STREQ(value, s.Value);
+        } else {
+            EXPECT_FALSE(found) << "a setting that would override the system awareness";
+        }
+    }
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(ActivateActCtx(context, &cookie));
+    ACTCTX_SECTION_KEYED_DATA redirected{};
+    redirected.cbSize = sizeof redirected;
+    EXPECT_FALSE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                          "comctl32.dll", &redirected))
+        << "the common controls are taken from an assembly: the look of version 6";
+    DeactivateActCtx(0, cookie);
+    ReleaseActCtx(context);
+}
+
 TEST_F(Program, EngineFailureBoxComesBeforeTheWindow) {
     Start("init 0\n");
     HWND box = nullptr;

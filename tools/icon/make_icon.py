@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the program icon and writes it as a Windows .ico with eight images:
+"""Draws the program icon and writes it as a Windows .ico with ten images:
 16, 32 and 48 pixels in 256 colours and in 32-bit colour, 48 pixels in 16 colours and
-128 pixels in 32-bit colour.
+128 pixels in 32-bit colour; and 20 and 24 pixels in 32-bit colour, the caption bar's icon at
+125 % and 150 % display scaling, drawn at their size rather than stretched from another.
 
 The artwork is a white arrow pointing down into a tray, on a blue rounded square: the tool
 fetches an installer. Shapes are sampled 4x4 per pixel so that the small sizes stay clean.
@@ -136,7 +137,8 @@ def image(size, bpp):
 
 
 def main():
-    specs = [(16, 8), (32, 8), (48, 8), (16, 32), (32, 32), (48, 32), (48, 4), (128, 32)]
+    specs = [(16, 8), (32, 8), (48, 8), (16, 32), (32, 32), (48, 32), (48, 4), (128, 32),
+             (20, 32), (24, 32)]
     images = [image(size, bpp) for size, bpp in specs]
     out = struct.pack("<HHH", 0, 1, len(specs))
     offset = 6 + 16 * len(specs)
