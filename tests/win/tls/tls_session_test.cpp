@@ -48,7 +48,6 @@ public:
 
     uint16_t Port = 0;
     std::vector<std::string> Problems;
-    std::string Received;        // every data record's payload, in order
     DWORD Version = 0;           // what the last handshake settled on
     HANDLE Incomplete = nullptr; // the stand-in's: the client has read part of a record
 
@@ -84,8 +83,8 @@ public:
         Peer = INVALID_SOCKET;
     }
 
-    // The next record from the client (its kind and payload); data records are collected on
-    // the way, unless asked for.
+    // The next record from the client (its kind and payload); data records are passed over
+    // unless asked for.
     std::pair<char, std::string> Read(bool dataToo = false) {
         for (;;) {
             size_t whole;
@@ -102,10 +101,7 @@ public:
                 if (payload.size() < 2 || payload.substr(payload.size() - 2) != "!!")
                     Problems.push_back("a data record without its trailer");
                 payload.resize(payload.size() >= 2 ? payload.size() - 2 : 0);
-                if (!dataToo) {
-                    Received += payload;
-                    continue;
-                }
+                if (!dataToo) continue;
             }
             return {kind, payload};
         }
