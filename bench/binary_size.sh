@@ -14,12 +14,14 @@
 #   lto       shipped with link-time optimisation
 #   no-async  shipped with -fno-asynchronous-unwind-tables (unwind tables only where a C++
 #             exception may pass)
+#   no-eh     the engine alone compiled without exceptions (it throws and catches none; the
+#             program's framework does, so it is not built): what exceptions cost in it
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$ROOT/scripts/lib/release.sh"
 
 variants=("$@")
-[ ${#variants[@]} -gt 0 ] || variants=(shipped O2 no-gc O2-no-gc lto no-async)
+[ ${#variants[@]} -gt 0 ] || variants=(shipped O2 no-gc O2-no-gc lto no-async no-eh)
 "$ROOT/scripts/setup" >/dev/null
 
 args_of() { # variant: its cmake arguments beside the release build's
@@ -31,6 +33,7 @@ args_of() { # variant: its cmake arguments beside the release build's
     lto) echo "-DCMAKE_CXX_FLAGS=-flto -DCMAKE_C_FLAGS=-flto" ;;
     no-async) echo "-DCMAKE_CXX_FLAGS=-fno-asynchronous-unwind-tables" \
                    "-DCMAKE_C_FLAGS=-fno-asynchronous-unwind-tables" ;;
+    no-eh) echo "-DCMAKE_CXX_FLAGS=-fno-exceptions" ;;
     *) echo "binary_size: unknown variant $1" >&2; return 1 ;;
   esac
 }
@@ -46,16 +49,18 @@ for v in "${variants[@]}"; do
   # shellcheck disable=SC2086 # the variant's arguments are words
   cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUN_WINDOWS_TESTS=OFF $extra >/dev/null
-  if ! cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target orlenz_downloader xldl \
-       >"$dir.log" 2>&1; then
+  targets=(orlenz_downloader xldl)
+  [ "$v" != no-eh ] || targets=(xldl)
+  if ! cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target "${targets[@]}" >"$dir.log" 2>&1; then
     echo "binary_size: $v does not build (see $dir.log)" >&2
     continue
   fi
   mkdir -p "$dir/stripped"
   for b in "${RELEASE_BINARIES[@]}"; do
+    [ -f "$dir/$b" ] || continue
     "$OBJCOPY" --strip-all "$dir/$b" "$dir/stripped/$(basename "$b")"
   done
-  exe[$v]=$(stat -c %s "$dir/stripped/OrlenzDownloader.exe")
+  exe[$v]=$(stat -c %s "$dir/stripped/OrlenzDownloader.exe" 2>/dev/null || echo 0)
   dll[$v]=$(stat -c %s "$dir/stripped/xldl.dll")
 done
 
@@ -63,14 +68,19 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 base=${exe[shipped]:+$((exe[shipped] + dll[shipped]))}
 budget=1048576
 echo
-printf '%-10s %12s %12s %12s %10s %10s\n' variant exe dll together "/shipped" "/budget"
+printf '%-10s %12s %12s %12s %10s %10s %10s\n' variant exe dll together "/shipped" \
+       "dll/ship" "/budget"
 for v in "${variants[@]}"; do
-  [ -n "${exe[$v]:-}" ] || continue
+  [ -n "${dll[$v]:-}" ] || continue
   total=$((exe[$v] + dll[$v]))
-  vs=-
-  [ -z "$base" ] || vs=$(ratio "$total" "$base")
-  printf '%-10s %12d %12d %12d %10s %10s\n' "$v" "${exe[$v]}" "${dll[$v]}" "$total" "$vs" \
-         "$(ratio "$total" "$budget")"
+  vs=- dvs=- vb=-
+  if [ "${exe[$v]}" -gt 0 ]; then
+    [ -z "$base" ] || vs=$(ratio "$total" "$base")
+    vb=$(ratio "$total" "$budget")
+  fi
+  [ -z "$base" ] || dvs=$(ratio "${dll[$v]}" "${dll[shipped]}")
+  printf '%-10s %12s %12d %12s %10s %10s %10s\n' "$v" "${exe[$v]/#0/-}" "${dll[$v]}" \
+         "$([ "${exe[$v]}" -gt 0 ] && echo "$total" || echo -)" "$vs" "$dvs" "$vb"
 done
 if [ -n "${exe[shipped]:-}" ]; then
   echo

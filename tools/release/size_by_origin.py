@@ -42,7 +42,7 @@ def origin(path):
     if archive and path.startswith("/usr/"):
         return "import libraries"
     if path == "dll stuff":
-        return "linker: exports"
+        return "linker: relocations, exports"
     target = re.search(r"CMakeFiles/([^/]+)\.dir/", path)
     if target:  # a target's own objects
         return "ours: " + target.group(1)
@@ -78,12 +78,21 @@ def parse(map_text):
     return sizes
 
 
-def table(title, counter):
-    total = sum(counter.values())
-    lines = [f"{title}:"]
-    for key, size in counter.most_common():
-        lines.append(f"  {key:<34} {size:>9} bytes {100 * size / total:5.1f} %")
-    lines.append(f"  {'together':<34} {total:>9} bytes")
+def report(sizes):
+    """One line per origin, largest first: all its bytes, then its code and unwind tables
+    (what exceptions cost besides the runtime's support), then the totals by kind."""
+    by_origin, by_kind = collections.Counter(), collections.Counter()
+    for (where, what), size in sizes.items():
+        by_origin[where] += size
+        by_kind[what] += size
+    total = sum(by_origin.values())
+    lines = [f"  {'origin':<30} {'bytes':>8} {'share':>6} {'code':>8} {'unwind':>8}"]
+    for where, size in by_origin.most_common():
+        lines.append(f"  {where:<30} {size:>8} {100 * size / total:5.1f}% "
+                     f"{sizes[where, 'code']:>8} {sizes[where, 'unwind tables']:>8}")
+    lines.append(f"  {'together':<30} {total:>8}")
+    lines.append("  by kind: " + ", ".join(f"{what} {size}" for what, size in
+                                           by_kind.most_common()))
     return lines
 
 
@@ -93,14 +102,8 @@ def main():
         return 2
     for path in sys.argv[1:]:
         with open(path, encoding="utf-8", errors="replace") as f:
-            sizes = parse(f.read())
-        by_origin, by_kind = collections.Counter(), collections.Counter()
-        for (where, what), size in sizes.items():
-            by_origin[where] += size
-            by_kind[what] += size
-        print(f"== {os.path.basename(path)}")
-        print("\n".join(table("by origin", by_origin)))
-        print("\n".join(table("by kind", by_kind)))
+            print(f"== {os.path.basename(path)}")
+            print("\n".join(report(parse(f.read()))))
     return 0
 
 

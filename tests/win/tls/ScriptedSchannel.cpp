@@ -99,7 +99,6 @@ void TScriptedSchannel::Token(SecBufferDesc* output, const std::string& payload)
 }
 
 SECURITY_STATUS TScriptedSchannel::AcquireCredentials(void* authData, CredHandle* cred) {
-    Calls.push_back("AcquireCredentials");
     DWORD offer = 0;
     const DWORD version = *static_cast<const DWORD*>(authData);
     if (version == SCH_CREDENTIALS_VERSION) {
@@ -123,11 +122,10 @@ SECURITY_STATUS TScriptedSchannel::AcquireCredentials(void* authData, CredHandle
         Expect(false, "credentials of unknown version " + std::to_string(version));
         return SEC_E_UNKNOWN_CREDENTIALS;
     }
-    cred->dwLower = CredOffers.size();
+    cred->dwLower = Offered.size();
     cred->dwUpper = 0;
-    CredOffers.push_back(offer);
-    CredFreed.push_back(false);
     Offered.push_back(offer);
+    CredFreed.push_back(false);
     return SEC_E_OK;
 }
 
@@ -135,8 +133,7 @@ SECURITY_STATUS TScriptedSchannel::InitializeContext(CredHandle* cred, CtxtHandl
                                                      const char* target, ULONG flags,
                                                      SecBufferDesc* input, CtxtHandle* newContext,
                                                      SecBufferDesc* output, ULONG* attributes) {
-    Calls.push_back("InitializeContext");
-    if (!Expect(cred && cred->dwLower < CredOffers.size() && !CredFreed[cred->dwLower],
+    if (!Expect(cred && cred->dwLower < Offered.size() && !CredFreed[cred->dwLower],
                 "InitializeContext without live credentials") ||
         !Expect(flags & ISC_REQ_ALLOCATE_MEMORY, "tokens not left to Schannel to allocate") ||
         !Expect(output && output->cBuffers >= 1 &&
@@ -145,7 +142,7 @@ SECURITY_STATUS TScriptedSchannel::InitializeContext(CredHandle* cred, CtxtHandl
         return SEC_E_INVALID_TOKEN;
     Expect(flags & ISC_REQ_MANUAL_CRED_VALIDATION, "the server left to Schannel to check");
     if (attributes) *attributes = flags;
-    const DWORD offer = CredOffers[cred->dwLower];
+    const DWORD offer = Offered[cred->dwLower];
     if (!context) {
         if (!Expect(State == TState::None && newContext, "a second first call")) {
             return SEC_E_INVALID_HANDLE;
@@ -227,7 +224,6 @@ SECURITY_STATUS TScriptedSchannel::InitializeContext(CredHandle* cred, CtxtHandl
 }
 
 SECURITY_STATUS TScriptedSchannel::Decrypt(CtxtHandle* context, SecBufferDesc* message) {
-    Calls.push_back("Decrypt");
     if (!Expect(context && context->dwLower == 1 && ContextMade && !ContextDeleted,
                 "Decrypt on a dead context") ||
         !Expect(message && message->cBuffers == 4 &&
@@ -281,7 +277,6 @@ SECURITY_STATUS TScriptedSchannel::Decrypt(CtxtHandle* context, SecBufferDesc* m
 }
 
 SECURITY_STATUS TScriptedSchannel::Encrypt(CtxtHandle* context, SecBufferDesc* message) {
-    Calls.push_back("Encrypt");
     if (!Expect(context && context->dwLower == 1 && ContextMade && !ContextDeleted,
                 "Encrypt on a dead context") ||
         !Expect(State == TState::Established, "Encrypt outside an established session"))
@@ -307,7 +302,6 @@ SECURITY_STATUS TScriptedSchannel::Encrypt(CtxtHandle* context, SecBufferDesc* m
 
 SECURITY_STATUS TScriptedSchannel::QueryAttributes(CtxtHandle* context, ULONG attribute,
                                                    void* buffer) {
-    Calls.push_back("QueryAttributes");
     if (!Expect(context && ContextMade && !ContextDeleted, "QueryAttributes on a dead context") ||
         !Expect(State == TState::Established, "QueryAttributes before the handshake is done"))
         return SEC_E_INVALID_HANDLE;
@@ -326,14 +320,12 @@ SECURITY_STATUS TScriptedSchannel::QueryAttributes(CtxtHandle* context, ULONG at
 }
 
 void TScriptedSchannel::DeleteContext(CtxtHandle* context) {
-    Calls.push_back("DeleteContext");
     if (Expect(context && context->dwLower == 1 && ContextMade && !ContextDeleted,
                "DeleteContext of no live context"))
         ContextDeleted = true;
 }
 
 void TScriptedSchannel::FreeCredentials(CredHandle* cred) {
-    Calls.push_back("FreeCredentials");
     if (Expect(cred && cred->dwLower < CredFreed.size() && !CredFreed[cred->dwLower],
                "FreeCredentials of no live credentials"))
         CredFreed[cred->dwLower] = true;
@@ -345,7 +337,6 @@ void TScriptedSchannel::FreeBuffer(void* buffer) {
 }
 
 uint32_t TScriptedSchannel::VerifyServer(CtxtHandle* context, const std::string& host) {
-    Calls.push_back("VerifyServer");
     Expect(context && ContextMade && !ContextDeleted && State == TState::Established,
            "VerifyServer before the handshake is done");
     VerifiedHosts.push_back(host);

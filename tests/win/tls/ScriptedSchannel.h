@@ -70,12 +70,11 @@ public:
     HANDLE Incomplete = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
     // What happened, for the tests: the credential structures offered ("SCH_CREDENTIALS" or
-    // "SCHANNEL_CRED") with the flags asked, what each would have the system offer, every
-    // call by name, the targets and hosts named, and misuse.
+    // "SCHANNEL_CRED") with the flags asked, what each credential handle has the system offer
+    // (by handle), the targets and hosts named, and misuse.
     std::vector<std::string> CredentialKinds;
     std::vector<DWORD> CredentialFlags;
     std::vector<DWORD> Offered;
-    std::vector<std::string> Calls;
     std::vector<std::string> Targets;
     std::vector<std::string> VerifiedHosts;
     std::vector<std::string> Violations;
@@ -106,7 +105,6 @@ private:
     bool Expect(bool condition, const std::string& what);
 
     const TSystemModel& System;
-    std::vector<DWORD> CredOffers; // by credential handle
     std::vector<bool> CredFreed;
     TState State = TState::None;
     bool ContextMade = false;
