@@ -14,6 +14,14 @@ if(SHIPPED_GC_SECTIONS)
   add_link_options(-Wl,--gc-sections)
 endif()
 
+# Floating point in SSE2 registers, as on x86_64. The x87 unit keeps 80-bit intermediates
+# wherever the optimiser leaves a value in a register, so results (the colour arithmetic's
+# comparisons and ties) would change with the optimisation and differ from the native build's,
+# which the tests pin down. Windows 7's own updates have needed SSE2 since 2018.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
 # Reproducible: the same commit gives the same bytes in any folder, at any time.
 # - No build paths: sources and the build tree are named by fixed prefixes in the debug
 #   information (and in __FILE__); the later option wins for the build tree inside the sources.
