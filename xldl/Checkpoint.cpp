@@ -8,20 +8,6 @@ namespace xldl {
 
 namespace {
 
-// The whole file, or nothing when it is missing or larger than any state of ours.
-std::optional<std::string> ReadSmallFile(const std::wstring& path) {
-    const HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string text(MaxStateBytes + 1, '\0');
-    DWORD got = 0;
-    const BOOL ok = ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
-    CloseHandle(f);
-    if (!ok) return std::string(); // unreadable: as good as damaged
-    text.resize(got);
-    return text;
-}
-
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
     return a.size() == b.size() &&
            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
@@ -47,7 +33,7 @@ TCheckpoint::~TCheckpoint() {
 std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
     TLocked l(Lock);
     Part = &part;
-    const auto text = ReadSmallFile(StatePath);
+    const auto text = ReadSmallFile(StatePath, MaxStateBytes);
     std::optional<TSavedState> state;
     if (text) state = ParseState(*text, Url, Name);
     const std::string validator = state ? StateValidator(*state) : std::string();
@@ -127,20 +113,7 @@ void TCheckpoint::Record() {
 }
 
 bool TCheckpoint::Save(const TSavedState& state) {
-    const std::string text = FormatState(state);
-    const std::wstring fresh = StatePath + L".new";
-    const HANDLE f = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                    written == text.size() && FlushFileBuffers(f);
-    CloseHandle(f);
-    if (ok && MoveFileExW(fresh.c_str(), StatePath.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileW(fresh.c_str());
-    return false;
+    return ReplaceSmallFile(StatePath, FormatState(state));
 }
 
 DWORD TCheckpoint::StartOver() {

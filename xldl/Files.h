@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace xldl {
@@ -44,5 +45,12 @@ DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t w
                     HANDLE abort);
 
 bool IsDiskFull(DWORD error);
+
+// The whole of a small file the engine keeps beside a download (a state, a record), or nothing
+// when it is missing; empty when it cannot be read or is larger than `limit`.
+std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t limit);
+// Replaces `path` whole with `text`: a new copy written and flushed, then renamed over the
+// old one, so that a crash leaves the old file or the new one, never a mix.
+bool ReplaceSmallFile(const std::wstring& path, const std::string& text);
 
 } // namespace xldl
