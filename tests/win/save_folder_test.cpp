@@ -47,9 +47,19 @@ protected:
         SetEnvironmentVariableW(L"TMP", OldTmp.empty() ? nullptr : OldTmp.c_str());
         RemoveD();
     }
-    // A file in D:'s folder's place, as some users have.
+    // A file in D:'s folder's place, as some users have (what other tests left there goes).
     void BlockD() {
         RemoveD();
+        WIN32_FIND_DATAW found;
+        const HANDLE find = FindFirstFileW(L"D:\\KORVA\\*", &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileW((std::wstring(L"D:\\KORVA\\") + found.cFileName).c_str());
+            } while (FindNextFileW(find, &found));
+            FindClose(find);
+        }
+        RemoveDirectoryW(PreferredFolderToCreate);
         const HANDLE f = CreateFileW(PreferredFolderToCreate, GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(f, INVALID_HANDLE_VALUE);
