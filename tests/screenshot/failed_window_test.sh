@@ -86,12 +86,17 @@ same_status() {
   fi
 }
 
+# The tool over the stand-in engine, scripted by $run/script.txt (tool, window).
+start_stand_in() {
+  (cd "$run/stand-in" && exec env LC_ALL=zh_CN.UTF-8 STANDIN_SCRIPT="$(winpath "$run/script.txt")" \
+     "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
+  tool=$!
+  window=$(wait_for_window "$title") || { echo "FAIL no window"; exit 1; }
+  sleep 1
+}
+
 failed=0
-(cd "$run/stand-in" && exec env LC_ALL=zh_CN.UTF-8 STANDIN_SCRIPT="$(winpath "$run/script.txt")" \
-   "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
-tool=$!
-window=$(wait_for_window "$title") || { echo "FAIL no window"; exit 1; }
-sleep 1
+start_stand_in
 press
 shoot_until failed-long failed 30 264 || failed=1
 # The same window's client origin, for the pictures where the button is disabled.
@@ -114,11 +119,7 @@ wait "$tool" 2>/dev/null || true
 } > "$run/script.txt"
 installer=$run/drive-d/KORVA/setup.exe
 cp "$signed/tampered.exe" "$installer"
-(cd "$run/stand-in" && exec env LC_ALL=zh_CN.UTF-8 STANDIN_SCRIPT="$(winpath "$run/script.txt")" \
-   "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
-tool=$!
-window=$(wait_for_window "$title") || { echo "FAIL no window"; exit 1; }
-sleep 1
+start_stand_in
 press
 shoot_until refused failed 90 216 || failed=1
 if [ -e "$installer" ]; then echo "FAIL refused: the installer is still there"; failed=1; fi

@@ -25,18 +25,16 @@ within its issuer's.
 """
 
 import datetime
-import fcntl
 import hashlib
 import json
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "mirror"))
-from tls_certs import _key, _run, _stamp  # noqa: E402  (the TLS bench's openssl helpers)
+from tls_certs import CA_CONFIG, _key, _run, _sign, made_once  # noqa: E402  (the TLS bench's)
 
 VERSION = 1
 MAKER = "Orlenz Software Co., Ltd."
@@ -69,26 +67,7 @@ SIGNERS = {
                       "untrusted-root", "stamp", -4 * 365, 10 * 365),
 }
 
-CONFIG = """
-[ca]
-default_ca = bench
-[bench]
-database = {work}/index.txt
-new_certs_dir = {work}/issued
-serial = {work}/serial
-default_md = sha256
-policy = anything
-unique_subject = no
-copy_extensions = none
-email_in_dn = no
-utf8 = yes
-[anything]
-countryName = optional
-organizationName = optional
-commonName = supplied
-[req]
-distinguished_name = dn
-[dn]
+CONFIG = CA_CONFIG + """
 [root]
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
@@ -116,18 +95,7 @@ authorityKeyIdentifier = keyid:always
 
 def _issue(work, ext, subject, key, out, start, end, issuer=None):
     """A certificate for `key` with `subject`, signed by `issuer` (cert, key) or by itself."""
-    with open(os.path.join(work, "serial"), "w") as f:
-        f.write(_run("rand", "-hex", "16"))
-    config = os.path.join(work, "ca.cnf")
-    with open(config, "w") as f:
-        f.write(CONFIG.format(work=work))
-    csr = os.path.join(work, "req.csr")
-    _run("req", "-new", "-utf8", "-key", key, "-subj", subject, "-out", csr, "-config", config)
-    args = ["ca", "-batch", "-notext", "-utf8", "-config", config, "-extensions", ext,
-            "-preserveDN", "-startdate", _stamp(start), "-enddate", _stamp(end), "-in", csr,
-            "-out", out]
-    args += ["-cert", issuer[0], "-keyfile", issuer[1]] if issuer else ["-selfsign", "-keyfile", key]
-    _run(*args)
+    _sign(work, ext, subject, key, out, start, end, issuer, config=CONFIG)
 
 
 def _fits(folder):
@@ -148,47 +116,33 @@ def _fits(folder):
 
 def ensure(folder):
     """Makes the certificates into `folder` unless they are there and fit; returns its path."""
-    folder = os.path.abspath(folder)
-    os.makedirs(os.path.dirname(folder), exist_ok=True)
-    with open(folder + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)  # builds and tests started together make them once
-        if not _fits(folder):
-            _make(folder)
-    return folder
+    return made_once(folder, _fits, _make)
 
 
-def _make(folder):
-    tmp = tempfile.mkdtemp(prefix=".signers-", dir=os.path.dirname(folder))
-    try:
-        work = os.path.join(tmp, ".ca")
-        os.makedirs(os.path.join(work, "issued"))
-        open(os.path.join(work, "index.txt"), "w").close()
-        for name, cn in ROOTS.items():
-            key = os.path.join(tmp, name + ".key")
-            _key(key)
-            _issue(work, "root", "/O=Orlenz Test/CN=" + cn, key, os.path.join(tmp, name + ".pem"),
-                   -5 * 365, 15 * 365)
-            _run("x509", "-in", os.path.join(tmp, name + ".pem"), "-outform", "DER",
-                 "-out", os.path.join(tmp, name + ".der"))
-        for name, (_, subject, issuer, ext, start, end) in SIGNERS.items():
-            key = os.path.join(tmp, name + ".key")
-            _key(key)
-            _issue(work, ext, subject, key, os.path.join(tmp, name + ".pem"), start, end,
-                   (os.path.join(tmp, issuer + ".pem"), os.path.join(tmp, issuer + ".key")))
-        shutil.rmtree(work)
-        for name in ROOTS:  # the roots' keys go: nothing more is issued under them
-            os.remove(os.path.join(tmp, name + ".key"))
-        now = datetime.datetime.now(datetime.timezone.utc).timestamp()
-        with open(os.path.join(tmp, "signers.json"), "w") as f:
-            json.dump({"version": VERSION, "signers": list(SIGNERS), "made": now,
-                       "maker_until": now + SIGNERS["maker"][5] * 86400,
-                       "not_yet_from": now + SIGNERS["not_yet_valid"][4] * 86400}, f)
-        if os.path.exists(folder):
-            shutil.rmtree(folder)
-        os.rename(tmp, folder)
-    except BaseException:
-        shutil.rmtree(tmp, ignore_errors=True)
-        raise
+def _make(tmp):
+    work = os.path.join(tmp, ".ca")
+    os.makedirs(os.path.join(work, "issued"))
+    open(os.path.join(work, "index.txt"), "w").close()
+    for name, cn in ROOTS.items():
+        key = os.path.join(tmp, name + ".key")
+        _key(key)
+        _issue(work, "root", "/O=Orlenz Test/CN=" + cn, key, os.path.join(tmp, name + ".pem"),
+               -5 * 365, 15 * 365)
+        _run("x509", "-in", os.path.join(tmp, name + ".pem"), "-outform", "DER",
+             "-out", os.path.join(tmp, name + ".der"))
+    for name, (_, subject, issuer, ext, start, end) in SIGNERS.items():
+        key = os.path.join(tmp, name + ".key")
+        _key(key)
+        _issue(work, ext, subject, key, os.path.join(tmp, name + ".pem"), start, end,
+               (os.path.join(tmp, issuer + ".pem"), os.path.join(tmp, issuer + ".key")))
+    shutil.rmtree(work)
+    for name in ROOTS:  # the roots' keys go: nothing more is issued under them
+        os.remove(os.path.join(tmp, name + ".key"))
+    now = datetime.datetime.now(datetime.timezone.utc).timestamp()
+    with open(os.path.join(tmp, "signers.json"), "w") as f:
+        json.dump({"version": VERSION, "signers": list(SIGNERS), "made": now,
+                   "maker_until": now + SIGNERS["maker"][5] * 86400,
+                   "not_yet_from": now + SIGNERS["not_yet_valid"][4] * 86400}, f)
 
 
 def osslsigncode():

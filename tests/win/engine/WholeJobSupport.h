@@ -68,7 +68,8 @@ protected:
     // come.
     bool StartAndPress(TToolProcess& tool, int mirror) {
         if (!tool.Start(Folder)) return false;
-        HWND main = tool.WaitForMainWindow();
+        // A loaded machine may take a while to bring up Wine and the window.
+        HWND main = tool.WaitForMainWindow(60000);
         if (!main) return false;
         if (mirror == 2) SendMessageA(TToolProcess::SecondRadioButton(main), BM_CLICK, 0, 0);
         TToolProcess::Click(TToolProcess::Button(main));
