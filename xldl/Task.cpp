@@ -236,10 +236,10 @@ void TTask::Run() {
         return;
     }
     Checkpoint->Remove();
-    // A file that cannot be recorded is merely fetched again next time.
-    if (sha)
-        finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort);
-    else
+    // A file that cannot be recorded is merely fetched again next time; an older record
+    // describes a file that is gone.
+    if (!sha ||
+        !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
         finished.Forget();
     Finish(StateFinished, ErrorNone);
 }
