@@ -161,4 +161,33 @@ std::string Utf8Name(const std::wstring& name) {
     return s;
 }
 
+std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t limit) {
+    const HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string text(limit + 1, '\0');
+    DWORD got = 0;
+    const BOOL ok = ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(f);
+    if (!ok || got > limit) return std::string(); // unreadable: as good as damaged
+    text.resize(got);
+    return text;
+}
+
+bool ReplaceSmallFile(const std::wstring& path, const std::string& text) {
+    const std::wstring fresh = path + L".new";
+    const HANDLE f = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(f);
+    CloseHandle(f);
+    if (ok && MoveFileExW(fresh.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(fresh.c_str());
+    return false;
+}
+
 } // namespace xldl

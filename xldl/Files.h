@@ -53,5 +53,11 @@ bool IsDiskFull(DWORD error);
 
 // A file name as UTF-8, as the state file records it.
 std::string Utf8Name(const std::wstring& name);
+// The whole of a small file the engine keeps beside a download (a state, a record), or nothing
+// when it is missing; empty when it cannot be read or is larger than `limit`.
+std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t limit);
+// Replaces `path` whole with `text`: a new copy written and flushed, then renamed over the
+// old one, so that a crash leaves the old file or the new one, never a mix.
+bool ReplaceSmallFile(const std::wstring& path, const std::string& text);
 
 } // namespace xldl

@@ -2,6 +2,7 @@
 
 #include "xldl/Locked.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace xldl {
@@ -76,6 +77,7 @@ void TTask::Snapshot(DownloadTaskInfo& info) {
     info.State = state;
     info.TotalSize = p.Total >= 0 ? p.Total : 0;
     info.DoneSize = p.Done;
+    if (!Transfer && ConfirmedSize >= 0) info.TotalSize = info.DoneSize = ConfirmedSize;
     SetInfoField(info, InfoErrorOffset, Error);
     SetInfoField(info, InfoHttpStatusOffset, p.HttpStatus);
     SetInfoField(info, InfoConnectionsOffset, working ? static_cast<uint32_t>(p.Connections) : 0);
@@ -125,6 +127,9 @@ void TTask::Run() {
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
     // A sensible moment to clear away what earlier downloads left and nobody took up.
     RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays);
+    TFinishedFile finished(Target, Url, Utf8Name(FileName));
+    if (ConfirmFinished(finished, *start)) return;
+    if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) return;
     if (const DWORD error = Part.Open(PartPath)) {
         // Someone else is writing this file: it is theirs, untouched.
         Finish(StateFailed, error == ERROR_SHARING_VIOLATION ? ErrorInUse
@@ -204,9 +209,23 @@ void TTask::Run() {
         if (!StartOver(ErrorVerify)) return;
     }
 
-    // Complete and checked. Not flushed again: that would hold the file back for as long as
-    // the disk takes to write all of it; a crash before the rename costs at most what came
-    // since the last record.
+    // Complete and checked. Its SHA-256 for the record of a finished file: the advertised
+    // digest when the bytes matched it, else read now, while the file is still ours alone.
+    const TFileFacts facts = Transfer->Facts();
+    std::optional<std::array<uint8_t, 32>> sha;
+    if (facts.Digest.Kind == TDigestKind::Sha256 && facts.Digest.Bytes.size() == 32) {
+        sha.emplace();
+        std::copy(facts.Digest.Bytes.begin(), facts.Digest.Bytes.end(), sha->begin());
+    } else if (!facts.Validator.empty()) {
+        sha = FileSha256(PartPath, Abort);
+        if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) {
+            Keep();
+            return;
+        }
+    }
+    // Not flushed again: that would hold the file back for as long as the disk takes to
+    // write all of it; a crash before the rename costs at most what came since the last
+    // record.
     Checkpoint->Stop();
     Part.Close();
     const DWORD moved = MoveIntoPlace(PartPath, Target, Settings.RenameWaitMs, Abort);
@@ -215,7 +234,23 @@ void TTask::Run() {
         return;
     }
     Checkpoint->Remove();
+    // A file that cannot be recorded is merely fetched again next time; an older record
+    // describes a file that is gone.
+    if (!sha ||
+        !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
+        finished.Forget();
     Finish(StateFinished, ErrorNone);
+}
+
+bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {
+    const auto record = finished.Local(Abort);
+    if (!record || !finished.Confirmed(*record, url, Settings, Proxies, Abort)) return false;
+    {
+        TLocked l(Lock);
+        ConfirmedSize = record->Total;
+    }
+    Finish(StateFinished, ErrorNone);
+    return true;
 }
 
 TTask::TCheck TTask::Check() {

@@ -86,3 +86,6 @@ shoot_window() {
   mkdir -p "$(dirname "$2")"
   timeout 60 import -display "$DISPLAY" -window root "${crop[@]}" "$2"
 }
+
+# A Linux path as Wine's Z: drive names it.
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }

@@ -1,6 +1,6 @@
 #!/bin/bash
-# display_scale_test.sh PROGRAM.exe ENGINE-xldl.dll INSTALLER.exe WINDOW-PROBE.exe REFERENCE.png
-#                       OUT-DIR
+# display_scale_test.sh PROGRAM.exe ENGINE-xldl.dll SIGNED-DIR TRUST-ROOT.exe SIGNING-CERTS
+#                       WINDOW-PROBE.exe REFERENCE.png OUT-DIR
 # The tool's window at 96, 120, 144 and 192 dots per inch (DPIS) on a 1920x1080 Xvfb screen, in
 # a Wine prefix of its own whose display setting it changes (Wine reads it when a program
 # starts), the whole job with our engine and the mirror at each scale:
@@ -13,15 +13,18 @@
 #     up (in 3 s) and the status line says the network failed, one of the widest texts, which
 #     must stand wholly left of the size text's box (status_line.py, scaled);
 #  3. the mirror well again, a real click: the installer saved and started, exit code 0.
+# The installer is the maker's signed stand-in from SIGNED-DIR; the code-signing test root of
+# SIGNING-CERTS is trusted in the prefix with TRUST-ROOT.exe.
 # Leaves the pictures and the probes' facts in OUT-DIR/display-scale.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 root=$(realpath "$here/../..")
 source "$root/scripts/lib/common.sh"
 source "$root/scripts/lib/xscreen.sh"
-program=$(realpath "$1") engine=$(realpath "$2") installer=$(realpath "$3")
-probe=$(realpath "$4") reference=$(realpath "$5")
-out=$(realpath -m "$6")/display-scale
+program=$(realpath "$1") engine=$(realpath "$2") installer=$(realpath "$3/good.exe")
+trust_root=$(realpath "$4") certs=$(realpath "$5")
+probe=$(realpath "$6") reference=$(realpath "$7")
+out=$(realpath -m "$8")/display-scale
 rm -rf "$out"
 mkdir -p "$out/tool" "$out/drive-d" "$out/mirror/service"
 cp "$program" "$out/tool/OrlenzDownloader.exe"
@@ -41,6 +44,8 @@ SCREEN=1920x1080 start_xvfb
 use_x11_prefix "${X11_DPI_PREFIX:-$BUILD/$WIN_BUILD/wine-prefix-x11-dpi}"
 ln -sfn "$out/drive-d" "$WINEPREFIX/dosdevices/d:"
 "$WINE_SERVER" -p30
+"$WINE_LOADER" "$trust_root" add "$(winpath "$certs/root.der")" </dev/null >/dev/null 2>&1 ||
+  { echo "FAIL the code-signing test root could not be trusted"; exit 1; }
 wine_env() { env LC_ALL=zh_CN.UTF-8 "$WINE_LOADER" "$@"; }
 set_dpi() {
   wine_env reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \

@@ -87,6 +87,9 @@ TLS versions every TLS server of the script accepts.
 "keepalive": N ends every connection after its N-th file request, as a server's limit of
 requests per connection does: that answer says "Connection: close" (or, with
 "keepalive_silent": true, says nothing), and requests pipelined behind it go unanswered.
+A GET with If-None-Match naming the file's ETag (or "*"), or without it an If-Modified-Since
+no earlier than the file's date, is answered 304 Not Modified, as nginx does; "conditionals":
+false in the script makes the mirror ignore both, as a server without conditional requests.
 
 max_concurrent limits file requests in flight; one more is refused with 503 and
 Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset"). "rate": B paces every file
@@ -144,6 +147,7 @@ class Script:
             self.refuse = script.get("refuse", "503")
             self.keepalive = int(script.get("keepalive", 0))
             self.keepalive_silent = bool(script.get("keepalive_silent", False))
+            self.conditionals = bool(script.get("conditionals", True))
             self.swaps = {}
             self.tls = dict(script.get("tls", {}))
             self.log = []
@@ -454,6 +458,21 @@ class Handler(BaseHTTPRequestHandler):
             self.server.script.log.append(line)
             self.server.script.requests += 1
 
+    def not_modified(self, e):
+        """Whether the request's condition says the client has the file as it is."""
+        tags = self.headers.get("If-None-Match")
+        if tags is not None:
+            wanted = [t.strip() for t in tags.split(",")]
+            return "*" in wanted or any(t.removeprefix("W/") == e.etag for t in wanted)
+        since = self.headers.get("If-Modified-Since")
+        if since is None:
+            return False
+        try:
+            since_time = email.utils.parsedate_to_datetime(since).timestamp()
+        except (TypeError, ValueError):
+            return False
+        return email.utils.parsedate_to_datetime(e.last_modified).timestamp() <= since_time
+
     def serve(self, inflight):
         script = self.server.script
         host, path, absolute = self.target()
@@ -524,6 +543,16 @@ class Handler(BaseHTTPRequestHandler):
                 headers.append(("Repr-Digest", e.repr_digest))
         if fault == "big_headers":
             headers.append(("X-Padding", "p" * int(rule.get("bytes", 65536))))
+
+        validated = any(k == "ETag" for k, _ in headers)
+        if script.conditionals and validated and self.not_modified(e):
+            self.note(304, fault, inflight, absolute)
+            self.send_response(304)
+            for k, v in headers:
+                if k in ("ETag", "Last-Modified"):
+                    self.send_header(k, v)
+            self.end_headers()
+            return
 
         # Which bytes: the range asked for, unless the validator no longer matches.
         # A stream without (or with a false) length is a whole file: no range can be cut from it.

@@ -90,6 +90,27 @@ class MirrorTest(unittest.TestCase):
         self.assertEqual(r.status, 416)
         self.assertEqual(r.getheader("Content-Range"), "bytes */300000")
 
+    def test_conditional_requests_answer_not_modified(self):
+        first = self.get("/setup.exe")[0]
+        etag, date = first.getheader("ETag"), first.getheader("Last-Modified")
+        for headers in ({"If-None-Match": etag, "Range": "bytes=0-0"},
+                        {"If-None-Match": '"other", ' + etag},
+                        {"If-None-Match": "*"},
+                        {"If-Modified-Since": date}):
+            r, body = self.get("/setup.exe", headers)
+            self.assertEqual((r.status, body), (304, b""), headers)
+            self.assertEqual(r.getheader("ETag"), etag)
+        # A changed file, or a date before the file's: the file (or the range) as always.
+        r, body = self.get("/setup.exe", {"If-None-Match": '"other"', "Range": "bytes=0-0"})
+        self.assertEqual((r.status, body), (206, self.data[:1]))
+        r, _ = self.get("/setup.exe", {"If-None-Match": '"other"', "If-Modified-Since": date})
+        self.assertEqual(r.status, 200, "If-None-Match decides when both are given")
+        r, _ = self.get("/setup.exe", {"If-Modified-Since": "Mon, 01 Jan 2001 00:00:00 GMT"})
+        self.assertEqual(r.status, 200)
+        self.script({"conditionals": False})
+        r, body = self.get("/setup.exe", {"If-None-Match": etag, "Range": "bytes=0-0"})
+        self.assertEqual((r.status, body), (206, self.data[:1]))
+
     def test_proxy_form_maps_hosts_to_folders(self):
         r, body = self.get("http://dl1.orlenz.com:80/setup.exe")
         self.assertEqual(body, b"other host")
