@@ -85,12 +85,15 @@ TEST(MirrorMayHelp, OnlyForTroublesAMirrorCanCause) {
                           {ErrorTls, true},
                           {ErrorInsecureRedirect, true},
                           {ErrorNone, true},
-                          {13, true},
+                          {ErrorContentCoded, true},
+                          {99, true},
                           {ErrorDiskFull, false},
                           {ErrorFile, false},
                           {ErrorRename, false},
                           {ErrorBadUrl, false},
-                          {ErrorInUse, false}})
+                          {ErrorInUse, false},
+                          {ErrorProxyAuth, false},
+                          {ErrorProxyUnreachable, false}})
         EXPECT_EQ(MirrorMayHelp(c.Error), c.OtherMirror) << "engine error " << c.Error;
     struct Trouble {
         TStartTrouble Trouble;
