@@ -26,14 +26,7 @@ if [ ${#need[@]} -gt 0 ]; then
   [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
 fi
-dir=$BUILD/$WIN_BUILD
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  toolchain=mingw-i686; [ "$WIN_BUILD" = win64 ] && toolchain=mingw-x86_64
-  cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
-fi
-cmake --build "$dir" -j "$(nproc)" --target xldl xldl_driver trust_root >/dev/null
-driver=$dir/tools/xldl_driver/xldl_driver.exe
-wine_run=$dir/wine-run
+build_engine_driver trust_root
 
 work=$BUILD/bench/speed
 rm -rf "$work"

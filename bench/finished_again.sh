@@ -20,14 +20,7 @@ dpkg-query -W -f='${Status}' nginx 2>/dev/null | grep -q 'install ok installed' 
   [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nginx >/dev/null
 }
-dir=$BUILD/$WIN_BUILD
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  toolchain=mingw-i686; [ "$WIN_BUILD" = win64 ] && toolchain=mingw-x86_64
-  cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
-fi
-cmake --build "$dir" -j "$(nproc)" --target xldl xldl_driver >/dev/null
-driver=$dir/tools/xldl_driver/xldl_driver.exe
-wine_run=$dir/wine-run
+build_engine_driver
 
 work=$BUILD/bench/again
 rm -rf "$work"

@@ -28,3 +28,17 @@ CONF
     echo "}"
   } > "$file"
 }
+
+# Builds the engine and its command-line driver (and any further TARGETS) for $WIN_BUILD;
+# sets dir (that build), driver (xldl_driver.exe) and wine_run (its Wine wrapper).
+build_engine_driver() { # targets...
+  dir=$BUILD/$WIN_BUILD
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    local toolchain=mingw-i686
+    [ "$WIN_BUILD" = win64 ] && toolchain=mingw-x86_64
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
+  fi
+  cmake --build "$dir" -j "$(nproc)" --target xldl xldl_driver "$@" >/dev/null
+  driver=$dir/tools/xldl_driver/xldl_driver.exe
+  wine_run=$dir/wine-run
+}

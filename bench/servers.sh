@@ -42,14 +42,7 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q \
     --no-install-recommends "${need[@]}" >/dev/null
 fi
-dir=$BUILD/$WIN_BUILD
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  toolchain=mingw-i686; [ "$WIN_BUILD" = win64 ] && toolchain=mingw-x86_64
-  cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
-fi
-cmake --build "$dir" -j "$(nproc)" --target xldl xldl_driver >/dev/null
-driver=$dir/tools/xldl_driver/xldl_driver.exe
-wine_run=$dir/wine-run
+build_engine_driver
 relay=$(BUILD_DIR=$BUILD python3 "$ROOT/bench/relay/relay.py" build)
 
 work=$BUILD/bench/servers
