@@ -24,21 +24,28 @@ constexpr uint8_t StateFailed = 5;
 constexpr size_t InfoErrorOffset = 4;
 constexpr const char* ReportsFailureExport = "XLDL_ReportsFailure";
 
+// An engine may also take a task's other mirror: it exports XLDL_AddMirror (found with
+// GetProcAddress), called between XL_CreateTask and XL_StartTask with the task and the mirror
+// that was not chosen, as a zero-terminated UTF-16 URL; non-zero when the task took it. The
+// task then fetches its file from both mirrors while they serve the same file, and from the
+// other alone when the chosen one fails; the chosen one stays the preferred one.
+constexpr const char* AddMirrorExport = "XLDL_AddMirror";
+
 enum TEngineError : uint32_t {
     ErrorNone = 0,
-    ErrorBadUrl = 1,     // not an http(s) URL, or no file name or folder
-    ErrorHttpStatus = 2, // the server refused for good (404, 403, 410, ...)
-    ErrorRedirects = 3,  // too many redirects, or a redirect to nowhere
-    ErrorDiskFull = 4,   // not enough free space for the file, or the disk filled up
-    ErrorFile = 5,       // the temporary file could not be created, written or read
-    ErrorNetwork = 6,    // no byte came for the whole retry budget (connection failures,
-                         // stalls, 5xx, 429)
-    ErrorVerify = 7,     // the file never matched its length or advertised digest
-    ErrorRename = 8,     // the finished file could not take its final name
-    ErrorUnstable = 9,   // the file kept changing on the server
-    ErrorTls = 10,       // the server's certificate does not verify, or TLS itself failed
+    ErrorBadUrl = 1,            // not an http(s) URL, or no file name or folder
+    ErrorHttpStatus = 2,        // the server refused for good (404, 403, 410, ...)
+    ErrorRedirects = 3,         // too many redirects, or a redirect to nowhere
+    ErrorDiskFull = 4,          // not enough free space for the file, or the disk filled up
+    ErrorFile = 5,              // the temporary file could not be created, written or read
+    ErrorNetwork = 6,           // no byte came for the whole retry budget (connection failures,
+                                // stalls, 5xx, 429)
+    ErrorVerify = 7,            // the file never matched its length or advertised digest
+    ErrorRename = 8,            // the finished file could not take its final name
+    ErrorUnstable = 9,          // the file kept changing on the server
+    ErrorTls = 10,              // the server's certificate does not verify, or TLS itself failed
     ErrorInsecureRedirect = 11, // an https:// address redirected to plain http://
-    ErrorInUse = 12,     // another download (another process) is writing the same file
+    ErrorInUse = 12,            // another download (another process) is writing the same file
 };
 
 #pragma pack(push, 1)
@@ -101,6 +108,7 @@ XLDL_API TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param);
 XLDL_API uint32_t __stdcall XL_StartTask(TaskHandle task);
 XLDL_API uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info);
 }
-// The optional export named ReportsFailureExport.
+// The optional exports named ReportsFailureExport and AddMirrorExport.
 typedef uint32_t(__stdcall* TXLReportsFailure)();
+typedef uint32_t(__stdcall* TXLAddMirror)(TaskHandle task, const char16_t* url);
 #endif

@@ -2,6 +2,7 @@
 
 #include "xldl/Locked.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace xldl {
@@ -45,6 +46,13 @@ TTask::~TTask() {
     if (Thread) CloseHandle(Thread);
     CloseHandle(Abort);
     DeleteCriticalSection(&Lock);
+}
+
+bool TTask::AddMirror(const std::string& url) {
+    TLocked l(Lock);
+    if (Thread || Cancelled || url == Url || !ParseUrl(url)) return false;
+    if (std::find(Mirrors.begin(), Mirrors.end(), url) == Mirrors.end()) Mirrors.push_back(url);
+    return true;
 }
 
 bool TTask::Start() {
@@ -144,10 +152,17 @@ void TTask::Run() {
     }
     {
         TLocked l(Lock);
-        Transfer = std::make_unique<TTransfer>(*start, Folder, ManyConnections, Settings, Proxies,
+        // The task's own URL is the preferred source.
+        std::vector<TUrl> sources{*start};
+        std::vector<std::string> urls{Url};
+        for (const std::string& m : Mirrors) {
+            sources.push_back(*ParseUrl(m));
+            urls.push_back(m);
+        }
+        Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections, Settings, Proxies,
                                                Part, Abort);
         Checkpoint =
-            std::make_unique<TCheckpoint>(PartPath, Url, Utf8(FileName), Settings.RecordMs);
+            std::make_unique<TCheckpoint>(PartPath, urls, Utf8(FileName), Settings.RecordMs);
         if (Cancelled) Transfer->Cancel();
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);

@@ -29,9 +29,25 @@ TUrl Start() {
     return *ParseUrl("http://mirror.test/setup.exe");
 }
 
-TDigest NoDigest() {
-    return {};
+TSourceFacts Said(int64_t total, const std::string& validator) {
+    TSourceFacts f;
+    f.Total = total;
+    f.Validator = validator;
+    return f;
 }
+
+// What a state kept of a file at Start() without validator.
+TFileFacts Kept(int64_t total, std::vector<TByteRange> done) {
+    TFileFacts f;
+    f.Location = Start();
+    f.Total = total;
+    f.Sources = {{FormatUrl(Start()), Start(), ""}};
+    f.Done = std::move(done);
+    return f;
+}
+
+// Connections kept ready on a long round trip: the planner gives them work at once.
+constexpr uint32_t FarConnectMs = 50;
 
 std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
@@ -41,15 +57,29 @@ std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
     return b;
 }
 
-// A planner whose first answer came: `total` bytes, `validator` ("" for none).
+// A planner whose first answer came on connection 0: `total` bytes, `validator` ("" for
+// none). `far`: the connections kept ready connected over a long trip (so all are wanted at
+// once, and ask early); Parts counts the connections at work then.
 struct TOpened {
-    explicit TOpened(int64_t total, const std::string& validator = "\"v1\"", bool many = true)
-        : Planner(Settings(many), Start(), 0) {
-        Planner.BeginPass(0);
+    explicit TOpened(int64_t total, const std::string& validator = "\"v1\"", bool many = true,
+                     bool far = false, bool whole = false, bool broken = false)
+        : Planner(Settings(many), {Start()}, 0) {
+        if (broken) Planner.Sources()[0].RangesUsable = false;
+        Begun = Planner.BeginPass(-1, 0);
+        for (const TPlanner::TStart& s : Begun)
+            if (s.Role == TPlanner::TRole::Standby && far) Planner.Connected(s.Id, FarConnectMs);
         FirstClaim =
-            Planner.Opened(total, std::min(total, Seg), false, validator, NoDigest(), Parts);
+            Planner
+                .Opened(0, Said(total, validator), whole ? total : std::min(total, Seg), whole, 0)
+                .Claim;
+        Parts = 1;
+        for (const TPlanner::TStart& s : Begun)
+            if (s.Role == TPlanner::TRole::Standby &&
+                Planner.Call(s.Id, 1) == TPlanner::TCall::Work)
+                ++Parts;
     }
     TPlanner Planner;
+    std::vector<TPlanner::TStart> Begun;
     int Parts = 0;
     int FirstClaim = -1;
 };
@@ -69,24 +99,22 @@ TEST(Planner, ConnectionsFollowTheSizeAndWhatTheServerAllows) {
         {-1, true, true, false, 1},         // no size
     };
     for (const auto& c : cases) {
-        TPlanner p(Settings(c.many), Start(), 0);
-        if (c.broken) p.RangesBroken();
-        p.BeginPass(0);
-        int parts = 0;
-        p.Opened(c.total, c.whole ? c.total : Seg, c.whole, "", NoDigest(), parts);
-        EXPECT_EQ(parts, c.parts) << c.total << " whole=" << c.whole << " many=" << c.many;
+        TOpened o(c.total, "", c.many, true, c.whole, c.broken);
+        EXPECT_EQ(o.Parts, c.parts) << c.total << " whole=" << c.whole << " many=" << c.many;
     }
     // No validator is no reason for one connection any more: the windows guard.
-    TOpened bare(64 * Seg, "");
+    TOpened bare(64 * Seg, "", true, true);
     EXPECT_EQ(bare.Parts, 4);
-    EXPECT_TRUE(bare.Planner.Guarded());
+    EXPECT_TRUE(bare.Planner.Guarded(0));
+    // Near, connections come one at a time, as they prove to add throughput.
+    TOpened near(64 * Seg, "");
+    EXPECT_EQ(near.Parts, 1);
 }
 
 TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
     for (const std::string validator : {"\"v1\"", ""}) {
-        TOpened o(10 * Seg, validator);
+        TOpened o(10 * Seg, validator, true, true);
         TPlanner& p = o.Planner;
-        p.PlaceEarly(o.Parts, true);
         TPlan plans[4];
         const int sent1 = p.TakeEarly(1, true, plans[1]);
         const int sent3 = p.TakeEarly(3, true, plans[3]);
@@ -103,11 +131,11 @@ TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
         EXPECT_EQ(p.TakeEarly(2, false, none), -1);
         TPace pace(64 * 1024, Seg);
         TPlan next;
-        ASSERT_EQ(p.Next(0, pace, true, next), TPlanner::TNext::Ask);
+        ASSERT_EQ(p.Next(0, pace, true, next, 1), TPlanner::TNext::Ask);
         EXPECT_EQ(next.WriteFrom, validator.empty() ? Seg : 2 * Seg) << validator;
         // Everything is handed out in the end: nothing is left that nobody will read.
         int64_t handed = 0;
-        for (TPlan more; p.Next(0, pace, true, more) == TPlanner::TNext::Ask;)
+        for (TPlan more; p.Next(0, pace, true, more, 1) == TPlanner::TNext::Ask;)
             handed += more.WriteEnd - more.WriteFrom;
         EXPECT_EQ(p.Table().Free(), 0);
         EXPECT_GT(handed, 0);
@@ -119,7 +147,7 @@ TEST(Planner, GuardedRequestsCarryWindowsWithinTheLargestRequest) {
     TPlanner& p = o.Planner;
     TPace pace(64 * 1024, Seg);
     TPlan a;
-    ASSERT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Ask);
+    ASSERT_EQ(p.Next(0, pace, false, a, 1), TPlanner::TNext::Ask);
     EXPECT_EQ(a.WriteFrom, Seg) << "right after the first answer's share";
     EXPECT_EQ(a.Question.From, Seg - TOverlapGuard::WindowBytes);
     EXPECT_EQ(a.Question.End, a.WriteEnd) << "nothing after it is written yet";
@@ -129,17 +157,17 @@ TEST(Planner, GuardedRequestsCarryWindowsWithinTheLargestRequest) {
     // With validators there is no window and the share may fill the request.
     TOpened v(40 * Seg);
     TPlan b;
-    ASSERT_EQ(v.Planner.Next(1, pace, false, b), TPlanner::TNext::Ask);
+    ASSERT_EQ(v.Planner.Next(0, pace, false, b, 1), TPlanner::TNext::Ask);
     EXPECT_EQ(b.Question.From, b.WriteFrom);
     EXPECT_EQ(b.Question.End, b.WriteEnd);
     EXPECT_EQ(b.Question.Validator, "\"v1\"");
 
     // Resumed from disk with a hole between written ranges: a window on each side.
-    TPlanner r(Settings(), Start(), 0);
-    r.Resume({Start(), 8 * Seg, "", {}, {{0, 3 * Seg}, {3 * Seg + Seg / 2, 8 * Seg}}});
-    r.BeginPass(0);
+    TPlanner r(Settings(), {Start()}, 0);
+    r.Resume(Kept(8 * Seg, {{0, 3 * Seg}, {3 * Seg + Seg / 2, 8 * Seg}}));
+    r.BeginPass(-1, 0);
     TPlan hole;
-    ASSERT_EQ(r.Next(0, pace, false, hole), TPlanner::TNext::Ask);
+    ASSERT_EQ(r.Next(0, pace, false, hole, 1), TPlanner::TNext::Ask);
     EXPECT_EQ(hole.WriteFrom, 3 * Seg);
     EXPECT_EQ(hole.WriteEnd, 3 * Seg + Seg / 2);
     EXPECT_EQ(hole.Question.From, 3 * Seg - TOverlapGuard::WindowBytes);
@@ -150,19 +178,19 @@ TEST(Planner, ShortAnswersCapLaterRequestsAndBrokenRangesRestart) {
     TOpened o(40 * Seg);
     TPlanner& p = o.Planner;
     TPace pace(1, 16 * Seg);
-    p.AnsweredShort(100000);
+    p.AnsweredShort(0, 100000);
     TPlan a;
-    ASSERT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Ask);
+    ASSERT_EQ(p.Next(0, pace, false, a, 1), TPlanner::TNext::Ask);
     EXPECT_LE(a.Question.End - a.Question.From, 100000);
-    p.RangesBroken();
-    EXPECT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Restart);
+    p.Sources()[0].RangesUsable = false;
+    EXPECT_EQ(p.Next(0, pace, false, a, 1), TPlanner::TNext::Restart);
     EXPECT_EQ(p.Table().Free(), 40 * Seg - Seg - (a.WriteEnd - a.WriteFrom))
         << "the claim it did not ask for is free again";
     // With nothing free to fetch there is nothing to start over for.
     TOpened whole(Seg / 2);
-    whole.Planner.RangesBroken();
+    whole.Planner.Sources()[0].RangesUsable = false;
     TPlan none;
-    EXPECT_EQ(whole.Planner.Next(1, pace, true, none), TPlanner::TNext::Nothing);
+    EXPECT_EQ(whole.Planner.Next(0, pace, true, none, 1), TPlanner::TNext::Nothing);
 }
 
 TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
@@ -177,15 +205,17 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
         // unanswered. Neither a refusal nor a reason to pause, however many connections work.
         {"closed after serving, four working", {false, true, {}}, 4, 0, TRecovery::AskAgain},
         {"closed after serving, alone", {false, true, {}}, 1, 0, TRecovery::AskAgain},
-        {"turned away beside others", {true, false, {}}, 3, 0, TRecovery::Retire},
+        {"turned away beside others", {true, false, {}}, 4, 0, TRecovery::Retire},
         {"turned away alone", {true, false, {}}, 1, 0, TRecovery::Wait},
-        {"dropped", {false, false, {}}, 3, 0, TRecovery::Wait},
-        {"dropped after the budget", {false, false, {}}, 3, 10000, TRecovery::GiveUp},
+        {"dropped", {false, false, {}}, 4, 0, TRecovery::Wait},
+        // Beside others that deliver nothing either: the source is down, one keeps trying.
+        {"dropped, nothing for long", {false, false, {}}, 4, 5000, TRecovery::Retire},
+        {"dropped after the budget", {false, false, {}}, 1, 10000, TRecovery::GiveUp},
     };
     for (const auto& c : cases) {
-        TOpened o(40 * Seg);
-        o.Planner.SetActive(c.active);
-        const TDecision d = o.Planner.Failed(c.failure, 0, c.quietMs, 0.5);
+        TOpened o(40 * Seg, "\"v1\"", c.active > 1, true);
+        ASSERT_EQ(o.Parts, c.active) << c.what;
+        const TDecision d = o.Planner.Failed(0, c.failure, 0, c.quietMs, 0.5);
         EXPECT_EQ(d.Recovery, c.recovery) << c.what;
         if (c.recovery == TRecovery::Retire) {
             EXPECT_EQ(o.Planner.ActiveConnections(), c.active - 1) << c.what;
@@ -195,17 +225,17 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
         }
     }
     // Pauses grow, honour Retry-After, and never outlast what is left of the budget.
-    TOpened o(40 * Seg);
-    const uint32_t first = o.Planner.Failed({}, 0, 0, 0.5).DelayMs;
-    const uint32_t third = o.Planner.Failed({}, 2, 0, 0.5).DelayMs;
+    TOpened o(40 * Seg, "\"v1\"", false);
+    const uint32_t first = o.Planner.Failed(0, {}, 0, 0, 0.5).DelayMs;
+    const uint32_t third = o.Planner.Failed(0, {}, 2, 0, 0.5).DelayMs;
     EXPECT_LT(first, third);
-    EXPECT_GE(o.Planner.Failed({false, false, 1}, 0, 0, 0.0).DelayMs, 1000u);
-    EXPECT_LE(o.Planner.Failed({false, false, 60}, 5, 9500, 0.9).DelayMs, 500u);
+    EXPECT_GE(o.Planner.Failed(0, {false, false, 1}, 0, 0, 0.0).DelayMs, 1000u);
+    EXPECT_LE(o.Planner.Failed(0, {false, false, 60}, 5, 9500, 0.9).DelayMs, 500u);
     // A byte written is progress: the budget starts again.
     o.Planner.Table().Reserve(o.FirstClaim, 10);
     const auto b = Bytes(10, 1);
     o.Planner.Wrote(o.FirstClaim, 0, b.data(), 10, 9000);
-    EXPECT_EQ(o.Planner.Failed({}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
+    EXPECT_EQ(o.Planner.Failed(0, {}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
 }
 
 TEST(Overlap, WindowsAreComparedWithTheBytesWrittenWhereverTheyFall) {
@@ -258,7 +288,7 @@ bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uin
         for (size_t i = 0; i < conns.size(); ++i) {
             TConn& c = conns[i];
             if (!c.busy) {
-                if (p.Next(static_cast<int>(i), c.pace, false, c.plan) != TPlanner::TNext::Ask)
+                if (p.Next(static_cast<int>(i), c.pace, false, c.plan, 1) != TPlanner::TNext::Ask)
                     continue;
                 c.busy = true;
                 c.at = c.plan.Question.From;
@@ -309,9 +339,10 @@ bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uin
 
 // A fresh download of `total` bytes without validator, as a pass that begins at zero.
 TPlanner Bare(int64_t total) {
-    TPlanner p(Settings(), Start(), 0);
-    p.Resume({Start(), total, "", {}, {}});
-    p.BeginPass(0);
+    TPlanner p(Settings(), {Start()}, 0);
+    p.Resume(Kept(total, {}));
+    for (const TPlanner::TStart& s : p.BeginPass(-1, 0))
+        p.Connected(s.Id, FarConnectMs);
     return p;
 }
 

@@ -124,10 +124,11 @@ TEST(State, ForeignNewerAndInconsistentStatesAreRefused) {
     const std::string lines =
         body.substr(body.find('\n') + 1, body.rfind("check ") - body.find('\n') - 1);
     problem = TStateProblem::None;
-    EXPECT_FALSE(ParseState(Seal("xldl-state 2\n" + lines), Url, "setup.exe", &problem));
+    EXPECT_FALSE(ParseState(Seal("xldl-state " + std::to_string(StateFormat + 1) + "\n" + lines),
+                            Url, "setup.exe", &problem));
     EXPECT_EQ(problem, TStateProblem::Future);
     EXPECT_TRUE(ParseState(Seal("xldl-state 1\n" + lines), Url, "setup.exe"))
-        << "the seal is the format's";
+        << "the seal is the format's; the format before mirrors is still read";
     EXPECT_FALSE(
         ParseState(Seal("xldl-state 1\n" + lines + "colour blue\n"), Url, "setup.exe", &problem));
     EXPECT_EQ(problem, TStateProblem::Damaged);

@@ -76,13 +76,21 @@ std::string FormatState(const TSavedState& state) {
     if (state.Digest.Kind != TDigestKind::None)
         line(state.Digest.Kind == TDigestKind::Sha256 ? "sha-256" : "md5",
              Hex(state.Digest.Bytes.data(), state.Digest.Bytes.size()));
+    for (const TSavedMirror& m : state.Mirrors) {
+        // A mirror whose URL cannot stand on a line is left out with all of its lines.
+        if (m.Url.empty() || !Writable(m.Url)) continue;
+        line("mirror", m.Url);
+        line("mirror-location", m.Location);
+        if (!m.ETag.empty()) line("mirror-etag", m.ETag);
+        if (!m.LastModified.empty()) line("mirror-last-modified", m.LastModified);
+    }
     for (const TByteRange& r : state.Done)
         line("range", std::to_string(r.Start) + " " + std::to_string(r.End));
     s += "check " + Checksum(s) + "\n";
     return s;
 }
 
-std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
                                       std::string_view name, TStateProblem* problem) {
     TStateProblem unused;
     TStateProblem& why = problem ? *problem : unused;
@@ -112,10 +120,29 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
             first = false;
             const auto format = Digits(value);
             if (key != Magic || !format) return std::nullopt;
-            if (*format != StateFormat) {
+            if (*format != StateFormat && *format != 1) {
                 if (*format > StateFormat) why = TStateProblem::Future;
                 return std::nullopt;
             }
+            continue;
+        }
+        TSavedMirror* mirror = s.Mirrors.empty() ? nullptr : &s.Mirrors.back();
+        if (key == "mirror") {
+            if (value.empty()) return std::nullopt;
+            s.Mirrors.push_back({std::string(value), {}, {}, {}});
+            continue;
+        }
+        if (key.substr(0, 7) == "mirror-") {
+            // A mirror's own lines follow its "mirror" line.
+            if (!mirror) return std::nullopt;
+            if (key == "mirror-location")
+                mirror->Location = value;
+            else if (key == "mirror-etag")
+                mirror->ETag = value;
+            else if (key == "mirror-last-modified")
+                mirror->LastModified = value;
+            else
+                return std::nullopt;
             continue;
         }
         if (key == "url") {
@@ -155,7 +182,15 @@ std::optional<TSavedState> ParseState(std::string_view text, std::string_view ur
         }
     }
     if (!haveUrl || !haveName || !haveTotal || s.Location.empty()) return std::nullopt;
-    if (s.Url != url || s.Name != name) {
+    for (const TSavedMirror& m : s.Mirrors)
+        if (m.Location.empty()) return std::nullopt;
+    const auto ours = [&urls](std::string_view u) {
+        return std::find(urls.begin(), urls.end(), u) != urls.end();
+    };
+    bool known = ours(s.Url);
+    for (const TSavedMirror& m : s.Mirrors)
+        known = known || ours(m.Url);
+    if (!known || s.Name != name) {
         why = TStateProblem::Foreign;
         return std::nullopt;
     }
@@ -175,6 +210,20 @@ void SetStateValidator(TSavedState& state, const std::string& validator) {
 std::string StateValidator(const TSavedState& state) {
     if (!state.ETag.empty() && state.ETag.rfind("W/", 0) != 0) return state.ETag;
     return state.LastModified;
+}
+
+std::string MirrorValidator(const TSavedMirror& mirror) {
+    if (!mirror.ETag.empty() && mirror.ETag.rfind("W/", 0) != 0) return mirror.ETag;
+    return mirror.LastModified;
+}
+
+void SetMirrorValidator(TSavedMirror& mirror, const std::string& validator) {
+    mirror.ETag.clear();
+    mirror.LastModified.clear();
+    if (!validator.empty() && (validator.front() == '"' || validator.rfind("W/", 0) == 0))
+        mirror.ETag = validator;
+    else
+        mirror.LastModified = validator;
 }
 
 } // namespace xldl
