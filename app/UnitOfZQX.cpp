@@ -36,6 +36,13 @@ bool EngineReportsFailure(HMODULE module) {
     return reports && reports() != 0;
 }
 
+// The engine's call that gives a task its other mirror, when `module` has it.
+TXLAddMirror EngineAddMirror(HMODULE module) {
+    if (!module) return nullptr;
+    return reinterpret_cast<TXLAddMirror>(
+        reinterpret_cast<void*>(GetProcAddress(module, AddMirrorExport)));
+}
+
 } // namespace
 
 void RegisterFormOfZQXLayoutClasses() {
@@ -48,6 +55,7 @@ TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
     Load(layout);
     FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
+    FEngineAddMirror = EngineAddMirror(BoundEngineModule());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -117,6 +125,13 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     RzLabel4->SetCaption(FWorkingCaption);
     FFileName = fileName;
     FTaskHandle = XL_CreateTask(&param);
+    // The mirror not chosen backs the chosen one up, where the engine can use it: no press
+    // is needed when one fails, and both serve at once when both are good.
+    if (FEngineAddMirror && FTaskMirror) {
+        char16_t other[2084];
+        if (CopyToUtf16Field(FTaskMirror == RadioButton1 ? MirrorUrl2 : MirrorUrl1, other))
+            FEngineAddMirror(FTaskHandle, other);
+    }
     if (EngineTrue(XL_StartTask(FTaskHandle))) XLTime->SetEnabled(true);
 }
 

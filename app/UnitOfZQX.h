@@ -52,6 +52,8 @@ public:
     // Whether the engine keeps failed tasks in StateFailed with their reason; asked once, of
     // the engine the program is bound to.
     bool FEngineReportsFailure = false;
+    // The engine's call that gives a task its other mirror; null when it has none.
+    TXLAddMirror FEngineAddMirror = nullptr;
 
     void FormShow(TObject* sender);
     void FormDestroy(TObject* sender);

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
 
 namespace xldl {
@@ -264,38 +266,43 @@ TEST(Overlap, WindowsAreComparedWithTheBytesWrittenWhereverTheyFall) {
     EXPECT_FALSE(two.Written(550, file.data() + 550, 10));
 }
 
-// Plays a whole download through the planner: `connections` simulated connections each ask,
-// then deliver their answers in turns of `step` bytes from the file the server holds at that
-// moment (`before` until `switchAt` bytes were delivered, `after` from then on). Returns
-// whether the planner saw a mixture; `disk` is what was written, `versions` how many versions
-// of the file answered.
-bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
-          int64_t switchAt, int connections, std::vector<uint8_t>& disk, int& versions) {
-    disk.assign(before.size(), 0);
-    bool wrote[2] = {false, false}; // by version: answered
+// What a connection's answer is made of: the file as the server (its source) holds it when
+// the request reaches it, `delivered` bytes into the download.
+using TServes = std::function<const std::vector<uint8_t>*(int id, int64_t delivered)>;
+
+// Plays a whole download through the planner: connections `ids` each ask, then deliver their
+// answers in turns of about 48 KiB from what `serves` says they serve. Returns whether the
+// planner saw a mixture; `disk` is what was written, `versions` how many distinct files
+// answered.
+bool Play(TPlanner& p, const std::vector<int>& ids, const TServes& serves, size_t size,
+          std::vector<uint8_t>& disk, int& versions) {
+    disk.assign(size, 0);
+    std::vector<const std::vector<uint8_t>*> answered;
     versions = 0;
     int64_t delivered = 0;
     struct TConn {
+        int id = 0;
         TPlan plan;
         int64_t at = 0;
         bool busy = false;
         const std::vector<uint8_t>* served = nullptr;
         TPace pace{64 * 1024, Seg};
     };
-    std::vector<TConn> conns(static_cast<size_t>(connections));
+    std::vector<TConn> conns(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i)
+        conns[i].id = ids[i];
     for (int round = 0; round < 100000; ++round) {
         bool any = false;
         for (size_t i = 0; i < conns.size(); ++i) {
             TConn& c = conns[i];
             if (!c.busy) {
-                if (p.Next(static_cast<int>(i), c.pace, false, c.plan, 1) != TPlanner::TNext::Ask)
-                    continue;
+                if (p.Next(c.id, c.pace, false, c.plan, 1) != TPlanner::TNext::Ask) continue;
                 c.busy = true;
                 c.at = c.plan.Question.From;
-                // The answer is of the file as it is when the request reaches the server.
-                c.served = delivered >= switchAt ? &after : &before;
-                wrote[c.served == &after ? 1 : 0] = true;
-                versions = (wrote[0] ? 1 : 0) + (wrote[1] ? 1 : 0);
+                c.served = serves(c.id, delivered);
+                if (std::find(answered.begin(), answered.end(), c.served) == answered.end())
+                    answered.push_back(c.served);
+                versions = static_cast<int>(answered.size());
                 p.Table().StartReading(c.plan.Claim);
             }
             any = true;
@@ -321,7 +328,7 @@ bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uin
                 const int64_t take =
                     p.Table().Reserve(c.plan.Claim, std::min(stop, c.plan.WriteEnd) - pos);
                 std::memcpy(disk.data() + pos, data + (pos - c.at), static_cast<size_t>(take));
-                if (!p.Wrote(c.plan.Claim, pos, data + (pos - c.at), static_cast<size_t>(take), 0))
+                if (!p.Wrote(c.plan.Claim, pos, data + (pos - c.at), static_cast<size_t>(take), 1))
                     return true;
                 pos += take;
                 if (take == 0) pos = stop;
@@ -335,6 +342,18 @@ bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uin
         if (!any) break;
     }
     return false;
+}
+
+// One source whose file is `before` until `switchAt` bytes were delivered, `after` from then
+// on, fetched by connections 0 .. connections-1.
+bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+          int64_t switchAt, int connections, std::vector<uint8_t>& disk, int& versions) {
+    std::vector<int> ids;
+    for (int i = 0; i < connections; ++i)
+        ids.push_back(i);
+    return Play(
+        p, ids, [&](int, int64_t delivered) { return delivered >= switchAt ? &after : &before; },
+        before.size(), disk, versions);
 }
 
 // A fresh download of `total` bytes without validator, as a pass that begins at zero.
@@ -376,6 +395,131 @@ TEST(Planner, AFileReplacedHalfWayIsSeenWhereItsAnswersMeet) {
         EXPECT_EQ(p.Table().Done(), total);
     }
     EXPECT_GE(mixtures, 6) << "the replacement must meet the earlier bytes in most cases";
+}
+
+// Two mirrors of one file, each on a server of its own: the planner after the first's first
+// answer defined the file as `file` (its digest given by both, honestly or not) and the
+// second's first answer was judged. Connections kept ready connected over a long trip.
+struct TTwo {
+    explicit TTwo(const std::vector<uint8_t>& file, bool secondSays = true)
+        : Planner(Settings(), {Start(), *ParseUrl("http://other.test/setup.exe")}, 0) {
+        TSourceFacts facts = Said(static_cast<int64_t>(file.size()), "\"a\"");
+        facts.Digest = {TDigestKind::Sha256, std::vector<uint8_t>(32, 7)};
+        for (const TPlanner::TStart& s : Planner.BeginPass(-1, 0)) {
+            (s.Source == 0 ? First : Second).push_back(s.Id);
+            if (s.Role == TPlanner::TRole::Standby) Planner.Connected(s.Id, FarConnectMs);
+        }
+        Planner.Opened(First[0], facts, Seg, false, 0);
+        // Shares placed early for the first's connections kept ready are not asked for here.
+        for (size_t i = 1; i < First.size(); ++i) {
+            TPlan none;
+            Planner.TakeEarly(First[i], false, none);
+        }
+        // The first answer's claim goes back: the play asks again for everything.
+        for (int claim = 0; claim < 8; ++claim)
+            if (Planner.Table().Holds(claim, First[0])) Planner.Table().Release(claim);
+        EXPECT_EQ(Planner.Candidate(Second[0], 1), TPlanner::TCandidate::Run);
+        TPace pace(64 * 1024, Seg);
+        TPlan judging;
+        EXPECT_EQ(Planner.Next(Second[0], pace, false, judging, 1), TPlanner::TNext::Ask);
+        EXPECT_TRUE(judging.Judging);
+        EXPECT_EQ(judging.Question.Total, -1) << "asked of a newcomer, its head is judged first";
+        TSourceFacts theirs = facts;
+        theirs.Validator = "\"b\""; // its own: entity tags are each server's
+        if (!secondSays) theirs.Digest.Bytes[0] ^= 1;
+        Verdict = Planner.Judge(Second[0], theirs);
+        Planner.Table().Release(judging.Claim);
+    }
+    TPlanner Planner;
+    std::vector<int> First, Second;
+    TReaction Verdict = TReaction::Use;
+};
+
+TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
+    const int64_t total = 3 * 1024 * 1024 + 777;
+    const auto file = Bytes(static_cast<size_t>(total), 21);
+    const auto other = Bytes(static_cast<size_t>(total), 22);
+    {
+        TTwo t(file);
+        ASSERT_EQ(t.Verdict, TReaction::Use);
+        EXPECT_TRUE(t.Planner.Guarded(0)) << "bytes of two sources meet in windows";
+        std::vector<int> ids = t.First;
+        ids.insert(ids.end(), t.Second.begin(), t.Second.end());
+        std::vector<uint8_t> disk;
+        int versions = 0;
+        EXPECT_FALSE(Play(
+            t.Planner, ids, [&](int, int64_t) { return &file; }, file.size(), disk, versions));
+        EXPECT_TRUE(t.Planner.Table().Complete());
+        EXPECT_TRUE(disk == file);
+        EXPECT_GT(t.Planner.Sources()[0].Delivered, 0);
+        EXPECT_GT(t.Planner.Sources()[1].Delivered, 0) << "the second mirror was not used";
+        // The state names both, each with its own validator.
+        const TFileFacts f = t.Planner.Facts();
+        ASSERT_EQ(f.Sources.size(), 2u);
+        EXPECT_EQ(f.Sources[0].Validator, "\"a\"");
+        EXPECT_EQ(f.Sources[1].Validator, "\"b\"");
+    }
+    {
+        // The second claims the same file but serves another: where their bytes meet, the
+        // planner sees it, the second is not used again, and the file starts over.
+        TTwo t(file);
+        std::vector<int> ids = t.First;
+        ids.insert(ids.end(), t.Second.begin(), t.Second.end());
+        const int second = t.Second[0];
+        std::vector<uint8_t> disk;
+        int versions = 0;
+        const bool seen = Play(
+            t.Planner, ids,
+            [&](int id, int64_t) { return t.Planner.SourceOf(id) == 1 ? &other : &file; },
+            file.size(), disk, versions);
+        ASSERT_TRUE(seen) << "a mixture went unnoticed";
+        EXPECT_EQ(t.Planner.WindowsDiffer(second), TReaction::Restart);
+        t.Planner.Forget();
+        EXPECT_EQ(t.Planner.Sources()[1].Standing, TStanding::Other);
+        EXPECT_FALSE(t.Planner.Sources().Serves(1));
+        EXPECT_TRUE(t.Planner.Sources()[0].Standing != TStanding::Other);
+    }
+    {
+        // One that says it serves another file is never asked for the file's bytes.
+        TTwo t(file, false);
+        EXPECT_EQ(t.Verdict, TReaction::Quit);
+        TPace pace(64 * 1024, Seg);
+        TPlan plan;
+        EXPECT_EQ(t.Planner.Next(t.Second[1], pace, false, plan, 2), TPlanner::TNext::Quit);
+        const auto starts = t.Planner.Starts(3);
+        EXPECT_TRUE(std::none_of(starts.begin(), starts.end(),
+                                 [](const TPlanner::TStart& s) { return s.Source == 1; }));
+    }
+}
+
+TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {
+    const int64_t total = 3 * 1024 * 1024 + 777;
+    const auto file = Bytes(static_cast<size_t>(total), 23);
+    TTwo t(file);
+    ASSERT_EQ(t.Verdict, TReaction::Use);
+    TPlanner& p = t.Planner;
+    // Every connection of the first fails, long after its last byte: it is down.
+    int retired = 0, waiting = 0;
+    for (int id : t.First) {
+        TPace pace(64 * 1024, Seg);
+        TPlan plan;
+        p.Next(id, pace, false, plan, 1);
+        const TDecision d = p.Failed(id, {}, 0, 5000, 0.5);
+        if (plan.Claim >= 0) p.Table().Release(plan.Claim); // as its connection drops
+        retired += d.Recovery == TRecovery::Retire;
+        waiting += d.Recovery == TRecovery::Wait;
+        if (d.Recovery == TRecovery::Retire) p.Ended(id, 5000);
+    }
+    EXPECT_EQ(waiting, 1) << "one keeps trying the mirror that failed, with backoff";
+    EXPECT_EQ(retired, static_cast<int>(t.First.size()) - 1);
+    // The other carries the whole file, from the bytes already held.
+    std::vector<uint8_t> disk;
+    int versions = 0;
+    EXPECT_FALSE(Play(
+        p, t.Second, [&](int, int64_t) { return &file; }, file.size(), disk, versions));
+    EXPECT_TRUE(p.Table().Complete());
+    EXPECT_TRUE(disk == file);
+    EXPECT_EQ(p.Sources()[0].Delivered, 0);
 }
 
 } // namespace
