@@ -151,9 +151,10 @@ void TDispatch::Answered(uint32_t httpStatus) {
     if (httpStatus) HttpStatus = httpStatus;
 }
 
-void TDispatch::Status(uint32_t httpStatus) {
+void TDispatch::Status(uint32_t httpStatus, int source) {
     TLocked l(Lock);
-    HttpStatus = httpStatus;
+    if (source == 0) PreferredSpoke = true;
+    if (source == 0 || !PreferredSpoke) HttpStatus = httpStatus;
 }
 
 TDispatch::TLook TDispatch::Look() {

@@ -76,7 +76,9 @@ public:
     TReaction Dead(int id, uint32_t error, uint32_t detail = 0);
 
     void Answered(uint32_t httpStatus);
-    void Status(uint32_t httpStatus);
+    // The last answer's status, as the task shows it: the chosen mirror's, another's only
+    // while the chosen one has said nothing.
+    void Status(uint32_t httpStatus, int source);
     struct TLook {
         bool Answered = false;
         int64_t Total = -1;
@@ -98,6 +100,7 @@ private:
     bool Cancelled = false;
     bool HaveAnswer = false;
     uint32_t HttpStatus = 0;
+    bool PreferredSpoke = false; // the chosen mirror's status is in HttpStatus
     bool PassEnded = false;
     TPassEnd PassEnd = TPassEnd::Complete;
     uint32_t PassError = 0;

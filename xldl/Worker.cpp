@@ -145,7 +145,7 @@ void TWorker::Open() {
                 break;
             }
             const TAnswer a = JudgeAnswer(c->Head(), q, NowEpoch());
-            Dispatch.Status(static_cast<uint32_t>(c->Head().Status));
+            Dispatch.Status(static_cast<uint32_t>(c->Head().Status), Source);
             switch (a.Verdict) {
             case TVerdict::Ok: {
                 if (Tracing())
@@ -452,7 +452,7 @@ TWorker::TStep TWorker::ReadAnswer() {
         DropConnection();
         return TStep::Go;
     }
-    Dispatch.Status(static_cast<uint32_t>(head.Status));
+    Dispatch.Status(static_cast<uint32_t>(head.Status), Source);
     if (asked.Plan.Judging && (a.Verdict == TVerdict::Ok || a.Verdict == TVerdict::Restart)) {
         // What the source serves, before a byte of it is taken: the same file or not.
         const bool whole = ClassifyStatus(head.Status) == TStatusClass::Whole;

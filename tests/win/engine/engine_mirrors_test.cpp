@@ -15,6 +15,9 @@ class EngineMirrors : public EngineTest {
 protected:
     void SetUp() override {
         EngineTest::SetUp();
+        // One file name for every test: nothing an earlier one left is taken up.
+        for (const char* rest : {"", ".part", ".part.state"})
+            DeleteFileA((Out + "setup.exe" + rest).c_str());
         AddMirror = reinterpret_cast<TXLAddMirror>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), AddMirrorExport)));
         ASSERT_NE(AddMirror, nullptr) << "the engine must take a task's other mirror";
