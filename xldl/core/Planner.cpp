@@ -266,9 +266,10 @@ TPlanner::TCandidate TPlanner::Candidate(int id, uint64_t nowMs) const {
     if (Src.Known()) return WholeStream ? TCandidate::Quit : TCandidate::Run;
     const int preferred = Preferred();
     if (preferred == c->Source) return TCandidate::Open;
-    // The preferred source answers first, unless it fails or takes too long.
-    if (preferred < 0 || Src[preferred].LastFailMs >= PassStartMs + 1 ||
-        nowMs >= PassStartMs + GraceMs)
+    // The preferred source answers first, unless it keeps failing or takes too long (a
+    // failure it recovers from at once, a busy answer or a reset, still leaves it first).
+    const bool failed = preferred >= 0 && Src[preferred].LastFailMs > PassStartMs;
+    if (preferred < 0 || nowMs >= PassStartMs + (failed ? DownMs : GraceMs))
         return TCandidate::Open;
     return TCandidate::Wait;
 }
