@@ -70,6 +70,12 @@ std::string FailureText(uint32_t error) {
     case ErrorInsecureRedirect:
         reason = "无法验证服务器的身份，可换镜像重试";
         break;
+    case ErrorProxyAuth:
+        reason = "代理服务器需要身份验证";
+        break;
+    case ErrorProxyUnreachable:
+        reason = "无法连接代理服务器，请检查代理设置";
+        break;
     default:
         return "下载失败，可换镜像重试";
     }

@@ -43,6 +43,12 @@ TXLAddMirror EngineAddMirror(HMODULE module) {
         reinterpret_cast<void*>(GetProcAddress(module, AddMirrorExport)));
 }
 
+TXLSetPromptOwner EnginePromptOwnerCall(HMODULE module) {
+    if (!module) return nullptr;
+    return reinterpret_cast<TXLSetPromptOwner>(
+        reinterpret_cast<void*>(GetProcAddress(module, SetPromptOwnerExport)));
+}
+
 } // namespace
 
 void RegisterFormOfZQXLayoutClasses() {
@@ -56,6 +62,7 @@ TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
     Load(layout);
     FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
     FEngineAddMirror = EngineAddMirror(BoundEngineModule());
+    FSetPromptOwner = EnginePromptOwnerCall(BoundEngineModule());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -89,9 +96,12 @@ void TFormOfZQX::Load(const std::string& layout) {
 void TFormOfZQX::FormShow(TObject*) {
     if (!EngineTrue(XL_Init()))
         Application().ShowMessageBox("下载初始化失败", "提示信息", MB_OK, Handle());
+    // A proxy that asks for a password is asked about in a dialog over this window.
+    if (FSetPromptOwner) FSetPromptOwner(Handle());
 }
 
 void TFormOfZQX::FormDestroy(TObject*) {
+    if (FSetPromptOwner) FSetPromptOwner(nullptr);
     XL_UnInit();
 }
 

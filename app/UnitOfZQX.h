@@ -54,6 +54,8 @@ public:
     bool FEngineReportsFailure = false;
     // The engine's call that gives a task its other mirror; null when it has none.
     TXLAddMirror FEngineAddMirror = nullptr;
+    // The engine's call that takes the window owning its credential dialog, where it has one.
+    TXLSetPromptOwner FSetPromptOwner = nullptr;
 
     void FormShow(TObject* sender);
     void FormDestroy(TObject* sender);

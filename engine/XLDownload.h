@@ -45,7 +45,11 @@ enum TEngineError : uint32_t {
     ErrorUnstable = 9,          // the file kept changing on the server
     ErrorTls = 10,              // the server's certificate does not verify, or TLS itself failed
     ErrorInsecureRedirect = 11, // an https:// address redirected to plain http://
-    ErrorInUse = 12,            // another download (another process) is writing the same file
+    ErrorInUse = 12,     // another download (another process) is writing the same file
+    // the proxy refused our credentials, or wants some we cannot give
+    ErrorProxyAuth = 13,
+    // no proxy of the routes could be reached, and none of them was DIRECT
+    ErrorProxyUnreachable = 14,
 };
 
 #pragma pack(push, 1)
@@ -111,4 +115,8 @@ XLDL_API uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo
 // The optional exports named ReportsFailureExport and AddMirrorExport.
 typedef uint32_t(__stdcall* TXLReportsFailure)();
 typedef uint32_t(__stdcall* TXLAddMirror)(TaskHandle task, const char16_t* url);
+// Optional too: the tool's window, which owns the dialog in which the engine asks for a
+// proxy's user name and password (null: the engine asks nobody). Found with GetProcAddress.
+constexpr const char* SetPromptOwnerExport = "XLDL_SetPromptOwner";
+typedef void(__stdcall* TXLSetPromptOwner)(struct HWND__* owner);
 #endif

@@ -4,6 +4,7 @@
 #include "xldl/XLEngine.h"
 
 #include "xldl/Proxy.h"
+#include "xldl/ProxyAuth.h"
 #include "xldl/Socket.h"
 #include "xldl/Task.h"
 #include "xldl/Trace.h"
@@ -21,7 +22,7 @@ namespace {
 CRITICAL_SECTION EngineLock;
 bool Initialized = false;
 TSettings Settings;
-TProxyConfig Proxies;
+TProxySettings Proxies;
 std::map<TaskHandle, TTask*> Tasks;
 TaskHandle NextHandle = 1;
 // Tasks whose threads outlived XL_UnInit's wait: never freed, since a thread still uses them.
@@ -69,7 +70,7 @@ uint32_t __stdcall XL_Init() {
     TEngineLocked l;
     if (Initialized) return 1;
     Settings = LoadSettings(Environment);
-    Proxies = LoadProxyConfig(Environment);
+    Proxies = LoadProxySettings(Environment);
     TraceOpen(Settings.TracePath);
     if (!NetStartup()) return 0;
     Initialized = true;
@@ -152,6 +153,11 @@ extern "C" __declspec(dllexport) uint32_t
 // Failed tasks stay in StateFailed with their reason (engine/XLDownload.h).
 extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
     return 1;
+}
+
+// The window that owns the proxy's credential dialog (engine/XLDownload.h).
+extern "C" __declspec(dllexport) void __stdcall XLDL_SetPromptOwner(HWND owner) {
+    SetPromptOwner(owner);
 }
 
 extern "C" __declspec(dllexport) uint32_t __cdecl XLDL_LiveThreads() {

@@ -1,5 +1,8 @@
 #include "xldl/HttpConnection.h"
 
+#include "xldl/ProxyRouter.h"
+#include "xldl/Trace.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -23,12 +26,25 @@ constexpr TNetResult CutShort{TNet::Failed, static_cast<uint32_t>(WSAECONNRESET)
 
 } // namespace
 
-THttpConnection::THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy)
-    : Origin(origin), Proxy(std::move(proxy)) {}
+THttpConnection::THttpConnection(const TUrl& origin, TProxyRouter& router,
+                                 const TConnectOptions& connect)
+    : Origin(origin), Router(&router), ConnectOptions(connect) {}
 
-bool THttpConnection::Serves(const TUrl& url, const std::optional<TProxyServer>& proxy) const {
+THttpConnection::THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy,
+                                 const TConnectOptions& connect)
+    : Origin(origin), Fixed{std::move(proxy)}, ConnectOptions(connect) {}
+
+THttpConnection::~THttpConnection() = default;
+
+bool THttpConnection::Serves(const TUrl& url) const {
     return url.Secure == Origin.Secure && url.Port == Origin.Port &&
-           SameHost(url.Host, Origin.Host) && proxy == Proxy;
+           SameHost(url.Host, Origin.Host);
+}
+
+TProxyHandshake* THttpConnection::Handshake() {
+    if (!Router || !Via) return nullptr;
+    if (!Auth) Auth = std::make_unique<TProxyHandshake>(Router->Credentials(*Via), Router->Sspi());
+    return Auth.get();
 }
 
 int64_t THttpConnection::BodyRemaining() const {
@@ -37,6 +53,7 @@ int64_t THttpConnection::BodyRemaining() const {
 }
 
 void THttpConnection::Close() {
+    if (Auth) Auth->ConnectionClosed();
     Tls.reset();
     Socket.Close();
     Begin = End = 0;
@@ -51,12 +68,39 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
     Close();
     if (Buffer.empty()) Buffer.resize(BufferSize);
     CertStatus = 0;
-    const std::string& host = Proxy ? Proxy->Host : Origin.Host;
-    const uint16_t port = Proxy ? Proxy->Port : Origin.Port;
-    TNetResult r = Socket.Connect(host, port, abort, stallMs);
-    if (r.Kind != TNet::Ok) return r;
+    TProxyRoutes routes = Fixed;
+    if (Router) {
+        auto given = Router->Routes(Origin, abort);
+        if (!given) return {TNet::Aborted, 0, 0};
+        routes = std::move(*given);
+    }
+    // Each route in turn: a proxy that cannot be reached gives way to the next.
+    TNetResult r{TNet::Failed, NetProxyUnreachable, 0};
+    bool connected = false;
+    for (const TProxyRoute& route : routes) {
+        r = Socket.Connect(route ? route->Host : Origin.Host, route ? route->Port : Origin.Port,
+                           abort, stallMs, ConnectOptions);
+        if (r.Kind == TNet::Aborted) return r;
+        if (r.Kind == TNet::Ok) {
+            if (Via != route) Auth.reset(); // what a proxy asked is that proxy's
+            Via = route;
+            connected = true;
+            break;
+        }
+        if (Router && route) Router->Unreachable(*route);
+    }
+    if (!connected) {
+        const bool allProxies =
+            std::none_of(routes.begin(), routes.end(), [](const TProxyRoute& x) { return !x; });
+        if (Router && allProxies && !routes.empty()) {
+            Router->NoneReachable();
+            return {TNet::Failed, NetProxyUnreachable, 0};
+        }
+        return r;
+    }
+    if (Router) Router->Reached(Via);
     if (!Origin.Secure) return r;
-    if (Proxy) {
+    if (Via) {
         r = OpenTunnel(abort, stallMs);
         if (r.Kind != TNet::Ok) {
             Close();
@@ -72,27 +116,86 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
     return r;
 }
 
-TNetResult THttpConnection::OpenTunnel(HANDLE abort, uint32_t stallMs) {
-    TNetResult r = SendRaw(FormatConnectRequest(Origin.Host, Origin.Port), abort, stallMs);
-    if (r.Kind != TNet::Ok) return r;
+TNetResult THttpConnection::Reconnect(HANDLE abort, uint32_t stallMs) {
+    Socket.Close();
+    Begin = End = 0;
+    Closing = false;
+    const TNetResult r = Socket.Connect(Via->Host, Via->Port, abort, stallMs, ConnectOptions);
+    if (r.Kind == TNet::Failed && Router) Router->Unreachable(*Via);
+    return r;
+}
+
+TNetResult THttpConnection::SkipBody(const THeaders& head, HANDLE abort, uint32_t stallMs) {
+    const auto framing = BodyFraming(head);
+    if (!framing) return {TNet::Failed, NetBadResponse, 0};
+    Frame = *framing;
+    Chunks = TChunkedDecoder{};
+    BodyLeft = Frame.Length;
+    InBody = Frame.Kind != TFraming::None && !(Frame.Kind == TFraming::Length && Frame.Length == 0);
+    ++Outstanding;
     for (;;) {
-        const size_t end = FindHeadEnd(
-            std::string_view(reinterpret_cast<const char*>(Buffer.data()) + Begin, End - Begin));
-        if (end) {
-            const THeaders head = ParseHeaderBlock(
-                std::string_view(reinterpret_cast<const char*>(Buffer.data()) + Begin, end));
-            Begin += end;
-            if (head.Status >= 100 && head.Status < 200) continue;
-            // The tunnel's first bytes are the server's, for TLS: nothing may come before.
-            if (head.Status < 200 || head.Status > 299 || Begin != End)
-                return {TNet::Failed, NetProxyRefused, 0};
-            Begin = End = 0;
-            return {TNet::Ok, 0, 0};
-        }
-        if (End - Begin >= MaxHeadBytes) return {TNet::Failed, NetProxyRefused, 0};
-        r = Fill(abort, stallMs);
-        if (r.Kind == TNet::Eof) return {TNet::Failed, NetProxyRefused, 0};
+        const uint8_t* data = nullptr;
+        const TNetResult r = ReadBody(data, BufferSize, abort, stallMs);
+        if (r.Kind == TNet::Eof) break;
         if (r.Kind != TNet::Ok) return r;
+    }
+    if (Closing || !KeepsAlive(head, Frame)) return Reconnect(abort, stallMs);
+    return {TNet::Ok, 0, 0};
+}
+
+TNetResult THttpConnection::AnswerProxy(const THeaders& head, HANDLE abort, std::string& value) {
+    TProxyHandshake* handshake = Handshake();
+    if (!handshake) return {TNet::Failed, NetProxyAuth, 0};
+    bool aborted = false;
+    const auto answer = handshake->Answer(head, abort, aborted);
+    if (aborted) return {TNet::Aborted, 0, 0};
+    if (!answer) {
+        if (Tracing()) Trace("proxy %s: no credentials it takes", RouteText(Via).c_str());
+        return {TNet::Failed, NetProxyAuth, 0};
+    }
+    value = *answer;
+    return {TNet::Ok, 0, 0};
+}
+
+TNetResult THttpConnection::OpenTunnel(HANDLE abort, uint32_t stallMs) {
+    std::string authorization;
+    if (TProxyHandshake* h = Handshake()) authorization = h->Standing();
+    for (;;) {
+        std::string request = FormatConnectRequest(Origin.Host, Origin.Port);
+        if (!authorization.empty())
+            request.insert(request.size() - 2, ProxyAuthorizationLine(authorization));
+        TNetResult r = SendRaw(request, abort, stallMs);
+        if (r.Kind != TNet::Ok) return r;
+        THeaders head;
+        for (;;) {
+            const size_t end = FindHeadEnd(std::string_view(
+                reinterpret_cast<const char*>(Buffer.data()) + Begin, End - Begin));
+            if (end) {
+                head = ParseHeaderBlock(
+                    std::string_view(reinterpret_cast<const char*>(Buffer.data()) + Begin, end));
+                Begin += end;
+                if (head.Status >= 100 && head.Status < 200) continue;
+                break;
+            }
+            if (End - Begin >= MaxHeadBytes) return {TNet::Failed, NetProxyRefused, 0};
+            r = Fill(abort, stallMs);
+            if (r.Kind == TNet::Eof) return {TNet::Failed, NetProxyRefused, 0};
+            if (r.Kind != TNet::Ok) return r;
+        }
+        if (head.Status == 407 && Router) {
+            r = AnswerProxy(head, abort, authorization);
+            if (r.Kind != TNet::Ok) return r;
+            r = SkipBody(head, abort, stallMs);
+            Outstanding = 0;
+            if (r.Kind != TNet::Ok) return r;
+            continue;
+        }
+        // The tunnel's first bytes are the server's, for TLS: nothing may come before.
+        if (head.Status < 200 || head.Status > 299 || Begin != End)
+            return {TNet::Failed, NetProxyRefused, 0};
+        if (Auth) Auth->Succeeded();
+        Begin = End = 0;
+        return {TNet::Ok, 0, 0};
     }
 }
 
@@ -133,12 +236,59 @@ TNetResult THttpConnection::Request(const TUrl& url, const std::string& headers,
     TNetResult r = Open(abort, stallMs);
     if (r.Kind != TNet::Ok) return r;
     if (Closing) return {TNet::Failed, NetNotAnswered, 0};
-    r = SendRaw(FormatGetRequest(url, Proxy && !url.Secure, headers), abort, stallMs);
+    const bool toProxy = Via && !url.Secure;
+    std::string text = FormatGetRequest(url, toProxy, headers);
+    if (toProxy && Router) {
+        LastRequest = text;
+        if (TProxyHandshake* h = Handshake(); h && !h->Standing().empty())
+            text.insert(text.size() - 2, ProxyAuthorizationLine(h->Standing()));
+    }
+    r = SendRaw(text, abort, stallMs);
     if (r.Kind == TNet::Ok) ++Outstanding;
     return r;
 }
 
 TNetResult THttpConnection::ReadHead(HANDLE abort, uint32_t stallMs) {
+    for (;;) {
+        TNetResult r = ReadOneHead(abort, stallMs);
+        // Only a plain-HTTP proxy's own question is ours to answer here; through a tunnel a
+        // 407 would be the origin's, and means nothing to us.
+        if (r.Kind != TNet::Ok || !Router || !Via || Origin.Secure) return r;
+        if (Response.Status != 407) {
+            if (Auth) Auth->Succeeded();
+            return r;
+        }
+        const int behind = InBody ? Outstanding - 1 : Outstanding;
+        if (behind > 0) {
+            // Requests sent behind it met the same question: they go again on a new
+            // connection, which begins with the answer.
+            Close();
+            return {TNet::Failed, NetNotAnswered, 0};
+        }
+        std::string authorization;
+        r = AnswerProxy(Response, abort, authorization);
+        if (r.Kind != TNet::Ok) return r;
+        const THeaders question = Response;
+        // Read what came with the question: the answer goes on the same connection.
+        for (;;) {
+            const uint8_t* data = nullptr;
+            r = ReadBody(data, BufferSize, abort, stallMs);
+            if (r.Kind == TNet::Eof) break;
+            if (r.Kind != TNet::Ok) return r;
+        }
+        if (Closing || !KeepsAlive(question, Frame)) {
+            r = Reconnect(abort, stallMs);
+            if (r.Kind != TNet::Ok) return r;
+        }
+        std::string text = LastRequest;
+        text.insert(text.size() - 2, ProxyAuthorizationLine(authorization));
+        r = SendRaw(text, abort, stallMs);
+        if (r.Kind != TNet::Ok) return r;
+        ++Outstanding;
+    }
+}
+
+TNetResult THttpConnection::ReadOneHead(HANDLE abort, uint32_t stallMs) {
     if (InBody || Outstanding == 0) return {TNet::Failed, NetBadResponse, 0};
     for (;;) {
         const std::string_view pending(reinterpret_cast<const char*>(Buffer.data()) + Begin,

@@ -1,5 +1,8 @@
 // One HTTP/1.1 connection of the engine: to a server directly, to a plain-HTTP proxy, or
-// through a proxy's CONNECT tunnel; over TLS for https. Requests may be sent while the answer
+// through a proxy's CONNECT tunnel; over TLS for https. Its routes (proxies, DIRECT) are
+// tried in order until one connects; a proxy that asks who we are (407) is answered on the
+// spot, for the tunnel and for plain requests alike, and its questions never reach the
+// caller unless no answer is left. Requests may be sent while the answer
 // to an earlier one is still being read (pipelining): the server answers them in order, so a
 // connection never idles for a round trip between two ranges. Used by one thread at a time.
 //
@@ -7,6 +10,7 @@
 // copy between the socket and the file for plain HTTP.
 #pragma once
 
+#include "xldl/ProxyAuth.h"
 #include "xldl/Socket.h"
 #include "xldl/Tls.h"
 #include "xldl/core/HttpWire.h"
@@ -20,23 +24,32 @@
 
 namespace xldl {
 
+class TProxyRouter;
+
 class THttpConnection {
 public:
     static constexpr size_t BufferSize = 1 << 20;
     // What a read gathers from the socket, when it is there, before handing it out.
     static constexpr size_t BatchBytes = 512 * 1024;
 
-    // A connection for requests to `origin`'s scheme, host and port, through `proxy` if any.
-    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy);
+    // A connection for requests to `origin`'s scheme, host and port, by the routes `router`
+    // gives for it (the task's).
+    THttpConnection(const TUrl& origin, TProxyRouter& router, const TConnectOptions& connect = {});
+    // The same through `proxy` only, or directly; a 407 is then the caller's.
+    THttpConnection(const TUrl& origin, std::optional<TProxyServer> proxy,
+                    const TConnectOptions& connect = {});
+    ~THttpConnection();
     THttpConnection(const THttpConnection&) = delete;
     THttpConnection& operator=(const THttpConnection&) = delete;
 
     // Whether requests for `url` can go on this connection.
-    bool Serves(const TUrl& url, const std::optional<TProxyServer>& proxy) const;
+    bool Serves(const TUrl& url) const;
 
     // Connects (tunnel and handshake included) unless connected already.
     TNetResult Open(HANDLE abort, uint32_t stallMs);
     bool IsOpen() const { return Socket.IsOpen(); }
+    // The proxy this connection went through when it last opened (nothing: directly).
+    const TProxyRoute& Route() const { return Via; }
     // Sends a GET for `url` with the extra header lines `headers` (CRLF-terminated). Allowed
     // while earlier answers are unread, as long as the server keeps the connection.
     TNetResult Request(const TUrl& url, const std::string& headers, HANDLE abort, uint32_t stallMs);
@@ -66,10 +79,23 @@ private:
     TNetResult Fill(HANDLE abort, uint32_t stallMs);
     TNetResult SendRaw(const std::string& text, HANDLE abort, uint32_t stallMs);
     TNetResult OpenTunnel(HANDLE abort, uint32_t stallMs);
+    TNetResult ReadOneHead(HANDLE abort, uint32_t stallMs);
+    // Reads the head that was just parsed into `head` to its end; a proxy that closes after
+    // it is connected to again.
+    TNetResult SkipBody(const THeaders& head, HANDLE abort, uint32_t stallMs);
+    TNetResult Reconnect(HANDLE abort, uint32_t stallMs);
+    // The answer to a proxy's 407 in `head`: Ok with `value` set, or why there is none.
+    TNetResult AnswerProxy(const THeaders& head, HANDLE abort, std::string& value);
+    TProxyHandshake* Handshake();
     void Compact();
 
     const TUrl Origin;
-    const std::optional<TProxyServer> Proxy;
+    TProxyRouter* const Router = nullptr;
+    const TProxyRoutes Fixed; // the routes without a router
+    TProxyRoute Via;          // the one this connection took
+    std::unique_ptr<TProxyHandshake> Auth;
+    std::string LastRequest; // the last GET through a plain-HTTP proxy, sent again after a 407
+    const TConnectOptions ConnectOptions;
     TSocket Socket;
     std::unique_ptr<TTlsSession> Tls;
     uint32_t CertStatus = 0;

@@ -33,10 +33,10 @@ bool WorthKeeping(uint32_t error) {
 } // namespace
 
 TTask::TTask(std::string url, std::wstring folder, std::wstring fileName, bool manyConnections,
-             const TSettings& settings, const TProxyConfig& proxies)
+             const TSettings& settings, const TProxySettings& proxies)
     : Url(std::move(url)), Folder(WithBackslash(std::move(folder))), FileName(std::move(fileName)),
       Target(Folder + FileName), PartPath(Target + L".part"), ManyConnections(manyConnections),
-      Settings(settings), Proxies(proxies) {
+      Settings(settings), Proxies(proxies, settings.ProxyWaitMs) {
     InitializeCriticalSection(&Lock);
     Abort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
@@ -175,7 +175,11 @@ void TTask::Run() {
             return;
         }
         if (end == TTransfer::TEnd::Fail) {
-            const uint32_t error = Transfer->Failure();
+            uint32_t error = Transfer->Failure();
+            // Given up for want of a connection, when every way out was a proxy that could
+            // not be reached: that is what the user must hear.
+            if (error == ErrorNetwork && Proxies.ProxiesUnreachable())
+                error = ErrorProxyUnreachable;
             if (WorthKeeping(error))
                 Keep();
             else

@@ -8,6 +8,8 @@
 #include "xldl/Transfer.h"
 #include "xldl/Checkpoint.h"
 #include "xldl/Files.h"
+#include "xldl/Proxy.h"
+#include "xldl/ProxyRouter.h"
 #include "xldl/XLEngine.h"
 #include "xldl/core/ProxyRules.h"
 #include "xldl/core/Settings.h"
@@ -23,7 +25,7 @@ namespace xldl {
 class TTask {
 public:
     TTask(std::string url, std::wstring folder, std::wstring fileName, bool manyConnections,
-          const TSettings& settings, const TProxyConfig& proxies);
+          const TSettings& settings, const TProxySettings& proxies);
     ~TTask();
     TTask(const TTask&) = delete;
     TTask& operator=(const TTask&) = delete;
@@ -63,7 +65,7 @@ private:
     const std::wstring PartPath;
     const bool ManyConnections;
     const TSettings Settings;
-    const TProxyConfig Proxies;
+    TProxyRouter Proxies; // the task's: its answers and credentials end with it
     HANDLE Thread = nullptr;
     HANDLE Abort = nullptr; // manual reset: set to stop the current pass, or the whole task
     TPartFile Part;

@@ -30,7 +30,7 @@ struct TTransfer::TStart {
 };
 
 TTransfer::TTransfer(const std::vector<TUrl>& sources, const std::wstring& folder,
-                     bool manyConnections, const TSettings& settings, const TProxyConfig& proxies,
+                     bool manyConnections, const TSettings& settings, TProxyRouter& proxies,
                      TPartFile& part, HANDLE abort)
     : ManyConnections(manyConnections), Settings(settings), Proxies(proxies), Folder(folder),
       Part(part), Dispatch(PlanSettings(settings, manyConnections), sources, abort) {}
@@ -75,7 +75,8 @@ unsigned __stdcall TTransfer::ConnectionMain(void* start) {
     std::unique_ptr<TStart> s(static_cast<TStart*>(start));
     {
         TTransfer& t = *s->Transfer;
-        const TWorkerContext context{t.Dispatch, t.Settings, t.Proxies, t.Part, t.Folder};
+        const TWorkerContext context{t.Dispatch, t.Settings, t.Proxies, t.Families, t.Part,
+                                     t.Folder};
         TWorker w(s->Connection.Id, s->Connection.Source, context);
         switch (s->Connection.Role) {
         case TPlanner::TRole::Open:

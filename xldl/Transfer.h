@@ -15,6 +15,8 @@
 
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
+#include "xldl/ProxyRouter.h"
+#include "xldl/Socket.h"
 #include "xldl/Threads.h"
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
@@ -42,7 +44,7 @@ public:
 
     // Fetches the file of `sources` (in order of preference) into `part`, a file in `folder`.
     TTransfer(const std::vector<TUrl>& sources, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, const TProxyConfig& proxies, TPartFile& part,
+              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
               HANDLE abort);
     TTransfer(const TTransfer&) = delete;
     TTransfer& operator=(const TTransfer&) = delete;
@@ -70,7 +72,9 @@ private:
 
     const bool ManyConnections;
     const TSettings Settings;
-    const TProxyConfig Proxies;
+    TProxyRouter& Proxies;
+    // What the task's connections learn of their hosts' address families (its own lock).
+    THostFamilies Families;
     const std::wstring Folder;
     TPartFile& Part;
     TDispatch Dispatch;

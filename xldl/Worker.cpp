@@ -29,6 +29,8 @@ int64_t NowEpoch() {
 }
 
 uint32_t EngineErrorOf(uint32_t netError) {
+    if (netError == NetProxyAuth) return ErrorProxyAuth;
+    if (netError == NetProxyUnreachable) return ErrorProxyUnreachable;
     return netError == NetTlsUntrusted || netError == NetTlsFailed ? ErrorTls : ErrorNetwork;
 }
 
@@ -64,16 +66,17 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 
 TWorker::TWorker(int id, int source, const TWorkerContext& context)
     : Id(id), Source(source), Dispatch(context.Dispatch), Settings(context.Settings),
-      Proxies(context.Proxies), Part(context.Part), Folder(context.Folder),
+      Proxies(context.Proxies), Families(context.Families), Part(context.Part),
+      Folder(context.Folder),
       Abort(context.Dispatch.AbortEvent()),
       Pace(std::min<int64_t>(256 * 1024, context.Settings.SegmentBytes),
            context.Settings.SegmentBytes) {}
 
 TNetResult TWorker::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                         const TQuestion& q) {
-    const auto proxy = ProxyFor(Proxies, url);
-    if (!connection || !connection->Serves(url, proxy) || !connection->CanPipeline())
-        connection = std::make_unique<THttpConnection>(url, proxy);
+    if (!connection || !connection->Serves(url) || !connection->CanPipeline())
+        connection = std::make_unique<THttpConnection>(
+            url, Proxies, TConnectOptions{Settings.AttemptDelayMs, &Families, Id});
     return connection->Request(url, HeaderLines(q), Abort, Settings.StallMs);
 }
 
@@ -269,7 +272,8 @@ void TWorker::Candidate() {
 void TWorker::Standby() {
     TUrl url;
     Dispatch.Locked([&](TPlanner& p) { url = p.Location(Source); });
-    Connection = std::make_unique<THttpConnection>(url, ProxyFor(Proxies, url));
+    Connection = std::make_unique<THttpConnection>(
+        url, Proxies, TConnectOptions{Settings.AttemptDelayMs, &Families, Id});
     const uint64_t start = GetTickCount64();
     if (Connection->Open(Abort, Settings.StallMs).Kind != TNet::Ok) {
         // Not there, or not for one more: the others manage without.

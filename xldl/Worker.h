@@ -7,6 +7,7 @@
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
 #include "xldl/HttpConnection.h"
+#include "xldl/ProxyRouter.h"
 #include "xldl/core/Pacing.h"
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
@@ -25,7 +26,8 @@ namespace xldl {
 struct TWorkerContext {
     TDispatch& Dispatch;
     const TSettings& Settings;
-    const TProxyConfig& Proxies;
+    TProxyRouter& Proxies;
+    THostFamilies& Families;
     TPartFile& Part;
     const std::wstring& Folder; // where the partial is: its disk must have room
 };
@@ -96,7 +98,8 @@ private:
     const int Source;
     TDispatch& Dispatch;
     const TSettings& Settings;
-    const TProxyConfig& Proxies;
+    TProxyRouter& Proxies;
+    THostFamilies& Families;
     TPartFile& Part;
     const std::wstring& Folder;
     const HANDLE Abort;

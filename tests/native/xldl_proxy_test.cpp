@@ -56,5 +56,61 @@ TEST(Proxy, SystemSettingsWithPerSchemeServersAndExceptions) {
     EXPECT_FALSE(ProxyFor(c, At("http://a.b/"))) << "http goes direct";
 }
 
+std::string Text(const TProxyRoutes& routes) {
+    std::string s;
+    for (const TProxyRoute& r : routes)
+        s += (s.empty() ? "" : ", ") + RouteText(r);
+    return s;
+}
+
+TEST(Proxy, ListsAsResolversAndScriptsWriteThem) {
+    struct Case {
+        const char* List;
+        bool Secure;
+        const char* Routes;
+    } cases[] = {
+        // The system's resolver: bare addresses, ';' or blanks between them.
+        {"10.0.0.1:8080", false, "10.0.0.1:8080"},
+        {"a:1;b:2", false, "a:1, b:2"},
+        {" a:1 \t b:2 ;; ", false, "a:1, b:2"},
+        {"http://a:1/", false, "a:1"},
+        // A script's own words, with DIRECT kept in its place.
+        {"PROXY dead:1; PROXY live:3128; DIRECT", false, "dead:1, live:3128, DIRECT"},
+        {"DIRECT", false, "DIRECT"},
+        {"DIRECT; PROXY a:1", true, "DIRECT, a:1"},
+        {"HTTP a:1", false, "a:1"},
+        // What we do not speak is skipped, not mistaken for an address.
+        {"SOCKS s:1080; PROXY a:1", false, "a:1"},
+        {"SOCKS5 s:1080", false, ""},
+        {"HTTPS tlsproxy:443; DIRECT", false, "DIRECT"},
+        // Per scheme, as the manual settings write it.
+        {"http=p1:1;https=p2:2", false, "p1:1"},
+        {"http=p1:1;https=p2:2", true, "p2:2"},
+        {"ftp=p3:3", false, ""},
+        // Repeats and rubbish.
+        {"a:1; A:1; DIRECT; direct", false, "a:1, DIRECT"},
+        {"a:0; :1; PROXY", false, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Text(ParseProxyList(c.List, c.Secure)), c.Routes) << c.List;
+}
+
+TEST(Proxy, UnreachableProxiesAreTriedLast) {
+    const TProxyRoutes routes = ParseProxyList("PROXY a:1; PROXY b:2; DIRECT; PROXY c:3", false);
+    struct Case {
+        std::vector<TProxyServer> Dead;
+        const char* Order;
+    } cases[] = {
+        {{}, "a:1, b:2, DIRECT, c:3"},
+        {{{"a", 1}}, "b:2, DIRECT, c:3, a:1"},
+        {{{"b", 2}, {"a", 1}}, "DIRECT, c:3, a:1, b:2"},
+        {{{"z", 9}}, "a:1, b:2, DIRECT, c:3"},
+        {{{"a", 1}, {"b", 2}, {"c", 3}}, "DIRECT, a:1, b:2, c:3"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Text(OrderRoutes(routes, c.Dead)), c.Order);
+}
+
 } // namespace
 } // namespace xldl

@@ -24,7 +24,8 @@ TEST(Settings, NumbersInRangeOverrideTheDefaults) {
                               {"XLDL_GIVE_UP_MS", "3000"},
                               {"XLDL_MAX_CONNECTIONS", "2"},
                               {"XLDL_SEGMENT_BYTES", "6000000000"},
-                              {"XLDL_RENAME_WAIT_MS", "0"}});
+                              {"XLDL_RENAME_WAIT_MS", "0"},
+                              {"XLDL_ATTEMPT_DELAY_MS", "100"}});
     EXPECT_EQ(s.StallMs, 500u);
     EXPECT_EQ(s.RetryBaseMs, 20u);
     EXPECT_EQ(s.RetryCapMs, 400u);
@@ -32,6 +33,7 @@ TEST(Settings, NumbersInRangeOverrideTheDefaults) {
     EXPECT_EQ(s.MaxConnections, 2u);
     EXPECT_EQ(s.SegmentBytes, 6000000000);
     EXPECT_EQ(s.RenameWaitMs, 0u);
+    EXPECT_EQ(s.AttemptDelayMs, 100u);
     EXPECT_NE(d.StallMs, s.StallMs);
     EXPECT_NE(d.MaxConnections, s.MaxConnections);
 }
@@ -43,11 +45,13 @@ TEST(Settings, BadValuesLeaveTheDefaults) {
                               {"XLDL_GIVE_UP_MS", "-1"},
                               {"XLDL_SEGMENT_BYTES", ""},
                               {"XLDL_RETRY_BASE_MS", "2000"},
-                              {"XLDL_RETRY_CAP_MS", "100"}});
+                              {"XLDL_RETRY_CAP_MS", "100"},
+                              {"XLDL_ATTEMPT_DELAY_MS", "0"}});
     EXPECT_EQ(s.StallMs, d.StallMs);
     EXPECT_EQ(s.MaxConnections, d.MaxConnections);
     EXPECT_EQ(s.GiveUpMs, d.GiveUpMs);
     EXPECT_EQ(s.SegmentBytes, d.SegmentBytes);
+    EXPECT_EQ(s.AttemptDelayMs, d.AttemptDelayMs) << "a race needs a head start";
     EXPECT_EQ(s.RetryCapMs, 2000u) << "the cap is never below the base";
 }
 

@@ -27,6 +27,8 @@ struct TStandIn {
     // Only there too: the task and URL last given to XLDL_AddMirror (0 and "" when none).
     TaskHandle (*MirrorTask)() = Get<TaskHandle (*)()>("StandIn_MirrorTask");
     const char* (*MirrorUrl)() = Get<const char* (*)()>("StandIn_MirrorUrl");
+    // Also only there: the window given to XLDL_SetPromptOwner, now or when XL_UnInit came.
+    HWND (*PromptOwner)(bool) = Get<HWND (*)(bool)>("StandIn_PromptOwner");
     int (*CallCount)() = Get<int (*)()>("StandIn_CallCount");
     const char* (*CallName)(int) = Get<const char* (*)(int)>("StandIn_CallName");
     uint32_t (*CallArgument)(int) = Get<uint32_t (*)(int)>("StandIn_CallArgument");

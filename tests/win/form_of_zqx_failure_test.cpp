@@ -38,8 +38,10 @@ const TReasonText ReasonTexts[] = {
     {ErrorInUse, "下载失败：另一个程序正在下载该文件"},
     {ErrorTls, "下载失败：无法验证服务器的身份，可换镜像重试"},
     {ErrorInsecureRedirect, "下载失败：无法验证服务器的身份，可换镜像重试"},
+    {ErrorProxyAuth, "下载失败：代理服务器需要身份验证"},
+    {ErrorProxyUnreachable, "下载失败：无法连接代理服务器，请检查代理设置"},
     {ErrorNone, "下载失败，可换镜像重试"},
-    {13, "下载失败，可换镜像重试"},
+    {99, "下载失败，可换镜像重试"},
     {0xFFFFFFFFu, "下载失败，可换镜像重试"},
 };
 
@@ -110,7 +112,7 @@ TEST_F(FailedDownload, DifferentTroublesReadDifferently) {
     std::set<std::string> texts;
     for (const TReasonText& r : ReasonTexts)
         texts.insert(FailureText(r.Error));
-    EXPECT_EQ(texts.size(), 8u);
+    EXPECT_EQ(texts.size(), 10u);
     EXPECT_EQ(texts.count(Working), 0u);
 }
 
@@ -148,6 +150,17 @@ TEST_F(FailedDownload, WaitingToRetryShowsNothingNew) {
     }
     f.XLTimeTimer(nullptr);
     EXPECT_EQ(f.RzLabel1->Caption(), "1.00 MB/3.50 MB");
+}
+
+TEST_F(FailedDownload, TheWindowOwnsTheEnginesCredentialDialogWhileItLives) {
+    ASSERT_NE(Engine.PromptOwner, nullptr);
+    TFormOfZQX& f = *Form;
+    EXPECT_NE(f.FSetPromptOwner, nullptr);
+    f.Show();
+    ASSERT_TRUE(PumpUntil([&] { return Engine.PromptOwner(false) != nullptr; }, 3000));
+    EXPECT_EQ(Engine.PromptOwner(false), f.Handle());
+    Form.reset();
+    EXPECT_EQ(Engine.PromptOwner(true), nullptr) << "a window about to go must not own a dialog";
 }
 
 TEST_F(FailedDownload, AnEngineThatAnswersNoIsAnEngineOfOld) {

@@ -79,6 +79,7 @@ the script was set: {"body_bytes": N, "requests": R}.
 
 GET /_mirror/log lists the file requests served so far, one line each:
     GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
+A request that carried Proxy-Authorization ends its line with " proxy_authorization=1".
 GET /_mirror/tls_log lists the TLS handshakes, one line each:
     handshake ok port=PORT cert=good version=TLSv1.2 cipher=ECDHE-RSA-AES256-GCM-SHA384 sni=dl1.orlenz.com resumed=0 ms=84
     handshake failed port=PORT cert=expired sni=127.0.0.1 ms=90 error=[SSL: ...]_(a client's alert)
@@ -429,6 +430,9 @@ class Handler(BaseHTTPRequestHandler):
             line += " tls=%s sni=%s" % (self.connection.version(),
                                         getattr(self.connection, "sni", None) or "-")
         line += extra
+        # Credentials meant for a proxy must never reach a server: said wherever they do.
+        if self.headers.get("Proxy-Authorization"):
+            line += " proxy_authorization=1"
         with self.server.script.lock:
             self.server.script.log.append(line)
             self.server.script.requests += 1

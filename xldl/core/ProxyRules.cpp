@@ -135,4 +135,58 @@ std::optional<TProxyServer> ProxyFor(const TProxyConfig& config, const TUrl& url
     return proxy;
 }
 
+TProxyRoutes ParseProxyList(std::string_view list, bool secure) {
+    TProxyRoutes routes;
+    const auto add = [&](TProxyRoute route) {
+        for (const TProxyRoute& r : routes)
+            if (r == route) return;
+        routes.push_back(std::move(route));
+    };
+    // A script's entries are "KIND host:port", the resolver's bare "host:port": a kind word
+    // waits for the address after it.
+    std::string kind;
+    for (const std::string& item : Items(list, "; \t\r\n")) {
+        if (item == "direct") {
+            add(std::nullopt);
+            kind.clear();
+            continue;
+        }
+        if (item == "proxy" || item == "http" || item == "https" || item == "socks" ||
+            item == "socks4" || item == "socks5") {
+            kind = item;
+            continue;
+        }
+        const std::string was = kind;
+        kind.clear();
+        if (was.starts_with("socks") || was == "https") continue; // not spoken here
+        std::string_view address = item;
+        if (const size_t eq = address.find('='); eq != std::string_view::npos) {
+            const std::string_view scheme = address.substr(0, eq);
+            if (scheme != (secure ? "https" : "http")) continue;
+            address.remove_prefix(eq + 1);
+        }
+        if (const auto server = ParseProxyServer(address)) add(*server);
+    }
+    return routes;
+}
+
+TProxyRoutes OrderRoutes(const TProxyRoutes& routes, const std::vector<TProxyServer>& dead) {
+    const auto isDead = [&](const TProxyRoute& r) {
+        if (!r) return false;
+        for (const TProxyServer& d : dead)
+            if (d == *r) return true;
+        return false;
+    };
+    TProxyRoutes ordered;
+    for (const TProxyRoute& r : routes)
+        if (!isDead(r)) ordered.push_back(r);
+    for (const TProxyRoute& r : routes)
+        if (isDead(r)) ordered.push_back(r);
+    return ordered;
+}
+
+std::string RouteText(const TProxyRoute& route) {
+    return route ? route->Host + ":" + std::to_string(route->Port) : std::string("DIRECT");
+}
+
 } // namespace xldl

@@ -31,6 +31,8 @@ TSettings LoadSettings(const std::function<std::optional<std::string>(const char
     Number<uint32_t>(lookup, "XLDL_RENAME_WAIT_MS", s.RenameWaitMs, 0, 600000);
     Number<uint32_t>(lookup, "XLDL_RECORD_MS", s.RecordMs, 50, 600000);
     Number<uint32_t>(lookup, "XLDL_STALE_DAYS", s.StaleDays, 1, 3650);
+    Number<uint32_t>(lookup, "XLDL_PROXY_WAIT_MS", s.ProxyWaitMs, 100, 600000);
+    Number<uint32_t>(lookup, "XLDL_ATTEMPT_DELAY_MS", s.AttemptDelayMs, 10, 10000);
     if (s.RetryCapMs < s.RetryBaseMs) s.RetryCapMs = s.RetryBaseMs;
     s.TracePath = lookup("XLDL_TRACE").value_or("");
     return s;

@@ -12,7 +12,11 @@
 //   XLDL_RENAME_WAIT_MS    how long a finished file waits for its name to come free (10000)
 //   XLDL_RECORD_MS         how often the partial file is flushed and its state recorded (1000)
 //   XLDL_STALE_DAYS        partial downloads left untouched this long are removed (7)
+//   XLDL_ATTEMPT_DELAY_MS  the head start one address of a host gets before its next one (of
+//                          the other family first) is tried too (250)
 //   XLDL_TRACE             a file to write what each connection does, with times (none)
+//   XLDL_PROXY_WAIT_MS     the longest a host's first connection waits for the automatic proxy
+//                          settings (detection, script) before the manual ones decide (5000)
 //   http_proxy, https_proxy, no_proxy (or in capitals): explicit proxies, instead of the
 //   system's settings (xldl/core/ProxyRules.h)
 #pragma once
@@ -34,6 +38,8 @@ struct TSettings {
     uint32_t RenameWaitMs = 10000;
     uint32_t RecordMs = 1000;
     uint32_t StaleDays = 7;
+    uint32_t ProxyWaitMs = 5000;
+    uint32_t AttemptDelayMs = 250;
     uint32_t MaxRedirects = 10;
     uint32_t MaxRestarts = 3;       // restarts from zero (file changed, range answers unusable)
     uint32_t MaxVerifyFailures = 2; // a file that fails its check this often is not fetched again

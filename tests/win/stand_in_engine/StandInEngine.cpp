@@ -48,6 +48,9 @@ TaskHandle NextHandle = 1;
 [[maybe_unused]] uint32_t ReportsFailureResult = 1;
 [[maybe_unused]] TaskHandle MirrorTask = 0;
 [[maybe_unused]] std::string MirrorUrl; // as given, each UTF-16 unit's low byte
+// The window the tool gave for the engine's credential dialog, now and when XL_UnInit came.
+[[maybe_unused]] HWND PromptOwner = nullptr;
+[[maybe_unused]] HWND PromptOwnerAtUnInit = reinterpret_cast<HWND>(-1);
 
 void Record(TCall call) {
     if (const char* log = std::getenv("STANDIN_LOG")) {
@@ -165,6 +168,7 @@ uint32_t __stdcall XL_Init() {
 uint32_t __stdcall XL_UnInit() {
     LoadScript();
     Record({"XL_UnInit", 0, {}});
+    PromptOwnerAtUnInit = PromptOwner;
     return 1;
 }
 
@@ -213,5 +217,12 @@ STAND_IN TaskHandle StandIn_MirrorTask() {
 }
 STAND_IN const char* StandIn_MirrorUrl() {
     return MirrorUrl.c_str();
+}
+// Also not recorded as a call.
+extern "C" __declspec(dllexport) void __stdcall XLDL_SetPromptOwner(HWND owner) {
+    PromptOwner = owner;
+}
+STAND_IN HWND StandIn_PromptOwner(bool atUnInit) {
+    return atUnInit ? PromptOwnerAtUnInit : PromptOwner;
 }
 #endif
