@@ -637,15 +637,16 @@ TDecision TPlanner::Failed(int id, const TFailure& f, unsigned failures, uint64_
     TConnection* c = Conn(id);
     const int source = c ? c->Source : std::max(Preferred(), 0);
     TSource& s = Src[source];
+    if (c) c->Judging = false;
+    // A server that ends connections after so many requests has served its share: the
+    // requests it left unanswered go again on a new connection, at once. That is no change
+    // in the connections that deliver (nor a failure of the source), so growth goes on.
+    if (f.Served) return {TRecovery::AskAgain, 0};
     if (c && c->Flowing) {
         c->Flowing = false;
         Growth.Stopped(source, nowMs);
     }
-    if (c) c->Judging = false;
     s.LastFailMs = nowMs;
-    // A server that ends connections after so many requests has served its share: the
-    // requests it left unanswered go again on a new connection, at once.
-    if (f.Served) return {TRecovery::AskAgain, 0};
     // One connection too many for the server, or one of many to a source that delivers
     // nothing: one keeps trying, with backoff, and the others leave it their work.
     if (c && c->Working && s.Active > 1 && (f.Refusal || Down(source, nowMs))) {
