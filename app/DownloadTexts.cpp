@@ -81,3 +81,42 @@ std::string FailureText(uint32_t error) {
     }
     return std::string("下载失败：") + reason;
 }
+
+bool MirrorMayHelp(uint32_t error) {
+    switch (error) {
+    case ErrorDiskFull:
+    case ErrorFile:
+    case ErrorRename:
+    case ErrorBadUrl:
+    case ErrorInUse:
+    case ErrorProxyAuth: // the other mirror goes through the same proxy
+    case ErrorProxyUnreachable:
+        return false;
+    default:
+        return true;
+    }
+}
+
+std::string StartTroubleText(TStartTrouble trouble) {
+    switch (trouble) {
+    case TStartTrouble::NotTheMakers:
+        return "安装包签名无效，已删除，可换镜像重试";
+    case TStartTrouble::NotTheMakersKept:
+        return "安装包签名无效，请勿运行，可换镜像重试";
+    case TStartTrouble::Missing:
+        return "未能启动安装程序：文件已不存在，可重试";
+    case TStartTrouble::InUse:
+        return "未能启动安装程序：文件被其他程序占用";
+    case TStartTrouble::Declined:
+        return "未能启动安装程序：未获管理员授权，可重试";
+    case TStartTrouble::Blocked:
+        return "未能启动安装程序：被系统或杀毒软件阻止";
+    case TStartTrouble::Other:
+        break;
+    }
+    return "未能启动安装程序，可重试";
+}
+
+bool MirrorMayHelp(TStartTrouble trouble) {
+    return trouble == TStartTrouble::NotTheMakers || trouble == TStartTrouble::NotTheMakersKept;
+}

@@ -1,6 +1,6 @@
 // The download tool's text rules: the file name taken from a download URL, the short size text
 // of the progress display ("512 KB", "3.50 MB") and what the window says when a download has
-// failed for good. Pure functions, 8-bit texts.
+// failed for good or its installer could not be started. Pure functions, 8-bit texts.
 #pragma once
 
 #include <cstdint>
@@ -22,3 +22,25 @@ std::string FormatSizeText(int64_t bytes, char decimalSeparator = '.');
 // wrong in a user's words, and what to do about it. Short enough to stand left of the size
 // text in the window's font.
 std::string FailureText(uint32_t error);
+
+// Whether another mirror may do better after the engine gave up for `error`: not when the
+// trouble is on this machine (a full disk, a folder that cannot be written, a file another
+// program holds).
+bool MirrorMayHelp(uint32_t error);
+
+// Why a finished download was not started.
+enum class TStartTrouble {
+    NotTheMakers,     // the signature is not the maker's, or not intact: the file is deleted
+    NotTheMakersKept, // the same, but the file could not be deleted
+    Missing,          // the file is gone
+    InUse,            // another program holds the file
+    Declined,         // the user declined the elevation prompt
+    Blocked,          // the system or an antivirus refused to start it
+    Other,            // the shell failed for another reason
+};
+
+// The status line for a trouble: short enough to stand left of the size text.
+std::string StartTroubleText(TStartTrouble trouble);
+
+// Whether the other mirror may help: only a file the mirror sent can be its fault.
+bool MirrorMayHelp(TStartTrouble trouble);

@@ -1,4 +1,4 @@
-// Writing the tool's 8-bit texts into the UTF-16 fields of an engine record.
+// Writing the tool's texts into the UTF-16 fields of an engine record.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,13 @@
 // or more leaves the empty string, since a cut name or URL would name something else.
 // Returns whether the text fitted.
 bool CopyToUtf16Field(const std::string& text, char16_t* field, size_t capacity);
+// The same for a text that is UTF-16 already (a path the system gave, in whatever script):
+// copied as it is, never through a code page.
+bool CopyToUtf16Field(const std::wstring& text, char16_t* field, size_t capacity);
 
 template <size_t N> bool CopyToUtf16Field(const std::string& text, char16_t (&field)[N]) {
+    return CopyToUtf16Field(text, field, N);
+}
+template <size_t N> bool CopyToUtf16Field(const std::wstring& text, char16_t (&field)[N]) {
     return CopyToUtf16Field(text, field, N);
 }

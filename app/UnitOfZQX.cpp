@@ -2,6 +2,7 @@
 
 #include "app/DownloadTexts.h"
 #include "app/ProgressScale.h"
+#include "app/SaveFolder.h"
 #include "app/TaskFields.h"
 #include "controls/RzLayoutClasses.h"
 #include "framework/Application.h"
@@ -9,11 +10,7 @@
 #include "framework/FormatSettings.h"
 #include "framework/LayoutProperties.h"
 
-#include <shellapi.h>
-
 #include <cstring>
-
-TShellExecuteProc ShellExecuteProc = ShellExecuteA;
 
 namespace {
 
@@ -26,6 +23,16 @@ HMODULE BoundEngineModule() {
             reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&XL_QueryTaskInfoEx)), &module))
         return nullptr;
     return module;
+}
+
+// The file name as the system names files: the tool's 8-bit text read in its code page.
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
 }
 
 // Whether the engine `module` declares that it keeps failed tasks in StateFailed.
@@ -108,9 +115,8 @@ void TFormOfZQX::FormDestroy(TObject*) {
 void TFormOfZQX::RzBitBtn1Click(TObject*) {
     RzBitBtn1->SetEnabled(false);
 
-    const DWORD attributes = GetFileAttributesA(FolderToCreate);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        CreateDirectoryA(FolderToCreate, nullptr); // a failure shows later, as a stalled task
+    // Chosen again at every press: a drive may have come or gone meanwhile.
+    FSaveFolder = ChooseSaveFolder();
 
     std::string url;
     FTaskMirror = nullptr;
@@ -128,7 +134,7 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     std::memset(&param, 0, sizeof param);
     CopyToUtf16Field(url, param.TaskUrl);
     CopyToUtf16Field(fileName, param.FileName);
-    CopyToUtf16Field(SaveFolder, param.SavePath);
+    CopyToUtf16Field(FSaveFolder, param.SavePath);
     param.OptionFlag = 0xFFFFFFFF;
 
     // After a failure the status line said why; this task is at work again.
@@ -162,16 +168,9 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
                              FormatSizeText(info.TotalSize, separator));
         break;
     }
-    case StateFinished: {
-        XLTime->SetEnabled(false);
-        const std::string path = SaveFolder + FFileName;
-        if (path.find(".exe") != std::string::npos) {
-            ShellExecuteProc(Handle(), "Open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-            RzBitBtn1->SetEnabled(true);
-        }
-        Close();
+    case StateFinished:
+        TaskFinished();
         break;
-    }
     case StateFailed:
         // Only an engine that declares it means this state for good; from any other it is
         // one more state to wait through.
@@ -182,13 +181,33 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
     }
 }
 
+void TFormOfZQX::TaskFinished() {
+    XLTime->SetEnabled(false);
+    // Only a program is started; the name comes from the URL, the folder from the press.
+    if (FFileName.find(".exe") != std::string::npos) {
+        const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + Wide(FFileName));
+        if (!launch.Started) {
+            // The window stays: the user waited for this, and one press tries again.
+            OfferRetry(StartTroubleText(launch.Trouble), MirrorMayHelp(launch.Trouble));
+            return;
+        }
+        RzBitBtn1->SetEnabled(true);
+    }
+    Close();
+}
+
 void TFormOfZQX::TaskFailed(uint32_t error) {
     XLTime->SetEnabled(false);
     // The size text keeps the last sizes: how far the task got.
-    RzLabel4->SetCaption(FailureText(error));
-    // One press tries the other mirror.
-    if (FTaskMirror == RadioButton1) RadioButton2->SetChecked(true);
-    if (FTaskMirror == RadioButton2) RadioButton1->SetChecked(true);
+    OfferRetry(FailureText(error), MirrorMayHelp(error));
+}
+
+void TFormOfZQX::OfferRetry(const std::string& text, bool otherMirror) {
+    RzLabel4->SetCaption(text);
+    if (otherMirror) {
+        if (FTaskMirror == RadioButton1) RadioButton2->SetChecked(true);
+        if (FTaskMirror == RadioButton2) RadioButton1->SetChecked(true);
+    }
     RzBitBtn1->SetEnabled(true);
     // Disabling took the focus from the button; give it back, so that Enter or Space retries
     // too, unless the user has put it elsewhere meanwhile.

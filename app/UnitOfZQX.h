@@ -1,7 +1,8 @@
 // The download tool's one window: pick a mirror, press the button, watch the progress; when
-// the engine has the installer, start it and close.
+// the engine has the installer and it is the maker's, start it and close.
 #pragma once
 
+#include "app/InstallerLaunch.h"
 #include "controls/RzButton.h"
 #include "controls/RzLabel.h"
 #include "engine/XLDownload.h"
@@ -20,14 +21,7 @@ constexpr const char* MirrorHost1 = "dl1.orlenz.com";
 constexpr const char* MirrorHost2 = "dl2.orlenz.com";
 constexpr const char* MirrorUrl1 = "http://dl1.orlenz.com/service/setup.exe";
 constexpr const char* MirrorUrl2 = "http://dl2.orlenz.com/service/setup.exe";
-// Created if missing (the same folder as SaveFolder: the file system ignores case).
-constexpr const char* FolderToCreate = "D:\\KOrva";
-constexpr const char* SaveFolder = "D:\\KORVA\\";
 constexpr const char* ApplicationTitle = "Orlenz软件完整安装包下载专用工具";
-
-// How the finished installer is started; tests put a recorder here.
-using TShellExecuteProc = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-extern TShellExecuteProc ShellExecuteProc;
 
 class TFormOfZQX : public TForm {
 public:
@@ -47,6 +41,8 @@ public:
 
     TaskHandle FTaskHandle = 0;
     std::string FFileName;
+    // Where the press saved the download (app/SaveFolder), ending in a backslash.
+    std::wstring FSaveFolder;
     // The mirror's radio button that the task was made from (null before the first press).
     TRadioButton* FTaskMirror = nullptr;
     // Whether the engine keeps failed tasks in StateFailed with their reason; asked once, of
@@ -64,8 +60,13 @@ public:
 
 private:
     void Load(const std::string& layout);
-    // The engine gave up on the task: say why and offer the other mirror.
+    // The engine gave up on the task: say why and offer the other mirror where it may help.
     void TaskFailed(uint32_t error);
+    // The task has the file: start it if it is the maker's, and close.
+    void TaskFinished();
+    // Says `text` in the status line and gives the button back, checking the other mirror
+    // first when `otherMirror`.
+    void OfferRetry(const std::string& text, bool otherMirror);
 
     // RzLabel4's text while a task runs, as the layout has it.
     std::string FWorkingCaption;

@@ -45,11 +45,13 @@ enum TEngineError : uint32_t {
     ErrorUnstable = 9,          // the file kept changing on the server
     ErrorTls = 10,              // the server's certificate does not verify, or TLS itself failed
     ErrorInsecureRedirect = 11, // an https:// address redirected to plain http://
-    ErrorInUse = 12,     // another download (another process) is writing the same file
+    ErrorInUse = 12,            // another download (another process) is writing the same file
     // the proxy refused our credentials, or wants some we cannot give
     ErrorProxyAuth = 13,
     // no proxy of the routes could be reached, and none of them was DIRECT
     ErrorProxyUnreachable = 14,
+    // the server sent the file in a content coding (gzip) though asked for its bytes as they are
+    ErrorContentCoded = 17,
 };
 
 #pragma pack(push, 1)

@@ -5,10 +5,6 @@
 
 #include <algorithm>
 
-TPoint DesktopCenteredPosition(int desktopWidth, int desktopHeight, int width, int height) {
-    return {std::max(0, (desktopWidth - width) / 2), std::max(0, (desktopHeight - height) / 2)};
-}
-
 namespace {
 
 // The height of the text "0" in `font`: what a layout's TextHeight was measured as.
@@ -22,6 +18,34 @@ int TextHeightOf(TFont& font) {
     }
     ReleaseDC(nullptr, dc);
     return size.cy;
+}
+
+using TAdjustWindowRectExForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+// What a frame and caption bar of `style` take of a window's outer size (outer minus client):
+// as the system draws them now (`pixelsPerInch` 0), or as it would on a display of
+// `pixelsPerInch`. Systems before Windows 10 cannot say the latter; there the frame's
+// measures grow about as the dots per inch do, from those of `screenPixelsPerInch`.
+TSize FrameSize(DWORD style, DWORD exStyle, int pixelsPerInch, int screenPixelsPerInch) {
+    static const auto forDpi = reinterpret_cast<TAdjustWindowRectExForDpi>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("user32.dll"), "AdjustWindowRectExForDpi")));
+    RECT r{0, 0, 0, 0};
+    if (pixelsPerInch > 0 && forDpi) {
+        forDpi(&r, style, FALSE, exStyle, static_cast<UINT>(pixelsPerInch));
+        return {r.right - r.left, r.bottom - r.top};
+    }
+    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    const TSize now{r.right - r.left, r.bottom - r.top};
+    if (pixelsPerInch <= 0 || screenPixelsPerInch <= 0) return now;
+    return {MulDiv(now.cx, pixelsPerInch, screenPixelsPerInch),
+            MulDiv(now.cy, pixelsPerInch, screenPixelsPerInch)};
+}
+
+// The primary screen's work area, without the taskbar.
+TSize WorkAreaSize() {
+    RECT r{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &r, 0);
+    return {r.right - r.left, r.bottom - r.top};
 }
 
 } // namespace
@@ -77,18 +101,29 @@ void TForm::Loaded() {
 
 void TForm::ScaleForDisplay(int screenPixelsPerInch) {
     if (FPixelsPerInch <= 0 || screenPixelsPerInch == FPixelsPerInch) return;
-    Font().SetHeight(MulDiv(Font().Height(), screenPixelsPerInch, FPixelsPerInch));
-    const int textHeight = TextHeightOf(Font());
-    if (FTextHeight <= 0 || textHeight == FTextHeight) return;
-    for (int i = 0; i < ControlCount(); ++i) {
-        TControl* c = Controls(i);
-        c->SetBounds(MulDiv(c->Left(), textHeight, FTextHeight),
-                     MulDiv(c->Top(), textHeight, FTextHeight),
-                     MulDiv(c->Width(), textHeight, FTextHeight),
-                     MulDiv(c->Height(), textHeight, FTextHeight));
-        if (!c->ParentFont())
-            c->Font().SetHeight(MulDiv(c->Font().Height(), textHeight, FTextHeight));
-    }
+    const int fontHeight = MulDiv(Font().Height(), screenPixelsPerInch, FPixelsPerInch);
+    TFont scaled;
+    scaled.Assign(Font());
+    scaled.SetHeight(fontHeight);
+    const int textHeight = TextHeightOf(scaled);
+    const bool controlsScale = FTextHeight > 0 && textHeight != FTextHeight;
+    if (controlsScale)
+        for (int i = 0; i < ControlCount(); ++i)
+            Controls(i)->ScaleBy(textHeight, FTextHeight);
+    // Only now: a control that sizes itself to its text in this font does so after its
+    // bounds were scaled, not before.
+    Font().SetHeight(fontHeight);
+    if (!controlsScale) return;
+    // The client area grows with the controls, so that they fit as they were designed to;
+    // the frame is this display's own.
+    TCreateParams p;
+    CreateParams(p);
+    const int systemPixelsPerInch = TFont::ScreenPixelsPerInch();
+    const TSize size = ScaledWindowSize(
+        {Width(), Height()}, FrameSize(p.Style, p.ExStyle, FPixelsPerInch, systemPixelsPerInch),
+        FrameSize(p.Style, p.ExStyle, 0, systemPixelsPerInch), textHeight, FTextHeight,
+        WorkAreaSize());
+    SetBounds(Left(), Top(), size.cx, size.cy);
     UpdateScrollBars();
 }
 

@@ -5,12 +5,13 @@
 //
 // A form has a sizeable frame and the caption-bar buttons of its BorderIcons; it is owned by
 // the application window, which carries the program's taskbar entry, and shows the program's
-// icon. It can centre itself on the desktop when first shown, scale itself once for the
-// display it is made on, and bring up scroll bars when its client area is smaller than the
-// area its controls cover.
+// icon. It can centre itself on the desktop when first shown, scale itself and its client
+// area once for the display it is made on, and bring up scroll bars when its client area is
+// smaller than the area its controls cover.
 #pragma once
 
 #include "framework/WinControl.h"
+#include "framework/WindowGeometry.h"
 
 #include <cstdint>
 
@@ -18,10 +19,6 @@ enum TBorderIcon : uint8_t { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
 using TBorderIcons = uint8_t;
 
 enum class TPosition { poDesigned, poDesktopCenter };
-
-// Where a window of `width` x `height` stands centred on a desktop of `desktopWidth` x
-// `desktopHeight`: halves truncated towards zero, never negative.
-TPoint DesktopCenteredPosition(int desktopWidth, int desktopHeight, int width, int height);
 
 class TForm : public TWinControl {
 public:
@@ -56,8 +53,9 @@ public:
     void SetTextHeight(int value) { FTextHeight = value; }
     // Scales the form for a display of `screenPixelsPerInch`: the font by the ratio of the
     // dots per inch and, when the font's text height then differs from the designed one, the
-    // controls' places, sizes and own fonts by the ratio of the text heights. The form's outer
-    // size stays. Done once when a layout has been read.
+    // controls' places, sizes and own fonts, and the client area, by the ratio of the text
+    // heights (ScaledWindowSize: never beyond the screen's work area unless the designed size
+    // is). Done once when a layout has been read, before the window is made.
     void ScaleForDisplay(int screenPixelsPerInch);
     // The scroll offset of the client area (how far the controls are scrolled).
     TPoint ScrollOffset() const { return FScrollOffset; }

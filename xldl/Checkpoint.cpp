@@ -10,20 +10,6 @@ namespace xldl {
 
 namespace {
 
-// The whole file, or nothing when it is missing or larger than any state of ours.
-std::optional<std::string> ReadSmallFile(const std::wstring& path) {
-    const HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string text(MaxStateBytes + 1, '\0');
-    DWORD got = 0;
-    const BOOL ok = ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
-    CloseHandle(f);
-    if (!ok) return std::string(); // unreadable: as good as damaged
-    text.resize(got);
-    return text;
-}
-
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
     return a.size() == b.size() &&
            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
@@ -49,7 +35,7 @@ TCheckpoint::~TCheckpoint() {
 std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
     TLocked l(Lock);
     Part = &part;
-    const auto text = ReadSmallFile(StatePath);
+    const auto text = ReadSmallFile(StatePath, MaxStateBytes);
     std::optional<TSavedState> state;
     if (text) state = ParseState(*text, Urls, Name);
     const std::string validator = state ? StateValidator(*state) : std::string();
@@ -146,20 +132,7 @@ void TCheckpoint::Record() {
 }
 
 bool TCheckpoint::Save(const TSavedState& state) {
-    const std::string text = FormatState(state);
-    const std::wstring fresh = StatePath + L".new";
-    const HANDLE f = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                    written == text.size() && FlushFileBuffers(f);
-    CloseHandle(f);
-    if (ok && MoveFileExW(fresh.c_str(), StatePath.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    DeleteFileW(fresh.c_str());
-    return false;
+    return ReplaceSmallFile(StatePath, FormatState(state));
 }
 
 DWORD TCheckpoint::StartOver() {
@@ -191,6 +164,11 @@ void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, u
         const uint64_t written = uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32 |
                                  found.ftLastWriteTime.dwLowDateTime;
         if (written > nowTicks || nowTicks - written < maxAge) continue;
+        // Only what this engine left: a state of ours about the very partial beside it. A file
+        // of another program that happens to share the name is none of our business.
+        const std::wstring name(found.cFileName);
+        const auto text = ReadSmallFile(state, MaxStateBytes);
+        if (!text || !IsStateOfPartial(*text, Utf8Name(name.substr(0, name.size() - 11)))) continue;
         const std::wstring part = state.substr(0, state.size() - 6); // less ".state"
         // A partial someone holds is in use, however old its state.
         const HANDLE held = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -70,8 +70,15 @@ int64_t TPartFile::Size() const {
 }
 
 bool TPartFile::Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWORD& error) const {
+    const auto got = Hash(digest.Kind, abort, aborted, error);
+    return got && got->Bytes == digest.Bytes;
+}
+
+std::optional<TDigest> TPartFile::Hash(TDigestKind kind, HANDLE abort, bool& aborted,
+                                       DWORD& error) const {
     aborted = false;
     error = 0;
+    if (kind == TDigestKind::None) return std::nullopt;
     TSha256 sha;
     TMd5 md5;
     std::vector<uint8_t> buffer(1 << 20);
@@ -79,7 +86,7 @@ bool TPartFile::Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWOR
     for (;;) {
         if (WaitForSingleObject(abort, 0) == WAIT_OBJECT_0) {
             aborted = true;
-            return false;
+            return std::nullopt;
         }
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
@@ -87,24 +94,27 @@ bool TPartFile::Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWOR
         DWORD got = 0;
         if (!ReadFile(File, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &at)) {
             error = GetLastError();
-            if (error != ERROR_HANDLE_EOF) return false;
+            if (error != ERROR_HANDLE_EOF) return std::nullopt;
             error = 0;
             got = 0;
         }
         if (got == 0) break;
-        if (digest.Kind == TDigestKind::Sha256)
+        if (kind == TDigestKind::Sha256)
             sha.Update(buffer.data(), got);
         else
             md5.Update(buffer.data(), got);
         offset += got;
     }
-    if (digest.Kind == TDigestKind::Sha256) {
+    TDigest d;
+    d.Kind = kind;
+    if (kind == TDigestKind::Sha256) {
         const auto h = sha.Final();
-        return digest.Bytes.size() == h.size() &&
-               std::equal(h.begin(), h.end(), digest.Bytes.begin());
+        d.Bytes.assign(h.begin(), h.end());
+    } else {
+        const auto h = md5.Final();
+        d.Bytes.assign(h.begin(), h.end());
     }
-    const auto h = md5.Final();
-    return digest.Bytes.size() == h.size() && std::equal(h.begin(), h.end(), digest.Bytes.begin());
+    return d;
 }
 
 void TPartFile::Close() {
@@ -139,6 +149,45 @@ DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t w
 
 bool IsDiskFull(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+std::string Utf8Name(const std::wstring& name) {
+    if (name.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), s.data(), n,
+                        nullptr, nullptr);
+    return s;
+}
+
+std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t limit) {
+    const HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string text(limit + 1, '\0');
+    DWORD got = 0;
+    const BOOL ok = ReadFile(f, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(f);
+    if (!ok || got > limit) return std::string(); // unreadable: as good as damaged
+    text.resize(got);
+    return text;
+}
+
+bool ReplaceSmallFile(const std::wstring& path, const std::string& text) {
+    const std::wstring fresh = path + L".new";
+    const HANDLE f = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(f);
+    CloseHandle(f);
+    if (ok && MoveFileExW(fresh.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(fresh.c_str());
+    return false;
 }
 
 } // namespace xldl

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace xldl {
@@ -30,6 +31,8 @@ public:
     // Whether the file's bytes hash to `digest`; false also when reading fails or `abort`
     // is signalled (`aborted` tells which).
     bool Matches(const TDigest& digest, HANDLE abort, bool& aborted, DWORD& error) const;
+    // The file's digest of `kind`; nothing when reading fails or `abort` is signalled.
+    std::optional<TDigest> Hash(TDigestKind kind, HANDLE abort, bool& aborted, DWORD& error) const;
     void Close();
     bool IsOpen() const { return File != INVALID_HANDLE_VALUE; }
 
@@ -47,5 +50,14 @@ DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t w
                     HANDLE abort);
 
 bool IsDiskFull(DWORD error);
+
+// A file name as UTF-8, as the state file records it.
+std::string Utf8Name(const std::wstring& name);
+// The whole of a small file the engine keeps beside a download (a state, a record), or nothing
+// when it is missing; empty when it cannot be read or is larger than `limit`.
+std::optional<std::string> ReadSmallFile(const std::wstring& path, size_t limit);
+// Replaces `path` whole with `text`: a new copy written and flushed, then renamed over the
+// old one, so that a crash leaves the old file or the new one, never a mix.
+bool ReplaceSmallFile(const std::wstring& path, const std::string& text);
 
 } // namespace xldl

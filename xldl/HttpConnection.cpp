@@ -23,6 +23,15 @@ bool SameHost(const std::string& a, const std::string& b) {
 
 // A body that ends before its framing says: the connection dropped.
 constexpr TNetResult CutShort{TNet::Failed, static_cast<uint32_t>(WSAECONNRESET), 0};
+constexpr TNetResult NoProgress{TNet::Stalled, 0, 0};
+// How often the abort is looked at while data keeps coming (a look costs a system call).
+constexpr DWORD AbortCheckMs = 50;
+
+// What is left of `stallMs` since `since`.
+uint32_t Left(DWORD since, uint32_t stallMs) {
+    const DWORD spent = GetTickCount() - since;
+    return spent >= stallMs ? 0 : stallMs - spent;
+}
 
 } // namespace
 
@@ -60,7 +69,9 @@ void THttpConnection::Close() {
     Outstanding = 0;
     Answers = 0;
     Closing = false;
+    Spent = false;
     InBody = false;
+    Unproven = false;
 }
 
 TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
@@ -166,22 +177,11 @@ TNetResult THttpConnection::OpenTunnel(HANDLE abort, uint32_t stallMs) {
             request.insert(request.size() - 2, ProxyAuthorizationLine(authorization));
         TNetResult r = SendRaw(request, abort, stallMs);
         if (r.Kind != TNet::Ok) return r;
-        THeaders head;
-        for (;;) {
-            const size_t end = FindHeadEnd(std::string_view(
-                reinterpret_cast<const char*>(Buffer.data()) + Begin, End - Begin));
-            if (end) {
-                head = ParseHeaderBlock(
-                    std::string_view(reinterpret_cast<const char*>(Buffer.data()) + Begin, end));
-                Begin += end;
-                if (head.Status >= 100 && head.Status < 200) continue;
-                break;
-            }
-            if (End - Begin >= MaxHeadBytes) return {TNet::Failed, NetProxyRefused, 0};
-            r = Fill(abort, stallMs);
-            if (r.Kind == TNet::Eof) return {TNet::Failed, NetProxyRefused, 0};
-            if (r.Kind != TNet::Ok) return r;
-        }
+        r = ReceiveHead(abort, stallMs);
+        if (r.Kind == TNet::Failed && (r.Error == NetBadResponse || r.Error == NetNotAnswered))
+            return {TNet::Failed, NetProxyRefused, 0};
+        if (r.Kind != TNet::Ok) return r;
+        const THeaders head = Response;
         if (head.Status == 407 && Router) {
             r = AnswerProxy(head, abort, authorization);
             if (r.Kind != TNet::Ok) return r;
@@ -211,13 +211,19 @@ void THttpConnection::Compact() {
     Begin = 0;
 }
 
-TNetResult THttpConnection::Fill(HANDLE abort, uint32_t stallMs) {
+TNetResult THttpConnection::Fill(HANDLE abort, uint32_t waitMs) {
+    // A server that sends without pause must not keep the abort waiting for a pause.
+    const DWORD now = GetTickCount();
+    if (now - AbortCheckedAt >= AbortCheckMs) {
+        AbortCheckedAt = now;
+        if (abort && WaitForSingleObject(abort, 0) == WAIT_OBJECT_0) return {TNet::Aborted, 0, 0};
+    }
     if (Begin == End) Begin = End = 0;
     if (End == Buffer.size()) Compact();
     if (End == Buffer.size()) return {TNet::Failed, NetBadResponse, 0};
     TNetResult r =
-        Tls ? Tls->Receive(Socket, Buffer.data() + End, Buffer.size() - End, abort, stallMs)
-            : Socket.Receive(Buffer.data() + End, Buffer.size() - End, abort, stallMs);
+        Tls ? Tls->Receive(Socket, Buffer.data() + End, Buffer.size() - End, abort, waitMs)
+            : Socket.Receive(Buffer.data() + End, Buffer.size() - End, abort, waitMs);
     if (r.Kind != TNet::Ok) return r;
     End += r.Bytes;
     // On a fast link more has come meanwhile: take it too, so that the file is written in
@@ -288,46 +294,63 @@ TNetResult THttpConnection::ReadHead(HANDLE abort, uint32_t stallMs) {
     }
 }
 
-TNetResult THttpConnection::ReadOneHead(HANDLE abort, uint32_t stallMs) {
-    if (InBody || Outstanding == 0) return {TNet::Failed, NetBadResponse, 0};
+TNetResult THttpConnection::ReceiveHead(HANDLE abort, uint32_t stallMs) {
+    const DWORD since = GetTickCount();
+    THeadReader reader;
     for (;;) {
-        const std::string_view pending(reinterpret_cast<const char*>(Buffer.data()) + Begin,
-                                       End - Begin);
-        if (const size_t end = FindHeadEnd(pending)) {
-            Response = ParseHeaderBlock(pending.substr(0, end));
-            Begin += end;
-            if (Response.Status >= 100 && Response.Status < 200) continue; // interim
-            const auto framing = BodyFraming(Response);
-            if (Response.Status == 0 || !framing) {
-                Closing = true;
-                return {TNet::Failed, NetBadResponse, 0};
-            }
-            Frame = *framing;
-            ++Answers;
-            if (!KeepsAlive(Response, Frame)) Closing = true;
-            Chunks = TChunkedDecoder{};
-            BodyLeft = Frame.Length;
-            InBody = Frame.Kind != TFraming::None &&
-                     !(Frame.Kind == TFraming::Length && Frame.Length == 0);
-            if (!InBody) --Outstanding;
+        const auto step = reader.Next(
+            std::string_view(reinterpret_cast<const char*>(Buffer.data()) + Begin, End - Begin));
+        Begin += step.Consumed;
+        switch (step.Step) {
+        case THeadReader::TStep::Head:
+            Response = reader.Head();
             return {TNet::Ok, 0, 0};
-        }
-        if (End - Begin >= MaxHeadBytes) {
+        case THeadReader::TStep::Bad:
+        case THeadReader::TStep::TooLarge:
             Closing = true;
             return {TNet::Failed, NetBadResponse, 0};
+        case THeadReader::TStep::NeedMore:
+            break;
         }
-        const bool nothingYet = Begin == End;
-        const TNetResult r = Fill(abort, stallMs);
+        // Interim answers are no progress: the head itself must come within the stall time.
+        const uint32_t left = Left(since, stallMs);
+        if (left == 0) return NoProgress;
+        const bool nothingYet = Begin == End && reader.Interims() == 0;
+        const TNetResult r = Fill(abort, left);
         if (r.Kind == TNet::Eof)
             return {TNet::Failed, nothingYet ? NetNotAnswered : NetBadResponse, 0};
         if (r.Kind != TNet::Ok) return r;
     }
 }
 
+TNetResult THttpConnection::ReadOneHead(HANDLE abort, uint32_t stallMs) {
+    if (InBody || Outstanding == 0) return {TNet::Failed, NetBadResponse, 0};
+    // The rest of the stream was given up on: the requests behind it were never answered.
+    if (Spent) return {TNet::Failed, NetNotAnswered, 0};
+    const TNetResult r = ReceiveHead(abort, stallMs);
+    if (r.Kind != TNet::Ok) return r;
+    const auto framing = BodyFraming(Response);
+    if (!framing) {
+        Closing = true;
+        return {TNet::Failed, NetBadResponse, 0};
+    }
+    Frame = *framing;
+    ++Answers;
+    if (!KeepsAlive(Response, Frame)) Closing = true;
+    Chunks = TChunkedDecoder{};
+    BodyLeft = Frame.Length;
+    Unproven = false;
+    InBody = Frame.Kind != TFraming::None && !(Frame.Kind == TFraming::Length && Frame.Length == 0);
+    if (!InBody) --Outstanding;
+    return {TNet::Ok, 0, 0};
+}
+
 TNetResult THttpConnection::ReadBody(const uint8_t*& data, uint32_t max, HANDLE abort,
                                      uint32_t stallMs) {
     data = nullptr;
     if (!InBody) return {TNet::Eof, 0, 0};
+    // Chunk framing and trailers are no progress: body bytes or the end must come in time.
+    const DWORD since = GetTickCount();
     const auto ended = [this] {
         InBody = false;
         --Outstanding;
@@ -355,7 +378,15 @@ TNetResult THttpConnection::ReadBody(const uint8_t*& data, uint32_t max, HANDLE 
         }
         case TFraming::Chunked: {
             if (Begin == End) {
-                const TNetResult r = Fill(abort, stallMs);
+                const uint32_t left = Left(since, stallMs);
+                const TNetResult r = left ? Fill(abort, left) : NoProgress;
+                if ((r.Kind == TNet::Stalled || r.Kind == TNet::Eof) && Chunks.DataComplete()) {
+                    // The last chunk came, so the body is whole; trailers that do not end
+                    // are not worth waiting for, and nothing after them is an answer.
+                    Closing = true;
+                    Spent = true;
+                    return ended();
+                }
                 if (r.Kind == TNet::Eof) return CutShort;
                 if (r.Kind != TNet::Ok) return r;
             }
@@ -371,6 +402,10 @@ TNetResult THttpConnection::ReadBody(const uint8_t*& data, uint32_t max, HANDLE 
                 return ended();
             case TChunkedDecoder::TStep::Error:
                 Closing = true;
+                if (Chunks.DataComplete()) { // trailers beyond their limit, or not trailers
+                    Spent = true;
+                    return ended();
+                }
                 return {TNet::Failed, NetBadResponse, 0};
             case TChunkedDecoder::TStep::NeedMore:
                 continue; // the decoder keeps what it has seen of a frame: fetch the rest
@@ -384,6 +419,7 @@ TNetResult THttpConnection::ReadBody(const uint8_t*& data, uint32_t max, HANDLE 
                     // Over TLS the end must be the server's word, not a cut connection.
                     if (Tls && !Tls->ClosedCleanly()) return CutShort;
                     Closing = true;
+                    Unproven = !Tls;
                     return ended();
                 }
                 if (r.Kind != TNet::Ok) return r;

@@ -8,6 +8,11 @@
 //
 // Body bytes are handed out where they were received, in the connection's own buffer: no
 // copy between the socket and the file for plain HTTP.
+//
+// A server cannot keep a reader here forever: each read must bring progress (a head, body
+// bytes, an end) within the stall time, whatever else comes meanwhile (interim answers, chunk
+// framing, trailers), the abort is seen while data keeps coming, and everything that is not
+// body (heads, interim answers, trailers) has a limit in bytes.
 #pragma once
 
 #include "xldl/ProxyAuth.h"
@@ -54,8 +59,8 @@ public:
     // while earlier answers are unread, as long as the server keeps the connection.
     TNetResult Request(const TUrl& url, const std::string& headers, HANDLE abort, uint32_t stallMs);
     // Reads the head of the oldest unanswered request (after the body of the one before it
-    // was read to its end). Failed with NetNotAnswered when the connection closed before a
-    // byte of it came: the request may simply be sent again.
+    // was read to its end), interim answers skipped. Failed with NetNotAnswered when the
+    // connection closed before a byte of it came: the request may simply be sent again.
     TNetResult ReadHead(HANDLE abort, uint32_t stallMs);
     const THeaders& Head() const { return Response; }
     const TBodyFraming& Framing() const { return Frame; }
@@ -64,6 +69,10 @@ public:
     TNetResult ReadBody(const uint8_t*& data, uint32_t max, HANDLE abort, uint32_t stallMs);
     // Bytes of the current body still to come: -1 when its end is not known in advance.
     int64_t BodyRemaining() const;
+    // Whether the body just read to its end ended only where the connection did, over plain
+    // HTTP (no length, no chunks): a connection cut short ends the same way, so nothing
+    // proves that all of it came. (Over TLS the server's close_notify proves it.)
+    bool EndUnproven() const { return Unproven; }
     // Whether this connection has answered anything yet: one that closes before its first
     // answer turns us away, one that closes later has merely served its share of requests.
     bool HasAnswered() const { return Answers > 0; }
@@ -76,7 +85,10 @@ public:
     void Close();
 
 private:
-    TNetResult Fill(HANDLE abort, uint32_t stallMs);
+    // Receives more, waiting up to `waitMs` for it.
+    TNetResult Fill(HANDLE abort, uint32_t waitMs);
+    // One answer's head into Response, interim answers skipped, within `stallMs`.
+    TNetResult ReceiveHead(HANDLE abort, uint32_t stallMs);
     TNetResult SendRaw(const std::string& text, HANDLE abort, uint32_t stallMs);
     TNetResult OpenTunnel(HANDLE abort, uint32_t stallMs);
     TNetResult ReadOneHead(HANDLE abort, uint32_t stallMs);
@@ -105,7 +117,10 @@ private:
     int Outstanding = 0;
     int Answers = 0;
     bool Closing = false; // the server said it closes after the current answer
+    bool Spent = false;   // what follows on the connection cannot be read as answers
     bool InBody = false;
+    bool Unproven = false;
+    DWORD AbortCheckedAt = 0;
     THeaders Response;
     TBodyFraming Frame;
     int64_t BodyLeft = 0; // for a body of known length

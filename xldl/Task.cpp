@@ -14,16 +14,6 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), s.data(), n,
-                        nullptr, nullptr);
-    return s;
-}
-
 // Failures after which the bytes on disk are still worth taking up later; the others mean the
 // bytes themselves cannot be trusted.
 bool WorthKeeping(uint32_t error) {
@@ -94,6 +84,7 @@ void TTask::Snapshot(DownloadTaskInfo& info) {
     info.State = state;
     info.TotalSize = p.Total >= 0 ? p.Total : 0;
     info.DoneSize = p.Done;
+    if (!Transfer && ConfirmedSize >= 0) info.TotalSize = info.DoneSize = ConfirmedSize;
     SetInfoField(info, InfoErrorOffset, Error);
     SetInfoField(info, InfoHttpStatusOffset, p.HttpStatus);
     SetInfoField(info, InfoConnectionsOffset, working ? static_cast<uint32_t>(p.Connections) : 0);
@@ -143,6 +134,9 @@ void TTask::Run() {
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
     // A sensible moment to clear away what earlier downloads left and nobody took up.
     RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays);
+    TFinishedFile finished(Target, Url, Utf8Name(FileName));
+    if (ConfirmFinished(finished, *start)) return;
+    if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) return;
     if (const DWORD error = Part.Open(PartPath)) {
         // Someone else is writing this file: it is theirs, untouched.
         Finish(StateFailed, error == ERROR_SHARING_VIOLATION ? ErrorInUse
@@ -162,7 +156,7 @@ void TTask::Run() {
         Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections, Settings, Proxies,
                                                Part, Abort);
         Checkpoint =
-            std::make_unique<TCheckpoint>(PartPath, urls, Utf8(FileName), Settings.RecordMs);
+            std::make_unique<TCheckpoint>(PartPath, urls, Utf8Name(FileName), Settings.RecordMs);
         if (Cancelled) Transfer->Cancel();
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);
@@ -201,6 +195,10 @@ void TTask::Run() {
         }
         const TCheck check = Check();
         if (check == TCheck::Good) break;
+        if (check == TCheck::Unproven) {
+            if (!StartOver(ErrorUnstable)) return;
+            continue;
+        }
         if (check == TCheck::Aborted) {
             Keep();
             return;
@@ -225,9 +223,23 @@ void TTask::Run() {
         if (!StartOver(ErrorVerify)) return;
     }
 
-    // Complete and checked. Not flushed again: that would hold the file back for as long as
-    // the disk takes to write all of it; a crash before the rename costs at most what came
-    // since the last record.
+    // Complete and checked. Its SHA-256 for the record of a finished file: the advertised
+    // digest when the bytes matched it, else read now, while the file is still ours alone.
+    const TFileFacts facts = Transfer->Facts();
+    std::optional<std::array<uint8_t, 32>> sha;
+    if (facts.Digest.Kind == TDigestKind::Sha256 && facts.Digest.Bytes.size() == 32) {
+        sha.emplace();
+        std::copy(facts.Digest.Bytes.begin(), facts.Digest.Bytes.end(), sha->begin());
+    } else if (!facts.Validator.empty()) {
+        sha = FileSha256(PartPath, Abort);
+        if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) {
+            Keep();
+            return;
+        }
+    }
+    // Not flushed again: that would hold the file back for as long as the disk takes to
+    // write all of it; a crash before the rename costs at most what came since the last
+    // record.
     Checkpoint->Stop();
     Part.Close();
     const DWORD moved = MoveIntoPlace(PartPath, Target, Settings.RenameWaitMs, Abort);
@@ -236,7 +248,23 @@ void TTask::Run() {
         return;
     }
     Checkpoint->Remove();
+    // A file that cannot be recorded is merely fetched again next time; an older record
+    // describes a file that is gone.
+    if (!sha ||
+        !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
+        finished.Forget();
     Finish(StateFinished, ErrorNone);
+}
+
+bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {
+    const auto record = finished.Local(Abort);
+    if (!record || !finished.Confirmed(*record, url, Settings, Proxies, Abort)) return false;
+    {
+        TLocked l(Lock);
+        ConfirmedSize = record->Total;
+    }
+    Finish(StateFinished, ErrorNone);
+    return true;
 }
 
 TTask::TCheck TTask::Check() {
@@ -245,9 +273,20 @@ TTask::TCheck TTask::Check() {
     for (const TByteRange& r : facts.Done)
         done += r.End - r.Start;
     if (facts.Total < 0 || Part.Size() != facts.Total || done != facts.Total) return TCheck::Bad;
-    if (facts.Digest.Kind == TDigestKind::None) return TCheck::Good;
     bool aborted = false;
     DWORD error = 0;
+    if (facts.Digest.Kind == TDigestKind::None && facts.EndUnproven) {
+        // A connection that dropped looks just like a server that has said all: a file is
+        // whole only when two fetches end at the same byte with the same bytes (a cut lands
+        // at a random place). A digest, a length, chunks or TLS make this needless.
+        auto hash = Part.Hash(TDigestKind::Sha256, Abort, aborted, error);
+        if (aborted) return TCheck::Aborted;
+        if (!hash) return TCheck::Failed;
+        if (Witness && Witness->Bytes == hash->Bytes) return TCheck::Good;
+        Witness = std::move(hash);
+        return TCheck::Unproven;
+    }
+    if (facts.Digest.Kind == TDigestKind::None) return TCheck::Good;
     const bool good = Part.Matches(facts.Digest, Abort, aborted, error);
     if (aborted) return TCheck::Aborted;
     if (error) return TCheck::Failed;

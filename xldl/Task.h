@@ -1,15 +1,17 @@
-// One download: a coordinating thread that takes up what an earlier task left (xldl/Checkpoint),
+// One download: a coordinating thread that first asks whether a file finished earlier is still
+// the server's (xldl/FinishedFile), else takes up what an earlier task left (xldl/Checkpoint),
 // runs the transfer (xldl/Transfer) in passes, starts over from zero when the file changed,
-// checks the result against the length and digest the server announced, and moves it into
-// place. The caller's threads only start, stop and look: every look is a copy under a short
-// lock.
+// checks the result against the length and digest the server announced, moves it into place
+// and records it as finished. The caller's threads only start, stop and look: every look is a
+// copy under a short lock.
 #pragma once
 
-#include "xldl/Transfer.h"
 #include "xldl/Checkpoint.h"
 #include "xldl/Files.h"
+#include "xldl/FinishedFile.h"
 #include "xldl/Proxy.h"
 #include "xldl/ProxyRouter.h"
+#include "xldl/Transfer.h"
 #include "xldl/XLEngine.h"
 #include "xldl/core/ProxyRules.h"
 #include "xldl/core/Settings.h"
@@ -17,6 +19,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,11 +48,15 @@ public:
 private:
     static unsigned __stdcall CoordinatorMain(void* task);
     void Run();
+    // Whether a file finished earlier is still the server's: then the task is finished.
+    bool ConfirmFinished(TFinishedFile& finished, const TUrl& url);
     // The file must start over from zero; false when that cannot be (too many restarts: the
     // task failed with `errorWhenExhausted`) or the task is stopping.
     bool StartOver(uint32_t errorWhenExhausted);
     // The finished bytes, checked against the length and digest the server announced.
-    enum class TCheck { Good, Bad, Aborted, Failed };
+    // Unproven: nothing says where the file ends but a closed connection, and no fetch before
+    // this one ended at the same byte with the same bytes: it is fetched again to compare.
+    enum class TCheck { Good, Bad, Unproven, Aborted, Failed };
     TCheck Check();
     void Finish(uint8_t phase, uint32_t error);
     // The partial and its state, gone for good (the state first).
@@ -69,6 +76,7 @@ private:
     HANDLE Thread = nullptr;
     HANDLE Abort = nullptr; // manual reset: set to stop the current pass, or the whole task
     TPartFile Part;
+    std::optional<TDigest> Witness; // sha-256 of the last fetch whose end was unproven
     std::unique_ptr<TTransfer> Transfer;
     std::unique_ptr<TCheckpoint> Checkpoint;
 
@@ -79,6 +87,7 @@ private:
     uint32_t Detail = 0;
     uint32_t Restarts = 0;
     uint32_t VerifyFailures = 0;
+    int64_t ConfirmedSize = -1; // the size of a finished file the server confirmed
 };
 
 } // namespace xldl

@@ -727,7 +727,10 @@ TWorker::TStep TWorker::ReadBody() {
         if (Holding) {
             complete = Dispatch.Locked([&](TPlanner& p) {
                 // A stream of unknown length ends where it ends.
-                if (p.Table().At(claim).End < 0) p.Table().CloseOpenEnd(claim);
+                if (p.Table().At(claim).End < 0) {
+                    p.Table().CloseOpenEnd(claim);
+                    p.EndIsUnproven(Connection->EndUnproven());
+                }
                 // An answer shorter than the claim (a server that caps its ranges) is taken
                 // as it is: the rest of the claim is free for the next request.
                 const bool done = p.Table().SegmentComplete(claim);

@@ -1,7 +1,8 @@
 # The demo setting, shared by scripts/run and the benchmarks: the tool, our engine and the demo
-# installer built for $WIN_BUILD, a demo mirror serving the installer as setup.exe for both
-# mirror hosts (reached through the proxy setting), and drive D: a folder of the build tree.
-# Needs common.sh and xscreen.sh first.
+# installer built for $WIN_BUILD (signed with the bench's test certificate in the maker's name,
+# tools/signing/), a demo mirror serving the installer as setup.exe for both mirror hosts
+# (reached through the proxy setting), and drive D: a folder of the build tree. The test root
+# is trusted in the X prefix the tool runs in. Needs common.sh and xscreen.sh first.
 
 DEMO_TITLE='Orlenz软件完整安装包下载专用工具'
 DEMO_INSTALLER_TITLE='Orlenz软件安装程序'
@@ -11,8 +12,11 @@ demo_build() {
   [ "$WIN_BUILD" = win64 ] && toolchain=mingw-x86_64
   [ -f "$dir/CMakeCache.txt" ] ||
     cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
-  cmake --build "$dir" -j "$(nproc)" --target orlenz_downloader xldl demo_installer >/dev/null
-  DEMO_INSTALLER=$dir/tools/demo_installer/setup.exe
+  cmake --build "$dir" -j "$(nproc)" --target orlenz_downloader xldl demo_installer_signed \
+    trust_root >/dev/null
+  DEMO_INSTALLER=$dir/tools/demo_installer/signed/setup.exe
+  DEMO_SIGNING=$dir/signing
+  DEMO_TRUST_ROOT=$dir/tools/trust_root/trust_root.exe
 }
 
 # Lays out $1: program/ (the tool and our engine), mirror/<host>/service/setup.exe, drive-d/.
@@ -53,6 +57,8 @@ demo_stop_mirror() {
 demo_start_tool() {
   use_x11_prefix "$BUILD/$WIN_BUILD/wine-prefix-x11"
   ln -sfn "$DEMO_RUN/drive-d" "$WINEPREFIX/dosdevices/d:"
+  local root=$DEMO_SIGNING/root.der
+  "$WINE_LOADER" "$DEMO_TRUST_ROOT" add "Z:${root//\//\\}" </dev/null >/dev/null 2>&1
   (cd "$DEMO_RUN/program" && exec env LC_ALL=zh_CN.UTF-8 "$WINE_LOADER" OrlenzDownloader.exe \
      </dev/null >"$DEMO_RUN/tool.log" 2>&1) &
   DEMO_TOOL_PID=$!

@@ -14,17 +14,23 @@ use_x11_prefix() { # prefix folder
 }
 
 # Starts Xvfb on a free display (SCREEN=WxH, 1920x1080 by default) and exports DISPLAY.
-# XVFB_PID is its process.
+# XVFB_PID is its process. Xvfb takes the first free display itself and says which once it
+# accepts connections, so that two scripts starting at once never share one.
 start_xvfb() {
-  local n display=
-  for n in $(seq 57 99); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-  done
-  [ -n "$display" ] || { echo "no free X display" >&2; return 1; }
-  Xvfb "$display" -screen 0 "${SCREEN:-1920x1080}x24" -nolisten tcp >/dev/null 2>&1 &
+  local ready
+  ready=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${SCREEN:-1920x1080}x24" -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
   XVFB_PID=$!
-  export DISPLAY=$display
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  for _ in $(seq 300); do
+    if [ "$(wc -l < "$ready")" -ge 1 ]; then
+      export DISPLAY=:$(head -1 "$ready")
+      rm -f "$ready"
+      return 0
+    fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$ready"
   echo "Xvfb did not start" >&2
   return 1
 }
@@ -80,3 +86,6 @@ shoot_window() {
   mkdir -p "$(dirname "$2")"
   timeout 60 import -display "$DISPLAY" -window root "${crop[@]}" "$2"
 }
+
+# A Linux path as Wine's Z: drive names it.
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }

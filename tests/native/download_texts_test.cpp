@@ -1,7 +1,12 @@
-// The file name of a download URL and the size text of the progress display.
+// The file name of a download URL, the size text of the progress display, and what the status
+// line says when an installer was not started.
 #include "app/DownloadTexts.h"
+#include "engine/XLDownload.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <string>
 
 namespace {
 
@@ -63,6 +68,60 @@ TEST(FormatSizeText, RegionalSeparatorAndSizesBeyondThirtyTwoBits) {
 TEST(FormatSizeText, NegativeCountsStayInKilobytes) {
     EXPECT_EQ(FormatSizeText(-1536), "-2 KB");
     EXPECT_EQ(FormatSizeText(-2047), "-2 KB");
+}
+
+// A retry on the other mirror helps only where the mirror may be at fault; for troubles of
+// this machine the user's chosen mirror stays chosen.
+TEST(MirrorMayHelp, OnlyForTroublesAMirrorCanCause) {
+    struct Case {
+        uint32_t Error;
+        bool OtherMirror;
+    };
+    for (const Case& c : {Case{ErrorHttpStatus, true},
+                          {ErrorNetwork, true},
+                          {ErrorRedirects, true},
+                          {ErrorVerify, true},
+                          {ErrorUnstable, true},
+                          {ErrorTls, true},
+                          {ErrorInsecureRedirect, true},
+                          {ErrorNone, true},
+                          {13, true},
+                          {ErrorDiskFull, false},
+                          {ErrorFile, false},
+                          {ErrorRename, false},
+                          {ErrorBadUrl, false},
+                          {ErrorInUse, false}})
+        EXPECT_EQ(MirrorMayHelp(c.Error), c.OtherMirror) << "engine error " << c.Error;
+    struct Trouble {
+        TStartTrouble Trouble;
+        bool OtherMirror;
+    };
+    for (const Trouble& t : {Trouble{TStartTrouble::NotTheMakers, true},
+                             {TStartTrouble::NotTheMakersKept, true},
+                             {TStartTrouble::Missing, false},
+                             {TStartTrouble::InUse, false},
+                             {TStartTrouble::Declined, false},
+                             {TStartTrouble::Blocked, false},
+                             {TStartTrouble::Other, false}})
+        EXPECT_EQ(MirrorMayHelp(t.Trouble), t.OtherMirror) << static_cast<int>(t.Trouble);
+}
+
+TEST(StartTroubleText, EachTroubleReadsDifferently) {
+    const TStartTrouble all[] = {TStartTrouble::NotTheMakers, TStartTrouble::NotTheMakersKept,
+                                 TStartTrouble::Missing,      TStartTrouble::InUse,
+                                 TStartTrouble::Declined,     TStartTrouble::Blocked,
+                                 TStartTrouble::Other};
+    std::set<std::string> texts;
+    for (const TStartTrouble t : all) {
+        const std::string text = StartTroubleText(t);
+        texts.insert(text);
+        // The download itself did not fail: its texts are not borrowed.
+        EXPECT_NE(text.rfind("下载失败", 0), 0u) << text;
+    }
+    EXPECT_EQ(texts.size(), std::size(all));
+    // Only a file that is gone is said to be gone.
+    EXPECT_NE(StartTroubleText(TStartTrouble::NotTheMakers).find("已删除"), std::string::npos);
+    EXPECT_EQ(StartTroubleText(TStartTrouble::NotTheMakersKept).find("已删除"), std::string::npos);
 }
 
 } // namespace

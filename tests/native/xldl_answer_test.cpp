@@ -117,5 +117,41 @@ TEST(Answer, RedirectsPausesAndRefusals) {
     }
 }
 
+TEST(Answer, ACodedBodyOrOneOfTwoLengthsIsNeverTheFile) {
+    const std::string range = "HTTP/1.1 206 P\r\nContent-Range: bytes 0-262143/1000000\r\n"
+                              "ETag: \"v1\"\r\n";
+    const std::string whole = "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 1000000\r\n";
+    // A gzip body saved as the file would be another file; asked again, the server does it again.
+    for (const char* coding : {"gzip", "br", "identity, gzip", "x-gzip"})
+        for (const auto& [head, q] : {std::pair{range, First()}, std::pair{whole, First()},
+                                      std::pair{whole, Part(1000, 2000)}}) {
+            const auto a = JudgeAnswer(Head(head + "Content-Encoding: " + coding + "\r\n"), q, 0);
+            EXPECT_EQ(a.Verdict, TVerdict::Permanent) << coding << "\n" << head;
+            EXPECT_EQ(a.Error, ErrorContentCoded) << coding;
+        }
+    EXPECT_EQ(JudgeAnswer(Head(range + "Content-Encoding: identity\r\n"), First(), 0).Verdict,
+              TVerdict::Ok);
+    EXPECT_EQ(JudgeAnswer(Head("HTTP/1.1 503 S\r\nContent-Encoding: gzip\r\n"), First(), 0).Verdict,
+              TVerdict::Transient)
+        << "only a body that would be the file's counts";
+
+    // A length that is not the range's: which bytes are which cannot be told, first or later.
+    const std::string part = "HTTP/1.1 206 P\r\nContent-Range: bytes 1000-1999/1000000\r\n"
+                             "ETag: \"v1\"\r\n";
+    for (const char* length : {"999", "1001", "0", "1001, 1001"}) {
+        const std::string field = std::string("Content-Length: ") + length + "\r\n";
+        EXPECT_EQ(JudgeAnswer(Head(part + field), Part(1000, 2000), 0).Verdict, TVerdict::Transient)
+            << length;
+        EXPECT_EQ(JudgeAnswer(Head(range + field), First(), 0).Verdict, TVerdict::Transient)
+            << length;
+    }
+    EXPECT_EQ(JudgeAnswer(Head(part + "Content-Length: 1000\r\n"), Part(1000, 2000), 0).Verdict,
+              TVerdict::Ok);
+    EXPECT_EQ(
+        JudgeAnswer(Head(part + "Transfer-Encoding: chunked\r\n"), Part(1000, 2000), 0).Verdict,
+        TVerdict::Ok)
+        << "chunks carry no length to disagree";
+}
+
 } // namespace
 } // namespace xldl

@@ -3,6 +3,7 @@
 #include "xldl/core/StateFile.h"
 
 #include "xldl/core/Hashes.h"
+#include "xldl/core/HttpHeaders.h"
 
 #include <gtest/gtest.h>
 
@@ -173,6 +174,87 @@ TEST(State, OtherMirrorsComeBackWithTheirOwnValidatorsAndMakeTheStateOurs) {
     EXPECT_TRUE(
         ParseState(Seal(head + "mirror http://x.test/a\nmirror-location http://x.test/a\n" + lines),
                    Url, "setup.exe"));
+}
+
+// The lines of a sound state between its first line and its seal, for making others.
+std::string BodyLines(const TSavedState& s) {
+    const std::string text = FormatState(s);
+    return text.substr(text.find('\n') + 1, text.rfind("check ") - text.find('\n') - 1);
+}
+
+TEST(State, EveryValueOnceAndEachOneWeCouldHaveWritten) {
+    const std::string lines = BodyLines(Sample());
+    ASSERT_TRUE(ParseState(Seal("xldl-state 1\n" + lines), Url, "setup.exe"));
+    // A second value for a key, sealed like a sound state: which one holds cannot be told, and
+    // a second total after the ranges would put them past the file's end.
+    for (const char* second :
+         {"total 10\n", "total 5368709127\n", "url http://dl1.orlenz.com/service/setup.exe\n",
+          "name setup.exe\n", "location https://cdn.orlenz.com/other.exe\n", "etag \"other\"\n",
+          "sha-256 "
+          "abababababababababababababababababababababababababababababababab\n"}) {
+        TStateProblem problem = TStateProblem::None;
+        EXPECT_FALSE(
+            ParseState(Seal("xldl-state 1\n" + lines + second), Url, "setup.exe", &problem))
+            << second;
+        EXPECT_EQ(problem, TStateProblem::Damaged) << second;
+    }
+    EXPECT_TRUE(
+        ParseState(Seal("xldl-state 1\n" + lines + "range " + std::to_string(Sample().Total - 5) +
+                        " " + std::to_string(Sample().Total) + "\n"),
+                   Url, "setup.exe"))
+        << "ranges come many";
+    // Values no sound writer writes: a validator that is not one, or that would break the
+    // If-Range line it is sent back in; a place that is no URL.
+    TSavedState plain = Sample();
+    plain.ETag.clear();
+    plain.Digest = {};
+    const std::string base = BodyLines(plain);
+    for (const char* value :
+         {"etag \"a\rb\"\n", "etag abc\n", "etag \"a\" \n", "etag W/\"a\rX: 1\"\n",
+          "last-modified Sun\rX: 1, 06 Nov 1994 08:49:37 GMT\n", "last-modified yesterday\n",
+          "last-modified Sun, 06 Nov 1994 08:49:37 GMT\r\n", "location /relative\n",
+          "name set\rup.exe\n"}) {
+        EXPECT_FALSE(ParseAnyState(Seal("xldl-state 1\n" + base + value))) << value;
+    }
+    EXPECT_TRUE(ParseAnyState(Seal("xldl-state 1\n" + base + "etag W/\"weak\"\n")));
+    EXPECT_TRUE(ParseAnyState(
+        Seal("xldl-state 1\n" + base + "last-modified Sun, 06 Nov 1994 08:49:37 GMT\n")));
+}
+
+TEST(State, EveryValidatorAServerGivesSurvivesTheStateFile) {
+    // What RangeValidator takes from an answer is what a later run resumes under: written and
+    // read back, it must come back as it was, or resuming would never work.
+    for (const char* field :
+         {"ETag: \"5f2a-9c1\"", "ETag: \"caf\xc3\xa9\"", "ETag: \"\"",
+          "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT",
+          "Last-Modified: Sunday, 06-Nov-94 08:49:37 GMT",
+          "Last-Modified: Sun Nov  6 08:49:37 1994",
+          "Last-Modified:  Sun, 06 Nov 1994 08:49:37 GMT ",
+          "Last-Modified: Sun\rX-Injected: 1, 06 Nov 1994 08:49:37 GMT", "ETag: W/\"weak\""}) {
+        const THeaders head =
+            ParseHeaderBlock(std::string("HTTP/1.1 200 OK\r\n") + field + "\r\n\r\n");
+        const std::string validator = RangeValidator(head);
+        TSavedState s = Sample();
+        s.Digest = {};
+        SetStateValidator(s, validator);
+        const auto back = ParseState(FormatState(s), Url, "setup.exe");
+        ASSERT_TRUE(back) << field;
+        EXPECT_EQ(StateValidator(*back), validator) << field;
+    }
+}
+
+TEST(State, OnlyOurOwnStateOfThePartialBesideItMayBeClearedAway) {
+    const std::string ours = FormatState(Sample());
+    EXPECT_TRUE(IsStateOfPartial(ours, "setup.exe"));
+    EXPECT_TRUE(IsStateOfPartial(ours, "SETUP.exe")) << "the file system ignores case";
+    EXPECT_FALSE(IsStateOfPartial(ours, "setup.ex"));
+    EXPECT_FALSE(IsStateOfPartial(ours, "other.exe")) << "a state renamed beside another partial";
+    EXPECT_FALSE(IsStateOfPartial(ours.substr(0, ours.size() - 3), "setup.exe")) << "torn";
+    EXPECT_FALSE(IsStateOfPartial("", "setup.exe"));
+    EXPECT_FALSE(IsStateOfPartial("some other program's state\n", "setup.exe"));
+    TSavedState chinese = Sample();
+    chinese.Name = "\xe5\xae\x89\xe8\xa3\x85.exe";
+    EXPECT_TRUE(IsStateOfPartial(FormatState(chinese), "\xe5\xae\x89\xe8\xa3\x85.EXE"));
 }
 
 } // namespace

@@ -34,6 +34,25 @@ TEST(Urls, HttpAndHttpsSplitForAConnection) {
         EXPECT_FALSE(ParseUrl(bad)) << bad;
 }
 
+TEST(Urls, AHostIsANameOrABracketedAddressAndReadsBackTheSame) {
+    // Found by fuzzing: an empty port after a second colon left "Host:655http" as the host, a
+    // URL that written out again no longer parsed.
+    for (const char* bad : {"HTTP://Host:655http:/x", "http://a:b:/x", "http://[::1/x",
+                            "http://::1]/x", "http://[]/x", "http://a]b/x", "http://[::1]x:80/",
+                            "http://h<o>st/", "http://h\\st/", "http://[::1/]:80/"})
+        EXPECT_FALSE(ParseUrl(bad)) << bad;
+    for (const char* good : {"http://dl1.orlenz.com:/x", "http://[fe80::1%25eth0]:8080/x",
+                             "http://127.0.0.1/x", "http://my_host-1.example/x", "http://h:8/x"}) {
+        const auto u = ParseUrl(good);
+        ASSERT_TRUE(u) << good;
+        const auto again = ParseUrl(FormatUrl(*u));
+        ASSERT_TRUE(again) << good;
+        EXPECT_EQ(again->Host, u->Host) << good;
+        EXPECT_EQ(again->Port, u->Port) << good;
+        EXPECT_EQ(again->Target, u->Target) << good;
+    }
+}
+
 TEST(Urls, RedirectTargetsResolveAgainstTheCurrentUrl) {
     const char* base = "http://a.com/b/c/d?q";
     EXPECT_EQ(ResolveReference(base, "http://x.org/y"), "http://x.org/y");
@@ -46,6 +65,12 @@ TEST(Urls, RedirectTargetsResolveAgainstTheCurrentUrl) {
     EXPECT_EQ(ResolveReference(base, "?y"), "http://a.com/b/c/d?y");
     EXPECT_EQ(ResolveReference(base, ".."), "http://a.com/b/");
     EXPECT_EQ(ResolveReference("http://a.com", "g"), "http://a.com/g");
+    // Raw UTF-8 and blanks in a Location, as some servers send them: encoded, as browsers do.
+    EXPECT_EQ(ResolveReference(base, "/\xe5\xae\x89\xe8\xa3\x85 1.exe"),
+              "http://a.com/%E5%AE%89%E8%A3%85%201.exe");
+    EXPECT_TRUE(ParseUrl(ResolveReference(base, "http://x.org/\xe4\xb8\x8b")));
+    EXPECT_FALSE(ParseUrl(ResolveReference(base, "/g\r\nX-Injected: 1")))
+        << "a line break in a Location never reaches a request";
 }
 
 TEST(Urls, Utf16TextBecomesAnAsciiUrl) {

@@ -1,33 +1,40 @@
 #!/bin/bash
-# failed_window_test.sh PROGRAM.exe REPORTING-STAND-IN-xldl.dll ENGINE-xldl.dll MARKER-SETUP.exe OUT-DIR
-# The tool's window on a real (virtual) X screen when downloads fail for good, pressed with
-# real input (xdotool):
+# failed_window_test.sh PROGRAM.exe REPORTING-STAND-IN-xldl.dll ENGINE-xldl.dll SIGNED-DIR
+#                       TRUST-ROOT.exe SIGNING-CERTS OUT-DIR
+# The tool's window on a real (virtual) X screen when downloads fail for good, or their
+# installer is not started, pressed with real input (xdotool):
 #  1. over a stand-in engine that declares failure reporting: the first task fails with one
 #     of the longest texts, which must stand clear of the size text; a press starts the next
 #     task, which fails with "not on this mirror"; a press again, and the short working text
 #     must be back with nothing of the failure text left beside it (the label is transparent
 #     over the form);
-#  2. the whole job with our engine: mirror 1 answers 404, mirror 2 has the installer. The
+#  2. the stand-in again, its tasks finishing: the first with an installer changed after it
+#     was signed (refused and deleted), the next with one the shell cannot start; each text
+#     must stand clear of the size text;
+#  3. the whole job with our engine: mirror 1 answers 404, mirror 2 has the installer. The
 #     status line must read as in step 1's "not on this mirror" picture, pixel for pixel; one
-#     press then fetches from mirror 2, the installer is started and the tool ends with 0.
+#     press then fetches from mirror 2, the installer is checked and started and the tool
+#     ends with 0.
+# SIGNED-DIR holds the signed stand-in installers (tools/signing/sign_test_installers.py);
+# the code-signing test root of SIGNING-CERTS is trusted in the X prefix with TRUST-ROOT.exe.
 # Leaves the pictures in OUT-DIR.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 root=$(realpath "$here/../..")
 source "$root/scripts/lib/common.sh"
 source "$root/scripts/lib/xscreen.sh"
-program=$(realpath "$1") stand_in=$(realpath "$2") engine=$(realpath "$3") marker=$(realpath "$4")
-out=$(realpath -m "$5")
+program=$(realpath "$1") stand_in=$(realpath "$2") engine=$(realpath "$3") signed=$(realpath "$4")
+trust_root=$(realpath "$5") certs=$(realpath "$6")
+out=$(realpath -m "$7")
 run=$out/failed-window
 rm -rf "$run"
-mkdir -p "$run/stand-in" "$run/engine" "$run/drive-d" "$run/mirror/dl2.orlenz.com/service"
+mkdir -p "$run/stand-in" "$run/engine" "$run/drive-d/KORVA" "$run/mirror/dl2.orlenz.com/service"
 cp "$program" "$run/stand-in/OrlenzDownloader.exe"
 cp "$stand_in" "$run/stand-in/xldl.dll"
 cp "$program" "$run/engine/OrlenzDownloader.exe"
 cp "$engine" "$run/engine/xldl.dll"
-cp "$marker" "$run/mirror/dl2.orlenz.com/service/setup.exe"
+cp "$signed/good.exe" "$run/mirror/dl2.orlenz.com/service/setup.exe"
 title='Orlenz软件完整安装包下载专用工具'
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 
 # Task 1: half a megabyte, then failed (ErrorNetwork). Task 2: a tick, then not on this mirror
 # (ErrorHttpStatus). Task 3 downloads.
@@ -48,6 +55,8 @@ trap cleanup EXIT
 start_xvfb
 use_x11_prefix "${X11_PREFIX:-$BUILD/$WIN_BUILD/wine-prefix-x11}"
 ln -sfn "$run/drive-d" "$WINEPREFIX/dosdevices/d:"
+"$WINE_LOADER" "$trust_root" add "$(winpath "$certs/root.der")" </dev/null >/dev/null 2>&1 ||
+  { echo "FAIL the code-signing test root could not be trusted"; exit 1; }
 
 window=
 press() { xdotool mousemove --window "$window" 300 150 click 1; }
@@ -76,12 +85,17 @@ same_status() {
   fi
 }
 
+# The tool over the stand-in engine, scripted by $run/script.txt (tool, window).
+start_stand_in() {
+  (cd "$run/stand-in" && exec env LC_ALL=zh_CN.UTF-8 STANDIN_SCRIPT="$(winpath "$run/script.txt")" \
+     "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
+  tool=$!
+  window=$(wait_for_window "$title") || { echo "FAIL no window"; exit 1; }
+  sleep 1
+}
+
 failed=0
-(cd "$run/stand-in" && exec env LC_ALL=zh_CN.UTF-8 STANDIN_SCRIPT="$(winpath "$run/script.txt")" \
-   "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
-tool=$!
-window=$(wait_for_window "$title") || { echo "FAIL no window"; exit 1; }
-sleep 1
+start_stand_in
 press
 shoot_until failed-long failed 30 264 || failed=1
 # The same window's client origin, for the pictures where the button is disabled.
@@ -93,6 +107,29 @@ shoot_until retried working 30 90 || failed=1
 kill "$tool" 2>/dev/null || true
 "$WINE_SERVER" -k 2>/dev/null || true
 wait "$tool" 2>/dev/null || true
+
+# Finished tasks whose installer is not started. Task 1 finds one changed after signing;
+# task 2 one that the shell cannot start; the test puts each in place before the press.
+{
+  echo "query 1 3 3670016 524288"
+  echo "query 1 4 3670016 3670016"
+  echo "query 1 3 3670016 524288"
+  echo "query 1 4 3670016 3670016"
+} > "$run/script.txt"
+installer=$run/drive-d/KORVA/setup.exe
+cp "$signed/tampered.exe" "$installer"
+start_stand_in
+press
+shoot_until refused failed 90 216 || failed=1
+if [ -e "$installer" ]; then echo "FAIL refused: the installer is still there"; failed=1; fi
+cp "$signed/not-a-program.exe" "$installer"
+press
+shoot_until start-failed failed 90 144 || failed=1
+[ -e "$installer" ] || { echo "FAIL start-failed: a good installer was deleted"; failed=1; }
+kill "$tool" 2>/dev/null || true
+"$WINE_SERVER" -k 2>/dev/null || true
+wait "$tool" 2>/dev/null || true
+rm -f "$installer"
 
 # The whole job with our engine.
 mkfifo "$run/mirror.out"

@@ -15,19 +15,32 @@ text is the neutral ink from client x 40 on, the size text the red ink. Checks:
     WIDTH        the status text's width as measured under Wine: its ink ends within 4
                  pixels short of that
     same         the status line's pixels, left of the size text's box, are OTHER.png's
+The places are those at 96 dots per inch. On a display where the window's font has another
+text height, STATUS_TEXT_HEIGHT gives it, and every place and width is scaled by it / 12 as
+the window scales its controls; a failure text must then end short of the size text's box,
+without the full character (the scaled font's characters round to whole pixels otherwise
+than the places do).
 Prints what it found; exits non-zero when a check fails.
 """
 import os
 import subprocess
 import sys
 
-from window_pixels import read_pixels
+from window_pixels import read_pixels, scale
+
+TEXT_HEIGHT = int(os.environ.get("STATUS_TEXT_HEIGHT", "12"))
+
+
+def px(n):
+    """A place or width at 96 dots per inch, scaled as the window scales its controls."""
+    return scale(n, TEXT_HEIGHT, 12)
+
 
 OUTLINE = (0, 60, 116)
-BUTTON_CLIENT = (48, 104)
-ROWS = range(12, 34)
-STATUS_LEFT = 47
-SIZE_BOX = (336, 577)
+BUTTON_CLIENT = (px(48), px(104))
+ROWS = range(px(12), px(34))
+STATUS_LEFT = px(47)
+SIZE_BOX = (px(336), px(336) + px(241))
 
 
 def button_origin(width, height, at):
@@ -67,7 +80,7 @@ def same(path, other_path):
     if not a or not b:
         print("no button outline in the pictures")
         return 1
-    differing = sum(a(x, y) != b(x, y) for y in ROWS for x in range(40, SIZE_BOX[0]))
+    differing = sum(a(x, y) != b(x, y) for y in ROWS for x in range(px(40), SIZE_BOX[0]))
     print(f"status line as in {other_path}" if not differing else
           f"{differing} pixels of the status line differ from {other_path}")
     return 1 if differing else 0
@@ -82,7 +95,7 @@ def main():
     if not at:
         print("no button outline in the picture")
         return 1
-    background = at(10, 20)
+    background = at(px(10), px(20))
 
     # The size text is red, its smoothed edges faint red; the status text is grey to black.
     def red(p):
@@ -90,7 +103,7 @@ def main():
 
     status, size = [], []
     for y in ROWS:
-        for x in range(40, 600):
+        for x in range(px(40), px(600)):
             p = at(x, y)
             if p == background:
                 continue
@@ -112,9 +125,9 @@ def main():
     if expected_width and not end - 4 <= right <= end:
         failures.append(f"the status text ends at {right}, not as a text {expected_width} wide")
     if mode in ("failed", "failed-bare"):
-        if right - STATUS_LEFT < 120:
+        if right - STATUS_LEFT < px(120):
             failures.append("the status text is not the failure text")
-        if right > SIZE_BOX[0] - 12:
+        if right > SIZE_BOX[0] - (12 if TEXT_HEIGHT == 12 else 0):
             failures.append(f"the status text reaches {right}, too close to {SIZE_BOX[0]}")
         if mode == "failed" and not size:
             failures.append("no size text")
@@ -123,8 +136,8 @@ def main():
         elif size and min(size) <= right:
             failures.append("status and size text overlap")
     elif mode == "working":
-        if not STATUS_LEFT + 80 <= right <= STATUS_LEFT + 92:
-            failures.append(f"the working text ends at {right}, not near {STATUS_LEFT + 90}: "
+        if not STATUS_LEFT + px(80) <= right <= STATUS_LEFT + px(92):
+            failures.append(f"the working text ends at {right}, not near {STATUS_LEFT + px(90)}: "
                             "something is left of a longer text")
         if not size:
             failures.append("no size text")

@@ -25,6 +25,13 @@ EXPECTED = {
 NOT_BLACK = [(5, 3), (3, 5), (5, 45)]
 
 
+def scale(n, multiplier, divider):
+    """n * multiplier / divider, halves away from zero, as the system's MulDiv."""
+    q, r = divmod(abs(n) * multiplier, divider)
+    q += 2 * r >= divider
+    return q if n >= 0 else -q
+
+
 def read_pixels(path):
     size = subprocess.run(["identify", "-format", "%w %h", path], check=True,
                           capture_output=True, text=True).stdout.split()

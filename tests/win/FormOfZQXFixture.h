@@ -1,9 +1,11 @@
 // What the tests of the tool's window share: the window built from its layout over the
-// stand-in engine, with the shell's start of the installer recorded instead of made.
+// stand-in engine, with the shell's start of the installer recorded instead of made, and the
+// signed stand-in installers to put where the engine would have saved its download.
 #pragma once
 
 #include "app/UnitOfZQX.h"
 #include "framework/Application.h"
+#include "tests/win/SignedInstallers.h"
 #include "tests/win/StandIn.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +21,46 @@ struct TShellCall {
     std::string Verb, File;
     bool NoParameters, NoDirectory;
     INT Show;
+    ULONG Mask;
+    // Whether, while the shell had it, another program could have written, renamed or
+    // deleted the file.
+    bool Writable, Deletable;
 };
 inline std::vector<TShellCall> ShellCalls;
+// What the recorded shell answers: 0 starts, anything else fails with that system error.
+inline DWORD ShellError = 0;
 
-inline HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                                           LPCSTR directory, INT show) {
-    ShellCalls.push_back({owner, verb ? verb : "", file ? file : "", parameters == nullptr,
-                          directory == nullptr, show});
-    return reinterpret_cast<HINSTANCE>(42);
+inline std::string Narrow(const wchar_t* text) {
+    if (!text) return {};
+    char out[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, nullptr);
+    return out;
 }
 
-inline HINSTANCE WINAPI RefuseShellExecute(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) {
+// Whether another program can open `path` to write it (or to delete it) at this moment.
+inline bool OpenableFor(const wchar_t* path, DWORD access) {
+    const HANDLE h =
+        CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+inline BOOL WINAPI RecordShellExecute(SHELLEXECUTEINFOW* info) {
+    ShellCalls.push_back({info->hwnd, Narrow(info->lpVerb), Narrow(info->lpFile),
+                          info->lpParameters == nullptr, info->lpDirectory == nullptr, info->nShow,
+                          info->fMask, OpenableFor(info->lpFile, GENERIC_WRITE),
+                          OpenableFor(info->lpFile, DELETE)});
+    if (ShellError) {
+        SetLastError(ShellError);
+        return FALSE;
+    }
+    info->hInstApp = reinterpret_cast<HINSTANCE>(42);
+    return TRUE;
+}
+
+inline BOOL WINAPI RefuseShellExecute(SHELLEXECUTEINFOW*) {
     throw std::runtime_error("shell refused");
 }
 
@@ -39,6 +70,7 @@ protected:
         ASSERT_NE(Engine.Reset, nullptr);
         Engine.Reset();
         ShellCalls.clear();
+        ShellError = 0;
         SavedShellExecute = ShellExecuteProc;
         ShellExecuteProc = RecordShellExecute;
         Form = std::make_unique<TFormOfZQX>();
@@ -59,6 +91,15 @@ protected:
     void Press() {
         Form->HandleNeeded();
         Form->RzBitBtn1->Click();
+    }
+    // The installer as the engine would leave it: the signed variant `name` under the final
+    // name (or `file`) in drive D:'s download folder.
+    static void PutInstaller(const std::string& name, const std::string& file = "setup.exe") {
+        CreateDirectoryA("D:\\KOrva", nullptr);
+        ASSERT_TRUE(PutSignedInstaller(name, "D:\\KORVA\\" + file)) << name;
+    }
+    static bool Exists(const std::string& path) {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
 
     TStandIn Engine;

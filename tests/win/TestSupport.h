@@ -47,3 +47,14 @@ inline bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
     }
     return true;
 }
+
+// The size of `text` in `font`, on the screen.
+inline SIZE TextExtentIn(TFont& font, const std::string& text) {
+    HDC dc = GetDC(nullptr);
+    const HGDIOBJ old = SelectObject(dc, font.Handle());
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return size;
+}

@@ -20,29 +20,31 @@ namespace {
 
 const char* const Working = "正在下载... ...";
 
-// What the user reads for each reason the engine may give.
+// What the user reads for each reason the engine may give, and whether the other mirror is
+// offered for it (not for troubles of this machine).
 struct TReasonText {
     uint32_t Error;
     const char* Text;
+    bool OtherMirror;
 };
 const TReasonText ReasonTexts[] = {
-    {ErrorHttpStatus, "下载失败：此镜像上没有该文件，可换镜像重试"},
-    {ErrorNetwork, "下载失败：无法连接网络或服务器，可换镜像重试"},
-    {ErrorRedirects, "下载失败：无法连接网络或服务器，可换镜像重试"},
-    {ErrorDiskFull, "下载失败：磁盘空间不足，请清理后重试"},
-    {ErrorVerify, "下载失败：文件损坏，未通过校验，可换镜像重试"},
-    {ErrorUnstable, "下载失败：文件损坏，未通过校验，可换镜像重试"},
-    {ErrorFile, "下载失败：无法保存文件"},
-    {ErrorRename, "下载失败：无法保存文件"},
-    {ErrorBadUrl, "下载失败：无法保存文件"},
-    {ErrorInUse, "下载失败：另一个程序正在下载该文件"},
-    {ErrorTls, "下载失败：无法验证服务器的身份，可换镜像重试"},
-    {ErrorInsecureRedirect, "下载失败：无法验证服务器的身份，可换镜像重试"},
-    {ErrorProxyAuth, "下载失败：代理服务器需要身份验证"},
-    {ErrorProxyUnreachable, "下载失败：无法连接代理服务器，请检查代理设置"},
-    {ErrorNone, "下载失败，可换镜像重试"},
-    {99, "下载失败，可换镜像重试"},
-    {0xFFFFFFFFu, "下载失败，可换镜像重试"},
+    {ErrorHttpStatus, "下载失败：此镜像上没有该文件，可换镜像重试", true},
+    {ErrorNetwork, "下载失败：无法连接网络或服务器，可换镜像重试", true},
+    {ErrorRedirects, "下载失败：无法连接网络或服务器，可换镜像重试", true},
+    {ErrorDiskFull, "下载失败：磁盘空间不足，请清理后重试", false},
+    {ErrorVerify, "下载失败：文件损坏，未通过校验，可换镜像重试", true},
+    {ErrorUnstable, "下载失败：文件损坏，未通过校验，可换镜像重试", true},
+    {ErrorFile, "下载失败：无法保存文件", false},
+    {ErrorRename, "下载失败：无法保存文件", false},
+    {ErrorBadUrl, "下载失败：无法保存文件", false},
+    {ErrorInUse, "下载失败：另一个程序正在下载该文件", false},
+    {ErrorTls, "下载失败：无法验证服务器的身份，可换镜像重试", true},
+    {ErrorInsecureRedirect, "下载失败：无法验证服务器的身份，可换镜像重试", true},
+    {ErrorProxyAuth, "下载失败：代理服务器需要身份验证", false},
+    {ErrorProxyUnreachable, "下载失败：无法连接代理服务器，请检查代理设置", false},
+    {ErrorNone, "下载失败，可换镜像重试", true},
+    {99, "下载失败，可换镜像重试", true},
+    {0xFFFFFFFFu, "下载失败，可换镜像重试", true},
 };
 
 class FailedDownload : public FormOfZQX {
@@ -65,7 +67,7 @@ protected:
     }
 };
 
-TEST_F(FailedDownload, EachReasonIsToldAndThePressTriesTheOtherMirror) {
+TEST_F(FailedDownload, EachReasonIsToldAndThePressTriesTheOtherMirrorWhereItMayHelp) {
     TFormOfZQX& f = *Form;
     EXPECT_TRUE(f.FEngineReportsFailure);
     f.HandleNeeded();
@@ -95,8 +97,9 @@ TEST_F(FailedDownload, EachReasonIsToldAndThePressTriesTheOtherMirror) {
         EXPECT_FALSE(f.XLTime->Enabled());
         EXPECT_FALSE(f.XLTime->Armed());
         EXPECT_TRUE(f.RzBitBtn1->Enabled());
-        mirror = 3 - mirror;
-        EXPECT_EQ(CheckedMirror(), mirror) << "the other mirror is offered";
+        if (r.OtherMirror) mirror = 3 - mirror;
+        EXPECT_EQ(CheckedMirror(), mirror)
+            << (r.OtherMirror ? "the other mirror is offered" : "the chosen mirror stays");
         EXPECT_EQ(SendMessageA((mirror == 1 ? f.RadioButton1 : f.RadioButton2)->Handle(),
                                BM_GETCHECK, 0, 0),
                   BST_CHECKED);
@@ -213,34 +216,44 @@ TEST_F(FailedDownload, TheKeyboardRetriesFromTheButtonUnlessTheFocusMoved) {
     EXPECT_FALSE(f.RzBitBtn1->Focused());
 }
 
-// Every text in the window's own font, measured as the system draws it: the status line
-// starts at RzLabel4's left and must end a full character short of the size text's box.
+// Every text in the window's own font, measured as the system draws it (the failures of a
+// download and of a start alike): the status line starts at RzLabel4's left and must end a
+// full character short of the size text's box, and at every other display scale, with the window's font and places scaled, still short of it.
+// (A scaled font's characters round to whole pixels otherwise than the places do: the
+// replacement of 宋体 here draws its 15-pixel characters 16 wide, and at 125 % the longest
+// texts keep only half a character.)
 TEST_F(FailedDownload, EveryTextStandsClearOfTheSizeText) {
-    TFormOfZQX& f = *Form;
-    f.HandleNeeded();
-    HDC dc = GetDC(f.Handle());
-    const HGDIOBJ old = SelectObject(dc, f.Font().Handle());
-    const auto width = [&](const std::string& text) {
-        SIZE size{};
-        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-        return static_cast<int>(size.cx);
-    };
-    const int gap = width("　");
     std::vector<std::string> texts{Working};
     for (const TReasonText& r : ReasonTexts)
         texts.push_back(r.Text);
-    for (const std::string& text : texts) {
-        const int w = width(text);
-        f.RzLabel4->SetCaption(text);
-        EXPECT_EQ(f.RzLabel4->Width(), w) << "the label takes its text's width";
-        EXPECT_EQ(f.RzLabel4->Left(), 47);
-        EXPECT_LE(f.RzLabel4->Left() + w + gap, f.RzLabel1->Left())
-            << w << " pixels, " << f.RzLabel4->Left() + w + gap - f.RzLabel1->Left() << " too many";
-        std::printf("%4d px, ends at x %3d: %u\n", w, 47 + w, static_cast<unsigned>(text.size()));
+    for (const TStartTrouble t :
+         {TStartTrouble::NotTheMakers, TStartTrouble::NotTheMakersKept, TStartTrouble::Missing,
+          TStartTrouble::InUse, TStartTrouble::Declined, TStartTrouble::Blocked,
+          TStartTrouble::Other})
+        texts.push_back(StartTroubleText(t));
+    for (const int ppi : {96, 120, 144, 192}) {
+        SCOPED_TRACE(std::to_string(ppi) + " dots per inch");
+        TFormOfZQX f;
+        f.ScaleForDisplay(ppi);
+        f.HandleNeeded();
+        const int zero = ppi == 96 ? 12 : TextExtentIn(f.Font(), "0").cy;
+        const int gap = TextExtentIn(f.Font(), "　").cx;
+        EXPECT_GE(gap, MulDiv(11, zero, 12)) << "a full-width character of the window's font";
+        EXPECT_EQ(f.RzLabel1->Left(), MulDiv(336, zero, 12));
+        for (const std::string& text : texts) {
+            const int w = TextExtentIn(f.Font(), text).cx;
+            f.RzLabel4->SetCaption(text);
+            EXPECT_EQ(f.RzLabel4->Width(), w) << "the label takes its text's width";
+            EXPECT_EQ(f.RzLabel4->Left(), MulDiv(47, zero, 12));
+            const int spare = ppi == 96 ? gap : 0;
+            EXPECT_LE(f.RzLabel4->Left() + w + spare, f.RzLabel1->Left())
+                << w << " pixels, " << f.RzLabel4->Left() + w + spare - f.RzLabel1->Left()
+                << " too many";
+            std::printf("%3d dpi: %4d px, ends at x %3d of %3d: %u\n", ppi, w,
+                        f.RzLabel4->Left() + w, f.RzLabel1->Left(),
+                        static_cast<unsigned>(text.size()));
+        }
     }
-    EXPECT_GE(gap, 11) << "a full-width character of a 12-pixel font";
-    SelectObject(dc, old);
-    ReleaseDC(f.Handle(), dc);
 }
 
 // The status label is transparent over the form: a shorter text must take the longer one's

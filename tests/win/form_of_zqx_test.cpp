@@ -3,6 +3,7 @@
 #include "app/UnitOfZQX.h"
 #include "framework/Application.h"
 #include "tests/win/FormOfZQXFixture.h"
+#include "tests/win/MovedDownloads.h"
 #include "tests/win/StandIn.h"
 #include "tests/win/TestSupport.h"
 
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -197,7 +200,8 @@ TEST_F(FormOfZQX, PressSendsTheChosenMirrorToTheEngine) {
 }
 
 TEST_F(FormOfZQX, FailedStartLeavesTheButtonDisabledAndTheTimerDisarmed) {
-    // Only the low byte counts: 0x100 is a failure, whatever a file in the folder's place.
+    // Only the low byte counts: 0x100 is a failure. With a file in the folder's place on D:
+    // the press saves to the Downloads folder instead (the test's own, not the user's).
     // (What earlier whole-program runs left in the folder goes first.)
     for (const char* left : {"setup.exe", "setup.exe.part", "setup-started.txt"})
         DeleteFileA((std::string("D:\\KORVA\\") + left).c_str());
@@ -206,11 +210,22 @@ TEST_F(FormOfZQX, FailedStartLeavesTheButtonDisabledAndTheTimerDisarmed) {
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
     CloseHandle(blocker);
-    Engine.SetResults(1, 0x100, 0);
-    Press();
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring downloads = std::wstring(temp) + L"form-downloads";
+    CreateDirectoryW(downloads.c_str(), nullptr);
+    {
+        TMovedDownloads moved(downloads);
+        Engine.SetResults(1, 0x100, 0);
+        Press();
+    }
     DeleteFileA("D:\\KOrva");
-    EXPECT_EQ(Engine.CallNames(), (std::vector<std::string>{"XL_CreateTask", "XL_StartTask"}))
-        << "the task is made even when the folder cannot be";
+    ASSERT_EQ(Engine.CallNames(), (std::vector<std::string>{"XL_CreateTask", "XL_StartTask"}));
+    const std::vector<uint8_t> sent = Engine.Record(0);
+    const std::wstring expected = downloads + L"\\KORVA\\";
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(sent.data() + 17572)), expected);
+    EXPECT_EQ(Form->FSaveFolder, expected);
+    RemoveDirectoryW((downloads + L"\\KORVA").c_str());
     EXPECT_FALSE(Form->RzBitBtn1->Enabled());
     EXPECT_FALSE(Form->XLTime->Enabled());
     EXPECT_FALSE(Form->XLTime->Armed());
@@ -295,6 +310,7 @@ TEST_F(FormOfZQX, WithoutTheEnginesWordAFailedStateIsWaitedThrough) {
     }
 
     // The real timer goes on asking through more of them, to the end of the transfer.
+    PutInstaller("good");
     f.XLTime->SetInterval(20);
     Engine.QueueQueryWithError(1, StateFailed, 4096, 2048, ErrorVerify);
     Engine.QueueQuery(1, StateDownloading, 4096, 3072);
@@ -311,6 +327,7 @@ TEST_F(FormOfZQX, FinishedTaskStartsTheInstallerAndClosesTheWindow) {
     TFormOfZQX& f = *Form;
     Application().SetMainForm(&f);
     Press();
+    PutInstaller("good");
     Engine.QueueQuery(1, StateDownloading, 2048, 1024);
     Engine.QueueQuery(1, StateFinished, 2048, 2048);
     f.XLTimeTimer(nullptr);
@@ -324,9 +341,109 @@ TEST_F(FormOfZQX, FinishedTaskStartsTheInstallerAndClosesTheWindow) {
     EXPECT_TRUE(ShellCalls[0].NoParameters);
     EXPECT_TRUE(ShellCalls[0].NoDirectory);
     EXPECT_EQ(ShellCalls[0].Show, SW_SHOWNORMAL);
+    EXPECT_TRUE(ShellCalls[0].Mask & SEE_MASK_FLAG_NO_UI) << "the tool says itself what failed";
+    EXPECT_FALSE(ShellCalls[0].Writable) << "checked, then swapped before the shell had it";
+    EXPECT_FALSE(ShellCalls[0].Deletable);
+    EXPECT_TRUE(OpenableFor(L"D:\\KORVA\\setup.exe", GENERIC_WRITE)) << "released after the start";
     EXPECT_TRUE(f.RzBitBtn1->Enabled());
     EXPECT_EQ(f.RzLabel1->Caption(), "1 KB/2 KB") << "the finishing tick shows nothing";
     EXPECT_TRUE(QuitPosted());
+}
+
+// What the signature check refuses is never started and never left under the name the user
+// would run; the window stays, says so, and offers the other mirror (the file came from this
+// one). The finer cases of the check itself: installer_signature_test.
+TEST_F(FormOfZQX, AnInstallerThatIsNotTheMakersIsDeletedNotStarted) {
+    TFormOfZQX& f = *Form;
+    Application().SetMainForm(&f);
+    f.HandleNeeded();
+    int mirror = 1;
+    for (const char* variant :
+         {"tampered", "unsigned", "other-publisher", "untrusted-root", "expired"}) {
+        SCOPED_TRACE(variant);
+        ShellCalls.clear();
+        Press();
+        PutInstaller(variant);
+        Engine.QueueQuery(1, StateFinished, 2048, 2048);
+        f.XLTimeTimer(nullptr);
+        EXPECT_TRUE(ShellCalls.empty());
+        EXPECT_FALSE(Exists("D:\\KORVA\\setup.exe")) << "deleted";
+        EXPECT_EQ(f.RzLabel4->Caption(), StartTroubleText(TStartTrouble::NotTheMakers));
+        EXPECT_FALSE(f.XLTime->Armed());
+        EXPECT_TRUE(f.RzBitBtn1->Enabled());
+        mirror = 3 - mirror;
+        EXPECT_EQ(f.RadioButton1->Checked(), mirror == 1) << "the other mirror is offered";
+        EXPECT_FALSE(QuitPosted()) << "the window stays";
+    }
+}
+
+// The shell could not start a good installer: the window stays and says why, the file stays
+// (nothing is wrong with it), the chosen mirror stays (no mirror made this), and one press
+// tries again.
+TEST_F(FormOfZQX, AFailedStartSaysWhyAndOnePressTriesAgain) {
+    TFormOfZQX& f = *Form;
+    Application().SetMainForm(&f);
+    f.HandleNeeded();
+    struct Case {
+        DWORD Error;
+        TStartTrouble Trouble;
+    };
+    for (const Case c : {Case{ERROR_CANCELLED, TStartTrouble::Declined},
+                         {ERROR_ACCESS_DENIED, TStartTrouble::Blocked},
+                         {225 /* ERROR_VIRUS_INFECTED */, TStartTrouble::Blocked},
+                         {ERROR_FILE_NOT_FOUND, TStartTrouble::Missing},
+                         {ERROR_SHARING_VIOLATION, TStartTrouble::InUse},
+                         {ERROR_BAD_EXE_FORMAT, TStartTrouble::Other}}) {
+        SCOPED_TRACE(c.Error);
+        ShellCalls.clear();
+        ShellError = c.Error;
+        f.RadioButton2->SetChecked(true);
+        Press();
+        PutInstaller("good");
+        Engine.QueueQuery(1, StateFinished, 2048, 2048);
+        f.XLTimeTimer(nullptr);
+        ASSERT_EQ(ShellCalls.size(), 1u);
+        EXPECT_EQ(f.RzLabel4->Caption(), StartTroubleText(c.Trouble));
+        EXPECT_TRUE(Exists("D:\\KORVA\\setup.exe"));
+        EXPECT_TRUE(f.RadioButton2->Checked()) << "the chosen mirror stays";
+        EXPECT_TRUE(f.RzBitBtn1->Enabled());
+        EXPECT_FALSE(f.XLTime->Armed());
+        EXPECT_FALSE(QuitPosted());
+    }
+    ShellError = 0;
+    Engine.Reset();
+    Press();
+    EXPECT_EQ(f.RzLabel4->Caption(), "正在下载... ...");
+    Engine.QueueQuery(1, StateFinished, 2048, 2048);
+    f.XLTimeTimer(nullptr);
+    EXPECT_EQ(ShellCalls.size(), 2u);
+    EXPECT_TRUE(QuitPosted());
+}
+
+// Before the shell is asked: a file that is gone, or that another program holds so that it
+// could be changed under the check.
+TEST_F(FormOfZQX, AFileThatIsGoneOrHeldIsNotStarted) {
+    TFormOfZQX& f = *Form;
+    Application().SetMainForm(&f);
+    Press();
+    DeleteFileA("D:\\KORVA\\setup.exe");
+    Engine.QueueQuery(1, StateFinished, 2048, 2048);
+    f.XLTimeTimer(nullptr);
+    EXPECT_EQ(f.RzLabel4->Caption(), StartTroubleText(TStartTrouble::Missing));
+
+    PutInstaller("good");
+    const HANDLE other = CreateFileA("D:\\KORVA\\setup.exe", GENERIC_READ | GENERIC_WRITE, 0,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    Press();
+    Engine.QueueQuery(1, StateFinished, 2048, 2048);
+    f.XLTimeTimer(nullptr);
+    CloseHandle(other);
+    EXPECT_EQ(f.RzLabel4->Caption(), StartTroubleText(TStartTrouble::InUse));
+    EXPECT_TRUE(Exists("D:\\KORVA\\setup.exe")) << "another program's file is left alone";
+    EXPECT_TRUE(ShellCalls.empty());
+    EXPECT_TRUE(f.RadioButton1->Checked());
+    EXPECT_FALSE(QuitPosted());
 }
 
 TEST_F(FormOfZQX, OnlyPathsWithALowerCaseExeAreStarted) {
@@ -341,6 +458,7 @@ TEST_F(FormOfZQX, OnlyPathsWithALowerCaseExeAreStarted) {
         ShellCalls.clear();
         f.RzBitBtn1->SetEnabled(false);
         f.FFileName = c.Name;
+        if (*c.Name) PutInstaller("good", c.Name);
         Engine.QueueQuery(1, StateFinished, 1, 1);
         f.XLTimeTimer(nullptr);
         EXPECT_EQ(ShellCalls.size(), c.Started ? 1u : 0u) << c.Name;
@@ -356,6 +474,7 @@ TEST_F(FormOfZQX, AnErrorInATickReachesTheErrorBoxAndTheWindowStays) {
     Application().OnException = [&](const std::exception& e) { reported.push_back(e.what()); };
     ShellExecuteProc = RefuseShellExecute;
     Press();
+    PutInstaller("good");
     f.XLTime->SetInterval(20); // the real timer, sooner
     Engine.QueueQuery(1, StateFinished, 1, 1);
     const bool reportedInTime = PumpUntil([&] { return !reported.empty(); }, 5000);
@@ -364,6 +483,58 @@ TEST_F(FormOfZQX, AnErrorInATickReachesTheErrorBoxAndTheWindowStays) {
     EXPECT_EQ(reported[0], "shell refused");
     EXPECT_FALSE(QuitPosted()) << "the tick was abandoned before the close";
     EXPECT_FALSE(f.RzBitBtn1->Enabled());
+}
+
+// On a display of more dots per inch the client area grows with the controls, so that all of
+// them stand inside it and the window is centred with its new size. A window that would be
+// larger than the screen's work area (the null display's is 1024 x 768) is held to it, and
+// the scroll bars show the rest.
+TEST_F(FormOfZQX, AtEveryDisplayScaleTheClientAreaHoldsTheControls) {
+    Form->HandleNeeded();
+    const TRect designed = Form->ClientRect();
+    const TSize frame{681 - designed.Width(), 211 - designed.Height()};
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int held = 0;
+    for (const int ppi : {120, 144, 192}) {
+        SCOPED_TRACE(std::to_string(ppi) + " dots per inch");
+        TFormOfZQX f;
+        f.ScaleForDisplay(ppi);
+        f.Show();
+        const int zero = TextExtentIn(f.Font(), "0").cy;
+        EXPECT_EQ(f.RzBitBtn1->BoundsRect(), Bounds(MulDiv(48, zero, 12), MulDiv(104, zero, 12),
+                                                    MulDiv(537, zero, 12), MulDiv(49, zero, 12)));
+        const TSize client{MulDiv(designed.Width(), zero, 12), MulDiv(designed.Height(), zero, 12)};
+        RECT outer;
+        GetWindowRect(f.Handle(), &outer);
+        const LONG_PTR style = GetWindowLongPtrA(f.Handle(), GWL_STYLE);
+        if (client.cx + frame.cx <= work.right - work.left) {
+            EXPECT_EQ(f.ClientRect(), (TRect{0, 0, client.cx, client.cy}));
+            EXPECT_FALSE(style & (WS_HSCROLL | WS_VSCROLL));
+            for (int i = 0; i < f.ControlCount(); ++i) {
+                const TRect r = f.Controls(i)->BoundsRect();
+                EXPECT_TRUE(r.Left >= 0 && r.Top >= 0 && r.Right <= client.cx &&
+                            r.Bottom <= client.cy)
+                    << f.Controls(i)->Name();
+            }
+        } else {
+            ++held;
+            EXPECT_EQ(outer.right - outer.left, work.right - work.left);
+            int right = 0;
+            for (int i = 0; i < f.ControlCount(); ++i)
+                right = std::max(right, f.Controls(i)->BoundsRect().Right);
+            EXPECT_EQ((style & WS_HSCROLL) != 0, right > work.right - work.left - frame.cx)
+                << "a scroll bar only when the controls reach beyond the client area";
+            EXPECT_FALSE(style & WS_VSCROLL) << "as high as it needs to be";
+        }
+        const TPoint centred = DesktopCenteredPosition(
+            GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN),
+            outer.right - outer.left, outer.bottom - outer.top);
+        EXPECT_EQ(outer.left, centred.X);
+        EXPECT_EQ(outer.top, centred.Y);
+    }
+    std::printf("%d of 3 scales held to the work area of %ldx%ld\n", held, work.right - work.left,
+                work.bottom - work.top);
 }
 
 TEST(FormPlacement, CentredOnTheVirtualDesktop) {

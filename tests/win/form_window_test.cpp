@@ -77,25 +77,36 @@ TEST_F(FormWindow, ScalingForTheDisplayFollowsTheTextHeight) {
     Form->SetPixelsPerInch(96);
     Form->SetTextHeight(12);
     const TRect outer = Form->BoundsRect();
+    // The same window unscaled: the client area the layout was made with.
+    TForm designed(nullptr);
+    designed.SetBounds(outer.Left, outer.Top, outer.Width(), outer.Height());
+    designed.HandleNeeded();
+    const TRect client = designed.ClientRect();
 
     Form->ScaleForDisplay(96);
     EXPECT_EQ(Form->Font().Height(), -12) << "the designed display: nothing changes";
     EXPECT_EQ(Far->BoundsRect(), Bounds(300, 200, 80, 17));
+    EXPECT_EQ(Form->BoundsRect(), outer);
 
     Form->ScaleForDisplay(192);
     EXPECT_EQ(Form->Font().Height(), -24);
     // What "0" measures in the doubled font decides the controls' factor.
-    HDC dc = GetDC(nullptr);
-    SIZE zero{};
-    const HGDIOBJ old = SelectObject(dc, Form->Font().Handle());
-    GetTextExtentPoint32A(dc, "0", 1, &zero);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    ASSERT_NE(zero.cy, 12);
-    EXPECT_EQ(Far->BoundsRect(), Bounds(MulDiv(300, zero.cy, 12), MulDiv(200, zero.cy, 12),
-                                        MulDiv(80, zero.cy, 12), MulDiv(17, zero.cy, 12)));
-    EXPECT_EQ(Far->Font().Height(), MulDiv(-16, zero.cy, 12)) << "its own font too";
-    EXPECT_EQ(Form->BoundsRect(), outer) << "the window's own size stays";
+    const int zero = TextExtentIn(Form->Font(), "0").cy;
+    ASSERT_NE(zero, 12);
+    EXPECT_EQ(Far->BoundsRect(), Bounds(MulDiv(300, zero, 12), MulDiv(200, zero, 12),
+                                        MulDiv(80, zero, 12), MulDiv(17, zero, 12)));
+    EXPECT_EQ(Far->Font().Height(), MulDiv(-16, zero, 12)) << "its own font too";
+    // The client area grows by the same factor, so that the controls fit as designed.
+    Form->HandleNeeded();
+    EXPECT_EQ(Form->ClientRect(),
+              (TRect{0, 0, MulDiv(client.Width(), zero, 12), MulDiv(client.Height(), zero, 12)}));
+    EXPECT_FALSE(Style() & (WS_HSCROLL | WS_VSCROLL));
+    EXPECT_EQ(Form->BoundsRect().Left, outer.Left) << "placed later, when shown";
+
+    // Made smaller by its frame afterwards, it scrolls as before.
+    SetClientSize(200, 150);
+    EXPECT_TRUE(Style() & WS_HSCROLL);
+    EXPECT_TRUE(Style() & WS_VSCROLL);
 }
 
 TEST(ApplicationWindow, CarriesTheTaskbarEntryAndClosesTheMainForm) {

@@ -1,7 +1,8 @@
 // The real program, started as its own process with the stand-in engine beside it (scripted
 // through the environment) and drive D: a folder of the build tree: the engine-failure box,
-// a whole download up to the started installer, closing during a transfer, and a second start
-// while the tool runs.
+// a whole download up to the started installer, installers that are not the maker's, a start
+// that fails, closing during a transfer, and a second start while the tool runs.
+#include "tests/win/SignedInstallers.h"
 #include "tests/win/ToolProcess.h"
 
 #include <windows.h>
@@ -30,8 +31,9 @@ protected:
             CopyFileA(WindowsPath(STAND_IN_DLL).c_str(), (Dir + "\\xldl.dll").c_str(), FALSE));
         DeleteFileA(Log().c_str());
         // Drive D: starts without the download folder.
-        DeleteFileA("D:\\KORVA\\setup.exe");
-        DeleteFileA("D:\\KORVA\\setup-started.txt");
+        for (const char* f : {"D:\\KORVA\\setup.exe", "D:\\KORVA\\setup-started.txt",
+                              "D:\\KORVA\\setup.exe.part", "D:\\KORVA\\setup.exe.done"})
+            DeleteFileA(f);
         RemoveDirectoryA("D:\\KORVA");
     }
     std::string Log() const { return Dir + "\\calls.log"; }
@@ -61,11 +63,17 @@ protected:
     void Script(const std::string& lines) {
         std::ofstream(Dir + "\\script.txt", std::ios::app) << lines;
     }
-    // The installer in place, as the engine would leave it when the task ends.
-    static void PutInstaller() {
+    // The installer in place, as the engine would leave it when the task ends: the signed
+    // variant `name` of the stand-in installer.
+    static void PutInstaller(const std::string& name = "good") {
         CreateDirectoryA("D:\\KORVA", nullptr);
-        ASSERT_TRUE(
-            CopyFileA(WindowsPath(MARKER_SETUP_EXE).c_str(), "D:\\KORVA\\setup.exe", FALSE));
+        ASSERT_TRUE(PutSignedInstaller(name, "D:\\KORVA\\setup.exe")) << name;
+    }
+    static bool Exists(const char* path) {
+        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    }
+    static bool Checked(HWND radio) {
+        return SendMessageA(radio, BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
     // How often the installer was started.
     static int InstallerStarts() {
@@ -85,6 +93,47 @@ protected:
     std::string Dir;
     TToolProcess Tool;
 };
+
+// What Windows takes from the program's manifest before it runs: aware of the system's dots
+// per inch (the window sizes itself for the display, so it must not be stretched as a
+// picture), and the classic look (no common controls of version 6 in its place).
+TEST(ProgramManifest, SystemDpiAwareWithTheClassicControls) {
+    const std::string exe = WindowsPath(PROGRAM_EXE);
+    ACTCTXA request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = exe.c_str();
+    request.lpResourceName = MAKEINTRESOURCEA(1);
+    const HANDLE context = CreateActCtxA(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "no manifest: error " << GetLastError();
+    struct Setting {
+        const wchar_t *Namespace, *Name, *Value;
+    };
+    for (const Setting& s :
+         {Setting{L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+          Setting{L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness",
+                  nullptr}}) {
+        wchar_t value[64] = {};
+        SIZE_T length = 0;
+        const BOOL found = QueryActCtxSettingsW(0, context, s.Namespace, s.Name, value,
+                                                sizeof value / sizeof value[0], &length);
+        if (s.Value) {
+            EXPECT_TRUE(found) << "no setting";
+            EXPECT_STREQ(value, s.Value);
+        } else {
+            EXPECT_FALSE(found) << "a setting that would override the system awareness";
+        }
+    }
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(ActivateActCtx(context, &cookie));
+    ACTCTX_SECTION_KEYED_DATA redirected{};
+    redirected.cbSize = sizeof redirected;
+    EXPECT_FALSE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                          "comctl32.dll", &redirected))
+        << "the common controls are taken from an assembly: the look of version 6";
+    DeactivateActCtx(0, cookie);
+    ReleaseActCtx(context);
+}
 
 TEST_F(Program, EngineFailureBoxComesBeforeTheWindow) {
     Start("init 0\n");
@@ -107,8 +156,7 @@ TEST_F(Program, EngineFailureBoxComesBeforeTheWindow) {
 
 TEST_F(Program, FinishedDownloadStartsTheInstallerAndEnds) {
     // The engine "downloads" the installer: it is there when the task reports finished.
-    ASSERT_TRUE(CreateDirectoryA("D:\\KORVA", nullptr));
-    ASSERT_TRUE(CopyFileA(WindowsPath(MARKER_SETUP_EXE).c_str(), "D:\\KORVA\\setup.exe", FALSE));
+    PutInstaller();
     Start("query 1 3 2048 1024\nquery 1 4 2048 2048\n");
     HWND main = Tool.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
@@ -127,6 +175,64 @@ TEST_F(Program, FinishedDownloadStartsTheInstallerAndEnds) {
     EXPECT_EQ(Calls(),
               (std::vector<std::string>{"XL_Init", "XL_CreateTask", "XL_StartTask",
                                         "XL_QueryTaskInfoEx", "XL_QueryTaskInfoEx", "XL_UnInit"}));
+}
+
+// Each press finds another file under the installer's name, as if each mirror had sent it:
+// what is not the maker's is not started and is gone from its name, the window stays with the
+// button and the other mirror; the maker's own is started at last.
+TEST_F(Program, OnlyTheMakersInstallerIsStarted) {
+    const char* const refused[] = {"tampered", "unsigned", "other-publisher", "untrusted-root",
+                                   "expired"};
+    std::string script;
+    for (size_t i = 0; i <= std::size(refused); ++i)
+        script += "query 1 4 2048 2048\n";
+    Start(script);
+    const HWND main = Tool.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    const HWND button = TToolProcess::Button(main);
+    for (const char* variant : refused) {
+        SCOPED_TRACE(variant);
+        PutInstaller(variant);
+        const bool wasFirst = Checked(TToolProcess::FirstRadioButton(main));
+        const int presses = Count("XL_CreateTask");
+        TToolProcess::Click(button);
+        ASSERT_TRUE(WaitFor([&] { return Count("XL_CreateTask") > presses; }, 10000));
+        ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) != FALSE; }, 60000))
+            << "the button comes back";
+        EXPECT_FALSE(Exists("D:\\KORVA\\setup.exe")) << "deleted";
+        EXPECT_EQ(Checked(TToolProcess::FirstRadioButton(main)), !wasFirst) << "the other mirror";
+        EXPECT_TRUE(Tool.Running());
+    }
+    EXPECT_EQ(InstallerStarts(), 0);
+    PutInstaller("good");
+    TToolProcess::Click(button);
+    EXPECT_EQ(Tool.ExitCode(60000), 0);
+    EXPECT_TRUE(WaitFor([] { return InstallerStarts() == 1; }, 15000));
+}
+
+// The shell cannot start what the engine saved (here: the maker's signed library, which is no
+// program): the window stays with the chosen mirror, and once the file is one that starts, one
+// press starts it.
+TEST_F(Program, AStartThatFailsIsToldAndOnePressTriesAgain) {
+    PutInstaller("not-a-program");
+    Start("query 1 4 2048 2048\nquery 1 4 2048 2048\n");
+    const HWND main = Tool.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    const HWND button = TToolProcess::Button(main);
+    SendMessageA(TToolProcess::SecondRadioButton(main), BM_CLICK, 0, 0);
+    TToolProcess::Click(button);
+    ASSERT_TRUE(WaitFor([&] { return Count("XL_QueryTaskInfoEx") >= 1; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) != FALSE; }, 60000));
+    EXPECT_TRUE(Tool.Running()) << "the window stays";
+    EXPECT_TRUE(Exists("D:\\KORVA\\setup.exe")) << "the maker's file stays";
+    EXPECT_TRUE(Checked(TToolProcess::SecondRadioButton(main))) << "the chosen mirror stays";
+    EXPECT_EQ(InstallerStarts(), 0);
+
+    PutInstaller("good");
+    TToolProcess::Click(button);
+    EXPECT_EQ(Tool.ExitCode(60000), 0);
+    EXPECT_TRUE(WaitFor([] { return InstallerStarts() == 1; }, 15000));
+    EXPECT_EQ(Count("XL_CreateTask"), 2);
 }
 
 TEST_F(Program, ClosingDuringATransferEndsAtOnce) {

@@ -54,6 +54,25 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
                   the TLS twin's (or port=N); only over plain HTTP. {"fault": "to_https",
                   "status": 308, "times": -1} sends every file request to the twin.
 
+Faults of framing and of servers that flood (each also with "whole": true to answer 200 with
+the whole file whatever the range asked):
+
+    chunked         the body in the chunked coding, chunks of chunk=N bytes (7919), with an
+                    extension on every size line and trailers=T trailer lines (1)
+    trailer_flood   chunked, and after the last chunk trailer lines without end, one every
+                    interval=S seconds (0: as fast as they go), until the client goes
+    interim         count=N interim answers before the real one (100 Continue, then 103 Early
+                    Hints with a Link), one every interval=S seconds; count=-1: without end,
+                    the real answer never comes
+    http10          answer as an HTTP/1.0 server: closes after the answer, or keeps the
+                    connection with keep_alive=true ("Connection: keep-alive")
+    length_mismatch a 206 whose Content-Length is shift=N bytes (100) off its Content-Range:
+                    the range's bytes, then junk up to the announced length, or fewer bytes
+    gzip            the body gzip-compressed with "Content-Encoding: gzip", whatever was asked
+    no_length_cut   bytes=N: as no_length, but the connection closes after N bytes
+    tls_close       as no_length, ended over TLS with the server's close_notify (a plain close
+                    elsewhere); no_length and no_length_cut over TLS end without one
+
 Proxy tunnels: a CONNECT host:port request opens a tunnel to one of our TLS servers on this
 machine (a target port that is one of theirs picks that one, any other target the TLS twin's),
 whatever the host, so that https://dl1.orlenz.com/... through this mirror as a proxy reaches
@@ -69,6 +88,9 @@ TLS versions every TLS server of the script accepts.
 "keepalive": N ends every connection after its N-th file request, as a server's limit of
 requests per connection does: that answer says "Connection: close" (or, with
 "keepalive_silent": true, says nothing), and requests pipelined behind it go unanswered.
+A GET with If-None-Match naming the file's ETag (or "*"), or without it an If-Modified-Since
+no earlier than the file's date, is answered 304 Not Modified, as nginx does; "conditionals":
+false in the script makes the mirror ignore both, as a server without conditional requests.
 
 max_concurrent limits file requests in flight; one more is refused with 503 and
 Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset"). "rate": B paces every file
@@ -88,6 +110,7 @@ GET /_mirror/tls_log lists the TLS handshakes, one line each:
 import argparse
 import base64
 import email.utils
+import gzip
 import hashlib
 import json
 import os
@@ -125,6 +148,7 @@ class Script:
             self.refuse = script.get("refuse", "503")
             self.keepalive = int(script.get("keepalive", 0))
             self.keepalive_silent = bool(script.get("keepalive_silent", False))
+            self.conditionals = bool(script.get("conditionals", True))
             self.swaps = {}
             self.tls = dict(script.get("tls", {}))
             self.log = []
@@ -437,6 +461,21 @@ class Handler(BaseHTTPRequestHandler):
             self.server.script.log.append(line)
             self.server.script.requests += 1
 
+    def not_modified(self, e):
+        """Whether the request's condition says the client has the file as it is."""
+        tags = self.headers.get("If-None-Match")
+        if tags is not None:
+            wanted = [t.strip() for t in tags.split(",")]
+            return "*" in wanted or any(t.removeprefix("W/") == e.etag for t in wanted)
+        since = self.headers.get("If-Modified-Since")
+        if since is None:
+            return False
+        try:
+            since_time = email.utils.parsedate_to_datetime(since).timestamp()
+        except (TypeError, ValueError):
+            return False
+        return email.utils.parsedate_to_datetime(e.last_modified).timestamp() <= since_time
+
     def serve(self, inflight):
         script = self.server.script
         host, path, absolute = self.target()
@@ -508,9 +547,20 @@ class Handler(BaseHTTPRequestHandler):
         if fault == "big_headers":
             headers.append(("X-Padding", "p" * int(rule.get("bytes", 65536))))
 
+        validated = any(k == "ETag" for k, _ in headers)
+        if script.conditionals and validated and self.not_modified(e):
+            self.note(304, fault, inflight, absolute)
+            self.send_response(304)
+            for k, v in headers:
+                if k in ("ETag", "Last-Modified"):
+                    self.send_header(k, v)
+            self.end_headers()
+            return
+
         # Which bytes: the range asked for, unless the validator no longer matches.
         # A stream without (or with a false) length is a whole file: no range can be cut from it.
-        whole_only = fault in ("ignore_range", "no_length", "fake_length")
+        whole_only = fault in ("ignore_range", "no_length", "fake_length", "no_length_cut",
+                               "tls_close", "gzip") or bool(rule and rule.get("whole"))
         wanted = parse_range(range_header, e.size) if not whole_only else None
         if_range = self.headers.get("If-Range")
         if wanted and if_range and if_range not in (e.etag, e.last_modified):
@@ -530,6 +580,10 @@ class Handler(BaseHTTPRequestHandler):
         body = e.data[first:last + 1]
 
         self.note(status, fault, inflight, absolute)
+        if fault == "interim" and not self.send_interims(rule):
+            return  # an endless flood: the answer never comes
+        if fault == "http10":
+            self.protocol_version = "HTTP/1.0"  # this answer's status line only
         self.send_response(status)
         for k, v in headers:
             self.send_header(k, v)
@@ -538,6 +592,33 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.send_body(body, stop_after=len(body))
             return
+        if fault in ("no_length_cut", "tls_close"):
+            self.send_header("Connection", "close")
+            self.end_headers()
+            cut = int(rule.get("bytes", len(body) // 2)) if fault == "no_length_cut" else len(body)
+            self.send_body(body, stop_after=cut)
+            if fault == "tls_close":
+                self.close_notify()
+            return
+        if fault in ("chunked", "trailer_flood"):
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            self.send_chunked(body, rule, fault == "trailer_flood")
+            return
+        if fault == "gzip":
+            body = gzip.compress(body, mtime=0)
+            self.send_header("Content-Encoding", "gzip")
+        if fault == "length_mismatch" and status == 206:
+            announced = max(0, len(body) + int(rule.get("shift", 100)))
+            self.send_header("Content-Length", str(announced))
+            self.end_headers()
+            self.send_body((body + b"\xa5" * announced)[:announced])
+            return
+        if fault == "http10":
+            if rule.get("keep_alive"):
+                self.send_header("Connection", "keep-alive")
+            else:
+                self.close_connection = True
         if fault == "fake_length":
             self.send_header("Content-Length", str(int(rule.get("bytes", 1 << 50))))
             self.end_headers()
@@ -571,6 +652,66 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         else:
             self.send_body(body)
+        if fault == "http10":
+            del self.protocol_version  # the next answer on this connection is HTTP/1.1 again
+
+    # --- framing and flooding faults ------------------------------------------------------
+
+    def send_interims(self, rule):
+        """Sends the interim answers of an `interim` rule; False when they never end."""
+        count = int(rule.get("count", 2))
+        interval = float(rule.get("interval", 0))
+        sent = 0
+        while count < 0 or sent < count:
+            if self.server.stopping.is_set():
+                return False
+            if sent % 2 == 0:
+                self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+            else:
+                self.wfile.write(b"HTTP/1.1 103 Early Hints\r\nLink: </setup.css>; rel=preload\r\n\r\n")
+            self.wfile.flush()
+            sent += 1
+            if interval and self.server.stopping.wait(interval):
+                return False
+        return count >= 0
+
+    def send_chunked(self, body, rule, flood):
+        """The body in chunks, then trailers: a few, or (flood) without end."""
+        if self.command == "HEAD":
+            return
+        size = max(1, int(rule.get("chunk", 7919)))
+        for i in range(0, len(body), size):
+            piece = body[i:i + size]
+            self.wfile.write(b"%x; n=%d\r\n" % (len(piece), i // size) + piece + b"\r\n")
+            with self.server.script.lock:
+                self.server.script.body_bytes += len(piece)
+        self.wfile.write(b"0\r\n")
+        if not flood:
+            for t in range(int(rule.get("trailers", 1))):
+                self.wfile.write(b"X-Trailer-%d: %d\r\n" % (t, len(body)))
+            self.wfile.write(b"\r\n")
+            self.wfile.flush()
+            return
+        interval = float(rule.get("interval", 0))
+        line = b"X-Flood: " + b"f" * 54 + b"\r\n"
+        while not self.server.stopping.is_set():
+            self.wfile.write(line * (1 if interval else 64))
+            self.wfile.flush()
+            if interval and self.server.stopping.wait(interval):
+                break
+        self.close_connection = True
+
+    def close_notify(self):
+        """Ends a TLS connection the proper way: the server's close_notify before the close."""
+        self.close_connection = True
+        if not isinstance(self.connection, ssl.SSLSocket):
+            return
+        try:
+            self.wfile.flush()
+            self.connection.settimeout(5)
+            self.connection.unwrap()
+        except (OSError, ValueError):
+            pass
 
 
 TLS_VERSIONS = {"1.2": ssl.TLSVersion.TLSv1_2, "1.3": ssl.TLSVersion.TLSv1_3}

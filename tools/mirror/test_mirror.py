@@ -6,6 +6,7 @@ tunnels and the switch of certificate and TLS version."""
 
 import hashlib
 import base64
+import gzip
 import http.client
 import json
 import os
@@ -89,6 +90,27 @@ class MirrorTest(unittest.TestCase):
         self.assertEqual(r.status, 416)
         self.assertEqual(r.getheader("Content-Range"), "bytes */300000")
 
+    def test_conditional_requests_answer_not_modified(self):
+        first = self.get("/setup.exe")[0]
+        etag, date = first.getheader("ETag"), first.getheader("Last-Modified")
+        for headers in ({"If-None-Match": etag, "Range": "bytes=0-0"},
+                        {"If-None-Match": '"other", ' + etag},
+                        {"If-None-Match": "*"},
+                        {"If-Modified-Since": date}):
+            r, body = self.get("/setup.exe", headers)
+            self.assertEqual((r.status, body), (304, b""), headers)
+            self.assertEqual(r.getheader("ETag"), etag)
+        # A changed file, or a date before the file's: the file (or the range) as always.
+        r, body = self.get("/setup.exe", {"If-None-Match": '"other"', "Range": "bytes=0-0"})
+        self.assertEqual((r.status, body), (206, self.data[:1]))
+        r, _ = self.get("/setup.exe", {"If-None-Match": '"other"', "If-Modified-Since": date})
+        self.assertEqual(r.status, 200, "If-None-Match decides when both are given")
+        r, _ = self.get("/setup.exe", {"If-Modified-Since": "Mon, 01 Jan 2001 00:00:00 GMT"})
+        self.assertEqual(r.status, 200)
+        self.script({"conditionals": False})
+        r, body = self.get("/setup.exe", {"If-None-Match": etag, "Range": "bytes=0-0"})
+        self.assertEqual((r.status, body), (206, self.data[:1]))
+
     def test_proxy_form_maps_hosts_to_folders(self):
         r, body = self.get("http://dl1.orlenz.com:80/setup.exe")
         self.assertEqual(body, b"other host")
@@ -161,6 +183,75 @@ class MirrorTest(unittest.TestCase):
         r, _ = self.get("/setup.exe")
         self.assertEqual((r.status, r.getheader("Retry-After")), (503, "1"))
         slow.close()
+
+    def raw(self, request, wait=0.5, most=3.0):
+        """The bytes the mirror sends for one raw request, until `wait` seconds of quiet, a
+        close, 4 MiB or `most` seconds."""
+        s = socket.create_connection(("127.0.0.1", self.mirror.port), timeout=wait)
+        s.sendall(request)
+        got = b""
+        until = time.monotonic() + most
+        try:
+            while len(got) < 4 << 20 and time.monotonic() < until:
+                data = s.recv(65536)
+                if not data:
+                    break
+                got += data
+        except socket.timeout:
+            pass
+        s.close()
+        return got
+
+    def test_framing_faults(self):
+        # Chunks with extensions and a trailer, undone by http.client; a whole file for a range.
+        self.script({"rules": [{"fault": "chunked", "chunk": 1000, "whole": True, "times": 2}]})
+        r, body = self.get("/setup.exe", {"Range": "bytes=0-9"})
+        self.assertEqual((r.status, r.getheader("Transfer-Encoding"), body),
+                         (200, "chunked", self.data))
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n")
+        self.assertIn(b"\r\n3e8; n=0\r\n", raw[:2000])
+        self.assertTrue(raw.endswith(b"\r\n0\r\nX-Trailer-0: 300000\r\n\r\n"), raw[-40:])
+        # HTTP/1.0: the status line says so, and the connection closes unless kept.
+        self.script({"rules": [{"fault": "http10", "times": 2}]})
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n"
+                       b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n")
+        self.assertTrue(raw.startswith(b"HTTP/1.0 206 "), raw[:20])
+        self.assertEqual(raw.count(b"HTTP/1."), 1, "closed after the answer")
+        self.script({"rules": [{"fault": "http10", "keep_alive": True}]})
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n"
+                       b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n")
+        self.assertIn(b"Connection: keep-alive", raw)
+        self.assertTrue(raw.startswith(b"HTTP/1.0 206 ") and b"HTTP/1.1 206 " in raw, raw[:100])
+        # Content-Length off the range; gzip; a close-delimited body cut short.
+        self.script({"rules": [{"fault": "length_mismatch", "shift": 5}]})
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=10-19\r\n\r\n")
+        self.assertIn(b"Content-Range: bytes 10-19/300000\r\n", raw)
+        self.assertIn(b"Content-Length: 15\r\n", raw)
+        self.assertTrue(raw.endswith(self.data[10:20] + b"\xa5" * 5))
+        self.script({"rules": [{"fault": "gzip"}, {"fault": "no_length_cut", "bytes": 1234}]})
+        r, body = self.get("/setup.exe", {"Range": "bytes=0-9"})
+        self.assertEqual((r.status, r.getheader("Content-Encoding")), (200, "gzip"))
+        self.assertEqual(gzip.decompress(body), self.data)
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertNotIn(b"Content-Length", raw)
+        self.assertTrue(raw.endswith(b"\r\n\r\n" + self.data[:1234]))
+
+    def test_flooding_faults(self):
+        # Interim answers before the real one, or without end; trailers without end.
+        self.script({"rules": [{"fault": "interim", "count": 3},
+                               {"fault": "interim", "count": -1, "interval": 0.01},
+                               {"fault": "trailer_flood", "whole": True}]})
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n")
+        self.assertTrue(raw.startswith(b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\n"
+                                       b"Link: </setup.css>; rel=preload\r\n\r\n"
+                                       b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 206 "), raw[:200])
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\n\r\n", most=0.5)
+        self.assertGreater(raw.count(b"HTTP/1.1 100 Continue"), 3)
+        self.assertNotIn(b"200 OK", raw)
+        raw = self.raw(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+        flood = raw[raw.index(b"\r\n0\r\n") + 5:]
+        self.assertGreater(len(flood), 1 << 20, "trailers keep coming")
+        self.assertNotIn(b"\r\n\r\n", flood)
 
 
 class TlsMirrorTest(unittest.TestCase):

@@ -61,7 +61,9 @@ CAS = {  # name: (common name, issuer or None for self-signed)
     "trial-root": ("Orlenz Trial Root", None),
 }
 
-CONFIG = """
+# The throw-away CA every certificate here is issued through (its database under {work}); the
+# code-signing bench (tools/signing/test_signer.py) issues through it as well.
+CA_CONFIG = """
 [ca]
 default_ca = bench
 [bench]
@@ -74,8 +76,15 @@ unique_subject = no
 copy_extensions = none
 email_in_dn = no
 [anything]
+countryName = optional
 organizationName = optional
 commonName = supplied
+[req]
+distinguished_name = dn
+[dn]
+"""
+
+CONFIG = CA_CONFIG + """
 [root]
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
@@ -111,15 +120,17 @@ def _key(path):
     _run("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", path)
 
 
-def _sign(work, ext, subject, key, out, start, end, issuer=None, san="", aki=True):
+def _sign(work, ext, subject, key, out, start, end, issuer=None, san="", aki=True, config=CONFIG):
     """Signs a request for `key` with `issuer` (cert, key), or the key itself (self-signed),
-    through `openssl ca`, whose -startdate/-enddate set both dates."""
+    through `openssl ca`, whose -startdate/-enddate set both dates; `ext` is a section of
+    `config` (CA_CONFIG and the extensions)."""
     with open(os.path.join(work, "serial"), "w") as f:
         f.write(_run("rand", "-hex", "16"))  # a fresh random serial for every certificate
+    text = config.format(work=work, san=san or "DNS:unused.invalid",
+                         aki="authorityKeyIdentifier = keyid:always" if aki else "")
     config = os.path.join(work, "ca.cnf")
     with open(config, "w") as f:
-        f.write(CONFIG.format(work=work, san=san or "DNS:unused.invalid",
-                              aki="authorityKeyIdentifier = keyid:always" if aki else ""))
+        f.write(text)
     csr = os.path.join(work, "req.csr")
     _run("req", "-new", "-key", key, "-subj", subject, "-out", csr, "-config", config)
     args = ["ca", "-batch", "-notext", "-config", config, "-extensions", ext, "-preserveDN",
@@ -162,58 +173,67 @@ def paths(folder):
             for c in CASES}
 
 
-def ensure(folder):
-    """Makes the certificates into `folder` unless they are there and fit; returns paths()."""
+def made_once(folder, fits, make):
+    """Makes `folder` with make(FRESH) unless fits(folder): into a fresh folder beside it,
+    renamed into place only when complete, one maker at a time (tests and builds started
+    together make it once). Returns the folder's absolute path."""
     folder = os.path.abspath(folder)
     os.makedirs(os.path.dirname(folder), exist_ok=True)
     with open(folder + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)  # tests started together make them once
-        if not _fits(folder):
-            _make(folder)
-    return paths(folder)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if fits(folder):
+            return folder
+        tmp = tempfile.mkdtemp(prefix="." + os.path.basename(folder) + "-",
+                               dir=os.path.dirname(folder))
+        try:
+            make(tmp)
+            if os.path.exists(folder):
+                shutil.rmtree(folder)
+            os.rename(tmp, folder)
+        except BaseException:
+            shutil.rmtree(tmp, ignore_errors=True)
+            raise
+    return folder
 
 
-def _make(folder):
-    tmp = tempfile.mkdtemp(prefix=".tls-certs-", dir=os.path.dirname(folder))
-    try:
-        work = os.path.join(tmp, ".ca")
-        os.makedirs(os.path.join(work, "issued"))
-        open(os.path.join(work, "index.txt"), "w").close()
-        for name, (cn, issuer) in CAS.items():
-            key = os.path.join(tmp, name + ".key")
-            _key(key)
-            signer = (os.path.join(tmp, issuer + ".pem"), os.path.join(tmp, issuer + ".key")) if issuer else None
-            _sign(work, "intermediate" if issuer else "root", "/O=Orlenz Test/CN=" + cn, key,
-                  os.path.join(tmp, name + ".pem"), -3 * 365, 10 * 365, signer, aki=bool(issuer))
-            _run("x509", "-in", os.path.join(tmp, name + ".pem"), "-outform", "DER",
-                 "-out", os.path.join(tmp, name + ".der"))
-        now = datetime.datetime.now(datetime.timezone.utc).timestamp()
-        for case, (_, issuer, names, ips, start, end, chain) in CASES.items():
-            d = os.path.join(tmp, case)
-            os.mkdir(d)
-            key, leaf = os.path.join(d, "key.pem"), os.path.join(d, "leaf.pem")
-            _key(key)
-            signer = None if issuer == "self" else (os.path.join(tmp, issuer + ".pem"),
-                                                    os.path.join(tmp, issuer + ".key"))
-            cn = names[0]
-            _sign(work, "leaf", "/O=Orlenz Test/CN=" + cn, key, leaf, start, end, signer,
-                  san=_san(names, ips), aki=signer is not None)
-            with open(os.path.join(d, "chain.pem"), "w") as f:
-                f.write(_read(leaf))
-                for c in chain:
-                    f.write(_read(os.path.join(tmp, c + ".pem")))
-        shutil.rmtree(work)
-        for name in CAS:  # only the roots' and intermediate's certificates stay; keys go
-            os.remove(os.path.join(tmp, name + ".key"))
-        with open(os.path.join(tmp, "bench.json"), "w") as f:
-            json.dump({"version": VERSION, "cases": list(CASES), "made": now,
-                       "good_until": now + 397 * 86400, "not_yet_from": now + 365 * 86400}, f)
-        if os.path.exists(folder):
-            shutil.rmtree(folder)
-        os.rename(tmp, folder)
-    except BaseException:
-        shutil.rmtree(tmp, ignore_errors=True)
-        raise
+def ensure(folder):
+    """Makes the certificates into `folder` unless they are there and fit; returns paths()."""
+    return paths(made_once(folder, _fits, _make))
+
+
+def _make(tmp):
+    work = os.path.join(tmp, ".ca")
+    os.makedirs(os.path.join(work, "issued"))
+    open(os.path.join(work, "index.txt"), "w").close()
+    for name, (cn, issuer) in CAS.items():
+        key = os.path.join(tmp, name + ".key")
+        _key(key)
+        signer = (os.path.join(tmp, issuer + ".pem"), os.path.join(tmp, issuer + ".key")) if issuer else None
+        _sign(work, "intermediate" if issuer else "root", "/O=Orlenz Test/CN=" + cn, key,
+              os.path.join(tmp, name + ".pem"), -3 * 365, 10 * 365, signer, aki=bool(issuer))
+        _run("x509", "-in", os.path.join(tmp, name + ".pem"), "-outform", "DER",
+             "-out", os.path.join(tmp, name + ".der"))
+    now = datetime.datetime.now(datetime.timezone.utc).timestamp()
+    for case, (_, issuer, names, ips, start, end, chain) in CASES.items():
+        d = os.path.join(tmp, case)
+        os.mkdir(d)
+        key, leaf = os.path.join(d, "key.pem"), os.path.join(d, "leaf.pem")
+        _key(key)
+        signer = None if issuer == "self" else (os.path.join(tmp, issuer + ".pem"),
+                                                os.path.join(tmp, issuer + ".key"))
+        cn = names[0]
+        _sign(work, "leaf", "/O=Orlenz Test/CN=" + cn, key, leaf, start, end, signer,
+              san=_san(names, ips), aki=signer is not None)
+        with open(os.path.join(d, "chain.pem"), "w") as f:
+            f.write(_read(leaf))
+            for c in chain:
+                f.write(_read(os.path.join(tmp, c + ".pem")))
+    shutil.rmtree(work)
+    for name in CAS:  # only the roots' and intermediate's certificates stay; keys go
+        os.remove(os.path.join(tmp, name + ".key"))
+    with open(os.path.join(tmp, "bench.json"), "w") as f:
+        json.dump({"version": VERSION, "cases": list(CASES), "made": now,
+                   "good_until": now + 397 * 86400, "not_yet_from": now + 365 * 86400}, f)
 
 
 def main():

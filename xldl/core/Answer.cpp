@@ -1,13 +1,23 @@
 #include "xldl/core/Answer.h"
 
 #include "engine/XLDownload.h"
+#include "xldl/core/HttpWire.h"
 #include "xldl/core/Retry.h"
 
 namespace xldl {
 
 TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch) {
     TAnswer a;
-    switch (ClassifyStatus(head.Status)) {
+    const TStatusClass status = ClassifyStatus(head.Status);
+    if ((status == TStatusClass::Whole || status == TStatusClass::Partial) &&
+        IsContentCoded(head)) {
+        // We asked for the bytes as they are (identity): a gzip body saved as the file would be
+        // a file that is not the one served, and asking again brings the same.
+        a.Verdict = TVerdict::Permanent;
+        a.Error = ErrorContentCoded;
+        return a;
+    }
+    switch (status) {
     case TStatusClass::Redirect:
         if (const auto location = head.Get("location"); location && !location->empty()) {
             a.Verdict = TVerdict::Redirect;
@@ -35,6 +45,14 @@ TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch) 
         return a;
     case TStatusClass::Partial: {
         const auto range = ParseContentRange(head.Get("content-range").value_or(""));
+        if (const auto framing = BodyFraming(head);
+            range && !range->Unsatisfied && framing && framing->Kind == TFraming::Length &&
+            framing->Length != range->Last - range->First + 1) {
+            // Two different lengths for one body: which bytes are which cannot be told. Not
+            // taken, whether it is the first answer or a later one.
+            a.Verdict = TVerdict::Transient;
+            return a;
+        }
         if (q.Ask == TAsk::First) {
             // Going on past the first bytes needs the file's size. That later parts come from
             // the same file is proven by its validator, or else by comparing the parts where

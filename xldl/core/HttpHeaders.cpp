@@ -27,12 +27,37 @@ std::vector<std::string_view> SplitList(std::string_view s) {
     return items;
 }
 
+// A field name: letters, digits and the marks HTTP allows in a token; nothing empty.
+bool IsToken(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s) {
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
 int MonthIndex(std::string_view m) {
     static const char* const names[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                         "jul", "aug", "sep", "oct", "nov", "dec"};
     for (int i = 0; i < 12; ++i)
         if (EqualsNoCase(m, names[i])) return i;
     return -1;
+}
+
+// A day's name, short or long, whichever form the date takes: real servers mix them up.
+bool IsDayName(std::string_view d) {
+    static const char* const names[] = {"monday", "tuesday",  "wednesday", "thursday",
+                                        "friday", "saturday", "sunday"};
+    for (const char* name : names)
+        if (EqualsNoCase(d, name) || EqualsNoCase(d, std::string_view(name, 3))) return true;
+    return false;
+}
+
+bool IsLeapYear(int64_t y) {
+    return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
 }
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
@@ -66,9 +91,20 @@ std::vector<std::string_view> Words(std::string_view s, std::string_view separat
     return words;
 }
 
-std::optional<int64_t> Epoch(int64_t year, int month, int64_t day, std::optional<int64_t> tod) {
-    if (month < 0 || day < 1 || day > 31 || !tod) return std::nullopt;
-    return DaysFromCivil(year, month + 1, static_cast<int>(day)) * 86400 + *tod;
+// The date's parts as written: a year of `yearDigits` digits (two: 1970-2069), a month's
+// name, a day of one or two digits that the month has, a time of day.
+std::optional<int64_t> Epoch(std::string_view year, size_t yearDigits, std::string_view month,
+                             std::string_view day, std::string_view time) {
+    if (year.size() != yearDigits || day.empty() || day.size() > 2) return std::nullopt;
+    const auto y = Digits(year), d = Digits(day);
+    const int m = MonthIndex(month);
+    const auto tod = TimeOfDay(time);
+    if (!y || !d || m < 0 || !tod) return std::nullopt;
+    const int64_t fullYear = yearDigits == 2 ? *y + (*y < 70 ? 2000 : 1900) : *y;
+    static const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int64_t days = monthDays[m] + (m == 1 && IsLeapYear(fullYear) ? 1 : 0);
+    if (*d < 1 || *d > days) return std::nullopt;
+    return DaysFromCivil(fullYear, m + 1, static_cast<int>(*d)) * 86400 + *tod;
 }
 
 } // namespace
@@ -85,6 +121,24 @@ std::optional<std::string> THeaders::Get(std::string_view lowerName) const {
     return value;
 }
 
+std::optional<TStatusLine> ParseStatusLine(std::string_view line) {
+    // Some servers put more than one blank between the parts, or none after the code.
+    if (line.size() < 12 || line.substr(0, 7) != "HTTP/1." || line[7] < '0' || line[7] > '9' ||
+        line[8] != ' ')
+        return std::nullopt;
+    std::string_view rest = line.substr(8);
+    while (!rest.empty() && rest.front() == ' ')
+        rest.remove_prefix(1);
+    if (rest.size() < 3 || (rest.size() > 3 && !IsBlank(rest[3]))) return std::nullopt;
+    const auto code = Digits(rest.substr(0, 3));
+    if (!code || *code < 100 || *code > 599) return std::nullopt;
+    return TStatusLine{std::string(line.substr(0, 8)), static_cast<int>(*code)};
+}
+
+bool IsInterimStatus(int status) {
+    return status >= 100 && status < 200 && status != 101;
+}
+
 THeaders ParseHeaderBlock(std::string_view raw) {
     THeaders h;
     bool first = true;
@@ -95,12 +149,9 @@ THeaders ParseHeaderBlock(std::string_view raw) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (first) {
             first = false;
-            // "HTTP/1.1 206 Partial Content"
-            const auto words = Words(line, " ");
-            if (words.size() >= 2 && words[0].substr(0, 5) == "HTTP/") {
-                h.Version = std::string(words[0]);
-                const auto code = Digits(words[1]);
-                if (code && *code < 1000) h.Status = static_cast<int>(*code);
+            if (auto status = ParseStatusLine(line)) {
+                h.Version = std::move(status->Version);
+                h.Status = status->Status;
             }
             continue;
         }
@@ -111,9 +162,10 @@ THeaders ParseHeaderBlock(std::string_view raw) {
             continue;
         }
         const size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) continue;
-        h.Fields.emplace_back(LowerText(Trim(line.substr(0, colon))),
-                              std::string(Trim(line.substr(colon + 1))));
+        if (colon == std::string_view::npos) continue;
+        const std::string_view name = Trim(line.substr(0, colon));
+        if (!IsToken(name)) continue;
+        h.Fields.emplace_back(LowerText(name), std::string(Trim(line.substr(colon + 1))));
     }
     return h;
 }
@@ -145,7 +197,8 @@ std::optional<TContentRange> ParseContentRange(std::string_view text) {
     const size_t dash = range.find('-');
     if (dash == std::string_view::npos) return std::nullopt;
     const auto first = Digits(range.substr(0, dash)), last = Digits(range.substr(dash + 1));
-    if (!first || !last || *last < *first) return std::nullopt;
+    // The last position leaves room for a length after it.
+    if (!first || !last || *last < *first || *last == INT64_MAX) return std::nullopt;
     if (r.Total >= 0 && *last >= r.Total) return std::nullopt;
     r.First = *first;
     r.Last = *last;
@@ -154,28 +207,17 @@ std::optional<TContentRange> ParseContentRange(std::string_view text) {
 
 std::optional<int64_t> ParseHttpDate(std::string_view text) {
     const auto w = Words(Trim(text), " ,");
+    if (w.empty() || !IsDayName(w[0])) return std::nullopt;
     // IMF-fixdate: Sun, 06 Nov 1994 08:49:37 GMT
-    if (w.size() == 6 && w[5] == "GMT" && w[1].size() <= 2) {
-        const auto day = Digits(w[1]), year = Digits(w[3]);
-        if (!day || !year || w[3].size() != 4) return std::nullopt;
-        return Epoch(*year, MonthIndex(w[2]), *day, TimeOfDay(w[4]));
-    }
+    if (w.size() == 6 && w[5] == "GMT") return Epoch(w[3], 4, w[2], w[1], w[4]);
     // RFC 850: Sunday, 06-Nov-94 08:49:37 GMT
     if (w.size() == 4 && w[3] == "GMT") {
         const auto parts = Words(w[1], "-");
         if (parts.size() != 3) return std::nullopt;
-        const auto day = Digits(parts[0]), year = Digits(parts[2]);
-        if (!day || !year) return std::nullopt;
-        int64_t y = *year;
-        if (parts[2].size() == 2) y += y < 70 ? 2000 : 1900;
-        return Epoch(y, MonthIndex(parts[1]), *day, TimeOfDay(w[2]));
+        return Epoch(parts[2], parts[2].size() == 4 ? 4 : 2, parts[1], parts[0], w[2]);
     }
     // asctime: Sun Nov  6 08:49:37 1994
-    if (w.size() == 5) {
-        const auto day = Digits(w[2]), year = Digits(w[4]);
-        if (!day || !year) return std::nullopt;
-        return Epoch(*year, MonthIndex(w[1]), *day, TimeOfDay(w[3]));
-    }
+    if (w.size() == 5) return Epoch(w[4], 4, w[1], w[2], w[3]);
     return std::nullopt;
 }
 
@@ -195,7 +237,7 @@ std::optional<TEntityTag> ParseEntityTag(std::string_view text) {
     }
     if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
     for (char c : text.substr(1, text.size() - 2))
-        if (c == '"' || static_cast<unsigned char>(c) < 0x21) return std::nullopt;
+        if (c == '"' || static_cast<unsigned char>(c) < 0x21 || c == 0x7F) return std::nullopt;
     tag.Text = std::string(text);
     return tag;
 }
@@ -205,9 +247,19 @@ std::string RangeValidator(const THeaders& headers) {
         const auto tag = ParseEntityTag(*etag);
         if (tag && !tag->Weak) return tag->Text;
     }
-    if (const auto modified = headers.Get("last-modified"))
-        if (ParseHttpDate(*modified)) return std::string(Trim(*modified));
+    if (const auto modified = headers.Get("last-modified")) {
+        const std::string_view date = Trim(*modified);
+        if (IsOneLine(date) && ParseHttpDate(date)) return std::string(date);
+    }
     return {};
+}
+
+bool IsContentCoded(const THeaders& headers) {
+    const auto coding = headers.Get("content-encoding");
+    if (!coding) return false;
+    for (const auto item : SplitList(*coding))
+        if (!item.empty() && !EqualsNoCase(item, "identity")) return true;
+    return false;
 }
 
 bool AcceptsByteRanges(const THeaders& headers) {

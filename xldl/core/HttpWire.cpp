@@ -61,6 +61,30 @@ size_t FindHeadEnd(std::string_view data) {
     return 0;
 }
 
+THeadReader::TResult THeadReader::Next(std::string_view data) {
+    TResult r;
+    for (;;) {
+        const size_t end = FindHeadEnd(data.substr(0, MaxHeadBytes - Taken));
+        if (end == 0) {
+            r.Step = Taken + data.size() >= MaxHeadBytes ? TStep::TooLarge : TStep::NeedMore;
+            return r;
+        }
+        Answer = ParseHeaderBlock(data.substr(0, end));
+        data.remove_prefix(end);
+        r.Consumed += end;
+        if (Answer.Status == 0 || Answer.Status == 101) {
+            r.Step = TStep::Bad;
+            return r;
+        }
+        if (!IsInterimStatus(Answer.Status)) {
+            r.Step = TStep::Head;
+            return r;
+        }
+        Taken += end;
+        ++Skipped;
+    }
+}
+
 std::optional<TBodyFraming> BodyFraming(const THeaders& head) {
     if ((head.Status >= 100 && head.Status < 200) || head.Status == 204 || head.Status == 304)
         return TBodyFraming{TFraming::None, 0};
@@ -108,6 +132,7 @@ TChunkedDecoder::TResult TChunkedDecoder::Next(const uint8_t* input, size_t size
         if (Left == 0) {
             State = TState::Trailer;
             TrailerLineEmpty = true;
+            InTrailers = true;
         } else {
             State = TState::Data;
         }
@@ -193,6 +218,10 @@ TChunkedDecoder::TResult TChunkedDecoder::Next(const uint8_t* input, size_t size
             break;
         case TState::Trailer:
             ++i;
+            if (++TrailerBytes > MaxTrailerBytes) {
+                State = TState::Bad;
+                break;
+            }
             if (c == '\r') {
                 State = TState::TrailerLf;
             } else if (c == '\n') {
@@ -203,7 +232,7 @@ TChunkedDecoder::TResult TChunkedDecoder::Next(const uint8_t* input, size_t size
             }
             break;
         case TState::TrailerLf:
-            if (c != '\n') {
+            if (c != '\n' || ++TrailerBytes > MaxTrailerBytes) {
                 State = TState::Bad;
                 break;
             }

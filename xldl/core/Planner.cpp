@@ -69,6 +69,7 @@ void TPlanner::Resume(const TFileFacts& facts) {
 
 void TPlanner::Forget() {
     Segments.Reset(-1);
+    EndUnproven = false;
     Guard.Reset();
     Src.Forget();
     ResumingFile = false;
@@ -81,6 +82,7 @@ TFileFacts TPlanner::Facts() const {
     f.Digest = Src.File().Digest;
     f.LastModified = Src.File().LastModified;
     f.Done = Segments.DoneRanges();
+    f.EndUnproven = EndUnproven;
     int reference = Src.Reference();
     if (reference < 0) reference = std::max(Preferred(), 0);
     if (reference < Src.Count()) {

@@ -42,6 +42,8 @@ struct TFileFacts {
     // Every source that served the file, the one that defined it first.
     std::vector<TSourceRecord> Sources;
     std::vector<TByteRange> Done;
+    // The file's end is only where a connection closed (THttpConnection::EndUnproven).
+    bool EndUnproven = false;
 };
 
 struct TPlanSettings {
@@ -128,6 +130,8 @@ public:
     void MovedTo(int source, const TUrl& url) { Src[source].Where = url; }
     // The connection's source, -1 for an id not known.
     int SourceOf(int id) const;
+    // The stream of unknown length ended at a close that proves nothing (no TLS close_notify).
+    void EndIsUnproven(bool unproven) { EndUnproven = unproven; }
 
     // --- a pass ---
     enum class TRole {
@@ -264,6 +268,7 @@ private:
     const TPlanSettings Settings;
     TSources Src;
     TSegmentTable Segments;
+    bool EndUnproven = false;
     TOverlapGuard Guard;
     TGrowth Growth;
     bool ResumingFile = false;

@@ -2,6 +2,7 @@
 
 #include "xldl/core/Hashes.h"
 #include "xldl/core/Text.h"
+#include "xldl/core/Url.h"
 
 #include <algorithm>
 
@@ -48,20 +49,13 @@ std::string Checksum(std::string_view body) {
     return Hex(h.data(), h.size());
 }
 
-// A value as it may stand on a line: no line breaks, nothing unprintable.
-bool Writable(std::string_view v) {
-    for (char c : v)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-    return true;
-}
-
 } // namespace
 
 std::string FormatState(const TSavedState& state) {
     std::string s;
     s += std::string(Magic) + " " + std::to_string(StateFormat) + "\n";
     const auto line = [&s](std::string_view key, std::string_view value) {
-        if (!Writable(value)) return;
+        if (!IsOneLine(value)) return;
         s += key;
         s += ' ';
         s += value;
@@ -77,8 +71,9 @@ std::string FormatState(const TSavedState& state) {
         line(state.Digest.Kind == TDigestKind::Sha256 ? "sha-256" : "md5",
              Hex(state.Digest.Bytes.data(), state.Digest.Bytes.size()));
     for (const TSavedMirror& m : state.Mirrors) {
-        // A mirror whose URL cannot stand on a line is left out with all of its lines.
-        if (m.Url.empty() || !Writable(m.Url)) continue;
+        // A mirror whose URL or location cannot stand on a line is left out with all its lines.
+        if (m.Url.empty() || m.Location.empty() || !IsOneLine(m.Url) || !IsOneLine(m.Location))
+            continue;
         line("mirror", m.Url);
         line("mirror-location", m.Location);
         if (!m.ETag.empty()) line("mirror-etag", m.ETag);
@@ -90,8 +85,7 @@ std::string FormatState(const TSavedState& state) {
     return s;
 }
 
-std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
-                                      std::string_view name, TStateProblem* problem) {
+std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem) {
     TStateProblem unused;
     TStateProblem& why = problem ? *problem : unused;
     why = TStateProblem::Damaged;
@@ -107,6 +101,7 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
     TSavedState s;
     bool haveUrl = false, haveName = false, haveTotal = false, first = true;
     int64_t lastEnd = 0;
+    std::vector<std::string_view> seen; // keys met, against a second value for one of them
     std::string_view rest = body;
     while (!rest.empty()) {
         const size_t eol = rest.find('\n');
@@ -126,6 +121,9 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
             }
             continue;
         }
+        // A sound writer writes each value once, and only values that can stand on a line;
+        // a second "total" after the ranges, say, would make them lie past the file's end.
+        if (!IsOneLine(value)) return std::nullopt;
         TSavedMirror* mirror = s.Mirrors.empty() ? nullptr : &s.Mirrors.back();
         if (key == "mirror") {
             if (value.empty()) return std::nullopt;
@@ -133,17 +131,19 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
             continue;
         }
         if (key.substr(0, 7) == "mirror-") {
-            // A mirror's own lines follow its "mirror" line.
+            // A mirror's own lines follow its "mirror" line, each once.
             if (!mirror) return std::nullopt;
-            if (key == "mirror-location")
-                mirror->Location = value;
-            else if (key == "mirror-etag")
-                mirror->ETag = value;
-            else if (key == "mirror-last-modified")
-                mirror->LastModified = value;
-            else
-                return std::nullopt;
+            std::string* field = key == "mirror-location"        ? &mirror->Location
+                                 : key == "mirror-etag"          ? &mirror->ETag
+                                 : key == "mirror-last-modified" ? &mirror->LastModified
+                                                                 : nullptr;
+            if (!field || !field->empty() || value.empty()) return std::nullopt;
+            *field = value;
             continue;
+        }
+        if (key != "range") {
+            if (std::find(seen.begin(), seen.end(), key) != seen.end()) return std::nullopt;
+            seen.push_back(key);
         }
         if (key == "url") {
             s.Url = value;
@@ -152,6 +152,7 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
             s.Name = value;
             haveName = true;
         } else if (key == "location") {
+            if (!ParseUrl(value)) return std::nullopt;
             s.Location = value;
         } else if (key == "total") {
             const auto n = Digits(value);
@@ -159,8 +160,12 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
             s.Total = *n;
             haveTotal = true;
         } else if (key == "etag") {
+            // Sent back in If-Range as it stands here: it must be a tag as a server sends it.
+            const auto tag = ParseEntityTag(value);
+            if (!tag || (tag->Weak ? "W/" : "") + tag->Text != value) return std::nullopt;
             s.ETag = value;
         } else if (key == "last-modified") {
+            if (!ParseHttpDate(value) || Trim(value) != value) return std::nullopt;
             s.LastModified = value;
         } else if (key == "sha-256" || key == "md5") {
             auto bytes = FromHex(value);
@@ -181,21 +186,37 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
             return std::nullopt; // a key this format does not have
         }
     }
-    if (!haveUrl || !haveName || !haveTotal || s.Location.empty()) return std::nullopt;
+    if (!haveUrl || !haveName || !haveTotal || s.Location.empty() || s.Url.empty() ||
+        s.Name.empty())
+        return std::nullopt;
     for (const TSavedMirror& m : s.Mirrors)
         if (m.Location.empty()) return std::nullopt;
+    why = TStateProblem::None;
+    return s;
+}
+
+std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
+                                      std::string_view name, TStateProblem* problem) {
+    TStateProblem unused;
+    TStateProblem& why = problem ? *problem : unused;
+    auto s = ParseAnyState(text, &why);
+    if (!s) return s;
     const auto ours = [&urls](std::string_view u) {
         return std::find(urls.begin(), urls.end(), u) != urls.end();
     };
-    bool known = ours(s.Url);
-    for (const TSavedMirror& m : s.Mirrors)
+    bool known = ours(s->Url);
+    for (const TSavedMirror& m : s->Mirrors)
         known = known || ours(m.Url);
-    if (!known || s.Name != name) {
+    if (!known || s->Name != name) {
         why = TStateProblem::Foreign;
         return std::nullopt;
     }
-    why = TStateProblem::None;
     return s;
+}
+
+bool IsStateOfPartial(std::string_view text, std::string_view name) {
+    const auto s = ParseAnyState(text);
+    return s && EqualsNoCase(s->Name, name);
 }
 
 void SetStateValidator(TSavedState& state, const std::string& validator) {

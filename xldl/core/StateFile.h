@@ -56,6 +56,10 @@ enum class TStateProblem {
     Foreign, // another file name, or no URL of the task's
 };
 
+// The state in `text` if it is whole and ours, whatever file it is about: sealed, of this
+// format, every key at most once (ranges aside), every value one we could have written.
+std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem = nullptr);
+
 // The state in `text` if it is whole, ours and about one of `urls` saved as `name`.
 std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
                                       std::string_view name, TStateProblem* problem = nullptr);
@@ -64,6 +68,11 @@ inline std::optional<TSavedState> ParseState(std::string_view text, std::string_
                                              TStateProblem* problem = nullptr) {
     return ParseState(text, std::vector<std::string>{std::string(url)}, name, problem);
 }
+
+// Whether `text`, read from "NAME.part.state", is a state this engine wrote for the partial
+// beside it: whole, ours, and about a file saved as `name` (UTF-8, ASCII letters in any case,
+// as the file system compares them). Only such a state and its partial may be cleared away.
+bool IsStateOfPartial(std::string_view text, std::string_view name);
 
 // The validator a resumed range is asked under (If-Range): the strong entity tag, else the
 // date; empty when the state holds neither, and then nothing can be resumed.

@@ -40,6 +40,15 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Whether `value` can stand as it is on one line of ours, in a request's header or in the state
+// file: no control characters. A bare CR or LF would end the line there, and whatever followed
+// would be read (by the server, or by a proxy on the way) as a line of its own.
+inline bool IsOneLine(std::string_view value) {
+    for (char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
 // Digits only, no sign, no overflow beyond 63 bits.
 inline std::optional<int64_t> Digits(std::string_view s) {
     if (s.empty() || s.size() > 19) return std::nullopt;

@@ -47,6 +47,27 @@ std::string RemoveDots(std::string_view path) {
     return r;
 }
 
+bool IsAlnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A host as a URL may name it: a registered name or IPv4 address (letters, digits and the few
+// marks such a name may hold), or an IPv6 literal in brackets. A colon or bracket anywhere else
+// would reach the name lookup and our Host line as something no URL means.
+bool IsHost(std::string_view host) {
+    if (host.empty()) return false;
+    if (host.front() == '[') {
+        if (host.size() < 3 || host.back() != ']') return false;
+        for (char c : host.substr(1, host.size() - 2))
+            if (!IsAlnum(c) && c != ':' && c != '.' && c != '%') return false;
+        return true;
+    }
+    for (char c : host)
+        if (!IsAlnum(c) && std::string_view("-._~%!$&'()*+,;=").find(c) == std::string_view::npos)
+            return false;
+    return true;
+}
+
 // scheme://authority part of an absolute URL, and the rest.
 std::pair<std::string_view, std::string_view> SplitOrigin(std::string_view url) {
     const size_t scheme = url.find("://");
@@ -96,7 +117,7 @@ std::optional<TUrl> ParseUrl(std::string_view url) {
             u.Port = static_cast<uint16_t>(p);
         }
     }
-    if (host.empty()) return std::nullopt;
+    if (!IsHost(host)) return std::nullopt;
     u.Host = std::string(host);
     u.Target =
         rest.empty() ? "/" : (rest.front() == '?' ? "/" + std::string(rest) : std::string(rest));
@@ -110,7 +131,20 @@ std::string FormatUrl(const TUrl& url) {
     return text + url.Target;
 }
 
-std::string ResolveReference(std::string_view base, std::string_view reference) {
+std::string ResolveReference(std::string_view base, std::string_view raw) {
+    std::string encoded;
+    for (char c : raw) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == ' ' || b >= 0x80) {
+            static const char hex[] = "0123456789ABCDEF";
+            encoded += '%';
+            encoded += hex[b >> 4];
+            encoded += hex[b & 15];
+        } else {
+            encoded += c;
+        }
+    }
+    std::string_view reference = encoded;
     const size_t hash = reference.find('#');
     if (hash != std::string_view::npos) reference = reference.substr(0, hash);
     if (reference.find("://") != std::string_view::npos &&

@@ -23,7 +23,9 @@ std::optional<TUrl> ParseUrl(std::string_view url);
 // The URL as text again (the port only when it is not the scheme's own).
 std::string FormatUrl(const TUrl& url);
 
-// The absolute URL that `reference` (a Location value) names, seen from `base`.
+// The absolute URL that `reference` (a Location value) names, seen from `base`. Blanks and
+// bytes above ASCII in it (raw UTF-8, as some servers send) are percent-encoded, as a browser
+// does; control characters stay, and make the result no URL.
 std::string ResolveReference(std::string_view base, std::string_view reference);
 
 // UTF-16 text as an ASCII URL: characters outside ASCII become percent-encoded UTF-8, blanks

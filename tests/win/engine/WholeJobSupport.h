@@ -1,8 +1,10 @@
 // What the whole-job tests share: the real program with our engine beside it in a folder of
 // its own, both mirror hosts served by the mirror that with_mirror.py started (each its own
-// copy of a stand-in installer), reached through the proxy setting, saving to drive D:.
+// copy of the stand-in installer, signed as the maker's), reached through the proxy setting,
+// saving to drive D:.
 #pragma once
 
+#include "tests/win/SignedInstallers.h"
 #include "tests/win/ToolProcess.h"
 #include "tests/win/engine/MirrorTestSupport.h"
 
@@ -17,6 +19,8 @@ namespace mirror {
 
 const char* const Saved = "D:\\KORVA\\setup.exe";
 const char* const Started = "D:\\KORVA\\setup-started.txt";
+// The engine's record of a finished download, beside it.
+const char* const FinishedRecord = "D:\\KORVA\\setup.exe.done";
 
 class WholeJob : public ::testing::Test {
 protected:
@@ -33,36 +37,39 @@ protected:
         ASSERT_TRUE(
             CopyFileA(WindowsPath(PROGRAM_EXE).c_str(), (Folder + "\\Tool.exe").c_str(), FALSE));
         ASSERT_TRUE(CopyFileA(engine.c_str(), (Folder + "\\xldl.dll").c_str(), FALSE));
-        for (const char* f :
-             {Saved, Started, "D:\\KORVA\\setup.exe.part", "D:\\KORVA\\setup.exe.part.state"})
+        for (const char* f : {Saved, Started, FinishedRecord, "D:\\KORVA\\setup.exe.part",
+                              "D:\\KORVA\\setup.exe.part.state"})
             DeleteFileA(f);
         RemoveDirectoryA("D:\\KORVA");
 
         // The installer: a small program that leaves a note when started. Each host serves
-        // its own copy (with different bytes appended), so the file tells where it came from.
-        const auto program = ReadFileBytes(WindowsPath(MARKER_SETUP_EXE));
-        ASSERT_TRUE(program.has_value());
-        for (int host = 1; host <= 2; ++host) {
-            std::vector<uint8_t> bytes = *program;
-            const auto tail = RandomBytes(300000, static_cast<uint32_t>(host));
-            bytes.insert(bytes.end(), tail.begin(), tail.end());
-            const std::string dir = Root() + "dl" + std::to_string(host) + ".orlenz.com";
-            CreateDirectoryA(dir.c_str(), nullptr);
-            CreateDirectoryA((dir + "\\service").c_str(), nullptr);
-            ASSERT_TRUE(WriteFileBytes(dir + "\\service\\setup.exe", bytes));
-            Served[host - 1] = bytes;
-        }
+        // its own copy (with different bytes appended before it was signed), so the file
+        // tells where it came from.
+        for (int host = 1; host <= 2; ++host)
+            Serve(host, "host" + std::to_string(host));
         SetEnvironmentVariableA("http_proxy", ("http://" + Address() + "/").c_str());
         SetEnvironmentVariableA("XLDL_STALL_MS", "1500");
         SetEnvironmentVariableA("XLDL_RETRY_BASE_MS", "100");
         SetEnvironmentVariableA("XLDL_RETRY_CAP_MS", "2000");
     }
 
+    // Mirror `host` serves the signed variant `variant` of the installer from now on.
+    void Serve(int host, const std::string& variant) {
+        const auto bytes = ReadFileBytes(SignedInstaller(variant));
+        ASSERT_TRUE(bytes.has_value()) << variant;
+        const std::string dir = Root() + "dl" + std::to_string(host) + ".orlenz.com";
+        CreateDirectoryA(dir.c_str(), nullptr);
+        CreateDirectoryA((dir + "\\service").c_str(), nullptr);
+        ASSERT_TRUE(WriteFileBytes(dir + "\\service\\setup.exe", *bytes));
+        Served[host - 1] = *bytes;
+    }
+
     // Starts the tool, picks the mirror and presses the button; false when the window did not
     // come.
     bool StartAndPress(TToolProcess& tool, int mirror) {
         if (!tool.Start(Folder)) return false;
-        HWND main = tool.WaitForMainWindow();
+        // A loaded machine may take a while to bring up Wine and the window.
+        HWND main = tool.WaitForMainWindow(60000);
         if (!main) return false;
         if (mirror == 2) SendMessageA(TToolProcess::SecondRadioButton(main), BM_CLICK, 0, 0);
         TToolProcess::Click(TToolProcess::Button(main));
@@ -72,7 +79,7 @@ protected:
 
     // The run ended well: exit code 0, the served bytes under the final name, installer run.
     void ExpectCompleted(TToolProcess& tool, int mirror, const std::string& what) {
-        EXPECT_EQ(tool.ExitCode(30000), 0) << what;
+        EXPECT_EQ(tool.ExitCode(90000), 0) << what;
         const auto saved = ReadFileBytes(Saved);
         ASSERT_TRUE(saved.has_value()) << what;
         EXPECT_TRUE(*saved == Served[mirror - 1]) << what << ": the file is not the served one";

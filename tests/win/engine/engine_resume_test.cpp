@@ -172,6 +172,68 @@ TEST_F(EngineResume, ATornDamagedOrForeignStateMeansAStartOverNeverAWrongFile) {
     }
 }
 
+// Sets a file's last write to `days` ago.
+void Age(const std::string& path, int days) {
+    const HANDLE f =
+        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= static_cast<uint64_t>(days) * 24 * 3600 * 10000000;
+    const FILETIME then{t.LowPart, t.HighPart};
+    EXPECT_TRUE(SetFileTime(f, nullptr, nullptr, &then));
+    CloseHandle(f);
+}
+
+TEST_F(EngineResume, OnlyOurOwnStalePartialsAreClearedAway) {
+    const auto content = Serve("setup.exe", 300000, 58);
+    // Beside the folder's download: partials and states left long ago. Only those that are
+    // this engine's own, of the very partial beside them, go; files of other programs that
+    // happen to have such names, and anything recent, stay.
+    const auto ours = [](const std::string& name) {
+        xldl::TSavedState s;
+        s.Url = "http://dl1.orlenz.com/service/" + name;
+        s.Name = name;
+        s.Location = s.Url;
+        s.Total = 1000;
+        xldl::SetStateValidator(s, "\"v1\"");
+        s.Done = {{0, 100}};
+        return xldl::FormatState(s);
+    };
+    struct TLeft {
+        const char* Name; // of the partial; its state is NAME.state
+        std::string State;
+        int Days;
+        bool Goes;
+    } left[] = {
+        {"old.exe.part", ours("old.exe"), 30, true},
+        {"OLD2.EXE.part", ours("old2.exe"), 30, true},
+        {"recent.exe.part", ours("recent.exe"), 2, false},
+        {"theirs.dat.part", "their own format, nothing of ours\n", 30, false},
+        {"renamed.exe.part", ours("other.exe"), 30, false},
+        {"torn.exe.part", ours("torn.exe").substr(0, 90), 30, false},
+    };
+    for (const auto& l : left) {
+        ASSERT_TRUE(WriteFileBytes(Out + l.Name, RandomBytes(100, 59)));
+        ASSERT_TRUE(WriteFileBytes(Out + l.Name + ".state",
+                                   std::vector<uint8_t>(l.State.begin(), l.State.end())));
+        Age(Out + l.Name, l.Days);
+        Age(Out + l.Name + ".state", l.Days);
+    }
+    const TRun run = Download(Url("/setup.exe"), Out, "setup.exe");
+    ExpectFinished(run, "setup.exe", content);
+    for (const auto& l : left) {
+        EXPECT_EQ(Exists(Out + l.Name), !l.Goes) << l.Name;
+        EXPECT_EQ(Exists(Out + l.Name + ".state"), !l.Goes) << l.Name;
+        DeleteFileA((Out + l.Name).c_str());
+        DeleteFileA((Out + l.Name + ".state").c_str());
+    }
+}
+
 TEST_F(EngineResume, AFileThatChangedOrLostItsValidatorsBetweenRunsStartsOver) {
     const int64_t size = 6 << 20;
     const auto first = Serve("setup.exe", static_cast<size_t>(size), 54);

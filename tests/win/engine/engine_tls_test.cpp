@@ -81,6 +81,34 @@ TEST_F(EngineTls, ThePlainMirrorsFaultsGoRightOverTls) {
     ExpectFailed(bad, "setup.exe", ErrorVerify);
 }
 
+TEST_F(EngineTls, ABodyThatOnlyACloseEndsIsWholeOnlyWithTheServersCloseNotify) {
+    const auto content = Serve("setup.exe", 1500000, 44);
+    // Neither length nor chunks: over TLS the server's close_notify is what says it has said
+    // all; one fetch is enough.
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "tls_close", "times": -1,
+                          "validators": false}]})");
+    TRun run = Download(TlsUrl("/setup.exe"), Out, "setup.exe");
+    ExpectFinished(run, "setup.exe", content);
+    EXPECT_EQ(Log().size(), 1u);
+    DeleteFileA((Out + "setup.exe").c_str());
+
+    // Cut without it, part way or at the very end: never taken as the file.
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "no_length_cut", "bytes": 700000,
+                          "validators": false},
+                         {"path": "/setup.exe", "fault": "tls_close", "times": -1,
+                          "validators": false}]})");
+    run = Download(TlsUrl("/setup.exe"), Out, "setup.exe");
+    ExpectFinished(run, "setup.exe", content, true);
+    EXPECT_EQ(run.Restarts(), 1u);
+    DeleteFileA((Out + "setup.exe").c_str());
+    const std::vector<uint8_t> previous = RandomBytes(800, 45);
+    ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
+    Script(R"({"rules": [{"path": "/setup.exe", "fault": "no_length", "times": -1,
+                          "validators": false}]})");
+    run = Download(TlsUrl("/setup.exe"), Out, "setup.exe", false, 60000);
+    ExpectFailed(run, "setup.exe", ErrorUnstable, previous);
+}
+
 TEST_F(EngineTls, EveryCertificateThatDoesNotVerifyIsRefused) {
     Serve("setup.exe", 300000, 44);
     const std::vector<uint8_t> previous = RandomBytes(700, 45);

@@ -1,8 +1,9 @@
 // The whole job: the real program with our engine beside it, fetching through the proxy
 // setting from the mirror with_mirror.py started (standing in for both mirror hosts), saving
-// to drive D: and starting what it fetched. Also under faults: each run ends either with the
-// right file and the installer started, or with nothing under the final name and the tool
-// still open.
+// to drive D: and starting what it fetched once it proved the maker's. Also under faults: each
+// run ends either with the right file and the installer started, or with nothing under the
+// final name and the tool still open. A finished file the mirror still has is not fetched
+// again.
 #include "tests/win/engine/WholeJobSupport.h"
 
 #include <cstdio>
@@ -221,6 +222,106 @@ TEST_F(WholeJob, KilledDuringTheDownloadTheNextRunPicksUpWhereItStopped) {
     EXPECT_GE(firstSeen, resumedAt) << "the bar did not start at what was kept";
     ExpectCompleted(second, 1, "after the kill");
     EXPECT_FALSE(Exists("D:\\KORVA\\setup.exe.part.state"));
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines)
+        all += "\n" + line;
+    return all;
+}
+
+// Waits for a press to be taken (the button goes grey) and answered (it comes back).
+bool PressAnswered(HWND button) {
+    return WaitFor([&] { return !IsWindowEnabled(button); }, 10000) &&
+           WaitFor([&] { return IsWindowEnabled(button) != FALSE; }, 90000);
+}
+
+// What the mirror saw since the last script: one question, answered "not modified".
+void ExpectOnlyAConditionalRequest() {
+    EXPECT_LT(ServedBytes(), 65536);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 1u) << Joined(log);
+    EXPECT_EQ(Field(log[0], "status"), "304") << log[0];
+}
+
+class FinishedFile : public WholeJob {
+protected:
+    // A run of the tool on mirror 1 to the started installer, with the mirror's log and count
+    // fresh; the body bytes the mirror sent for it.
+    long long Run(const std::string& what) {
+        DeleteFileA(Started);
+        Quiesce();
+        Script("{}");
+        TToolProcess tool;
+        EXPECT_TRUE(StartAndPress(tool, 1)) << what;
+        ExpectCompleted(tool, 1, what);
+        return ServedBytes();
+    }
+};
+
+// A finished download that the mirror still has is not fetched again: the next run asks with
+// a conditional request, and the mirror sends next to nothing.
+TEST_F(FinishedFile, ASecondRunWithTheFileUnchangedCostsTheMirrorNextToNothing) {
+    EXPECT_GE(Run("first run"), static_cast<long long>(Served[0].size()));
+    ASSERT_TRUE(Exists(FinishedRecord)) << "the finished download was not recorded";
+    Run("second run");
+    ExpectOnlyAConditionalRequest();
+}
+
+// Changed since it was finished, on this disk or on the mirror: fetched again, whole.
+TEST_F(FinishedFile, AFileChangedOnDiskOrOnTheMirrorIsFetchedAgain) {
+    Run("first run");
+    // One byte of the saved file, its length and the record kept.
+    auto damaged = ReadFileBytes(Saved);
+    ASSERT_TRUE(damaged.has_value());
+    (*damaged)[damaged->size() / 2] ^= 0x20;
+    ASSERT_TRUE(WriteFileBytes(Saved, *damaged));
+    const auto size = static_cast<long long>(Served[0].size());
+    EXPECT_GE(Run("changed on disk"), size) << Joined(Log());
+    Serve(1, "host1-changed");
+    EXPECT_GE(Run("changed on the mirror"), size) << Joined(Log());
+}
+
+// The shell cannot start what came (a library the maker signed): the tool stays with the
+// chosen mirror, and a second press asks the mirror only whether the file is still the same.
+TEST_F(FinishedFile, ASecondPressAfterAFailedStartCostsTheMirrorNextToNothing) {
+    Serve(1, "not-a-program");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(PressAnswered(button));
+    EXPECT_TRUE(tool.Running());
+    EXPECT_EQ(SendMessageA(TToolProcess::FirstRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED)
+        << "no mirror made this";
+    const auto saved = ReadFileBytes(Saved);
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_TRUE(*saved == Served[0]);
+
+    Quiesce();
+    Script("{}");
+    TToolProcess::Click(button);
+    ASSERT_TRUE(PressAnswered(button));
+    ExpectOnlyAConditionalRequest();
+    EXPECT_FALSE(Exists(Started));
+    PostMessageA(Main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(tool.ExitCode(10000), 0);
+}
+
+// A mirror that sends an installer with a byte changed after signing: refused and gone from
+// its name; one press fetches the other mirror's, which starts.
+TEST_F(WholeJob, ATamperedInstallerIsRefusedAndTheOtherMirrorsStarts) {
+    Serve(1, "tampered");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(PressAnswered(button));
+    EXPECT_TRUE(tool.Running());
+    EXPECT_FALSE(Exists(Saved)) << "an unverified program under the installer's name";
+    EXPECT_FALSE(Exists(Started));
+    EXPECT_EQ(SendMessageA(TToolProcess::SecondRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED);
+    TToolProcess::Click(button);
+    ExpectCompleted(tool, 2, "mirror 2 after a tampered file on mirror 1");
 }
 
 } // namespace

@@ -1,16 +1,17 @@
 // Stands in for a downloaded installer: when started, it adds a line to "setup-started.txt"
-// beside itself, with the command line it was given, and ends; one line per start.
+// beside itself, with the command line it was given, and ends; one line per start. Wide
+// calls throughout: it may be started from a folder named outside the ANSI code page.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int show) {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string marker = path;
-    marker = marker.substr(0, marker.find_last_of('\\') + 1) + "setup-started.txt";
-    if (FILE* f = std::fopen(marker.c_str(), "a")) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring marker = path;
+    marker = marker.substr(0, marker.find_last_of(L'\\') + 1) + L"setup-started.txt";
+    if (FILE* f = _wfopen(marker.c_str(), L"a")) {
         std::fprintf(f, "show=%d args=%s\n", show, commandLine);
         std::fclose(f);
     }

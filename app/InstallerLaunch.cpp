@@ -1,0 +1,88 @@
+#include "app/InstallerLaunch.h"
+
+TShellExecuteProc ShellExecuteProc = ShellExecuteExW;
+
+namespace {
+
+class THeldFile {
+public:
+    // Others may read the file (the shell, to start it) but neither write, rename nor
+    // delete it while it is held.
+    explicit THeldFile(const std::wstring& path)
+        : Handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr)),
+          Error(Handle == INVALID_HANDLE_VALUE ? GetLastError() : 0) {}
+    ~THeldFile() { Release(); }
+    THeldFile(const THeldFile&) = delete;
+    THeldFile& operator=(const THeldFile&) = delete;
+    void Release() {
+        if (Handle != INVALID_HANDLE_VALUE) CloseHandle(Handle);
+        Handle = INVALID_HANDLE_VALUE;
+    }
+
+    HANDLE Handle;
+    const DWORD Error;
+};
+
+} // namespace
+
+TStartTrouble StartTroubleOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return TStartTrouble::Missing;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return TStartTrouble::InUse;
+    case ERROR_CANCELLED:
+        return TStartTrouble::Declined;
+    case ERROR_ACCESS_DENIED:
+    case 225: // ERROR_VIRUS_INFECTED: an antivirus found something
+    case 226: // ERROR_VIRUS_DELETED
+        return TStartTrouble::Blocked;
+    default:
+        return TStartTrouble::Other;
+    }
+}
+
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
+    TLaunch launch;
+    THeldFile file(path);
+    if (file.Handle == INVALID_HANDLE_VALUE) {
+        launch.Error = file.Error;
+        launch.Trouble = StartTroubleOf(file.Error);
+        return launch;
+    }
+    launch.Signature = VerifyInstallerSignature(file.Handle, path);
+    if (launch.Signature.Verdict != TSignatureVerdict::Good) {
+        // Never left under the name the user expects to run.
+        file.Release();
+        const bool deleted = DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+        launch.Error = deleted ? 0 : GetLastError();
+        launch.Trouble = deleted ? TStartTrouble::NotTheMakers : TStartTrouble::NotTheMakersKept;
+        return launch;
+    }
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // The tool says itself what went wrong; NOASYNC: the start is done when the call returns,
+    // so the file is released only once the new process has it.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.hwnd = owner;
+    info.lpVerb = L"Open";
+    info.lpFile = path.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const bool started = ShellExecuteProc(&info) != FALSE;
+    DWORD error = started ? 0 : GetLastError();
+    if (!started && !error) { // only the shell's own code, in hInstApp
+        const auto code = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info.hInstApp));
+        error = code == SE_ERR_SHARE ? ERROR_SHARING_VIOLATION : code;
+    }
+    if (info.hProcess) CloseHandle(info.hProcess);
+    file.Release();
+    launch.Started = started;
+    if (!started) {
+        launch.Error = error;
+        launch.Trouble = StartTroubleOf(error);
+    }
+    return launch;
+}

@@ -1,0 +1,31 @@
+// Starting the downloaded installer: only the maker's (app/InstallerSignature), held open
+// against writers from its check until the shell has started it, so that nothing can swap it
+// in between; a file that is not the maker's is deleted from its name; a start that fails
+// says why.
+#pragma once
+
+#include "app/DownloadTexts.h"
+#include "app/InstallerSignature.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+// How the installer is started; tests put a recorder here.
+using TShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+extern TShellExecuteProc ShellExecuteProc;
+
+struct TLaunch {
+    bool Started = false;
+    TStartTrouble Trouble = TStartTrouble::Other; // when not started
+    DWORD Error = 0;                              // the system's word behind the trouble
+    TSignatureCheck Signature;
+};
+
+// Checks the installer at `path` and, when it is the maker's, asks the shell to open it
+// (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path);
+
+// The trouble behind a system error of opening or starting the file.
+TStartTrouble StartTroubleOf(DWORD error);

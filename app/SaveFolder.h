@@ -1,0 +1,35 @@
+// Where the installer is saved: "D:\KORVA\" wherever that works, as the maker's customers know
+// it; else the user's Downloads folder (wherever the user has moved it) plus "KORVA\"; else the
+// user's temporary folder plus "KORVA\". Paths stay UTF-16 throughout: a user's folders may be
+// named in a script the ANSI code page does not have.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The folder the maker's customers expect. It is created as "D:\KOrva" (the same folder: the
+// file system ignores case).
+constexpr const wchar_t* PreferredFolderToCreate = L"D:\\KOrva";
+constexpr const wchar_t* PreferredSaveFolder = L"D:\\KORVA\\";
+// The folder made inside the fallbacks.
+constexpr const wchar_t* FallbackFolderName = L"KORVA";
+
+// A folder to try: the name it is created under and the folder as given to the engine (the
+// same, ending in a backslash).
+struct TSaveFolder {
+    std::wstring Create;
+    std::wstring Folder;
+};
+
+// The folders to try, in order: D:, the Downloads folder as the shell reports it, the
+// temporary folder. A fallback the system cannot name is left out.
+std::vector<TSaveFolder> SaveFolderCandidates();
+
+// Whether `candidate` works: it exists as a folder or can be created (its parent must be
+// there), and a file can be created in it. Makes the folder when missing.
+bool PrepareSaveFolder(const TSaveFolder& candidate);
+
+// The first candidate that works, made ready; the last one when none does, so that the
+// engine's own failure says why the file cannot be saved. Empty only without candidates.
+std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates);
+std::wstring ChooseSaveFolder();

@@ -1,0 +1,38 @@
+# How the Windows binaries are compiled and linked. Every Windows build uses this, so that the
+# tests run on the code we ship; the package (scripts/package) only builds it clean, keeps the
+# symbols apart and strips them.
+
+# Small: optimised for size; each function and object in a section of its own, so that the
+# linker drops what nothing calls. (Two settings only bench/binary_size.sh changes, to show
+# what each is worth.)
+set(SHIPPED_OPTIMIZATION -Os CACHE STRING "The optimisation of the Windows binaries")
+option(SHIPPED_GC_SECTIONS "Drop the functions and data nothing refers to" ON)
+set(CMAKE_C_FLAGS_RELWITHDEBINFO "${SHIPPED_OPTIMIZATION} -g -DNDEBUG")
+set(CMAKE_CXX_FLAGS_RELWITHDEBINFO "${SHIPPED_OPTIMIZATION} -g -DNDEBUG")
+if(SHIPPED_GC_SECTIONS)
+  add_compile_options(-ffunction-sections -fdata-sections)
+  add_link_options(-Wl,--gc-sections)
+endif()
+
+# Floating point in SSE2 registers, as on x86_64. The x87 unit keeps 80-bit intermediates
+# wherever the optimiser leaves a value in a register, so results (the colour arithmetic's
+# comparisons and ties) would change with the optimisation and differ from the native build's,
+# which the tests pin down. Windows 7's own updates have needed SSE2 since 2018.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
+# Reproducible: the same commit gives the same bytes in any folder, at any time.
+# - No build paths: sources and the build tree are named by fixed prefixes in the debug
+#   information (and in __FILE__); the later option wins for the build tree inside the sources.
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/orlenz
+                    -ffile-prefix-map=${CMAKE_BINARY_DIR}=/orlenz-build)
+# - No time stamps in the PE header; a build id (a hash of the image) names the build instead,
+#   in the debug directory, where a crash dump finds it to match the symbols.
+add_link_options(-Wl,--no-insert-timestamp -Wl,--build-id)
+# - Archives without dates, owners or modes.
+foreach(lang C CXX)
+  set(CMAKE_${lang}_ARCHIVE_CREATE "<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${lang}_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${lang}_ARCHIVE_FINISH "<CMAKE_RANLIB> -D <TARGET>")
+endforeach()

@@ -1,0 +1,185 @@
+// The check that an installer is the maker's, over the stand-in installer signed in every way
+// it must tell apart, and its start: held against writers until the shell has it, deleted when
+// refused, and the shell's failures told apart.
+#include "app/InstallerLaunch.h"
+#include "app/InstallerSignature.h"
+#include "tests/win/SignedInstallers.h"
+#include "tests/win/TestPaths.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end());
+}
+
+TSignatureCheck Check(const std::string& variant, const std::wstring& publisher = MakerName) {
+    const std::wstring path = Wide(SignedInstaller(variant));
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << variant;
+    const TSignatureCheck check = VerifyInstallerSignature(file, path, publisher);
+    CloseHandle(file);
+    return check;
+}
+
+// What Windows' own check passes under Wine is marked: the cases this check exists for.
+TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses) {
+    struct Case {
+        const char* Variant;
+        TSignatureVerdict Verdict;
+        bool Stamped;
+    };
+    const Case cases[] = {
+        {"good", TSignatureVerdict::Good, false},
+        {"good-stamped", TSignatureVerdict::Good, true},
+        {"expired-stamped", TSignatureVerdict::Good, true}, // expired since; valid when stamped
+        {"host1", TSignatureVerdict::Good, false},
+        {"not-a-program", TSignatureVerdict::Good, false},
+        {"tampered", TSignatureVerdict::Broken, false},
+        {"bad-signature", TSignatureVerdict::Broken, false},
+        {"forged", TSignatureVerdict::Broken, false}, // Wine's check passes it
+        {"unsigned", TSignatureVerdict::Unsigned, false},
+        {"other-publisher", TSignatureVerdict::OtherPublisher, false}, // Wine passes it
+        {"lookalike", TSignatureVerdict::OtherPublisher, false},       // Wine passes it
+        {"untrusted-root", TSignatureVerdict::Untrusted, false},       // Wine passes it
+        {"expired", TSignatureVerdict::Expired, false},                // Wine passes it
+        {"not-yet-valid", TSignatureVerdict::Expired, false},          // Wine passes it
+        {"expired-stamped-late", TSignatureVerdict::Expired, true},    // stamped after expiry
+        {"expired-untrusted-stamp", TSignatureVerdict::BadTimestamp, false},
+        {"server-auth", TSignatureVerdict::WrongUsage, false}, // Wine passes it
+    };
+    for (const Case& c : cases) {
+        const TSignatureCheck check = Check(c.Variant);
+        EXPECT_EQ(SignatureVerdictName(check.Verdict), std::string(SignatureVerdictName(c.Verdict)))
+            << c.Variant << ", detail 0x" << std::hex << check.Detail;
+        EXPECT_EQ(check.Stamped, c.Stamped) << c.Variant;
+    }
+}
+
+TEST(InstallerSignature, ThePublisherIsTheWholeCommonNameAndNothingElse) {
+    // The other publisher's certificate is fine in every other way: only the name refuses it.
+    EXPECT_EQ(Check("other-publisher", L"Kestrel Utilities Co., Ltd.").Verdict,
+              TSignatureVerdict::Good);
+    // Its organisation is the maker's name: that does not count.
+    EXPECT_EQ(Check("other-publisher").Verdict, TSignatureVerdict::OtherPublisher);
+    EXPECT_EQ(Check("lookalike", L"Orlenz Software Co., Ltd").Verdict, TSignatureVerdict::Good);
+    for (const wchar_t* almost : {L"Orlenz Software Co., Ltd", L"orlenz software co., ltd.",
+                                  L"Orlenz Software Co., Ltd. ", L"Orlenz Software"})
+        EXPECT_EQ(Check("good", almost).Verdict, TSignatureVerdict::OtherPublisher);
+}
+
+TEST(InstallerSignature, AFileNotOpenIsNotChecked) {
+    EXPECT_EQ(VerifyInstallerSignature(INVALID_HANDLE_VALUE, L"Z:\\nothing.exe").Verdict,
+              TSignatureVerdict::Unreadable);
+}
+
+// The launch, in a folder of its own, with the shell recorded or real.
+class Launch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        Dir = std::string(temp) + "orlenz-launch-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        CreateDirectoryA(Dir.c_str(), nullptr);
+        Path = Dir + "\\setup.exe";
+        DeleteFileA(Path.c_str());
+        DeleteFileA((Dir + "\\setup-started.txt").c_str());
+        Saved = ShellExecuteProc;
+        Calls = 0;
+    }
+    void TearDown() override { ShellExecuteProc = Saved; }
+
+    static BOOL WINAPI Recorder(SHELLEXECUTEINFOW* info) {
+        ++Calls;
+        // Nobody can change or remove the file while the shell starts it.
+        const HANDLE writer = CreateFileW(info->lpFile, GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        WriterRefused = writer == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+        const std::wstring moved = std::wstring(info->lpFile) + L".moved";
+        RenameRefused = !MoveFileW(info->lpFile, moved.c_str());
+        if (!RenameRefused) MoveFileW(moved.c_str(), info->lpFile);
+        return TRUE;
+    }
+
+    std::string Dir, Path;
+    TShellExecuteProc Saved = nullptr;
+    static inline int Calls = 0;
+    static inline bool WriterRefused = false, RenameRefused = false;
+};
+
+TEST_F(Launch, TheMakersInstallerIsHeldUntilTheShellHasIt) {
+    ASSERT_TRUE(PutSignedInstaller("good", Path));
+    ShellExecuteProc = Recorder;
+    const TLaunch launch = LaunchInstaller(nullptr, Wide(Path));
+    EXPECT_TRUE(launch.Started);
+    EXPECT_EQ(Calls, 1);
+    EXPECT_TRUE(WriterRefused);
+    EXPECT_TRUE(RenameRefused);
+    const HANDLE writer =
+        CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "released once started";
+    CloseHandle(writer);
+}
+
+TEST_F(Launch, ARefusedInstallerIsDeletedAndNeverReachesTheShell) {
+    ShellExecuteProc = Recorder;
+    for (const char* variant : {"tampered", "forged", "unsigned", "untrusted-root"}) {
+        ASSERT_TRUE(PutSignedInstaller(variant, Path));
+        const TLaunch launch = LaunchInstaller(nullptr, Wide(Path));
+        EXPECT_FALSE(launch.Started) << variant;
+        EXPECT_EQ(launch.Trouble, TStartTrouble::NotTheMakers) << variant;
+        EXPECT_EQ(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES) << variant;
+    }
+    EXPECT_EQ(Calls, 0);
+}
+
+TEST_F(Launch, ARefusedInstallerThatCannotBeDeletedIsSaidToBeThere) {
+    ASSERT_TRUE(PutSignedInstaller("unsigned", Path));
+    // Another program reads it and lets nobody delete it.
+    const HANDLE other = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    const TLaunch launch = LaunchInstaller(nullptr, Wide(Path));
+    CloseHandle(other);
+    EXPECT_FALSE(launch.Started);
+    EXPECT_EQ(launch.Trouble, TStartTrouble::NotTheMakersKept);
+    EXPECT_NE(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The real shell: a good installer runs; a file it cannot start, or one that is not there,
+// is a trouble of its own.
+TEST_F(Launch, TheRealShellStartsItOrSaysWhyNot) {
+    ASSERT_TRUE(PutSignedInstaller("good", Path));
+    TLaunch launch = LaunchInstaller(nullptr, Wide(Path));
+    EXPECT_TRUE(launch.Started);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return GetFileAttributesA((Dir + "\\setup-started.txt").c_str()) !=
+                   INVALID_FILE_ATTRIBUTES;
+        },
+        15000))
+        << "the stand-in installer ran";
+
+    ASSERT_TRUE(PutSignedInstaller("not-a-program", Path));
+    launch = LaunchInstaller(nullptr, Wide(Path));
+    EXPECT_FALSE(launch.Started);
+    EXPECT_EQ(launch.Trouble, TStartTrouble::Other) << "error " << launch.Error;
+    EXPECT_NE(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES) << "a good file stays";
+
+    DeleteFileA(Path.c_str());
+    launch = LaunchInstaller(nullptr, Wide(Path));
+    EXPECT_EQ(launch.Trouble, TStartTrouble::Missing);
+    EXPECT_EQ(launch.Error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+// Where the installer is saved: the first folder of D:, the Downloads folder as the shell
+// reports it (moved, and named outside the ANSI code page) and the temporary folder that works;
+// whichever folder was chosen exists and takes files. Drive D: is this build's folder (the
+// tests that change it run the whole program in a prefix of their own).
+#include "app/SaveFolder.h"
+#include "tests/win/MovedDownloads.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Nothing but the folder itself: the test file that proved it takes files is gone.
+bool Empty(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return true;
+    int entries = 0;
+    do {
+        const std::wstring name = found.cFileName;
+        entries += name != L"." && name != L"..";
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return entries == 0;
+}
+
+class SaveFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        Base = std::wstring(temp) + L"orlenz-save-" +
+               std::to_wstring(::testing::UnitTest::GetInstance()->random_seed()) + L"-" +
+               std::to_wstring(GetTickCount()) + L"\\";
+        ASSERT_TRUE(CreateDirectoryW(Base.c_str(), nullptr));
+    }
+    void TearDown() override {
+        SetEnvironmentVariableW(L"TMP", OldTmp.empty() ? nullptr : OldTmp.c_str());
+        RemoveD();
+    }
+    // A file in D:'s folder's place, as some users have (what other tests left there goes).
+    void BlockD() {
+        RemoveD();
+        WIN32_FIND_DATAW found;
+        const HANDLE find = FindFirstFileW(L"D:\\KORVA\\*", &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileW((std::wstring(L"D:\\KORVA\\") + found.cFileName).c_str());
+            } while (FindNextFileW(find, &found));
+            FindClose(find);
+        }
+        RemoveDirectoryW(PreferredFolderToCreate);
+        const HANDLE f = CreateFileW(PreferredFolderToCreate, GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        CloseHandle(f);
+        Blocked = true;
+    }
+    void RemoveD() {
+        if (Blocked) DeleteFileW(PreferredFolderToCreate);
+        Blocked = false;
+    }
+    void UseTemporaryFolder(const std::wstring& folder) {
+        wchar_t old[MAX_PATH] = {};
+        if (OldTmp.empty() && GetEnvironmentVariableW(L"TMP", old, MAX_PATH)) OldTmp = old;
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+    }
+    std::wstring Base, OldTmp;
+    bool Blocked = false;
+};
+
+TEST_F(SaveFolder, TheFirstCandidateThatTakesFilesWins) {
+    // A file where the folder would be; a folder whose parent is missing; then one that works.
+    CreateDirectoryW((Base + L"blocked").c_str(), nullptr);
+    const HANDLE f = CreateFileW((Base + L"blocked\\KOrva").c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+    const std::vector<TSaveFolder> candidates{
+        {Base + L"blocked\\KOrva", Base + L"blocked\\KORVA\\"},
+        {Base + L"missing\\deeper\\KOrva", Base + L"missing\\deeper\\KORVA\\"},
+        {Base + L"good\\KOrva", Base + L"good\\KORVA\\"},
+        {Base + L"later\\KOrva", Base + L"later\\KORVA\\"},
+    };
+    CreateDirectoryW((Base + L"good").c_str(), nullptr);
+    CreateDirectoryW((Base + L"later").c_str(), nullptr);
+    EXPECT_EQ(ChooseSaveFolder(candidates), Base + L"good\\KORVA\\");
+    EXPECT_TRUE(IsFolder(Base + L"good\\KORVA"));
+    EXPECT_TRUE(Empty(Base + L"good\\KORVA\\"));
+    EXPECT_FALSE(IsFolder(Base + L"later\\KORVA")) << "nothing made beyond the choice";
+    EXPECT_FALSE(IsFolder(Base + L"missing")) << "parents are not made";
+    // Made already: taken as it is.
+    EXPECT_EQ(ChooseSaveFolder(candidates), Base + L"good\\KORVA\\");
+
+    // None works: the last, so that the engine's own failure says why.
+    const std::vector<TSaveFolder> none(candidates.begin(), candidates.begin() + 2);
+    EXPECT_EQ(ChooseSaveFolder(none), Base + L"missing\\deeper\\KORVA\\");
+    EXPECT_EQ(ChooseSaveFolder({}), L"");
+}
+
+TEST_F(SaveFolder, CandidatesAreDThenTheMovedDownloadsFolderThenTheTemporaryFolder) {
+    // A user name in another script: Hangul and a Latin letter that code page 936 lacks.
+    const std::wstring downloads = Base + L"\uB2E4\uC6B4\uB85C\uB4DC-\u00D8rn";
+    ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
+    UseTemporaryFolder(Base + L"tmp\\");
+    TMovedDownloads moved(downloads);
+    const std::vector<TSaveFolder> c = SaveFolderCandidates();
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[0].Create, L"D:\\KOrva");
+    EXPECT_EQ(c[0].Folder, L"D:\\KORVA\\");
+    EXPECT_EQ(c[1].Create, downloads + L"\\KORVA");
+    EXPECT_EQ(c[1].Folder, downloads + L"\\KORVA\\");
+    EXPECT_EQ(c[2].Folder, Base + L"tmp\\KORVA\\");
+}
+
+TEST_F(SaveFolder, DWhereItWorksElseDownloadsElseTheTemporaryFolder) {
+    const std::wstring downloads = Base + L"\u4E0B\u8F7D-\uB2E4\uC6B4";
+    ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((Base + L"tmp").c_str(), nullptr));
+    UseTemporaryFolder(Base + L"tmp\\");
+    TMovedDownloads moved(downloads);
+
+    EXPECT_EQ(ChooseSaveFolder(), L"D:\\KORVA\\");
+    EXPECT_TRUE(IsFolder(L"D:\\KORVA"));
+
+    BlockD();
+    EXPECT_EQ(ChooseSaveFolder(), downloads + L"\\KORVA\\");
+    EXPECT_TRUE(IsFolder(downloads + L"\\KORVA")) << "made under its real name";
+
+    // A Downloads folder that cannot be: its parent is a file.
+    const HANDLE f =
+        CreateFileW((Base + L"file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+    moved.Set(Base + L"file\\Downloads");
+    EXPECT_EQ(ChooseSaveFolder(), Base + L"tmp\\KORVA\\");
+    EXPECT_TRUE(IsFolder(Base + L"tmp\\KORVA"));
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""An RFC 3161 time-stamping authority on 127.0.0.1 for the test bench, backed by `openssl ts
+-reply`. It stamps with a certificate made by test_signer.py and, when asked, at another time
+than now (the openssl command then runs under faketime), so that a signature can carry a time
+stamp from a day when its certificate was valid.
+
+    tsa.py CERT_DIR [--tsa tsa|untrusted_tsa] [--days DAYS]
+
+prints the URL it answers on (http://127.0.0.1:PORT/) and serves until interrupted. As a
+module: `with Responder(cert_dir, "tsa", -200) as r: ... r.url ...`.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CONFIG = """
+[tsa]
+default_tsa = stamp
+[stamp]
+serial = {work}/serial
+crypto_device = builtin
+signer_cert = {cert}
+signer_key = {key}
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.55555.1.1
+digests = sha1, sha256, sha384, sha512
+accuracy = secs:1
+ordering = yes
+tsa_name = no
+ess_cert_id_chain = no
+ess_cert_id_alg = sha1
+"""
+
+
+class Responder:
+    def __init__(self, cert_dir, name="tsa", days=0.0):
+        self.work = tempfile.mkdtemp(prefix="tsa-")
+        self.config = os.path.join(self.work, "ts.cnf")
+        with open(self.config, "w") as f:
+            f.write(CONFIG.format(work=self.work, cert=os.path.join(cert_dir, name + ".pem"),
+                                  key=os.path.join(cert_dir, name + ".key")))
+        with open(os.path.join(self.work, "serial"), "w") as f:
+            f.write("01\n")
+        self.days = days
+        self.lock = threading.Lock()
+        responder = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, format, *args):
+                pass
+
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+                reply = responder.reply(query)
+                self.send_response(200 if reply else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def reply(self, query):
+        """The DER reply to a DER query, or b"" when openssl fails."""
+        with self.lock:  # one serial file
+            q = os.path.join(self.work, "query.tsq")
+            r = os.path.join(self.work, "reply.tsr")
+            with open(q, "wb") as f:
+                f.write(query)
+            args = ["openssl", "ts", "-reply", "-config", self.config, "-queryfile", q, "-out", r]
+            if self.days:
+                args = ["faketime", "-f", "%+dd" % round(self.days)] + args
+            done = subprocess.run(args, capture_output=True)
+            if done.returncode != 0:
+                sys.stderr.write(done.stderr.decode(errors="replace"))
+                return b""
+            with open(r, "rb") as f:
+                return f.read()
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
+        for name in os.listdir(self.work):
+            os.remove(os.path.join(self.work, name))
+        os.rmdir(self.work)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="RFC 3161 responder for the test bench")
+    parser.add_argument("cert_dir")
+    parser.add_argument("--tsa", default="tsa")
+    parser.add_argument("--days", type=float, default=0.0)
+    a = parser.parse_args()
+    with Responder(a.cert_dir, a.tsa, a.days) as r:
+        print(r.url, flush=True)
+        try:
+            threading.Event().wait()
+        except KeyboardInterrupt:
+            pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
