@@ -85,7 +85,9 @@ TEST(MirrorMayHelp, OnlyForTroublesAMirrorCanCause) {
                           {ErrorTls, true},
                           {ErrorInsecureRedirect, true},
                           {ErrorNone, true},
-                          {13, true},
+                          {ErrorProxyAuth, false}, // the other mirror's way is the same
+                          {ErrorProxyUnreachable, false},
+                          {99, true},
                           {ErrorDiskFull, false},
                           {ErrorFile, false},
                           {ErrorRename, false},
