@@ -13,9 +13,12 @@
 # The ideal is both mirrors' connections at their caps (4 each for ours), no gaps, after the
 # first answer (two round trips of the chosen mirror): size / (4 x CAP1 + 4 x CAP2), or with
 # the shared cap in place of 4 x CAP2. Ratios are speed ratios (> 1: ours faster); our time is
-# the engine's own (the driver's "finished ... in X s"). Bytes each mirror served come from its
-# nginx access log (what it sent, cut connections included): ours should stay within 5 % of the
-# file in all (windows compared across mirrors and the end game cost a little).
+# the engine's own (the driver's "finished ... in X s"). Bytes each mirror served: what its
+# relay passed on to the client (its --log, per closed connection; the connections a killed
+# relay held are not counted), and what its nginx sent into the relay (its access log, which
+# also counts what sat in the relay's delay line when a connection was dropped). Ours should
+# stay within 5 % of the file at the relays (windows compared across mirrors and the end game
+# cost a little).
 # Needs nginx, aria2 and g++ (installs them as far_mirror.sh does); builds the engine, its
 # driver and the relay. Takes about 2 minutes.
 set -euo pipefail
@@ -77,7 +80,7 @@ start_relay() { # variable for its port, variable for its pid, relay args...
   local port_var=$1 pid_var=$2 out
   shift 2
   out=$(mktemp "$work/logs/relay.XXXX")
-  "$relay" "$@" --exit-with-parent >"$out" 2>>"$work/logs/relays.log" &
+  "$relay" "$@" --log --exit-with-parent >"$out" 2>>"$work/logs/relay-$port_var.log" &
   local pid=$!
   until [ -s "$out" ]; do
     kill -0 "$pid" 2>/dev/null || { echo "the relay did not start" >&2; exit 1; }
@@ -94,12 +97,17 @@ stop_relays() {
 }
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
-served() { # mirror number: bytes its log holds since it was last emptied
+served() { # mirror number: bytes its nginx log holds since it was last emptied
   awk '{ s += $1 } END { printf "%d", s }' "$work/logs/mirror$1.log"
+}
+delivered() { # mirror number: bytes its relay passed on since the logs were last emptied
+  sed -n 's/.* down \([0-9]*\) B.*/\1/p' "$work/logs/relay-r$1.log" | awk '{ s += $1 } END { printf "%d", s }'
 }
 clear_logs() {
   : > "$work/logs/mirror1.log"
   : > "$work/logs/mirror2.log"
+  : > "$work/logs/relay-r1.log"
+  : > "$work/logs/relay-r2.log"
   nginx -c "$work/nginx/nginx.conf" -s reopen
   sleep 0.2
 }
@@ -124,8 +132,8 @@ both() { # label, ideal (s), relay args for mirror 1 (a string), for mirror 2 (a
       >"$work/logs/last.out" 2>&1 || { echo "  ours FAILED: $(tail -2 "$work/logs/last.out")" >&2; failures=$((failures + 1)); }
     inner=$(tr -d '\r' < "$work/logs/last.out" | sed -n 's/^finished .* in \([0-9.]*\) s$/\1/p' | tail -1)
     t_ours=${inner:-0}
-    sleep 0.3
-    s1=$(served 1); s2=$(served 2)
+    sleep 0.5
+    s1=$(served 1); s2=$(served 2); d1=$(delivered 1); d2=$(delivered 2)
     check_file
     clear_logs
     start=$(now)
@@ -133,14 +141,15 @@ both() { # label, ideal (s), relay args for mirror 1 (a string), for mirror 2 (a
       -d "$work/out" -o "$name" "$url1" "$url2" >/dev/null 2>&1 || { echo "  aria2c FAILED" >&2; failures=$((failures + 1)); }
     end=$(now)
     t_aria=$(calc %.3f "$end - $start")
-    sleep 0.3
+    sleep 0.5
     local a1 a2
-    a1=$(served 1); a2=$(served 2)
+    a1=$(delivered 1); a2=$(delivered 2)
     check_file
-    summary+=("$(printf '%-30s %7.2f %7.2f %7.2f | %6s %6s | ours %5.1f+%5.1f MiB (%s of the file)  aria2c %5.1f+%5.1f MiB' \
+    summary+=("$(printf '%-30s %7.2f %7.2f %7.2f | %6s %6s | ours %5.1f+%5.1f MiB (%s of the file; nginx sent %s)  aria2c %5.1f+%5.1f MiB' \
       "$label" "$t_ours" "$t_aria" "$ideal" \
       "$(calc %.2f "($t_ours > 0) ? $t_aria / $t_ours : 0")" "$(calc %.2f "($t_ours > 0) ? $ideal / $t_ours : 0")" \
-      "$(calc %.1f "$s1 / 1048576")" "$(calc %.1f "$s2 / 1048576")" "$(calc %.3f "($s1 + $s2) / $bytes")" \
+      "$(calc %.1f "$d1 / 1048576")" "$(calc %.1f "$d2 / 1048576")" "$(calc %.3f "($d1 + $d2) / $bytes")" \
+      "$(calc %.3f "($s1 + $s2) / $bytes")" \
       "$(calc %.1f "$a1 / 1048576")" "$(calc %.1f "$a2 / 1048576")")")
   done
   stop_relays
@@ -180,14 +189,14 @@ for i in $(seq "$repeat"); do
   wait "$driver_pid" && rc=0 || rc=$?
   inner=$(tr -d '\r' < "$work/logs/failover.out" | sed -n 's/^finished .* in \([0-9.]*\) s$/\1/p' | tail -1)
   [ "$rc" = 0 ] || { echo "  failover: the driver ended with $rc: $(tail -2 "$work/logs/failover.out")" >&2; failures=$((failures + 1)); }
-  sleep 0.3
-  s1=$(served 1); s2=$(served 2)
+  sleep 0.5
+  s1=$(served 1); s2=$(served 2); d2=$(delivered 2)
   check_file
   # The rest at mirror 2's rate, 4 connections at their cap.
   left_s=$(calc %.2f "$bytes / 2 / (4 * $cap2 * 1e6)")
-  failover+=("$(printf 'cut at %5s s, finished at %6s s (the rest alone at mirror 2: %s s); served %5.1f+%5.1f MiB = %s of the file' \
+  failover+=("$(printf 'cut at %5s s, finished at %6s s (the rest alone at mirror 2: %s s); nginx sent %5.1f+%5.1f MiB = %s of the file; mirror 2 delivered %5.1f MiB' \
     "${cut_at:-?}" "${inner:-FAILED}" "$left_s" "$(calc %.1f "$s1 / 1048576")" "$(calc %.1f "$s2 / 1048576")" \
-    "$(calc %.3f "($s1 + $s2) / $bytes")")")
+    "$(calc %.3f "($s1 + $s2) / $bytes")" "$(calc %.1f "$d2 / 1048576")")")
   # Mirror 1 back for the next round.
   kill "$p1" 2>/dev/null || true
   start_relay r1 p1 --target "127.0.0.1:$port1" --delay-ms "$(half "$rtt1")" --rate "${cap1}m"
@@ -195,7 +204,7 @@ done
 stop_relays
 
 echo
-printf '%-30s %7s %7s %7s | %6s %6s | bytes served by mirror 1 + mirror 2\n' scenario ours aria2c ideal o/aria o/idl
+printf '%-30s %7s %7s %7s | %6s %6s | bytes delivered by mirror 1 + mirror 2 (relays)\n' scenario ours aria2c ideal o/aria o/idl
 printf '%s\n' "${summary[@]}"
 echo "failover (mirror 1 chosen, its relay killed half way):"
 printf '  %s\n' "${failover[@]}"
