@@ -203,7 +203,7 @@ TEST_F(FormOfZQX, FailedStartLeavesTheButtonDisabledAndTheTimerDisarmed) {
     // Only the low byte counts: 0x100 is a failure. With a file in the folder's place on D:
     // the press saves to the Downloads folder instead (the test's own, not the user's).
     // (What earlier whole-program runs left in the folder goes first.)
-    for (const char* left : {"setup.exe", "setup.exe.part", "setup-started.txt"})
+    for (const char* left : {"setup.exe", "setup.exe.part", "setup.exe.done", "setup-started.txt"})
         DeleteFileA((std::string("D:\\KORVA\\") + left).c_str());
     RemoveDirectoryA("D:\\KOrva");
     const HANDLE blocker = CreateFileA("D:\\KOrva", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -288,6 +288,7 @@ TEST_F(FormOfZQX, WithoutTheEnginesWordAFailedStateIsWaitedThrough) {
     TFormOfZQX& f = *Form;
     ASSERT_EQ(Engine.SetReportsFailure, nullptr) << "this stand-in must not declare failures";
     EXPECT_FALSE(f.FEngineReportsFailure);
+    EXPECT_EQ(f.FEngineAddMirror, nullptr) << "nor take another mirror: the five calls alone";
     Press();
     ASSERT_EQ(Engine.CallNames(), (std::vector<std::string>{"XL_CreateTask", "XL_StartTask"}));
     EXPECT_TRUE(Engine.Record(0) == ExpectedTaskParam(MirrorUrl1)) << "the same record";

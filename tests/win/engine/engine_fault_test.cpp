@@ -204,7 +204,9 @@ TEST_F(EngineFaults, AFileReplacedWithoutValidatorsNeverComesOutMixed) {
 }
 
 TEST_F(EngineFaults, ServerLimitsAreNormalNeitherRefusalsNorFailures) {
-    const auto content = Serve("big.bin", 3 << 20, 60);
+    // Large enough that connections, added one by one as each adds speed, are all at work
+    // for most of it.
+    const auto content = Serve("big.bin", 12 << 20, 60);
     // Any pause after a failure would last 15 s at least, far longer than the download.
     XL_UnInit();
     StartEngine({"XLDL_RETRY_BASE_MS=30000", "XLDL_RETRY_CAP_MS=60000", "XLDL_GIVE_UP_MS=120000"});
