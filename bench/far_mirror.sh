@@ -9,6 +9,7 @@
 #     of SHARED_RTT (100) ms. nginx then runs in a network namespace of its own whose loopback
 #     is shaped by tc tbf; the relay (outside) adds the round trip and reaches nginx in there.
 #     Where that cannot be set up, the relay's own shared token bucket does the shaping.
+#     SHARED_CAP=0 leaves this scenario out.
 # SIZE_MIB (64) is the file size at 4 MB/s per connection, scaled with the cap (16 MiB at 1 MB/s,
 # 256 MiB at 16 MB/s); the shared bottleneck fetches SIZE_MIB x SHARED_CAP / 8. Each file is
 # compared with the served one (size and bytes) after each download.
@@ -227,10 +228,12 @@ for rtt in $rtts; do
       --target "127.0.0.1:$plain_port" --rate "${cap}m"
   done
 done
-ideal=$(calc %.3f "$trips * $shared_rtt / 1000 + $((shared_mib << 20)) / ($shared_cap * 1e6)")
-echo "shared bottleneck: $shared_mode"
-scenario "RTT $shared_rtt ms, $shared_cap MB/s shared" "$shared_rtt" "$shared_mib" "$ideal" "$ideal" \
-  "${shared_target[@]}"
+if [ "$shared_cap" -gt 0 ]; then
+  ideal=$(calc %.3f "$trips * $shared_rtt / 1000 + $((shared_mib << 20)) / ($shared_cap * 1e6)")
+  echo "shared bottleneck: $shared_mode"
+  scenario "RTT $shared_rtt ms, $shared_cap MB/s shared" "$shared_rtt" "$shared_mib" "$ideal" "$ideal" \
+    "${shared_target[@]}"
+fi
 
 echo
 echo "summary ($WIN_BUILD, Wine $(wine_mode)); seconds; ours = the engine's own time, wall = the driver process"

@@ -161,6 +161,9 @@ void TTask::Run() {
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);
     Checkpoint->Start(*Transfer, Part);
+    // The file's SHA-256 (its check, its record) is taken while it comes, not after.
+    TPrefixHash hash(Part, [this] { return Transfer->WrittenPrefix(); });
+    hash.Start();
 
     for (;;) {
         const TTransfer::TEnd end = Transfer->RunPass();
@@ -193,10 +196,11 @@ void TTask::Run() {
             TLocked l(Lock);
             Phase = StateVerifying;
         }
-        const TCheck check = Check();
+        const TCheck check = Check(hash);
         if (check == TCheck::Good) break;
         if (check == TCheck::Unproven) {
             if (!StartOver(ErrorUnstable)) return;
+            hash.Start();
             continue;
         }
         if (check == TCheck::Aborted) {
@@ -221,18 +225,17 @@ void TTask::Run() {
             return;
         }
         if (!StartOver(ErrorVerify)) return;
+        hash.Start();
     }
 
-    // Complete and checked. Its SHA-256 for the record of a finished file: the advertised
-    // digest when the bytes matched it, else read now, while the file is still ours alone.
+    // Complete and checked. Its SHA-256 for the record of a finished file, while the file is
+    // still ours alone (mostly hashed already as it came).
     const TFileFacts facts = Transfer->Facts();
     std::optional<std::array<uint8_t, 32>> sha;
-    if (facts.Digest.Kind == TDigestKind::Sha256 && facts.Digest.Bytes.size() == 32) {
-        sha.emplace();
-        std::copy(facts.Digest.Bytes.begin(), facts.Digest.Bytes.end(), sha->begin());
-    } else if (!facts.Validator.empty()) {
-        sha = FileSha256(PartPath, Abort);
-        if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) {
+    if (!facts.Validator.empty()) {
+        bool aborted = false;
+        sha = hash.Digest(facts.Total, Abort, aborted);
+        if (aborted) {
             Keep();
             return;
         }
@@ -267,7 +270,7 @@ bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {
     return true;
 }
 
-TTask::TCheck TTask::Check() {
+TTask::TCheck TTask::Check(TPrefixHash& hash) {
     const TFileFacts facts = Transfer->Facts();
     int64_t done = 0;
     for (const TByteRange& r : facts.Done)
@@ -275,15 +278,18 @@ TTask::TCheck TTask::Check() {
     if (facts.Total < 0 || Part.Size() != facts.Total || done != facts.Total) return TCheck::Bad;
     bool aborted = false;
     DWORD error = 0;
-    if (facts.Digest.Kind == TDigestKind::None && facts.EndUnproven) {
+    const bool unproven = facts.Digest.Kind == TDigestKind::None && facts.EndUnproven;
+    if (unproven || facts.Digest.Kind == TDigestKind::Sha256) {
+        const auto sha = hash.Digest(facts.Total, Abort, aborted);
+        if (aborted) return TCheck::Aborted;
+        if (!sha) return TCheck::Failed;
+        TDigest got{TDigestKind::Sha256, std::vector<uint8_t>(sha->begin(), sha->end())};
+        if (!unproven) return got.Bytes == facts.Digest.Bytes ? TCheck::Good : TCheck::Bad;
         // A connection that dropped looks just like a server that has said all: a file is
         // whole only when two fetches end at the same byte with the same bytes (a cut lands
         // at a random place). A digest, a length, chunks or TLS make this needless.
-        auto hash = Part.Hash(TDigestKind::Sha256, Abort, aborted, error);
-        if (aborted) return TCheck::Aborted;
-        if (!hash) return TCheck::Failed;
-        if (Witness && Witness->Bytes == hash->Bytes) return TCheck::Good;
-        Witness = std::move(hash);
+        if (Witness && Witness->Bytes == got.Bytes) return TCheck::Good;
+        Witness = std::move(got);
         return TCheck::Unproven;
     }
     if (facts.Digest.Kind == TDigestKind::None) return TCheck::Good;

@@ -9,6 +9,7 @@
 #include "xldl/Checkpoint.h"
 #include "xldl/Files.h"
 #include "xldl/FinishedFile.h"
+#include "xldl/PrefixHash.h"
 #include "xldl/Proxy.h"
 #include "xldl/ProxyRouter.h"
 #include "xldl/Transfer.h"
@@ -57,7 +58,7 @@ private:
     // Unproven: nothing says where the file ends but a closed connection, and no fetch before
     // this one ended at the same byte with the same bytes: it is fetched again to compare.
     enum class TCheck { Good, Bad, Unproven, Aborted, Failed };
-    TCheck Check();
+    TCheck Check(TPrefixHash& hash);
     void Finish(uint8_t phase, uint32_t error);
     // The partial and its state, gone for good (the state first).
     void Discard();

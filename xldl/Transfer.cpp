@@ -47,6 +47,12 @@ void TTransfer::Cancel() {
     Dispatch.Cancel();
 }
 
+TWrittenPrefix TTransfer::WrittenPrefix() {
+    return Dispatch.Locked([](TPlanner& p) {
+        return TWrittenPrefix{p.Table().Generation(), p.Table().WrittenPrefix()};
+    });
+}
+
 TTransfer::TProgress TTransfer::Progress() {
     const TDispatch::TLook look = Dispatch.Look();
     TProgress p;

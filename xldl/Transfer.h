@@ -15,6 +15,7 @@
 
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
+#include "xldl/PrefixHash.h"
 #include "xldl/ProxyRouter.h"
 #include "xldl/Socket.h"
 #include "xldl/Threads.h"
@@ -60,6 +61,8 @@ public:
 
     TProgress Progress();
     TFileFacts Facts();
+    // How far the file is written from its start, and since which fresh start.
+    TWrittenPrefix WrittenPrefix();
     // Why the last pass failed (a TEngineError), and what the system said behind it.
     uint32_t Failure();
     uint32_t FailureDetail();

@@ -90,9 +90,12 @@ struct ButtonInput : ::testing::Test {
         Mouse(c, WM_LBUTTONDOWN, 5, 5, MK_LBUTTON);
         Mouse(c, WM_LBUTTONUP, 5, 5);
     }
-    // A key or character through the message loop, as typed on the focused control.
-    static void Type(UINT msg, WPARAM key) {
-        PostMessageA(GetFocus(), msg, key, 0);
+    // A key or character through the message loop, as typed on the focused control. The form's
+    // own record of it is used: the system's focus is lost whenever a window of a test running
+    // beside this one becomes active.
+    void Type(UINT msg, WPARAM key) {
+        TWinControl* focused = Form->ActiveControl();
+        PostMessageA(focused ? focused->Handle() : Form->Handle(), msg, key, 0);
         Application().ProcessMessages();
     }
 };

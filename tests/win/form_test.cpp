@@ -153,7 +153,7 @@ TEST_F(FormFixture, TabAndShiftTabFollowTheTabOrderAndSkipNonStops) {
         GetKeyboardState(keys);
         keys[VK_SHIFT] = shift ? 0x80 : 0;
         SetKeyboardState(keys);
-        PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+        PostMessageA(Form->ActiveControl()->Handle(), WM_KEYDOWN, VK_TAB, 0);
         Application().ProcessMessages();
         keys[VK_SHIFT] = 0;
         SetKeyboardState(keys);

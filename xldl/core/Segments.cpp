@@ -40,6 +40,7 @@ void TSegmentTable::AddDone(int64_t start, int64_t end) {
 }
 
 void TSegmentTable::Reset(int64_t total, const std::vector<TByteRange>& done) {
+    ++Resets;
     Segments.clear();
     Finished.clear();
     FinishedBytes = 0;
@@ -280,6 +281,11 @@ std::vector<TByteRange> TSegmentTable::DoneRanges() const {
             merged.push_back(r);
     }
     return merged;
+}
+
+int64_t TSegmentTable::WrittenPrefix() const {
+    const std::vector<TByteRange> done = DoneRanges();
+    return !done.empty() && done.front().Start == 0 ? done.front().End : 0;
 }
 
 std::vector<TByteRange> TSegmentTable::DoneWithin(int64_t from, int64_t to) const {

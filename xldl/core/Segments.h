@@ -75,6 +75,10 @@ public:
     int64_t FreeWithin(int64_t from, int64_t to) const;
     // Every written byte, as sorted ranges apart from each other.
     std::vector<TByteRange> DoneRanges() const;
+    // Where the written bytes from the file's start end (0 when its first byte is missing).
+    int64_t WrittenPrefix() const;
+    // Counts the resets: bytes written under another number may be of another file.
+    uint64_t Generation() const { return Resets; }
     // The written bytes within [from, to), as sorted ranges apart from each other.
     std::vector<TByteRange> DoneWithin(int64_t from, int64_t to) const;
     const TSegment& At(int id) const { return Segments.at(id); }
@@ -92,6 +96,7 @@ private:
     int64_t FinishedBytes = 0;
     int64_t Total = -1;
     int NextId = 0;
+    uint64_t Resets = 0;
 };
 
 } // namespace xldl

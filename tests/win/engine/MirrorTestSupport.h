@@ -4,12 +4,14 @@
 #pragma once
 
 #include "xldl/XLEngine.h"
+#include "xldl/core/Hashes.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -297,6 +299,20 @@ protected:
         EXPECT_TRUE(*got == content) << "the file differs from the served one (" << got->size()
                                      << " bytes against " << content.size() << ")";
         EXPECT_FALSE(Exists(Out + name + ".part")) << "temporary file left behind";
+        // A record of the finished file, when one was written, holds the SHA-256 of these very
+        // bytes (taken while they came, whatever restarts and resumes there were).
+        if (const auto record = ReadFileBytes(Out + name + ".done")) {
+            xldl::TSha256 sha;
+            sha.Update(content.data(), content.size());
+            std::string hex;
+            for (uint8_t b : sha.Final()) {
+                char two[3];
+                std::snprintf(two, sizeof two, "%02x", b);
+                hex += two;
+            }
+            const std::string text(record->begin(), record->end());
+            EXPECT_NE(text.find("\nsha-256 " + hex + "\n"), std::string::npos) << text;
+        }
         if (!mayRestart) {
             EXPECT_EQ(run.DoneDecreases, 0) << "progress went backwards";
             EXPECT_EQ(run.Restarts(), 0u);

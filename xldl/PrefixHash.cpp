@@ -1,0 +1,113 @@
+#include "xldl/PrefixHash.h"
+
+#include "xldl/Threads.h"
+#include "xldl/Trace.h"
+
+#include <algorithm>
+
+namespace xldl {
+
+namespace {
+
+constexpr uint32_t ChunkBytes = 1 << 20;
+// How often the thread looks again when it has caught up with the writers.
+constexpr DWORD LookMs = 50;
+
+bool Set(HANDLE event) {
+    return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+} // namespace
+
+TPrefixHash::TPrefixHash(const TPartFile& part, TSource source)
+    : Part(part), Source(std::move(source)) {
+    StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+TPrefixHash::~TPrefixHash() {
+    SetEvent(StopEvent);
+    if (Thread) {
+        WaitForSingleObject(Thread, INFINITE);
+        CloseHandle(Thread);
+    }
+    CloseHandle(StopEvent);
+}
+
+void TPrefixHash::Start() {
+    if (Thread || !StopEvent) return;
+    ResetEvent(StopEvent);
+    Thread = StartThread(HasherMain, this);
+    // The connections come first: this only saves time at the end.
+    if (Thread) SetThreadPriority(Thread, THREAD_PRIORITY_BELOW_NORMAL);
+}
+
+unsigned __stdcall TPrefixHash::HasherMain(void* hash) {
+    static_cast<TPrefixHash*>(hash)->Follow();
+    InterlockedDecrement(&LiveThreads);
+    return 0;
+}
+
+void TPrefixHash::Follow() {
+    while (!Set(StopEvent)) {
+        const TWrittenPrefix now = Source();
+        if (now.Generation != Generation || !Sha || Finished) Restart(now.Generation);
+        // A chunk at a time, so that a fresh start of the writers is seen soon. A read that
+        // fails (the partial emptied under us) is tried again at the next look.
+        const bool behind = now.End > Hashed;
+        if (behind && Advance(std::min(now.End, Hashed + 4 * int64_t{ChunkBytes}), StopEvent))
+            continue;
+        WaitForSingleObject(StopEvent, LookMs);
+    }
+}
+
+void TPrefixHash::Restart(uint64_t generation) {
+    Sha = std::make_unique<TSystemSha256>();
+    Generation = generation;
+    Hashed = 0;
+    Finished.reset();
+}
+
+bool TPrefixHash::Advance(int64_t end, HANDLE stop) {
+    if (!Sha->Usable()) return false;
+    if (Buffer.empty()) Buffer.resize(ChunkBytes);
+    while (Hashed < end) {
+        if (Set(stop)) return false;
+        const auto n = static_cast<uint32_t>(std::min<int64_t>(ChunkBytes, end - Hashed));
+        if (Part.ReadAt(Hashed, Buffer.data(), n) != 0) return false;
+        if (!Sha->Update(Buffer.data(), n)) return false;
+        Hashed += n;
+    }
+    return true;
+}
+
+std::optional<std::array<uint8_t, 32>> TPrefixHash::Digest(int64_t total, HANDLE abort,
+                                                           bool& aborted) {
+    aborted = false;
+    SetEvent(StopEvent);
+    if (Thread) {
+        WaitForSingleObject(Thread, INFINITE);
+        CloseHandle(Thread);
+        Thread = nullptr;
+    }
+    const TWrittenPrefix now = Source();
+    if (Finished && now.Generation == Generation && Hashed == total) return Finished;
+    if (now.Generation != Generation || !Sha || Finished || Hashed > total) Restart(now.Generation);
+    const int64_t before = Hashed;
+    const uint64_t started = GetTickCount64();
+    const bool read = Advance(total, abort);
+    if (Tracing())
+        Trace("hash: %lld of %lld bytes read at the end, %llu ms",
+              static_cast<long long>(Hashed - before), static_cast<long long>(total),
+              static_cast<unsigned long long>(GetTickCount64() - started));
+    if (!read) {
+        aborted = Set(abort);
+        // What was hashed may be incomplete: the next question starts from zero.
+        Sha.reset();
+        return std::nullopt;
+    }
+    Finished = Sha->Final();
+    if (!Finished) Sha.reset();
+    return Finished;
+}
+
+} // namespace xldl
