@@ -14,14 +14,13 @@
 #   lto       shipped with link-time optimisation
 #   no-async  shipped with -fno-asynchronous-unwind-tables (unwind tables only where a C++
 #             exception may pass)
-#   no-eh     the engine alone compiled without exceptions (it throws and catches none; the
-#             program's framework does, so it is not built): what exceptions cost in it
+# (The engine is always built without exceptions and unwind tables: xldl/CMakeLists.txt.)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
 source "$ROOT/scripts/lib/release.sh"
 
 variants=("$@")
-[ ${#variants[@]} -gt 0 ] || variants=(shipped O2 no-gc O2-no-gc lto no-async no-eh)
+[ ${#variants[@]} -gt 0 ] || variants=(shipped O2 no-gc O2-no-gc lto no-async)
 "$ROOT/scripts/setup" >/dev/null
 
 args_of() { # variant: its cmake arguments beside the release build's
@@ -33,7 +32,6 @@ args_of() { # variant: its cmake arguments beside the release build's
     lto) echo "-DCMAKE_CXX_FLAGS=-flto -DCMAKE_C_FLAGS=-flto" ;;
     no-async) echo "-DCMAKE_CXX_FLAGS=-fno-asynchronous-unwind-tables" \
                    "-DCMAKE_C_FLAGS=-fno-asynchronous-unwind-tables" ;;
-    no-eh) echo "-DCMAKE_CXX_FLAGS=-fno-exceptions" ;;
     *) echo "binary_size: unknown variant $1" >&2; return 1 ;;
   esac
 }
@@ -49,9 +47,7 @@ for v in "${variants[@]}"; do
   # shellcheck disable=SC2086 # the variant's arguments are words
   cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUN_WINDOWS_TESTS=OFF $extra >/dev/null
-  targets=(orlenz_downloader xldl)
-  [ "$v" != no-eh ] || targets=(xldl)
-  if ! cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target "${targets[@]}" >"$dir.log" 2>&1; then
+  if ! cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target orlenz_downloader xldl >"$dir.log" 2>&1; then
     echo "binary_size: $v does not build (see $dir.log)" >&2
     continue
   fi
