@@ -243,16 +243,17 @@ TEST_F(EngineFaults, OversizedHeadersDoNotStopTheDownload) {
 }
 
 TEST_F(EngineFaults, AServerOfOneConnectionGetsOneConnection) {
-    const auto content = Serve("big.bin", 3 << 20, 32);
+    const auto content = Serve("big.bin", 12 << 20, 32);
     for (const char* refuse : {"503", "reset"}) {
         Script(
             std::string(R"({"max_concurrent": 1, "refuse": ")") + refuse +
             R"(", "rules": [{"path": "/big.bin", "fault": "pause", "bytes": 100000, "seconds": 0.3}]})");
         const TRun run = Download(Url("/big.bin"), Out, "big.bin", true);
         ExpectFinished(run, "big.bin", content);
-        // The extra connections are turned away (with what they had asked for on the way, and
-        // the early requests called off) and go, rather than come back again and again: the
-        // download ends on what the server allows, without a storm of refused requests.
+        // A connection added to see whether it adds speed is turned away (with what it had
+        // asked for on the way) and goes, rather than comes back again and again: the download
+        // ends on what the server allows, without a storm of refused requests. (Whether one is
+        // added at all depends on how fast the first one is.)
         const auto log = Log();
         std::string all;
         for (const auto& line : log)
@@ -260,7 +261,6 @@ TEST_F(EngineFaults, AServerOfOneConnectionGetsOneConnection) {
         size_t refused = 0;
         for (const auto& line : log)
             refused += Field(line, "fault") == "refused";
-        EXPECT_GE(refused, 1u) << refuse;
         EXPECT_LT(refused, log.size() / 2) << refuse << ": a storm of refused requests\n" << all;
 
         DeleteFileA((Out + "big.bin").c_str());
