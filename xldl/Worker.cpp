@@ -67,8 +67,7 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 TWorker::TWorker(int id, int source, const TWorkerContext& context)
     : Id(id), Source(source), Dispatch(context.Dispatch), Settings(context.Settings),
       Proxies(context.Proxies), Families(context.Families), Part(context.Part),
-      Folder(context.Folder),
-      Abort(context.Dispatch.AbortEvent()),
+      Folder(context.Folder), Abort(context.Dispatch.AbortEvent()),
       Pace(std::min<int64_t>(256 * 1024, context.Settings.SegmentBytes),
            context.Settings.SegmentBytes) {}
 
@@ -135,6 +134,7 @@ void TWorker::Open() {
         std::unique_ptr<THttpConnection> c;
         for (unsigned hops = 0;;) {
             TNetResult r = Ask(c, url, q);
+            const uint64_t asked = GetTickCount64();
             if (r.Kind == TNet::Ok) r = c->ReadHead(Abort, Settings.StallMs);
             if (r.Kind == TNet::Aborted) return;
             if (r.Kind != TNet::Ok) {
@@ -151,6 +151,10 @@ void TWorker::Open() {
             Dispatch.Status(static_cast<uint32_t>(c->Head().Status), Source);
             switch (a.Verdict) {
             case TVerdict::Ok: {
+                // The first answer's time is the first sign of how far the source is, before
+                // more connections are wanted (a connect alone can look near: a proxy or a
+                // relay near us accepts at once, however far the server behind it).
+                Pace.Answered(static_cast<uint32_t>(GetTickCount64() - asked));
                 if (Tracing())
                     Trace("c%d head 0 first answer of source %d, status %d", Id, Source,
                           c->Head().Status);

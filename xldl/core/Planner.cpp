@@ -120,12 +120,13 @@ int TPlanner::Running(int source) const {
 }
 
 bool TPlanner::Far(int source) const {
-    uint32_t trip = Src[source].RoundTrip;
-    if (!trip)
-        for (const auto& [id, c] : Connections)
-            if (c.Source == source && c.ConnectMs && (!trip || c.ConnectMs < trip))
-                trip = c.ConnectMs;
-    return trip >= FarMs;
+    // Either sign will do: a connect can look near where a proxy or relay accepts for a far
+    // server, and an answer's time is not known before the first one.
+    uint32_t connect = 0;
+    for (const auto& [id, c] : Connections)
+        if (c.Source == source && c.ConnectMs && (!connect || c.ConnectMs < connect))
+            connect = c.ConnectMs;
+    return std::max(Src[source].RoundTrip, connect) >= FarMs;
 }
 
 bool TPlanner::Down(int source, uint64_t nowMs) const {

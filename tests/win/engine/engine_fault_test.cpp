@@ -168,7 +168,8 @@ int MostAtOnce(const std::vector<std::string>& log, size_t from = 0, size_t to =
 }
 
 TEST_F(EngineFaults, WithoutValidatorsRangesGoInParallelAndADropIsResumed) {
-    const auto content = Serve("setup.exe", 2000000, 30);
+    // Large enough that connections, added one by one as each adds speed, come to work on it.
+    const auto content = Serve("setup.exe", 6000000, 30);
     // Nothing tells this file from another (no ETag, Last-Modified or digest): the ranges go
     // on several connections all the same, each compared with its neighbours where they meet,
     // and one that breaks off is taken up where it stopped rather than from zero.
