@@ -108,9 +108,22 @@ TEST(Planner, ConnectionsFollowTheSizeAndWhatTheServerAllows) {
     TOpened bare(64 * Seg, "", true, true);
     EXPECT_EQ(bare.Parts, 4);
     EXPECT_TRUE(bare.Planner.Guarded(0));
-    // Near, connections come one at a time, as they prove to add throughput.
+    // Near, connections come one at a time, as they prove to add throughput, unless the first
+    // one carries little: then the others cost next to nothing and come at once.
     TOpened near(64 * Seg, "");
     EXPECT_EQ(near.Parts, 1);
+    for (const auto& [rate, more] : {std::pair{4000000, 3}, {50000000, 0}}) {
+        TOpened o(64 * Seg, "");
+        TPace pace(64 * 1024, Seg);
+        pace.AnswerEnds(1000, rate, 0);
+        o.Planner.Measured(0, pace, 1000);
+        int working = 0;
+        for (const TPlanner::TStart& s : o.Begun)
+            if (s.Role == TPlanner::TRole::Standby &&
+                o.Planner.Call(s.Id, 1000) == TPlanner::TCall::Work)
+                ++working;
+        EXPECT_EQ(working, more) << rate << " bytes a second";
+    }
 }
 
 TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {

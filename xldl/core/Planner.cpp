@@ -123,10 +123,14 @@ bool TPlanner::Far(int source) const {
     // Either sign will do: a connect can look near where a proxy or relay accepts for a far
     // server, and an answer's time is not known before the first one.
     uint32_t connect = 0;
-    for (const auto& [id, c] : Connections)
-        if (c.Source == source && c.ConnectMs && (!connect || c.ConnectMs < connect))
-            connect = c.ConnectMs;
-    return std::max(Src[source].RoundTrip, connect) >= FarMs;
+    int64_t fastest = -1;
+    for (const auto& [id, c] : Connections) {
+        if (c.Source != source) continue;
+        if (c.ConnectMs && (!connect || c.ConnectMs < connect)) connect = c.ConnectMs;
+        fastest = std::max(fastest, c.Rate);
+    }
+    return std::max(Src[source].RoundTrip, connect) >= FarMs ||
+           (fastest > 0 && fastest < SlowConnection);
 }
 
 bool TPlanner::Down(int source, uint64_t nowMs) const {

@@ -99,6 +99,10 @@ class TPlanner {
 public:
     // A round trip at least this long is far: connections come at once.
     static constexpr uint32_t FarMs = 20;
+    // So do they where each carries less than this: extra ones cost our CPU next to nothing,
+    // and measuring whether each adds speed would take longer than it could save (a server
+    // that paces connections in ticks of a second needs windows of seconds to tell).
+    static constexpr int64_t SlowConnection = 8000000;
     // How long a source that is not preferred waits for the preferred one's first answer
     // before it asks itself.
     static constexpr uint32_t GraceMs = 3000;
@@ -249,6 +253,7 @@ private:
     TStart Add(int source, TRole role, uint64_t nowMs);
     // Connections `source` may have now (0: none).
     int Allowed(int source, uint64_t nowMs) const;
+    // Whether `source` gets its connections at once rather than one by one as they add speed.
     bool Far(int source) const;
     bool Down(int source, uint64_t nowMs) const;
     // Connections of `source` started and not ended, working or not.
