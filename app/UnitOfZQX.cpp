@@ -43,6 +43,13 @@ bool EngineReportsFailure(HMODULE module) {
     return reports && reports() != 0;
 }
 
+// The engine's call that gives a task its other mirror, when `module` has it.
+TXLAddMirror EngineAddMirror(HMODULE module) {
+    if (!module) return nullptr;
+    return reinterpret_cast<TXLAddMirror>(
+        reinterpret_cast<void*>(GetProcAddress(module, AddMirrorExport)));
+}
+
 TXLSetPromptOwner EnginePromptOwnerCall(HMODULE module) {
     if (!module) return nullptr;
     return reinterpret_cast<TXLSetPromptOwner>(
@@ -61,6 +68,7 @@ TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
     Load(layout);
     FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
+    FEngineAddMirror = EngineAddMirror(BoundEngineModule());
     FSetPromptOwner = EnginePromptOwnerCall(BoundEngineModule());
 }
 
@@ -133,6 +141,13 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     RzLabel4->SetCaption(FWorkingCaption);
     FFileName = fileName;
     FTaskHandle = XL_CreateTask(&param);
+    // The mirror not chosen backs the chosen one up, where the engine can use it: no press
+    // is needed when one fails, and both serve at once when both are good.
+    if (FEngineAddMirror && FTaskMirror) {
+        char16_t other[2084];
+        if (CopyToUtf16Field(FTaskMirror == RadioButton1 ? MirrorUrl2 : MirrorUrl1, other))
+            FEngineAddMirror(FTaskHandle, other);
+    }
     if (EngineTrue(XL_StartTask(FTaskHandle))) XLTime->SetEnabled(true);
 }
 

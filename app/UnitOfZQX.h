@@ -48,6 +48,8 @@ public:
     // Whether the engine keeps failed tasks in StateFailed with their reason; asked once, of
     // the engine the program is bound to.
     bool FEngineReportsFailure = false;
+    // The engine's call that gives a task its other mirror; null when it has none.
+    TXLAddMirror FEngineAddMirror = nullptr;
     // The engine's call that takes the window owning its credential dialog, where it has one.
     TXLSetPromptOwner FSetPromptOwner = nullptr;
 

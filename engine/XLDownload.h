@@ -24,6 +24,13 @@ constexpr uint8_t StateFailed = 5;
 constexpr size_t InfoErrorOffset = 4;
 constexpr const char* ReportsFailureExport = "XLDL_ReportsFailure";
 
+// An engine may also take a task's other mirror: it exports XLDL_AddMirror (found with
+// GetProcAddress), called between XL_CreateTask and XL_StartTask with the task and the mirror
+// that was not chosen, as a zero-terminated UTF-16 URL; non-zero when the task took it. The
+// task then fetches its file from both mirrors while they serve the same file, and from the
+// other alone when the chosen one fails; the chosen one stays the preferred one.
+constexpr const char* AddMirrorExport = "XLDL_AddMirror";
+
 enum TEngineError : uint32_t {
     ErrorNone = 0,
     ErrorBadUrl = 1,            // not an http(s) URL, or no file name or folder
@@ -107,8 +114,9 @@ XLDL_API TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param);
 XLDL_API uint32_t __stdcall XL_StartTask(TaskHandle task);
 XLDL_API uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info);
 }
-// The optional export named ReportsFailureExport.
+// The optional exports named ReportsFailureExport and AddMirrorExport.
 typedef uint32_t(__stdcall* TXLReportsFailure)();
+typedef uint32_t(__stdcall* TXLAddMirror)(TaskHandle task, const char16_t* url);
 // Optional too: the tool's window, which owns the dialog in which the engine asks for a
 // proxy's user name and password (null: the engine asks nobody). Found with GetProcAddress.
 constexpr const char* SetPromptOwnerExport = "XLDL_SetPromptOwner";

@@ -18,9 +18,9 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 
 } // namespace
 
-TCheckpoint::TCheckpoint(std::wstring partPath, std::string url, std::string name,
+TCheckpoint::TCheckpoint(std::wstring partPath, std::vector<std::string> urls, std::string name,
                          uint32_t intervalMs)
-    : StatePath(std::move(partPath) + L".state"), Url(std::move(url)), Name(std::move(name)),
+    : StatePath(std::move(partPath) + L".state"), Urls(std::move(urls)), Name(std::move(name)),
       IntervalMs(intervalMs) {
     InitializeCriticalSection(&Lock);
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -37,7 +37,7 @@ std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
     Part = &part;
     const auto text = ReadSmallFile(StatePath, MaxStateBytes);
     std::optional<TSavedState> state;
-    if (text) state = ParseState(*text, Url, Name);
+    if (text) state = ParseState(*text, Urls, Name);
     const std::string validator = state ? StateValidator(*state) : std::string();
     const auto location = state ? ParseUrl(state->Location) : std::nullopt;
     const int64_t size = part.Size();
@@ -57,6 +57,11 @@ std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
     facts.Total = state->Total;
     facts.Validator = validator;
     facts.Digest = state->Digest;
+    facts.LastModified = state->LastModified;
+    facts.Sources.push_back({state->Url, *location, validator});
+    for (const TSavedMirror& m : state->Mirrors)
+        if (const auto where = ParseUrl(m.Location))
+            facts.Sources.push_back({m.Url, *where, MirrorValidator(m)});
     for (const TByteRange& r : state->Done)
         if (r.Start < held) facts.Done.push_back({r.Start, std::min(r.End, held)});
     LastSaved = *text;
@@ -103,11 +108,21 @@ void TCheckpoint::Record() {
         return;
     }
     TSavedState s;
-    s.Url = Url;
+    // The source that defined the file leads; the others follow with what is their own.
+    s.Url = facts.Sources.empty() ? Urls.front() : facts.Sources.front().Url;
     s.Name = Name;
     s.Location = FormatUrl(facts.Location);
     s.Total = facts.Total;
     SetStateValidator(s, facts.Validator);
+    // The file's date stays beside an entity tag: it is what another mirror is judged by.
+    if (s.LastModified.empty()) s.LastModified = facts.LastModified;
+    for (size_t i = 1; i < facts.Sources.size(); ++i) {
+        TSavedMirror m;
+        m.Url = facts.Sources[i].Url;
+        m.Location = FormatUrl(facts.Sources[i].Location);
+        SetMirrorValidator(m, facts.Sources[i].Validator);
+        s.Mirrors.push_back(m);
+    }
     s.Digest = facts.Digest;
     s.Done = facts.Done;
     const std::string text = FormatState(s);

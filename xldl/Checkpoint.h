@@ -19,6 +19,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace xldl {
 
@@ -26,8 +27,10 @@ class TTransfer;
 
 class TCheckpoint {
 public:
-    // For the partial `partPath` of `url`, saved under the name `name` (UTF-8).
-    TCheckpoint(std::wstring partPath, std::string url, std::string name, uint32_t intervalMs);
+    // For the partial `partPath` of the file at `urls` (the task's mirrors, the chosen one
+    // first), saved under the name `name` (UTF-8).
+    TCheckpoint(std::wstring partPath, std::vector<std::string> urls, std::string name,
+                uint32_t intervalMs);
     ~TCheckpoint();
     TCheckpoint(const TCheckpoint&) = delete;
     TCheckpoint& operator=(const TCheckpoint&) = delete;
@@ -52,7 +55,7 @@ private:
     bool Save(const TSavedState& state);
 
     const std::wstring StatePath;
-    const std::string Url;
+    const std::vector<std::string> Urls;
     const std::string Name;
     const uint32_t IntervalMs;
     TTransfer* Transfer = nullptr;

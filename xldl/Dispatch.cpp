@@ -6,8 +6,8 @@
 
 namespace xldl {
 
-TDispatch::TDispatch(const TPlanSettings& settings, const TUrl& start, HANDLE abort)
-    : Abort(abort), Planner(settings, start, GetTickCount64()),
+TDispatch::TDispatch(const TPlanSettings& settings, const std::vector<TUrl>& sources, HANDLE abort)
+    : Abort(abort), Planner(settings, sources, GetTickCount64()),
       Jitter(GetTickCount() ^ (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(this)) << 16)) {
     InitializeCriticalSection(&Lock);
     GoSignal = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -18,7 +18,8 @@ TDispatch::~TDispatch() {
     DeleteCriticalSection(&Lock);
 }
 
-bool TDispatch::BeginPass(std::unique_ptr<TAnswered>& handover) {
+bool TDispatch::BeginPass(std::unique_ptr<TAnswered>& handover,
+                          std::vector<TPlanner::TStart>& starts) {
     TLocked l(Lock);
     if (Cancelled) return false;
     ResetEvent(Abort);
@@ -26,9 +27,8 @@ bool TDispatch::BeginPass(std::unique_ptr<TAnswered>& handover) {
     PassEnded = false;
     PassEnd = TPassEnd::Complete;
     PassError = ErrorNone;
-    Calledoff = false;
-    Planner.BeginPass(GetTickCount64());
     handover = std::move(Handover);
+    starts = Planner.BeginPass(handover ? handover->Source : -1, GetTickCount64());
     return true;
 }
 
@@ -39,8 +39,7 @@ void TDispatch::Go() {
 void TDispatch::CallOffEarly() {
     {
         TLocked l(Lock);
-        if (Calledoff) return;
-        Calledoff = true;
+        if (Planner.EarlyCalledOff()) return;
         Planner.CallOffEarly();
     }
     SetEvent(GoSignal); // they wake, see they are not wanted, and close their connections
@@ -48,7 +47,19 @@ void TDispatch::CallOffEarly() {
 
 bool TDispatch::EarlyCalledOff() {
     TLocked l(Lock);
-    return Calledoff;
+    return Planner.EarlyCalledOff();
+}
+
+void TDispatch::Completed() {
+    {
+        TLocked l(Lock);
+        if (PassEnded) return;
+        PassEnded = true;
+        PassEnd = TPassEnd::Complete;
+    }
+    // Connections that wait (to be called, or before trying a source again) have nothing
+    // left to wait for.
+    SetEvent(Abort);
 }
 
 void TDispatch::Cancel() {
@@ -61,10 +72,9 @@ bool TDispatch::Stopping() {
     return Cancelled || PassEnded;
 }
 
-void TDispatch::Restart(std::unique_ptr<TAnswered> handover, bool rangesBroken) {
+void TDispatch::Restart(std::unique_ptr<TAnswered> handover) {
     {
         TLocked l(Lock);
-        if (rangesBroken) Planner.RangesBroken();
         if (PassEnded) return;
         PassEnded = true;
         PassEnd = TPassEnd::Restart;
@@ -88,25 +98,51 @@ void TDispatch::Fail(uint32_t error, uint32_t detail) {
 
 TPassEnd TDispatch::End() {
     TLocked l(Lock);
-    Planner.SetActive(0);
     if (Cancelled) return TPassEnd::Aborted;
     if (PassEnded && PassEnd == TPassEnd::Fail) return TPassEnd::Fail;
     if (PassEnded && PassEnd == TPassEnd::Restart) return TPassEnd::Restart;
-    if (Planner.Table().Complete()) return TPassEnd::Complete;
-    PassError = ErrorNetwork;
+    if (Planner.Table().Complete()) {
+        // Set only to wake the connections of this pass: the task's checks wait on it next.
+        ResetEvent(Abort);
+        return TPassEnd::Complete;
+    }
+    PassError = Planner.Sources().AllDead() ? Planner.Sources().DeadError() : ErrorNetwork;
+    PassDetail = Planner.Sources().AllDead() ? Planner.Sources().DeadDetail() : 0;
     return TPassEnd::Fail;
 }
 
-TDecision TDispatch::Failed(const TFailure& f, unsigned failures) {
+TDecision TDispatch::Failed(int id, const TFailure& f, unsigned failures) {
     TLocked l(Lock);
-    return Planner.Failed(f, failures, GetTickCount64(), Jitter.Next());
+    return Planner.Failed(id, f, failures, GetTickCount64(), Jitter.Next());
 }
 
-bool TDispatch::Pause(uint32_t ms) {
+bool TDispatch::Pause(uint32_t ms, int id) {
     const bool stopped = WaitForSingleObject(Abort, ms) == WAIT_OBJECT_0;
-    TLocked l(Lock);
-    Planner.WaitEnded();
+    if (id >= 0) {
+        TLocked l(Lock);
+        Planner.WaitEnded(id);
+    }
     return !stopped;
+}
+
+TReaction TDispatch::React(TReaction reaction, uint32_t error, uint32_t detail) {
+    if (reaction == TReaction::Restart) Restart(nullptr);
+    if (reaction == TReaction::Fail) Fail(error ? error : ErrorNetwork, detail);
+    return reaction;
+}
+
+TReaction TDispatch::Dead(int id, uint32_t error, uint32_t detail) {
+    TReaction r;
+    {
+        TLocked l(Lock);
+        r = Planner.Dead(id, error, detail);
+    }
+    if (r == TReaction::Fail) {
+        TLocked l(Lock);
+        error = Planner.Sources().DeadError();
+        detail = Planner.Sources().DeadDetail();
+    }
+    return React(r, error, detail);
 }
 
 void TDispatch::Answered(uint32_t httpStatus) {
@@ -115,9 +151,10 @@ void TDispatch::Answered(uint32_t httpStatus) {
     if (httpStatus) HttpStatus = httpStatus;
 }
 
-void TDispatch::Status(uint32_t httpStatus) {
+void TDispatch::Status(uint32_t httpStatus, int source) {
     TLocked l(Lock);
-    HttpStatus = httpStatus;
+    if (source == 0) PreferredSpoke = true;
+    if (source == 0 || !PreferredSpoke) HttpStatus = httpStatus;
 }
 
 TDispatch::TLook TDispatch::Look() {

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 namespace xldl {
 
@@ -23,12 +24,13 @@ struct TAnswered {
     std::unique_ptr<THttpConnection> Connection;
     TQuestion Question;
     TAnswer Answer;
+    int Source = 0;
 };
 
 class TDispatch {
 public:
     // `abort`: the task's event (manual reset), set to stop the current pass or the task.
-    TDispatch(const TPlanSettings& settings, const TUrl& start, HANDLE abort);
+    TDispatch(const TPlanSettings& settings, const std::vector<TUrl>& sources, HANDLE abort);
     ~TDispatch();
     TDispatch(const TDispatch&) = delete;
     TDispatch& operator=(const TDispatch&) = delete;
@@ -39,8 +41,9 @@ public:
         return step(Planner);
     }
 
-    // A new pass: false when the task is cancelled. Hands over what the last pass left.
-    bool BeginPass(std::unique_ptr<TAnswered>& handover);
+    // A new pass: false when the task is cancelled. Hands over what the last pass left, and
+    // says which connections the pass begins with.
+    bool BeginPass(std::unique_ptr<TAnswered>& handover, std::vector<TPlanner::TStart>& starts);
     // The first answer is in (or the pass resumes): the waiting connections go.
     void Go();
     HANDLE GoEvent() const { return GoSignal; }
@@ -49,23 +52,33 @@ public:
     // is refusing for.
     void CallOffEarly();
     bool EarlyCalledOff();
+    // Every byte is written: the pass ends, and whoever waits wakes.
+    void Completed();
 
     void Cancel();
     bool Stopping();
     // The file changed or its ranges cannot be used: the pass ends and the file starts over,
     // from `handover` if a whole-file answer came.
-    void Restart(std::unique_ptr<TAnswered> handover, bool rangesBroken);
+    void Restart(std::unique_ptr<TAnswered> handover);
     void Fail(uint32_t error, uint32_t detail = 0);
     // How the pass ended, once every connection has gone.
     TPassEnd End();
 
-    // What a failed connection does next (the pause counted as waiting until WaitEnded).
-    TDecision Failed(const TFailure& f, unsigned failures);
-    // Pauses `ms`: false when the pass or the task ends meanwhile.
-    bool Pause(uint32_t ms);
+    // What failed connection `id` does next (the pause counted as waiting until it ends).
+    TDecision Failed(int id, const TFailure& f, unsigned failures);
+    // Pauses `ms`: false when the pass or the task ends meanwhile. `id`: a connection whose
+    // pause after a failure this is.
+    bool Pause(uint32_t ms, int id = -1);
+    // What follows from a source's say about the file (see TPlanner): the pass restarts or
+    // fails here when that is the reaction.
+    TReaction React(TReaction reaction, uint32_t error = 0, uint32_t detail = 0);
+    // Connection `id` met an answer that cannot change (a TEngineError).
+    TReaction Dead(int id, uint32_t error, uint32_t detail = 0);
 
     void Answered(uint32_t httpStatus);
-    void Status(uint32_t httpStatus);
+    // The last answer's status, as the task shows it: the chosen mirror's, another's only
+    // while the chosen one has said nothing.
+    void Status(uint32_t httpStatus, int source);
     struct TLook {
         bool Answered = false;
         int64_t Total = -1;
@@ -85,9 +98,9 @@ private:
     TPlanner Planner;
     TJitter Jitter;
     bool Cancelled = false;
-    bool Calledoff = false;
     bool HaveAnswer = false;
     uint32_t HttpStatus = 0;
+    bool PreferredSpoke = false; // the chosen mirror's status is in HttpStatus
     bool PassEnded = false;
     TPassEnd PassEnd = TPassEnd::Complete;
     uint32_t PassError = 0;

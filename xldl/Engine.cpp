@@ -134,6 +134,22 @@ uint32_t __stdcall XL_QueryTaskInfoEx(TaskHandle task, DownloadTaskInfo* info) {
     return 1;
 }
 
+// The task's other mirror, beside the URL it was made with (which stays the preferred one);
+// between XL_CreateTask and XL_StartTask. A zero-terminated UTF-16 URL, as in the task record.
+extern "C" __declspec(dllexport) uint32_t
+    __stdcall XLDL_AddMirror(TaskHandle task, const char16_t* url) {
+    if (!url) return 0;
+    size_t n = 0;
+    while (n < 2084 && url[n])
+        ++n;
+    if (n == 2084) return 0; // longer than any task URL may be
+    const std::string text = UrlFromUtf16(std::u16string(url, n));
+    TEngineLocked l;
+    const auto it = Tasks.find(task);
+    if (it == Tasks.end()) return 0;
+    return it->second->AddMirror(text) ? 1 : 0;
+}
+
 // Failed tasks stay in StateFailed with their reason (engine/XLDownload.h).
 extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
     return 1;

@@ -38,6 +38,13 @@ TTask::~TTask() {
     DeleteCriticalSection(&Lock);
 }
 
+bool TTask::AddMirror(const std::string& url) {
+    TLocked l(Lock);
+    if (Thread || Cancelled || url == Url || !ParseUrl(url)) return false;
+    if (std::find(Mirrors.begin(), Mirrors.end(), url) == Mirrors.end()) Mirrors.push_back(url);
+    return true;
+}
+
 bool TTask::Start() {
     {
         TLocked l(Lock);
@@ -139,10 +146,17 @@ void TTask::Run() {
     }
     {
         TLocked l(Lock);
-        Transfer = std::make_unique<TTransfer>(*start, Folder, ManyConnections, Settings, Proxies,
+        // The task's own URL is the preferred source.
+        std::vector<TUrl> sources{*start};
+        std::vector<std::string> urls{Url};
+        for (const std::string& m : Mirrors) {
+            sources.push_back(*ParseUrl(m));
+            urls.push_back(m);
+        }
+        Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections, Settings, Proxies,
                                                Part, Abort);
         Checkpoint =
-            std::make_unique<TCheckpoint>(PartPath, Url, Utf8Name(FileName), Settings.RecordMs);
+            std::make_unique<TCheckpoint>(PartPath, urls, Utf8Name(FileName), Settings.RecordMs);
         if (Cancelled) Transfer->Cancel();
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);

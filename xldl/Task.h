@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace xldl {
 
@@ -33,6 +34,10 @@ public:
     TTask(const TTask&) = delete;
     TTask& operator=(const TTask&) = delete;
 
+    // Another mirror of the same file, used beside the task's own URL once it evidently
+    // serves the same file; only before Start. False when the task has started or the URL is
+    // not one it could use.
+    bool AddMirror(const std::string& url);
     bool Start();
     // Stops the task: its connections drop; the partial and its state stay for a later task;
     // a file already under the final name stays as it was.
@@ -61,6 +66,7 @@ private:
     void Keep();
 
     const std::string Url;
+    std::vector<std::string> Mirrors; // beside Url, fixed once the task started
     const std::wstring Folder;
     const std::wstring FileName;
     const std::wstring Target;

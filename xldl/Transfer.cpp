@@ -3,7 +3,7 @@
 #include "engine/XLDownload.h"
 #include "xldl/Worker.h"
 
-#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 namespace xldl {
@@ -25,15 +25,15 @@ TPlanSettings PlanSettings(const TSettings& s, bool manyConnections) {
 
 struct TTransfer::TStart {
     TTransfer* Transfer;
-    int Id;
-    bool Early; // connects before the first answer, then waits to hear whether it is needed
+    TPlanner::TStart Connection;
+    std::unique_ptr<TAnswered> Handover; // the whole-file answer an adopting connection reads
 };
 
-TTransfer::TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-                     const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
-                     HANDLE abort)
+TTransfer::TTransfer(const std::vector<TUrl>& sources, const std::wstring& folder,
+                     bool manyConnections, const TSettings& settings, TProxyRouter& proxies,
+                     TPartFile& part, HANDLE abort)
     : ManyConnections(manyConnections), Settings(settings), Proxies(proxies), Folder(folder),
-      Part(part), Dispatch(PlanSettings(settings, manyConnections), url, abort) {}
+      Part(part), Dispatch(PlanSettings(settings, manyConnections), sources, abort) {}
 
 void TTransfer::Resume(const TFileFacts& facts) {
     Dispatch.Locked([&](TPlanner& p) { p.Resume(facts); });
@@ -78,110 +78,103 @@ uint32_t TTransfer::FailureDetail() {
 }
 
 unsigned __stdcall TTransfer::ConnectionMain(void* start) {
-    const TStart s = *static_cast<TStart*>(start);
-    delete static_cast<TStart*>(start);
+    std::unique_ptr<TStart> s(static_cast<TStart*>(start));
     {
-        TWorker w(s.Id, s.Transfer->Dispatch, s.Transfer->Settings, s.Transfer->Proxies,
-                  s.Transfer->Families, s.Transfer->Part);
-        if (s.Early)
-            w.Early();
-        else
+        TTransfer& t = *s->Transfer;
+        const TWorkerContext context{t.Dispatch, t.Settings, t.Proxies, t.Families, t.Part,
+                                     t.Folder};
+        TWorker w(s->Connection.Id, s->Connection.Source, context);
+        switch (s->Connection.Role) {
+        case TPlanner::TRole::Open:
+            w.Open();
+            break;
+        case TPlanner::TRole::Candidate:
+            w.Candidate();
+            break;
+        case TPlanner::TRole::Standby:
+            w.Standby();
+            break;
+        case TPlanner::TRole::Run:
             w.Run();
+            break;
+        case TPlanner::TRole::Adopt:
+            w.Adopt(std::move(s->Handover));
+            break;
+        }
     }
+    s.reset();
     InterlockedDecrement(&LiveThreads);
     return 0;
 }
 
+HANDLE TTransfer::Spawn(const TPlanner::TStart& start, std::unique_ptr<TAnswered> handover) {
+    auto* s = new TStart{this, start, std::move(handover)};
+    const HANDLE t = StartThread(ConnectionMain, s);
+    if (!t) delete s;
+    return t;
+}
+
 TTransfer::TEnd TTransfer::RunPass() {
-    std::unique_ptr<TAnswered> first;
-    if (!Dispatch.BeginPass(first)) return TEnd::Aborted;
-    const bool resuming = !first && Dispatch.Locked([](TPlanner& p) { return p.Resuming(); });
-    // The other connections connect while the first request is on its way, so that they are
-    // ready to ask the moment its answer shows that ranges work.
-    std::vector<HANDLE> threads;
-    const auto spawn = [&](int from, int to, bool early) {
-        int started = 0;
-        for (int id = from; id < to; ++id) {
-            const HANDLE t = StartThread(ConnectionMain, new TStart{this, id, early});
-            if (!t) continue;
-            threads.push_back(t);
-            ++started;
-        }
-        return started;
-    };
-    TWorker opener(0, Dispatch, Settings, Proxies, Families, Part);
-    bool early = !first && !resuming && ManyConnections && Settings.MaxConnections > 1;
-    int ready = early ? spawn(1, static_cast<int>(Settings.MaxConnections), true) : 0;
-    uint32_t firstTrip = 0;
-    if (!resuming && !first) {
-        const uint64_t asked = GetTickCount64();
-        first = opener.Open();
-        firstTrip = static_cast<uint32_t>(GetTickCount64() - asked);
-    }
-    if (early && Dispatch.EarlyCalledOff()) {
-        early = false; // they have gone: the others start as they would without them
-        ready = 0;
-    }
-
-    int parts = 1;
-    int firstClaim = -1;
+    std::unique_ptr<TAnswered> handover;
+    std::vector<TPlanner::TStart> starts;
+    if (!Dispatch.BeginPass(handover, starts)) return TEnd::Aborted;
+    // Taken up from an earlier pass or run: the ranges still missing are asked at once.
+    bool resuming = false;
     int64_t need = 0;
-    bool go = false;
-    if (first) {
-        const THeaders& head = first->Connection->Head();
-        const bool whole = ClassifyStatus(head.Status) == TStatusClass::Whole;
-        int64_t total = -1;
-        int64_t firstEnd = -1;
-        if (whole) {
-            const TBodyFraming& f = first->Connection->Framing();
-            total = f.Kind == TFraming::Length ? f.Length : -1;
-            firstEnd = total;
-        } else {
-            total = ParseContentRange(head.Get("content-range").value_or(""))->Total;
-            firstEnd = first->Answer.BodyEnd;
-        }
-        const std::string validator = RangeValidator(head);
-        const TDigest digest = AdvertisedDigest(head, whole);
-        firstClaim = Dispatch.Locked([&](TPlanner& p) {
-            return p.Opened(total, firstEnd, whole, validator, digest, parts);
-        });
-        need = total;
-        go = true;
-    } else if (resuming) {
-        Dispatch.Locked([&](TPlanner& p) {
-            parts = p.ResumedParts();
-            need = p.Table().Free();
-        });
-        go = true;
-    }
-    if (go) Dispatch.Answered(0);
-    if (go && need > 0) {
+    Dispatch.Locked([&](TPlanner& p) {
+        resuming = !handover && p.FileKnown();
+        need = p.Table().Free();
+    });
+    if (resuming) {
+        Dispatch.Answered(0);
         const int64_t free = FreeBytes(Folder);
-        if (free >= 0 && free < need) {
-            first.reset();
+        if (need > 0 && free >= 0 && free < need) {
             Dispatch.Fail(ErrorDiskFull);
-            go = false;
+            return Dispatch.End();
         }
+        Dispatch.Go();
     }
 
-    if (go && !early) ready = spawn(1, parts, false);
-    Dispatch.Locked([&](TPlanner& p) {
-        // The early ones beyond what the file wants end unused; the ones that did not start
-        // leave their share to the others.
-        p.SetActive(go ? 1 + std::min(ready, parts - 1) : 1);
-        p.PlaceEarly(go ? parts : 0, go && early);
-    });
-    Dispatch.Go();
-    if (go) {
-        if (first)
-            opener.Adopt(std::move(first), firstClaim, firstTrip);
-        else
-            opener.Run();
+    std::vector<HANDLE> threads;
+    std::vector<int> ids;
+    const auto ended = [&](size_t i) {
+        CloseHandle(threads[i]);
+        const int id = ids[i];
+        Dispatch.Locked([&](TPlanner& p) { p.Ended(id, GetTickCount64()); });
+        threads.erase(threads.begin() + static_cast<std::ptrdiff_t>(i));
+        ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(i));
+    };
+    const auto spawnAll = [&](const std::vector<TPlanner::TStart>& list) {
+        for (const TPlanner::TStart& c : list) {
+            const HANDLE t =
+                Spawn(c, c.Role == TPlanner::TRole::Adopt ? std::move(handover) : nullptr);
+            if (t) {
+                threads.push_back(t);
+                ids.push_back(c.Id);
+            } else {
+                // The others manage without it.
+                Dispatch.Locked([&](TPlanner& p) { p.Ended(c.Id, GetTickCount64()); });
+            }
+        }
+    };
+    spawnAll(starts);
+    // Connections come and go as the planner decides: more while they add throughput, the
+    // other source's when it joins or takes over from one that failed.
+    for (;;) {
+        if (!threads.empty()) {
+            const DWORD w = WaitForMultipleObjects(static_cast<DWORD>(threads.size()),
+                                                   threads.data(), FALSE, 40);
+            if (w < WAIT_OBJECT_0 + threads.size()) ended(w - WAIT_OBJECT_0);
+        }
+        if (Dispatch.Stopping()) {
+            if (threads.empty()) break;
+            continue;
+        }
+        const std::vector<TPlanner::TStart> more =
+            Dispatch.Locked([](TPlanner& p) { return p.Starts(GetTickCount64()); });
+        spawnAll(more);
+        if (threads.empty()) break;
     }
-    if (!threads.empty())
-        WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
-    for (HANDLE t : threads)
-        CloseHandle(t);
     return Dispatch.End();
 }
 

@@ -1,13 +1,14 @@
 // Fetching a file's bytes into its temporary file: one pass of a task's transfer.
 //
-// A pass starts with one request: the file's first bytes as a range (which brings the size and
-// validator with it, so no separate probe), or, when resuming, the first missing ranges. The
-// other connections connect meanwhile and ask for the shares they would have if the file is
-// large; the first answer says whether it is. Each connection (xldl/Worker) then asks for one
-// claim at a time and pipelines the next; what it asks for, how many connections work and what
-// becomes of one that fails is decided in xldl/core/Planner, one locked step at a time
-// (xldl/Dispatch). This unit starts the pass, its first request and its connections, checks
-// the disk has room, waits for them all and says how the pass ended.
+// A task has one source (the mirror it was given) or two (and the other mirror). A pass starts
+// with one request to the preferred source: the file's first bytes as a range (which brings
+// the size and validator with it, so no separate probe), or, when resuming, the first missing
+// ranges. Other connections connect meanwhile, and the other source waits its turn unless the
+// first one fails or is slow. Each connection (xldl/Worker) is bound to one source and asks for
+// one claim at a time, pipelining the next; what it asks for, how many connections each source
+// gets, which source serves the file and what becomes of one that fails is decided in
+// xldl/core/Planner, one locked step at a time (xldl/Dispatch). This unit starts the pass and
+// the connections the planner wants as it goes, waits for them all and says how it ended.
 //
 // The caller's threads only look: every look is a copy under a short lock.
 #pragma once
@@ -24,7 +25,9 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace xldl {
 
@@ -40,9 +43,10 @@ public:
         uint32_t HttpStatus = 0;
     };
 
-    // Fetches `url` into `part`, a file in `folder`.
-    TTransfer(const TUrl& url, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, TProxyRouter& proxies, TPartFile& part, HANDLE abort);
+    // Fetches the file of `sources` (in order of preference) into `part`, a file in `folder`.
+    TTransfer(const std::vector<TUrl>& sources, const std::wstring& folder, bool manyConnections,
+              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
+              HANDLE abort);
     TTransfer(const TTransfer&) = delete;
     TTransfer& operator=(const TTransfer&) = delete;
 
@@ -66,6 +70,8 @@ public:
 private:
     struct TStart;
     static unsigned __stdcall ConnectionMain(void* start);
+    // A thread for connection `start`; nullptr when none could be made.
+    HANDLE Spawn(const TPlanner::TStart& start, std::unique_ptr<TAnswered> handover);
 
     const bool ManyConnections;
     const TSettings Settings;

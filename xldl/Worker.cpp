@@ -64,11 +64,12 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 
 } // namespace
 
-TWorker::TWorker(int id, TDispatch& dispatch, const TSettings& settings, TProxyRouter& proxies,
-                 THostFamilies& families, TPartFile& part)
-    : Id(id), Dispatch(dispatch), Settings(settings), Proxies(proxies), Families(families),
-      Part(part), Abort(dispatch.AbortEvent()),
-      Pace(std::min<int64_t>(256 * 1024, settings.SegmentBytes), settings.SegmentBytes) {}
+TWorker::TWorker(int id, int source, const TWorkerContext& context)
+    : Id(id), Source(source), Dispatch(context.Dispatch), Settings(context.Settings),
+      Proxies(context.Proxies), Families(context.Families), Part(context.Part),
+      Folder(context.Folder), Abort(context.Dispatch.AbortEvent()),
+      Pace(std::min<int64_t>(256 * 1024, context.Settings.SegmentBytes),
+           context.Settings.SegmentBytes) {}
 
 TNetResult TWorker::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                         const TQuestion& q) {
@@ -79,57 +80,99 @@ TNetResult TWorker::Ask(std::unique_ptr<THttpConnection>& connection, const TUrl
 }
 
 bool TWorker::Backoff(unsigned& failures, std::optional<int64_t> retryAfter) {
-    const TDecision d = Dispatch.Failed({false, false, retryAfter}, failures);
+    const TDecision d = Dispatch.Failed(Id, {false, false, retryAfter}, failures);
     if (d.Recovery == TRecovery::GiveUp) {
         Dispatch.Fail(ErrorNetwork);
         return false;
     }
     ++failures;
-    return Dispatch.Pause(d.DelayMs);
+    return Dispatch.Pause(d.DelayMs, Id);
 }
 
-std::unique_ptr<TAnswered> TWorker::Open() {
+TWorker::TStep TWorker::Dead(uint32_t error, uint32_t detail) {
+    if (Tracing()) Trace("c%d source %d dead, error %u", Id, Source, error);
+    DropConnection();
+    Dispatch.Dead(Id, error, detail);
+    return TStep::Stop;
+}
+
+TWorker::TStep TWorker::After(TReaction reaction) {
+    switch (Dispatch.React(reaction)) {
+    case TReaction::Use:
+    case TReaction::Drop:
+        return TStep::Go;
+    case TReaction::Quit:
+        if (Tracing()) Trace("c%d source %d not used for this file", Id, Source);
+        DropConnection();
+        Dispatch.Locked([&](TPlanner& p) { p.Left(Id, GetTickCount64()); });
+        Retired = true;
+        return TStep::Retired;
+    case TReaction::Restart:
+    case TReaction::Fail:
+        DropConnection();
+        return TStep::Stop;
+    }
+    return TStep::Stop;
+}
+
+void TWorker::Open() {
     unsigned failures = 0;
     for (;;) {
         TQuestion q;
         TUrl url;
+        bool known = false;
         Dispatch.Locked([&](TPlanner& p) {
-            q = p.FirstQuestion();
-            url = p.Location();
+            known = p.FileKnown();
+            q = p.FirstQuestion(Source);
+            url = p.Location(Source);
         });
+        // Another source's first answer came meanwhile: this one asks as any connection.
+        if (known) {
+            Run();
+            return;
+        }
         std::unique_ptr<THttpConnection> c;
         for (unsigned hops = 0;;) {
             TNetResult r = Ask(c, url, q);
+            const uint64_t asked = GetTickCount64();
             if (r.Kind == TNet::Ok) r = c->ReadHead(Abort, Settings.StallMs);
-            if (r.Kind == TNet::Aborted) return nullptr;
+            if (r.Kind == TNet::Aborted) return;
             if (r.Kind != TNet::Ok) {
                 if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
-                    Dispatch.Fail(EngineErrorOf(r.Error), DetailOf(r, c.get()));
-                    return nullptr;
+                    Dead(EngineErrorOf(r.Error), DetailOf(r, c.get()));
+                    return;
                 }
                 // A server that turns connections away may be counting the early ones.
                 Dispatch.CallOffEarly();
-                if (!Backoff(failures, std::nullopt)) return nullptr;
+                if (!Backoff(failures, std::nullopt)) return;
                 break;
             }
             const TAnswer a = JudgeAnswer(c->Head(), q, NowEpoch());
-            Dispatch.Status(static_cast<uint32_t>(c->Head().Status));
+            Dispatch.Status(static_cast<uint32_t>(c->Head().Status), Source);
             switch (a.Verdict) {
             case TVerdict::Ok: {
-                if (Tracing()) Trace("c%d head 0 first answer, status %d", Id, c->Head().Status);
-                Dispatch.Locked([&](TPlanner& p) { p.MovedTo(url); });
+                // The first answer's time is the first sign of how far the source is, before
+                // more connections are wanted (a connect alone can look near: a proxy or a
+                // relay near us accepts at once, however far the server behind it).
+                Pace.Answered(static_cast<uint32_t>(GetTickCount64() - asked));
+                if (Tracing())
+                    Trace("c%d head 0 first answer of source %d, status %d", Id, Source,
+                          c->Head().Status);
+                Dispatch.Locked([&](TPlanner& p) { p.MovedTo(Source, url); });
                 auto answered = std::make_unique<TAnswered>();
                 answered->Connection = std::move(c);
                 answered->Question = q;
                 answered->Answer = a;
-                return answered;
+                answered->Source = Source;
+                Opening(std::move(answered));
+                return;
             }
             case TVerdict::Redirect: {
                 TUrl next;
                 if (const uint32_t error =
                         FollowRedirect(url, a.Location, hops, Settings.MaxRedirects, next)) {
-                    Dispatch.Fail(error);
-                    return nullptr;
+                    Dead(error);
+                    return;
                 }
                 url = next;
                 c.reset();
@@ -144,75 +187,155 @@ std::unique_ptr<TAnswered> TWorker::Open() {
             case TVerdict::Transient:
                 c.reset();
                 Dispatch.CallOffEarly();
-                if (!Backoff(failures, a.RetryAfter)) return nullptr;
+                if (!Backoff(failures, a.RetryAfter)) return;
                 break;
             case TVerdict::Restart:
             case TVerdict::Permanent:
-                Dispatch.Fail(a.Error ? a.Error : ErrorHttpStatus);
-                return nullptr;
+                Dead(a.Error ? a.Error : ErrorHttpStatus);
+                return;
             }
             break;
         }
     }
 }
 
-void TWorker::Early() {
-    TAsked asked;
-    asked.Early = true;
-    TUrl url;
-    Dispatch.Locked([&](TPlanner& p) {
-        asked.Plan.Question = p.EarlyQuestion(Id);
-        url = p.Location();
-    });
-    const bool sent = Ask(Connection, url, asked.Plan.Question).Kind == TNet::Ok;
-    if (sent) {
-        asked.SentAt = GetTickCount64();
-        if (Tracing())
-            Trace("c%d ask %lld-%lld early", Id, static_cast<long long>(asked.Plan.Question.From),
-                  static_cast<long long>(asked.Plan.Question.End));
-    } else {
+void TWorker::Opening(std::unique_ptr<TAnswered> answered) {
+    const THeaders& head = answered->Connection->Head();
+    const bool whole = ClassifyStatus(head.Status) == TStatusClass::Whole;
+    int64_t length = -1;
+    if (whole) {
+        const TBodyFraming& f = answered->Connection->Framing();
+        length = f.Kind == TFraming::Length ? f.Length : -1;
+    }
+    const TSourceFacts facts = AnswerFacts(head, whole, length);
+    const int64_t bodyEnd = whole ? length : answered->Answer.BodyEnd;
+    const uint64_t now = GetTickCount64();
+    const TPlanner::TOpened o =
+        Dispatch.Locked([&](TPlanner& p) { return p.Opened(Id, facts, bodyEnd, whole, now); });
+    Connection = std::move(answered->Connection);
+    if (o.Reaction != TReaction::Use) {
+        // Another source's first answer came first: this one's body is what that one reads.
+        if (Tracing()) Trace("c%d first answer not used (%d)", Id, static_cast<int>(o.Reaction));
         Connection.reset();
+        if (After(o.Reaction) == TStep::Go) Run();
+        return;
     }
-    const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
-    WaitForMultipleObjects(2, events, FALSE, INFINITE);
-    // Not needed after all, or called off while the first request met a refusal.
-    if (Dispatch.Stopping() || Dispatch.EarlyCalledOff()) return;
-    bool wanted = false;
-    const int claim = Dispatch.Locked([&](TPlanner& p) {
-        wanted = Id < p.Parts();
-        return wanted ? p.TakeEarly(Id, sent, asked.Plan) : -1;
-    });
-    if (!wanted) return;
-    if (claim >= 0) {
-        Asked.push_back(asked);
-    } else {
-        Connection.reset(); // its answer is of no use: the next request goes on a new one
+    Dispatch.Answered(static_cast<uint32_t>(head.Status));
+    if (facts.Total > 0) {
+        const int64_t free = FreeBytes(Folder);
+        if (free >= 0 && free < facts.Total) {
+            Connection.reset();
+            Dispatch.Fail(ErrorDiskFull);
+            return;
+        }
     }
-    Run();
-}
-
-void TWorker::Adopt(std::unique_ptr<TAnswered> answered, int claim, uint32_t tripMs) {
-    if (tripMs) Pace.Answered(tripMs / 2); // the first answer came two round trips after the start
+    Dispatch.Go();
     Dispatch.Locked([&](TPlanner& p) {
-        p.Measured(Pace);
+        p.Measured(Id, Pace, now);
         Current = {};
-        Current.Plan.Claim = claim;
+        Current.Plan.Claim = o.Claim;
         Current.Plan.Question = answered->Question;
         // A first answer's body begins at the file's first byte, whatever was asked: the first
         // bytes, or a range that the whole file answered.
         Current.Plan.Question.From = 0;
-        Current.Plan.Url = p.Location();
+        Current.Plan.Url = p.Location(Source);
         Current.Plan.WriteFrom = 0;
-        Current.Plan.WriteEnd = claim >= 0 ? p.Table().At(claim).End : 0;
+        Current.Plan.WriteEnd = o.Claim >= 0 ? p.Table().At(o.Claim).End : 0;
     });
-    Connection = std::move(answered->Connection);
-    if (claim >= 0) { // an empty file is complete without reading
-        const TAnswer& a = answered->Answer;
-        Begin(Current, a.BodyEnd);
-        AnswerBegan = GetTickCount64();
+    if (o.Claim >= 0) { // an empty file is complete without reading
+        Begin(Current, answered->Answer.BodyEnd);
+        AnswerBegan = now;
         Pace.BodyBegins(AnswerBegan);
+    } else {
+        Dispatch.Completed();
     }
     Run();
+}
+
+void TWorker::Candidate() {
+    const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
+    for (;;) {
+        if (Dispatch.Stopping()) return;
+        const uint64_t now = GetTickCount64();
+        switch (Dispatch.Locked([&](TPlanner& p) { return p.Candidate(Id, now); })) {
+        case TPlanner::TCandidate::Open:
+            Open();
+            return;
+        case TPlanner::TCandidate::Run:
+            Run();
+            return;
+        case TPlanner::TCandidate::Quit:
+            return;
+        case TPlanner::TCandidate::Wait:
+            break;
+        }
+        WaitForMultipleObjects(2, events, FALSE, 50);
+    }
+}
+
+void TWorker::Standby() {
+    TUrl url;
+    Dispatch.Locked([&](TPlanner& p) { url = p.Location(Source); });
+    Connection = std::make_unique<THttpConnection>(
+        url, Proxies, TConnectOptions{Settings.AttemptDelayMs, &Families, Id});
+    const uint64_t start = GetTickCount64();
+    if (Connection->Open(Abort, Settings.StallMs).Kind != TNet::Ok) {
+        // Not there, or not for one more: the others manage without.
+        Connection.reset();
+        return;
+    }
+    const uint64_t connected = GetTickCount64();
+    TAsked early;
+    early.Early = true;
+    const bool asks = Dispatch.Locked([&](TPlanner& p) {
+        p.Connected(Id, static_cast<uint32_t>(connected - start));
+        return p.AsksEarly(Id, early.Plan.Question);
+    });
+    const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
+    if (asks) {
+        const bool sent = Ask(Connection, url, early.Plan.Question).Kind == TNet::Ok;
+        if (sent) {
+            early.SentAt = GetTickCount64();
+            if (Tracing())
+                Trace("c%d ask %lld-%lld early", Id,
+                      static_cast<long long>(early.Plan.Question.From),
+                      static_cast<long long>(early.Plan.Question.End));
+        } else {
+            Connection.reset();
+        }
+        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        // Not needed after all, or called off while the first request met a refusal.
+        if (Dispatch.Stopping() || Dispatch.EarlyCalledOff()) return;
+        const int claim =
+            Dispatch.Locked([&](TPlanner& p) { return p.TakeEarly(Id, sent, early.Plan); });
+        if (claim >= 0) {
+            Asked.push_back(early);
+            Run();
+            return;
+        }
+        Connection.reset(); // its answer is of no use: the next request goes on a new one
+    }
+    for (;;) {
+        if (Dispatch.Stopping()) return;
+        const uint64_t now = GetTickCount64();
+        switch (Dispatch.Locked([&](TPlanner& p) { return p.Call(Id, now); })) {
+        case TPlanner::TCall::Work:
+            // A connection kept idle for long may have been closed by the server meanwhile:
+            // its first request would read as a refusal.
+            if (now > connected + 2000) Connection.reset();
+            Run();
+            return;
+        case TPlanner::TCall::Quit:
+            return;
+        case TPlanner::TCall::Wait:
+            break;
+        }
+        WaitForMultipleObjects(2, events, FALSE, 30);
+    }
+}
+
+void TWorker::Adopt(std::unique_ptr<TAnswered> answered) {
+    Opening(std::move(answered));
 }
 
 void TWorker::Begin(const TAsked& asked, int64_t streamEnd) {
@@ -234,7 +357,7 @@ void TWorker::Run() {
               static_cast<unsigned long long>(Reads),
               static_cast<unsigned long long>(Reads ? ReadBytes / Reads : 0));
     DropConnection();
-    if (!Retired) Dispatch.Locked([](TPlanner& p) { p.Left(); });
+    if (!Retired) Dispatch.Locked([&](TPlanner& p) { p.Left(Id, GetTickCount64()); });
 }
 
 void TWorker::DropConnection() {
@@ -261,18 +384,32 @@ bool TWorker::SendNext(bool ahead, TStep& step) {
     step = TStep::Stop;
     if (Dispatch.Stopping()) return false;
     TPlan plan;
+    const uint64_t now = GetTickCount64();
     const TPlanner::TNext next =
-        Dispatch.Locked([&](TPlanner& p) { return p.Next(Id, Pace, ahead, plan); });
-    if (next == TPlanner::TNext::Restart) {
+        Dispatch.Locked([&](TPlanner& p) { return p.Next(Id, Pace, ahead, plan, now); });
+    switch (next) {
+    case TPlanner::TNext::Ask:
+        break;
+    case TPlanner::TNext::Restart:
         // Picking up in the middle needs ranges that can be put together.
-        Dispatch.Restart(nullptr, false);
+        Dispatch.Restart(nullptr);
+        return false;
+    case TPlanner::TNext::Nothing:
+        return false;
+    case TPlanner::TNext::Quit:
+        if (!ahead) step = After(TReaction::Quit);
+        return false;
+    case TPlanner::TNext::Wait:
+        // Nothing to ask yet (what this source sends is still being judged): a moment later.
+        if (!ahead) step = Dispatch.Pause(30) ? TStep::Go : TStep::Stop;
         return false;
     }
-    if (next == TPlanner::TNext::Nothing) return false;
     const bool alone = !Connection || Connection->Unanswered() == 0;
     const TNetResult r = Ask(Connection, plan.Url, plan.Question);
     if (r.Kind != TNet::Ok) {
-        Dispatch.Locked([&](TPlanner& p) { p.Table().Release(plan.Claim); });
+        Dispatch.Locked([&](TPlanner& p) {
+            if (plan.Claim >= 0) p.Table().Release(plan.Claim);
+        });
         // Sent ahead, the failure shows when the current answer is read.
         if (!ahead) step = Failed(r, true, std::nullopt, false);
         return false;
@@ -283,12 +420,12 @@ bool TWorker::SendNext(bool ahead, TStep& step) {
     asked.Alone = alone;
     Asked.push_back(asked);
     if (Tracing())
-        Trace("c%d ask %lld-%lld (share %lld-%lld)%s queue=%u rate=%lld rtt=%u fb=%lld", Id,
+        Trace("c%d ask %lld-%lld (share %lld-%lld)%s%s%s queue=%u rate=%lld rtt=%u fb=%lld", Id,
               static_cast<long long>(plan.Question.From), static_cast<long long>(plan.Question.End),
               static_cast<long long>(plan.WriteFrom), static_cast<long long>(plan.WriteEnd),
-              ahead ? " ahead" : "", static_cast<unsigned>(Asked.size()),
-              static_cast<long long>(Pace.Rate()), Pace.RoundTrip(),
-              static_cast<long long>(Pace.FirstByte()));
+              ahead ? " ahead" : "", plan.Judging ? " judging" : "", plan.Sample ? " sample" : "",
+              static_cast<unsigned>(Asked.size()), static_cast<long long>(Pace.Rate()),
+              Pace.RoundTrip(), static_cast<long long>(Pace.FirstByte()));
     return true;
 }
 
@@ -296,6 +433,7 @@ TWorker::TStep TWorker::ReadAnswer() {
     // From here on this claim is read here, and never changes hands.
     const bool taken = Dispatch.Locked([&](TPlanner& p) {
         const int claim = Asked.front().Plan.Claim;
+        if (claim < 0) return false; // a sample: nothing to hold
         if (!p.Table().Holds(claim, Id)) return true;
         p.Table().StartReading(claim);
         return false;
@@ -322,7 +460,39 @@ TWorker::TStep TWorker::ReadAnswer() {
         DropConnection();
         return TStep::Go;
     }
-    Dispatch.Status(static_cast<uint32_t>(head.Status));
+    Dispatch.Status(static_cast<uint32_t>(head.Status), Source);
+    if (asked.Plan.Judging && (a.Verdict == TVerdict::Ok || a.Verdict == TVerdict::Restart)) {
+        // What the source serves, before a byte of it is taken: the same file or not.
+        const bool whole = ClassifyStatus(head.Status) == TStatusClass::Whole;
+        const TBodyFraming& f = Connection->Framing();
+        const TSourceFacts facts =
+            AnswerFacts(head, whole, f.Kind == TFraming::Length ? f.Length : -1);
+        TReaction verdict;
+        if (whole) {
+            // It answers a range with the whole file: of no use beside a source that does
+            // ranges.
+            verdict = Dispatch.Locked([&](TPlanner& p) {
+                p.Judge(Id, facts);
+                return p.Disagrees(Id, true);
+            });
+        } else if (a.Verdict == TVerdict::Restart) {
+            verdict = Dispatch.Locked([&](TPlanner& p) { return p.Disagrees(Id, false); });
+        } else {
+            verdict = Dispatch.Locked([&](TPlanner& p) { return p.Judge(Id, facts); });
+        }
+        if (Tracing())
+            Trace("c%d source %d judged: %d (length %lld, date %s)", Id, Source,
+                  static_cast<int>(verdict), static_cast<long long>(facts.Total),
+                  facts.LastModified.c_str());
+        if (verdict != TReaction::Use) {
+            Asked.pop_front();
+            Dispatch.Locked([&](TPlanner& p) {
+                if (p.Table().Holds(asked.Plan.Claim, Id)) p.Table().Release(asked.Plan.Claim);
+            });
+            DropConnection();
+            return After(verdict);
+        }
+    }
     switch (a.Verdict) {
     case TVerdict::Ok: {
         const TBodyFraming& f = Connection->Framing();
@@ -343,11 +513,11 @@ TWorker::TStep TWorker::ReadAnswer() {
                       static_cast<long long>(q.End));
         }
         Dispatch.Locked([&](TPlanner& p) {
-            p.Measured(Pace);
-            p.Confirmed();
+            p.Measured(Id, Pace, now);
+            p.Confirmed(Id);
             // A server that caps its ranges: taken as it is, the rest asked for after it.
             if (a.BodyEnd >= 0 && q.End >= 0 && a.BodyEnd < q.End)
-                p.AnsweredShort(a.BodyEnd - q.From);
+                p.AnsweredShort(Id, a.BodyEnd - q.From);
         });
         Pace.BodyBegins(now);
         AnswerBegan = std::max(asked.SentAt, LastBodyEnd);
@@ -359,18 +529,26 @@ TWorker::TStep TWorker::ReadAnswer() {
         return TStep::Go;
     }
     case TVerdict::Redirect: {
-        const TUrl from = Dispatch.Locked([](TPlanner& p) { return p.Location(); });
+        const TUrl from = Dispatch.Locked([&](TPlanner& p) { return p.Location(Source); });
         TUrl next;
         if (const uint32_t error =
-                FollowRedirect(from, a.Location, Hops, Settings.MaxRedirects, next)) {
-            Dispatch.Fail(error);
-            return TStep::Stop;
-        }
-        Dispatch.Locked([&](TPlanner& p) { p.MovedTo(next); });
+                FollowRedirect(from, a.Location, Hops, Settings.MaxRedirects, next))
+            return Dead(error);
+        Dispatch.Locked([&](TPlanner& p) { p.MovedTo(Source, next); });
         DropConnection(); // the ranges are asked again where the file is now
         return TStep::Go;
     }
     case TVerdict::Restart: {
+        Asked.pop_front();
+        Dispatch.Locked([&](TPlanner& p) {
+            if (asked.Plan.Claim >= 0) p.Table().Release(asked.Plan.Claim);
+        });
+        const TReaction reaction =
+            Dispatch.Locked([&](TPlanner& p) { return p.Disagrees(Id, a.RangesBroken); });
+        if (reaction != TReaction::Restart) {
+            DropConnection();
+            return After(reaction);
+        }
         // A whole file in answer is the new start: the next pass reads it from its first byte.
         // Any other (a range not asked for, "not satisfiable") starts with a new request.
         std::unique_ptr<TAnswered> handover;
@@ -379,19 +557,17 @@ TWorker::TStep TWorker::ReadAnswer() {
             handover->Connection = std::move(Connection);
             handover->Question = q;
             handover->Answer = a;
+            handover->Source = Source;
         }
-        Asked.pop_front();
-        Dispatch.Locked([&](TPlanner& p) { p.Table().Release(asked.Plan.Claim); });
         DropConnection();
-        Dispatch.Restart(std::move(handover), a.RangesBroken);
+        Dispatch.Restart(std::move(handover));
         return TStep::Stop;
     }
     case TVerdict::Transient:
         return Failed({TNet::Failed, 0, 0}, a.Refusal, a.RetryAfter, true);
     case TVerdict::AskWhole:
     case TVerdict::Permanent:
-        Dispatch.Fail(a.Error ? a.Error : ErrorHttpStatus);
-        return TStep::Stop;
+        return Dead(a.Error ? a.Error : ErrorHttpStatus);
     }
     return TStep::Stop;
 }
@@ -408,9 +584,15 @@ bool TWorker::Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& st
             return false;
         }
         if (std::memcmp(disk.data(), data + (r.Start - pos), n) != 0) {
-            if (Tracing()) Trace("c%d window at %lld differs", Id, static_cast<long long>(r.Start));
-            Dispatch.Restart(nullptr, false); // the file changed: from zero, never a mixture
-            step = TStep::Stop;
+            if (Tracing())
+                Trace("c%d %s at %lld differs", Id, Current.Plan.Sample ? "sample" : "window",
+                      static_cast<long long>(r.Start));
+            // A source whose sample differs serves another file; windows that differ mean the
+            // file changed, or two sources disagree: from zero, never a mixture.
+            step = After(Dispatch.Locked([&](TPlanner& p) {
+                return Current.Plan.Sample ? p.Sampled(Id, false) : p.WindowsDiffer(Id);
+            }));
+            if (step == TStep::Go) step = TStep::Stop;
             return false;
         }
     }
@@ -437,6 +619,7 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
             if (take > 0) {
                 const DWORD error = Part.WriteAt(At, data + off, static_cast<uint32_t>(take));
                 bool same = true;
+                bool all = false;
                 Dispatch.Locked([&](TPlanner& p) {
                     if (error) {
                         p.Table().Cancel(plan.Claim);
@@ -446,7 +629,9 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
                                    GetTickCount64());
                     complete = p.Table().SegmentComplete(plan.Claim);
                     if (complete) p.Table().Release(plan.Claim);
+                    all = complete && p.Table().Complete();
                 });
+                if (all && same) Dispatch.Completed();
                 if (error) {
                     Dispatch.Fail(IsDiskFull(error) ? ErrorDiskFull : ErrorFile);
                     return TStep::Stop;
@@ -455,7 +640,7 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
                     if (Tracing())
                         Trace("c%d bytes at %lld differ from a window", Id,
                               static_cast<long long>(At));
-                    Dispatch.Restart(nullptr, false);
+                    After(Dispatch.Locked([&](TPlanner& p) { return p.WindowsDiffer(Id); }));
                     return TStep::Stop;
                 }
                 Failures = 0;
@@ -535,7 +720,7 @@ TWorker::TStep TWorker::ReadBody() {
         // The server's limit of requests per connection ends it here: what was asked on it
         // behind this answer goes again on a new one, at once.
         if (!Connection->CanPipeline()) DropConnection();
-        return TStep::Go;
+        return AnswerDone();
     }
     if (r.Kind == TNet::Eof) {
         LastBodyEnd = GetTickCount64();
@@ -568,9 +753,17 @@ TWorker::TStep TWorker::ReadBody() {
         // may also still be on their way: not ours to read.
         if (!Connection->CanPipeline() || (Asked.empty() && Connection->Unanswered() > 0))
             DropConnection();
-        return TStep::Go;
+        return AnswerDone();
     }
     return Failed(r, false, std::nullopt, true);
+}
+
+TWorker::TStep TWorker::AnswerDone() {
+    if (!Current.Plan.Sample) return TStep::Go;
+    // Every byte of the sample matched what is on disk: the source serves the file.
+    if (Tracing()) Trace("c%d sample of source %d matches", Id, Source);
+    Current.Plan.Sample = false;
+    return After(Dispatch.Locked([&](TPlanner& p) { return p.Sampled(Id, true); }));
 }
 
 TWorker::TStep TWorker::Failed(const TNetResult& r, bool refusal, std::optional<int64_t> retryAfter,
@@ -587,15 +780,12 @@ TWorker::TStep TWorker::Failed(const TNetResult& r, bool refusal, std::optional<
     // a reset; a handshake or certificate that fails is the server's identity.
     const bool transient = r.Kind != TNet::Failed || IsTransientNetError(r.Error) ||
                            (established && r.Error == NetTlsFailed);
-    if (!transient) {
-        Dispatch.Fail(EngineErrorOf(r.Error), detail);
-        return TStep::Stop;
-    }
+    if (!transient) return Dead(EngineErrorOf(r.Error), detail);
     TFailure f;
     f.Refusal = refusal && !served;
     f.Served = served;
     f.RetryAfter = retryAfter;
-    const TDecision d = Dispatch.Failed(f, Failures);
+    const TDecision d = Dispatch.Failed(Id, f, Failures);
     switch (d.Recovery) {
     case TRecovery::AskAgain:
         return TStep::Go;
@@ -609,7 +799,7 @@ TWorker::TStep TWorker::Failed(const TNetResult& r, bool refusal, std::optional<
         break;
     }
     ++Failures;
-    return Dispatch.Pause(d.DelayMs) ? TStep::Go : TStep::Stop;
+    return Dispatch.Pause(d.DelayMs, Id) ? TStep::Go : TStep::Stop;
 }
 
 } // namespace xldl

@@ -1,7 +1,7 @@
-// One connection of a pass, on a thread of its own: it asks (pipelined), reads each answer's
-// head and body, writes the body's share to the partial and compares its windows, and on a
-// failure does what the planner decides. Every decision is one locked step through the
-// dispatch; this unit only moves bytes and measures.
+// One connection of a pass, on a thread of its own, bound to one source for its whole life: it
+// asks (pipelined), reads each answer's head and body, writes the body's share to the partial
+// and compares its windows and samples, and on a failure does what the planner decides. Every
+// decision is one locked step through the dispatch; this unit only moves bytes and measures.
 #pragma once
 
 #include "xldl/Dispatch.h"
@@ -18,26 +18,39 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace xldl {
 
+// What the connections of a pass share.
+struct TWorkerContext {
+    TDispatch& Dispatch;
+    const TSettings& Settings;
+    TProxyRouter& Proxies;
+    THostFamilies& Families;
+    TPartFile& Part;
+    const std::wstring& Folder; // where the partial is: its disk must have room
+};
+
 class TWorker {
 public:
-    TWorker(int id, TDispatch& dispatch, const TSettings& settings, TProxyRouter& proxies,
-            THostFamilies& families, TPartFile& part);
+    TWorker(int id, int source, const TWorkerContext& context);
     TWorker(const TWorker&) = delete;
     TWorker& operator=(const TWorker&) = delete;
 
     // The first request of a fresh pass, with its redirects, pauses and a fall back to the
-    // whole file: the answered head, or nothing when the pass ended (failed or aborted).
-    std::unique_ptr<TAnswered> Open();
-    // Connects and asks at once for the share this connection would have if the file is
-    // large (its answer waits on the wire until the first one shows whether it is), then
-    // works once the first answer is in, if it is wanted.
-    void Early();
-    // Reads the answer whose head came in `answered` (the pass's first), then works on.
-    // `tripMs`: how long the first answer took, two round trips (the connect's and its own).
-    void Adopt(std::unique_ptr<TAnswered> answered, int claim, uint32_t tripMs);
+    // whole file; its answer defines the file (or, when another source's came first, is
+    // judged), then the connection works on.
+    void Open();
+    // A source that is not preferred: waits for the preferred one's first answer (then asks
+    // as any connection), or for a sign that it will not come soon (then opens itself).
+    void Candidate();
+    // Connects and waits to be called; on a far link, asks at once for the share it would
+    // have if the file is large (its answer waits on the wire until the first one shows
+    // whether it is).
+    void Standby();
+    // Reads the whole-file answer the last pass handed over, then works on.
+    void Adopt(std::unique_ptr<TAnswered> answered);
     // Asks for and reads ranges until nothing is left or the pass ends.
     void Run();
 
@@ -52,6 +65,9 @@ private:
     };
     enum class TStep { Go, Stop, Retired };
 
+    // The opening answer in `answered`: the file defined by it, or judged; then the body is
+    // read and the connection works on.
+    void Opening(std::unique_ptr<TAnswered> answered);
     TStep Step();
     // Claims the next range and sends its request: true when it went; otherwise `step` says
     // how the connection goes on (Stop when nothing is left to ask for).
@@ -66,18 +82,26 @@ private:
     // `established`: the connection was up (the failure came while reading, not connecting).
     TStep Failed(const TNetResult& r, bool refusal, std::optional<int64_t> retryAfter,
                  bool established);
+    // What the source said of the file: how this connection goes on.
+    TStep After(TReaction reaction);
+    // An answer that cannot change, for this connection's source.
+    TStep Dead(uint32_t error, uint32_t detail = 0);
     bool Backoff(unsigned& failures, std::optional<int64_t> retryAfter);
     void DropConnection();
     TNetResult Ask(std::unique_ptr<THttpConnection>& connection, const TUrl& url,
                    const TQuestion& q);
     void Begin(const TAsked& asked, int64_t streamEnd);
+    // The answer read through ended well: a sample is judged.
+    TStep AnswerDone();
 
     const int Id;
+    const int Source;
     TDispatch& Dispatch;
     const TSettings& Settings;
     TProxyRouter& Proxies;
     THostFamilies& Families;
     TPartFile& Part;
+    const std::wstring& Folder;
     const HANDLE Abort;
     TPace Pace;
     std::unique_ptr<THttpConnection> Connection;

@@ -49,20 +49,20 @@ TEST(Pacing, RatesAndRoundTripsFromWhatArrived) {
 
 TEST(Pacing, RequestsLastSeveralRoundTripsAndShrinkTowardsTheEnd) {
     // Unknown yet: a middling size.
-    EXPECT_EQ(TPace(64 * 1024, 16 << 20).RequestSize(1 << 30, 4), 1 << 20);
+    EXPECT_EQ(TPace(64 * 1024, 16 << 20).RequestSize(1 << 30, 0.25), 1 << 20);
     // 1 MB/s, 400 ms: four round trips' worth.
     const TPace far = Measured(1000000, 400);
-    EXPECT_NEAR(static_cast<double>(far.RequestSize(1 << 30, 4)), 1600000.0, 100000.0);
+    EXPECT_NEAR(static_cast<double>(far.RequestSize(1 << 30, 0.25)), 1600000.0, 100000.0);
     // 16 MB/s, 50 ms: a second's worth.
     const TPace near = Measured(16000000, 50);
-    EXPECT_NEAR(static_cast<double>(near.RequestSize(1 << 30, 4)), 16000000.0, 800000.0);
+    EXPECT_NEAR(static_cast<double>(near.RequestSize(1 << 30, 0.25)), 16000000.0, 800000.0);
     // Capped, and a multiple of 64 KiB.
-    EXPECT_EQ(Measured(500000000, 1).RequestSize(1 << 30, 4), 16 << 20);
-    EXPECT_EQ(far.RequestSize(1 << 30, 4) % 65536, 0);
+    EXPECT_EQ(Measured(500000000, 1).RequestSize(1 << 30, 0.25), 16 << 20);
+    EXPECT_EQ(far.RequestSize(1 << 30, 0.25) % 65536, 0);
     // Near the end each connection asks for its share, so they finish together...
-    EXPECT_EQ(near.RequestSize(4 << 20, 4), 1 << 20);
+    EXPECT_EQ(near.RequestSize(4 << 20, 0.25), 1 << 20);
     // ...but never less than the least worth a request.
-    EXPECT_EQ(near.RequestSize(10000, 4), 64 * 1024);
+    EXPECT_EQ(near.RequestSize(10000, 0.25), 64 * 1024);
 }
 
 TEST(Pacing, TheNextRequestGoesWhileAboutTwoRoundTripsAreLeft) {
@@ -86,16 +86,16 @@ TEST(Pacing, AServersDelayBeforeEachAnswerIsASmallShareOfItsRequests) {
     // the round trip is 50 ms, and a request lasts ten of the server's delays.
     TPace p = Measured(4000000, 250);
     EXPECT_EQ(p.FirstByte(), -1);
-    const int64_t before = p.RequestSize(1 << 30, 4);
+    const int64_t before = p.RequestSize(1 << 30, 0.25);
     p.Followed(200);
     EXPECT_EQ(p.FirstByte(), 200);
     EXPECT_EQ(p.RoundTrip(), 50u) << "the network's trip, without the server's delay";
-    EXPECT_NEAR(static_cast<double>(p.RequestSize(1 << 30, 4)), 8000000.0, 100000.0);
-    EXPECT_GT(p.RequestSize(1 << 30, 4), before);
+    EXPECT_NEAR(static_cast<double>(p.RequestSize(1 << 30, 0.25)), 8000000.0, 100000.0);
+    EXPECT_GT(p.RequestSize(1 << 30, 0.25), before);
     // Smoothed, not the last alone; and the end game's shares still bound it.
     p.Followed(0);
     EXPECT_EQ(p.FirstByte(), 150);
-    EXPECT_EQ(p.RequestSize(2 << 20, 4), 512 * 1024);
+    EXPECT_EQ(p.RequestSize(2 << 20, 0.25), 512 * 1024);
     // A connection that measured nothing borrows another's figures; its own stay its own.
     TPace fresh(64 * 1024, 16 << 20);
     fresh.Lend(50, 200);

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
 
 namespace xldl {
@@ -29,9 +31,25 @@ TUrl Start() {
     return *ParseUrl("http://mirror.test/setup.exe");
 }
 
-TDigest NoDigest() {
-    return {};
+TSourceFacts Said(int64_t total, const std::string& validator) {
+    TSourceFacts f;
+    f.Total = total;
+    f.Validator = validator;
+    return f;
 }
+
+// What a state kept of a file at Start() without validator.
+TFileFacts Kept(int64_t total, std::vector<TByteRange> done) {
+    TFileFacts f;
+    f.Location = Start();
+    f.Total = total;
+    f.Sources = {{FormatUrl(Start()), Start(), ""}};
+    f.Done = std::move(done);
+    return f;
+}
+
+// Connections kept ready on a long round trip: the planner gives them work at once.
+constexpr uint32_t FarConnectMs = 50;
 
 std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
@@ -41,15 +59,29 @@ std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
     return b;
 }
 
-// A planner whose first answer came: `total` bytes, `validator` ("" for none).
+// A planner whose first answer came on connection 0: `total` bytes, `validator` ("" for
+// none). `far`: the connections kept ready connected over a long trip (so all are wanted at
+// once, and ask early); Parts counts the connections at work then.
 struct TOpened {
-    explicit TOpened(int64_t total, const std::string& validator = "\"v1\"", bool many = true)
-        : Planner(Settings(many), Start(), 0) {
-        Planner.BeginPass(0);
+    explicit TOpened(int64_t total, const std::string& validator = "\"v1\"", bool many = true,
+                     bool far = false, bool whole = false, bool broken = false)
+        : Planner(Settings(many), {Start()}, 0) {
+        if (broken) Planner.Sources()[0].RangesUsable = false;
+        Begun = Planner.BeginPass(-1, 0);
+        for (const TPlanner::TStart& s : Begun)
+            if (s.Role == TPlanner::TRole::Standby && far) Planner.Connected(s.Id, FarConnectMs);
         FirstClaim =
-            Planner.Opened(total, std::min(total, Seg), false, validator, NoDigest(), Parts);
+            Planner
+                .Opened(0, Said(total, validator), whole ? total : std::min(total, Seg), whole, 0)
+                .Claim;
+        Parts = 1;
+        for (const TPlanner::TStart& s : Begun)
+            if (s.Role == TPlanner::TRole::Standby &&
+                Planner.Call(s.Id, 1) == TPlanner::TCall::Work)
+                ++Parts;
     }
     TPlanner Planner;
+    std::vector<TPlanner::TStart> Begun;
     int Parts = 0;
     int FirstClaim = -1;
 };
@@ -69,24 +101,35 @@ TEST(Planner, ConnectionsFollowTheSizeAndWhatTheServerAllows) {
         {-1, true, true, false, 1},         // no size
     };
     for (const auto& c : cases) {
-        TPlanner p(Settings(c.many), Start(), 0);
-        if (c.broken) p.RangesBroken();
-        p.BeginPass(0);
-        int parts = 0;
-        p.Opened(c.total, c.whole ? c.total : Seg, c.whole, "", NoDigest(), parts);
-        EXPECT_EQ(parts, c.parts) << c.total << " whole=" << c.whole << " many=" << c.many;
+        TOpened o(c.total, "", c.many, true, c.whole, c.broken);
+        EXPECT_EQ(o.Parts, c.parts) << c.total << " whole=" << c.whole << " many=" << c.many;
     }
     // No validator is no reason for one connection any more: the windows guard.
-    TOpened bare(64 * Seg, "");
+    TOpened bare(64 * Seg, "", true, true);
     EXPECT_EQ(bare.Parts, 4);
-    EXPECT_TRUE(bare.Planner.Guarded());
+    EXPECT_TRUE(bare.Planner.Guarded(0));
+    // Near, connections come one at a time, as they prove to add throughput, unless the first
+    // one carries little: then the others cost next to nothing and come at once.
+    TOpened near(64 * Seg, "");
+    EXPECT_EQ(near.Parts, 1);
+    for (const auto& [rate, more] : {std::pair{4000000, 3}, {50000000, 0}}) {
+        TOpened o(64 * Seg, "");
+        TPace pace(64 * 1024, Seg);
+        pace.AnswerEnds(1000, rate, 0);
+        o.Planner.Measured(0, pace, 1000);
+        int working = 0;
+        for (const TPlanner::TStart& s : o.Begun)
+            if (s.Role == TPlanner::TRole::Standby &&
+                o.Planner.Call(s.Id, 1000) == TPlanner::TCall::Work)
+                ++working;
+        EXPECT_EQ(working, more) << rate << " bytes a second";
+    }
 }
 
 TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
     for (const std::string validator : {"\"v1\"", ""}) {
-        TOpened o(10 * Seg, validator);
+        TOpened o(10 * Seg, validator, true, true);
         TPlanner& p = o.Planner;
-        p.PlaceEarly(o.Parts, true);
         TPlan plans[4];
         const int sent1 = p.TakeEarly(1, true, plans[1]);
         const int sent3 = p.TakeEarly(3, true, plans[3]);
@@ -103,11 +146,11 @@ TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
         EXPECT_EQ(p.TakeEarly(2, false, none), -1);
         TPace pace(64 * 1024, Seg);
         TPlan next;
-        ASSERT_EQ(p.Next(0, pace, true, next), TPlanner::TNext::Ask);
+        ASSERT_EQ(p.Next(0, pace, true, next, 1), TPlanner::TNext::Ask);
         EXPECT_EQ(next.WriteFrom, validator.empty() ? Seg : 2 * Seg) << validator;
         // Everything is handed out in the end: nothing is left that nobody will read.
         int64_t handed = 0;
-        for (TPlan more; p.Next(0, pace, true, more) == TPlanner::TNext::Ask;)
+        for (TPlan more; p.Next(0, pace, true, more, 1) == TPlanner::TNext::Ask;)
             handed += more.WriteEnd - more.WriteFrom;
         EXPECT_EQ(p.Table().Free(), 0);
         EXPECT_GT(handed, 0);
@@ -119,7 +162,7 @@ TEST(Planner, GuardedRequestsCarryWindowsWithinTheLargestRequest) {
     TPlanner& p = o.Planner;
     TPace pace(64 * 1024, Seg);
     TPlan a;
-    ASSERT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Ask);
+    ASSERT_EQ(p.Next(0, pace, false, a, 1), TPlanner::TNext::Ask);
     EXPECT_EQ(a.WriteFrom, Seg) << "right after the first answer's share";
     EXPECT_EQ(a.Question.From, Seg - TOverlapGuard::WindowBytes);
     EXPECT_EQ(a.Question.End, a.WriteEnd) << "nothing after it is written yet";
@@ -129,17 +172,17 @@ TEST(Planner, GuardedRequestsCarryWindowsWithinTheLargestRequest) {
     // With validators there is no window and the share may fill the request.
     TOpened v(40 * Seg);
     TPlan b;
-    ASSERT_EQ(v.Planner.Next(1, pace, false, b), TPlanner::TNext::Ask);
+    ASSERT_EQ(v.Planner.Next(0, pace, false, b, 1), TPlanner::TNext::Ask);
     EXPECT_EQ(b.Question.From, b.WriteFrom);
     EXPECT_EQ(b.Question.End, b.WriteEnd);
     EXPECT_EQ(b.Question.Validator, "\"v1\"");
 
     // Resumed from disk with a hole between written ranges: a window on each side.
-    TPlanner r(Settings(), Start(), 0);
-    r.Resume({Start(), 8 * Seg, "", {}, {{0, 3 * Seg}, {3 * Seg + Seg / 2, 8 * Seg}}});
-    r.BeginPass(0);
+    TPlanner r(Settings(), {Start()}, 0);
+    r.Resume(Kept(8 * Seg, {{0, 3 * Seg}, {3 * Seg + Seg / 2, 8 * Seg}}));
+    r.BeginPass(-1, 0);
     TPlan hole;
-    ASSERT_EQ(r.Next(0, pace, false, hole), TPlanner::TNext::Ask);
+    ASSERT_EQ(r.Next(0, pace, false, hole, 1), TPlanner::TNext::Ask);
     EXPECT_EQ(hole.WriteFrom, 3 * Seg);
     EXPECT_EQ(hole.WriteEnd, 3 * Seg + Seg / 2);
     EXPECT_EQ(hole.Question.From, 3 * Seg - TOverlapGuard::WindowBytes);
@@ -150,19 +193,19 @@ TEST(Planner, ShortAnswersCapLaterRequestsAndBrokenRangesRestart) {
     TOpened o(40 * Seg);
     TPlanner& p = o.Planner;
     TPace pace(1, 16 * Seg);
-    p.AnsweredShort(100000);
+    p.AnsweredShort(0, 100000);
     TPlan a;
-    ASSERT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Ask);
+    ASSERT_EQ(p.Next(0, pace, false, a, 1), TPlanner::TNext::Ask);
     EXPECT_LE(a.Question.End - a.Question.From, 100000);
-    p.RangesBroken();
-    EXPECT_EQ(p.Next(1, pace, false, a), TPlanner::TNext::Restart);
+    p.Sources()[0].RangesUsable = false;
+    EXPECT_EQ(p.Next(0, pace, false, a, 1), TPlanner::TNext::Restart);
     EXPECT_EQ(p.Table().Free(), 40 * Seg - Seg - (a.WriteEnd - a.WriteFrom))
         << "the claim it did not ask for is free again";
     // With nothing free to fetch there is nothing to start over for.
     TOpened whole(Seg / 2);
-    whole.Planner.RangesBroken();
+    whole.Planner.Sources()[0].RangesUsable = false;
     TPlan none;
-    EXPECT_EQ(whole.Planner.Next(1, pace, true, none), TPlanner::TNext::Nothing);
+    EXPECT_EQ(whole.Planner.Next(0, pace, true, none, 1), TPlanner::TNext::Nothing);
 }
 
 TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
@@ -177,15 +220,17 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
         // unanswered. Neither a refusal nor a reason to pause, however many connections work.
         {"closed after serving, four working", {false, true, {}}, 4, 0, TRecovery::AskAgain},
         {"closed after serving, alone", {false, true, {}}, 1, 0, TRecovery::AskAgain},
-        {"turned away beside others", {true, false, {}}, 3, 0, TRecovery::Retire},
+        {"turned away beside others", {true, false, {}}, 4, 0, TRecovery::Retire},
         {"turned away alone", {true, false, {}}, 1, 0, TRecovery::Wait},
-        {"dropped", {false, false, {}}, 3, 0, TRecovery::Wait},
-        {"dropped after the budget", {false, false, {}}, 3, 10000, TRecovery::GiveUp},
+        {"dropped", {false, false, {}}, 4, 0, TRecovery::Wait},
+        // Beside others that deliver nothing either: the source is down, one keeps trying.
+        {"dropped, nothing for long", {false, false, {}}, 4, 5000, TRecovery::Retire},
+        {"dropped after the budget", {false, false, {}}, 1, 10000, TRecovery::GiveUp},
     };
     for (const auto& c : cases) {
-        TOpened o(40 * Seg);
-        o.Planner.SetActive(c.active);
-        const TDecision d = o.Planner.Failed(c.failure, 0, c.quietMs, 0.5);
+        TOpened o(40 * Seg, "\"v1\"", c.active > 1, true);
+        ASSERT_EQ(o.Parts, c.active) << c.what;
+        const TDecision d = o.Planner.Failed(0, c.failure, 0, c.quietMs, 0.5);
         EXPECT_EQ(d.Recovery, c.recovery) << c.what;
         if (c.recovery == TRecovery::Retire) {
             EXPECT_EQ(o.Planner.ActiveConnections(), c.active - 1) << c.what;
@@ -195,17 +240,17 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
         }
     }
     // Pauses grow, honour Retry-After, and never outlast what is left of the budget.
-    TOpened o(40 * Seg);
-    const uint32_t first = o.Planner.Failed({}, 0, 0, 0.5).DelayMs;
-    const uint32_t third = o.Planner.Failed({}, 2, 0, 0.5).DelayMs;
+    TOpened o(40 * Seg, "\"v1\"", false);
+    const uint32_t first = o.Planner.Failed(0, {}, 0, 0, 0.5).DelayMs;
+    const uint32_t third = o.Planner.Failed(0, {}, 2, 0, 0.5).DelayMs;
     EXPECT_LT(first, third);
-    EXPECT_GE(o.Planner.Failed({false, false, 1}, 0, 0, 0.0).DelayMs, 1000u);
-    EXPECT_LE(o.Planner.Failed({false, false, 60}, 5, 9500, 0.9).DelayMs, 500u);
+    EXPECT_GE(o.Planner.Failed(0, {false, false, 1}, 0, 0, 0.0).DelayMs, 1000u);
+    EXPECT_LE(o.Planner.Failed(0, {false, false, 60}, 5, 9500, 0.9).DelayMs, 500u);
     // A byte written is progress: the budget starts again.
     o.Planner.Table().Reserve(o.FirstClaim, 10);
     const auto b = Bytes(10, 1);
     o.Planner.Wrote(o.FirstClaim, 0, b.data(), 10, 9000);
-    EXPECT_EQ(o.Planner.Failed({}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
+    EXPECT_EQ(o.Planner.Failed(0, {}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
 }
 
 TEST(Overlap, WindowsAreComparedWithTheBytesWrittenWhereverTheyFall) {
@@ -234,38 +279,43 @@ TEST(Overlap, WindowsAreComparedWithTheBytesWrittenWhereverTheyFall) {
     EXPECT_FALSE(two.Written(550, file.data() + 550, 10));
 }
 
-// Plays a whole download through the planner: `connections` simulated connections each ask,
-// then deliver their answers in turns of `step` bytes from the file the server holds at that
-// moment (`before` until `switchAt` bytes were delivered, `after` from then on). Returns
-// whether the planner saw a mixture; `disk` is what was written, `versions` how many versions
-// of the file answered.
-bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
-          int64_t switchAt, int connections, std::vector<uint8_t>& disk, int& versions) {
-    disk.assign(before.size(), 0);
-    bool wrote[2] = {false, false}; // by version: answered
+// What a connection's answer is made of: the file as the server (its source) holds it when
+// the request reaches it, `delivered` bytes into the download.
+using TServes = std::function<const std::vector<uint8_t>*(int id, int64_t delivered)>;
+
+// Plays a whole download through the planner: connections `ids` each ask, then deliver their
+// answers in turns of about 48 KiB from what `serves` says they serve. Returns whether the
+// planner saw a mixture; `disk` is what was written, `versions` how many distinct files
+// answered.
+bool Play(TPlanner& p, const std::vector<int>& ids, const TServes& serves, size_t size,
+          std::vector<uint8_t>& disk, int& versions) {
+    disk.assign(size, 0);
+    std::vector<const std::vector<uint8_t>*> answered;
     versions = 0;
     int64_t delivered = 0;
     struct TConn {
+        int id = 0;
         TPlan plan;
         int64_t at = 0;
         bool busy = false;
         const std::vector<uint8_t>* served = nullptr;
         TPace pace{64 * 1024, Seg};
     };
-    std::vector<TConn> conns(static_cast<size_t>(connections));
+    std::vector<TConn> conns(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i)
+        conns[i].id = ids[i];
     for (int round = 0; round < 100000; ++round) {
         bool any = false;
         for (size_t i = 0; i < conns.size(); ++i) {
             TConn& c = conns[i];
             if (!c.busy) {
-                if (p.Next(static_cast<int>(i), c.pace, false, c.plan) != TPlanner::TNext::Ask)
-                    continue;
+                if (p.Next(c.id, c.pace, false, c.plan, 1) != TPlanner::TNext::Ask) continue;
                 c.busy = true;
                 c.at = c.plan.Question.From;
-                // The answer is of the file as it is when the request reaches the server.
-                c.served = delivered >= switchAt ? &after : &before;
-                wrote[c.served == &after ? 1 : 0] = true;
-                versions = (wrote[0] ? 1 : 0) + (wrote[1] ? 1 : 0);
+                c.served = serves(c.id, delivered);
+                if (std::find(answered.begin(), answered.end(), c.served) == answered.end())
+                    answered.push_back(c.served);
+                versions = static_cast<int>(answered.size());
                 p.Table().StartReading(c.plan.Claim);
             }
             any = true;
@@ -291,7 +341,7 @@ bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uin
                 const int64_t take =
                     p.Table().Reserve(c.plan.Claim, std::min(stop, c.plan.WriteEnd) - pos);
                 std::memcpy(disk.data() + pos, data + (pos - c.at), static_cast<size_t>(take));
-                if (!p.Wrote(c.plan.Claim, pos, data + (pos - c.at), static_cast<size_t>(take), 0))
+                if (!p.Wrote(c.plan.Claim, pos, data + (pos - c.at), static_cast<size_t>(take), 1))
                     return true;
                 pos += take;
                 if (take == 0) pos = stop;
@@ -307,11 +357,24 @@ bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uin
     return false;
 }
 
+// One source whose file is `before` until `switchAt` bytes were delivered, `after` from then
+// on, fetched by connections 0 .. connections-1.
+bool Play(TPlanner& p, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+          int64_t switchAt, int connections, std::vector<uint8_t>& disk, int& versions) {
+    std::vector<int> ids;
+    for (int i = 0; i < connections; ++i)
+        ids.push_back(i);
+    return Play(
+        p, ids, [&](int, int64_t delivered) { return delivered >= switchAt ? &after : &before; },
+        before.size(), disk, versions);
+}
+
 // A fresh download of `total` bytes without validator, as a pass that begins at zero.
 TPlanner Bare(int64_t total) {
-    TPlanner p(Settings(), Start(), 0);
-    p.Resume({Start(), total, "", {}, {}});
-    p.BeginPass(0);
+    TPlanner p(Settings(), {Start()}, 0);
+    p.Resume(Kept(total, {}));
+    for (const TPlanner::TStart& s : p.BeginPass(-1, 0))
+        p.Connected(s.Id, FarConnectMs);
     return p;
 }
 
@@ -345,6 +408,131 @@ TEST(Planner, AFileReplacedHalfWayIsSeenWhereItsAnswersMeet) {
         EXPECT_EQ(p.Table().Done(), total);
     }
     EXPECT_GE(mixtures, 6) << "the replacement must meet the earlier bytes in most cases";
+}
+
+// Two mirrors of one file, each on a server of its own: the planner after the first's first
+// answer defined the file as `file` (its digest given by both, honestly or not) and the
+// second's first answer was judged. Connections kept ready connected over a long trip.
+struct TTwo {
+    explicit TTwo(const std::vector<uint8_t>& file, bool secondSays = true)
+        : Planner(Settings(), {Start(), *ParseUrl("http://other.test/setup.exe")}, 0) {
+        TSourceFacts facts = Said(static_cast<int64_t>(file.size()), "\"a\"");
+        facts.Digest = {TDigestKind::Sha256, std::vector<uint8_t>(32, 7)};
+        for (const TPlanner::TStart& s : Planner.BeginPass(-1, 0)) {
+            (s.Source == 0 ? First : Second).push_back(s.Id);
+            if (s.Role == TPlanner::TRole::Standby) Planner.Connected(s.Id, FarConnectMs);
+        }
+        Planner.Opened(First[0], facts, Seg, false, 0);
+        // Shares placed early for the first's connections kept ready are not asked for here.
+        for (size_t i = 1; i < First.size(); ++i) {
+            TPlan none;
+            Planner.TakeEarly(First[i], false, none);
+        }
+        // The first answer's claim goes back: the play asks again for everything.
+        for (int claim = 0; claim < 8; ++claim)
+            if (Planner.Table().Holds(claim, First[0])) Planner.Table().Release(claim);
+        EXPECT_EQ(Planner.Candidate(Second[0], 1), TPlanner::TCandidate::Run);
+        TPace pace(64 * 1024, Seg);
+        TPlan judging;
+        EXPECT_EQ(Planner.Next(Second[0], pace, false, judging, 1), TPlanner::TNext::Ask);
+        EXPECT_TRUE(judging.Judging);
+        EXPECT_EQ(judging.Question.Total, -1) << "asked of a newcomer, its head is judged first";
+        TSourceFacts theirs = facts;
+        theirs.Validator = "\"b\""; // its own: entity tags are each server's
+        if (!secondSays) theirs.Digest.Bytes[0] ^= 1;
+        Verdict = Planner.Judge(Second[0], theirs);
+        Planner.Table().Release(judging.Claim);
+    }
+    TPlanner Planner;
+    std::vector<int> First, Second;
+    TReaction Verdict = TReaction::Use;
+};
+
+TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
+    const int64_t total = 3 * 1024 * 1024 + 777;
+    const auto file = Bytes(static_cast<size_t>(total), 21);
+    const auto other = Bytes(static_cast<size_t>(total), 22);
+    {
+        TTwo t(file);
+        ASSERT_EQ(t.Verdict, TReaction::Use);
+        EXPECT_TRUE(t.Planner.Guarded(0)) << "bytes of two sources meet in windows";
+        std::vector<int> ids = t.First;
+        ids.insert(ids.end(), t.Second.begin(), t.Second.end());
+        std::vector<uint8_t> disk;
+        int versions = 0;
+        EXPECT_FALSE(Play(
+            t.Planner, ids, [&](int, int64_t) { return &file; }, file.size(), disk, versions));
+        EXPECT_TRUE(t.Planner.Table().Complete());
+        EXPECT_TRUE(disk == file);
+        EXPECT_GT(t.Planner.Sources()[0].Delivered, 0);
+        EXPECT_GT(t.Planner.Sources()[1].Delivered, 0) << "the second mirror was not used";
+        // The state names both, each with its own validator.
+        const TFileFacts f = t.Planner.Facts();
+        ASSERT_EQ(f.Sources.size(), 2u);
+        EXPECT_EQ(f.Sources[0].Validator, "\"a\"");
+        EXPECT_EQ(f.Sources[1].Validator, "\"b\"");
+    }
+    {
+        // The second claims the same file but serves another: where their bytes meet, the
+        // planner sees it, the second is not used again, and the file starts over.
+        TTwo t(file);
+        std::vector<int> ids = t.First;
+        ids.insert(ids.end(), t.Second.begin(), t.Second.end());
+        const int second = t.Second[0];
+        std::vector<uint8_t> disk;
+        int versions = 0;
+        const bool seen = Play(
+            t.Planner, ids,
+            [&](int id, int64_t) { return t.Planner.SourceOf(id) == 1 ? &other : &file; },
+            file.size(), disk, versions);
+        ASSERT_TRUE(seen) << "a mixture went unnoticed";
+        EXPECT_EQ(t.Planner.WindowsDiffer(second), TReaction::Restart);
+        t.Planner.Forget();
+        EXPECT_EQ(t.Planner.Sources()[1].Standing, TStanding::Other);
+        EXPECT_FALSE(t.Planner.Sources().Serves(1));
+        EXPECT_TRUE(t.Planner.Sources()[0].Standing != TStanding::Other);
+    }
+    {
+        // One that says it serves another file is never asked for the file's bytes.
+        TTwo t(file, false);
+        EXPECT_EQ(t.Verdict, TReaction::Quit);
+        TPace pace(64 * 1024, Seg);
+        TPlan plan;
+        EXPECT_EQ(t.Planner.Next(t.Second[1], pace, false, plan, 2), TPlanner::TNext::Quit);
+        const auto starts = t.Planner.Starts(3);
+        EXPECT_TRUE(std::none_of(starts.begin(), starts.end(),
+                                 [](const TPlanner::TStart& s) { return s.Source == 1; }));
+    }
+}
+
+TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {
+    const int64_t total = 3 * 1024 * 1024 + 777;
+    const auto file = Bytes(static_cast<size_t>(total), 23);
+    TTwo t(file);
+    ASSERT_EQ(t.Verdict, TReaction::Use);
+    TPlanner& p = t.Planner;
+    // Every connection of the first fails, long after its last byte: it is down.
+    int retired = 0, waiting = 0;
+    for (int id : t.First) {
+        TPace pace(64 * 1024, Seg);
+        TPlan plan;
+        p.Next(id, pace, false, plan, 1);
+        const TDecision d = p.Failed(id, {}, 0, 5000, 0.5);
+        if (plan.Claim >= 0) p.Table().Release(plan.Claim); // as its connection drops
+        retired += d.Recovery == TRecovery::Retire;
+        waiting += d.Recovery == TRecovery::Wait;
+        if (d.Recovery == TRecovery::Retire) p.Ended(id, 5000);
+    }
+    EXPECT_EQ(waiting, 1) << "one keeps trying the mirror that failed, with backoff";
+    EXPECT_EQ(retired, static_cast<int>(t.First.size()) - 1);
+    // The other carries the whole file, from the bytes already held.
+    std::vector<uint8_t> disk;
+    int versions = 0;
+    EXPECT_FALSE(Play(
+        p, t.Second, [&](int, int64_t) { return &file; }, file.size(), disk, versions));
+    EXPECT_TRUE(p.Table().Complete());
+    EXPECT_TRUE(disk == file);
+    EXPECT_EQ(p.Sources()[0].Delivered, 0);
 }
 
 } // namespace

@@ -125,13 +125,55 @@ TEST(State, ForeignNewerAndInconsistentStatesAreRefused) {
     const std::string lines =
         body.substr(body.find('\n') + 1, body.rfind("check ") - body.find('\n') - 1);
     problem = TStateProblem::None;
-    EXPECT_FALSE(ParseState(Seal("xldl-state 2\n" + lines), Url, "setup.exe", &problem));
+    EXPECT_FALSE(ParseState(Seal("xldl-state " + std::to_string(StateFormat + 1) + "\n" + lines),
+                            Url, "setup.exe", &problem));
     EXPECT_EQ(problem, TStateProblem::Future);
     EXPECT_TRUE(ParseState(Seal("xldl-state 1\n" + lines), Url, "setup.exe"))
-        << "the seal is the format's";
+        << "the seal is the format's; the format before mirrors is still read";
     EXPECT_FALSE(
         ParseState(Seal("xldl-state 1\n" + lines + "colour blue\n"), Url, "setup.exe", &problem));
     EXPECT_EQ(problem, TStateProblem::Damaged);
+}
+
+TEST(State, OtherMirrorsComeBackWithTheirOwnValidatorsAndMakeTheStateOurs) {
+    const char* other = "http://dl2.orlenz.com/service/setup.exe";
+    TSavedState s = Sample();
+    TSavedMirror m;
+    m.Url = other;
+    m.Location = "http://dl2.orlenz.com/service/setup.exe";
+    SetMirrorValidator(m, "\"dl2-tag\"");
+    s.Mirrors.push_back(m);
+    TSavedMirror dated;
+    dated.Url = "http://dl3.orlenz.com/setup.exe";
+    dated.Location = dated.Url;
+    SetMirrorValidator(dated, "Mon, 07 Dec 2026 10:00:00 GMT");
+    s.Mirrors.push_back(dated);
+    const std::string text = FormatState(s);
+    // A run that chose the other mirror, or named only it, takes the state up.
+    for (const std::vector<std::string>& urls :
+         {std::vector<std::string>{other, Url}, std::vector<std::string>{other}}) {
+        const auto back = ParseState(text, urls, "setup.exe");
+        ASSERT_TRUE(back) << urls.size();
+        ASSERT_EQ(back->Mirrors.size(), 2u);
+        EXPECT_EQ(back->Url, Url) << "the mirror that defined the file still leads";
+        EXPECT_EQ(MirrorValidator(back->Mirrors[0]), "\"dl2-tag\"");
+        EXPECT_EQ(MirrorValidator(back->Mirrors[1]), "Mon, 07 Dec 2026 10:00:00 GMT");
+        EXPECT_EQ(back->Mirrors[0].Location, m.Location);
+    }
+    TStateProblem problem = TStateProblem::None;
+    EXPECT_FALSE(ParseState(text, std::vector<std::string>{"http://dl9.test/setup.exe"},
+                            "setup.exe", &problem));
+    EXPECT_EQ(problem, TStateProblem::Foreign);
+    // A mirror's own line before any mirror, or a mirror without location, is damage.
+    const std::string body = FormatState(Sample());
+    const std::string lines =
+        body.substr(body.find('\n') + 1, body.rfind("check ") - body.find('\n') - 1);
+    const std::string head = "xldl-state " + std::to_string(StateFormat) + "\n";
+    EXPECT_FALSE(ParseState(Seal(head + "mirror-etag \"x\"\n" + lines), Url, "setup.exe"));
+    EXPECT_FALSE(ParseState(Seal(head + "mirror http://x.test/a\n" + lines), Url, "setup.exe"));
+    EXPECT_TRUE(
+        ParseState(Seal(head + "mirror http://x.test/a\nmirror-location http://x.test/a\n" + lines),
+                   Url, "setup.exe"));
 }
 
 // The lines of a sound state between its first line and its seal, for making others.

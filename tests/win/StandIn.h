@@ -24,6 +24,9 @@ struct TStandIn {
         Get<void (*)(uint32_t, uint8_t, int64_t, int64_t, uint32_t)>("StandIn_QueueQueryWithError");
     // Only in the stand-in that declares failure reporting: what XLDL_ReportsFailure answers.
     void (*SetReportsFailure)(uint32_t) = Get<void (*)(uint32_t)>("StandIn_SetReportsFailure");
+    // Only there too: the task and URL last given to XLDL_AddMirror (0 and "" when none).
+    TaskHandle (*MirrorTask)() = Get<TaskHandle (*)()>("StandIn_MirrorTask");
+    const char* (*MirrorUrl)() = Get<const char* (*)()>("StandIn_MirrorUrl");
     // Also only there: the window given to XLDL_SetPromptOwner, now or when XL_UnInit came.
     HWND (*PromptOwner)(bool) = Get<HWND (*)(bool)>("StandIn_PromptOwner");
     int (*CallCount)() = Get<int (*)()>("StandIn_CallCount");

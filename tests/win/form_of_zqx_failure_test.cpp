@@ -82,6 +82,9 @@ TEST_F(FailedDownload, EachReasonIsToldAndThePressTriesTheOtherMirrorWhereItMayH
         // Exactly as the first press ever: the chosen mirror's record, the working text back.
         ASSERT_EQ(Engine.CallNames(), (std::vector<std::string>{"XL_CreateTask", "XL_StartTask"}));
         EXPECT_TRUE(Engine.Record(0) == ExpectedTaskParam(mirror == 1 ? MirrorUrl1 : MirrorUrl2));
+        // The task was given the mirror not chosen as its other one.
+        EXPECT_EQ(Engine.MirrorTask(), handle);
+        EXPECT_STREQ(Engine.MirrorUrl(), mirror == 1 ? MirrorUrl2 : MirrorUrl1);
         EXPECT_EQ(f.FTaskHandle, handle);
         EXPECT_EQ(f.RzLabel4->Caption(), Working);
         EXPECT_FALSE(f.RzBitBtn1->Enabled());

@@ -288,6 +288,7 @@ TEST_F(FormOfZQX, WithoutTheEnginesWordAFailedStateIsWaitedThrough) {
     TFormOfZQX& f = *Form;
     ASSERT_EQ(Engine.SetReportsFailure, nullptr) << "this stand-in must not declare failures";
     EXPECT_FALSE(f.FEngineReportsFailure);
+    EXPECT_EQ(f.FEngineAddMirror, nullptr) << "nor take another mirror: the five calls alone";
     Press();
     ASSERT_EQ(Engine.CallNames(), (std::vector<std::string>{"XL_CreateTask", "XL_StartTask"}));
     EXPECT_TRUE(Engine.Record(0) == ExpectedTaskParam(MirrorUrl1)) << "the same record";

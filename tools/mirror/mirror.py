@@ -20,7 +20,8 @@ Faults are scripted per request, by a JSON script given with --script or posted 
                 "fault": "close_after", "bytes": 100000}, ...],
      "max_concurrent": 1, "refuse": "503"}
 
-A rule applies to requests for its path (any file when absent), only to requests with
+A rule applies to requests for its path (any file when absent), for its "host" when given (the
+host a request names, as a proxy sees it: one of two mirror hosts), only to requests with
 (ranged: true) or without (false) a Range header when given, only to those that came over
 "scheme": "http" or "https" when given, and with "during": S only for S seconds from the first
 request it met (a mirror that goes away for a while); it lets `skip` matching requests
@@ -155,12 +156,14 @@ class Script:
             self.inflight = 0
             self.peak = 0
 
-    def pick(self, path, ranged, scheme="http", connect=False):
+    def pick(self, path, ranged, scheme="http", connect=False, host=None):
         with self.lock:
             for r in self.rules:
                 if bool(r.get("connect", False)) != connect:
                     continue
                 if "path" in r and r["path"] != path:
+                    continue
+                if "host" in r and r["host"] != host:
                     continue
                 if "ranged" in r and bool(r["ranged"]) != ranged:
                     continue
@@ -486,7 +489,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_simple(503, [("Retry-After", "1")], b"busy\n")
             return
 
-        rule = script.pick(path, range_header is not None, self.scheme())
+        rule = script.pick(path, range_header is not None, self.scheme(), host=host)
         fault = rule["fault"] if rule else "-"
         if fault == "change":
             with script.lock:

@@ -136,6 +136,13 @@ class MirrorTest(unittest.TestCase):
         statuses = [line.split(" status=")[1].split()[0] for line in self.get("/_mirror/log")[1].decode().splitlines()]
         self.assertEqual(statuses, ["200", "200", "503", "206"])
 
+    def test_rules_for_one_host_leave_the_other_alone(self):
+        self.script({"rules": [{"host": "dl1.orlenz.com", "fault": "status", "status": 502, "times": -1}]})
+        self.assertEqual(self.get("http://dl1.orlenz.com/setup.exe")[0].status, 502)
+        r, body = self.get("http://dl2.orlenz.com/setup.exe")
+        self.assertEqual((r.status, body), (200, self.data))
+        self.assertEqual(self.get("/setup.exe", {"Host": "dl1.orlenz.com"})[0].status, 502)
+
     def test_server_limits(self):
         # A range answer capped at 1000 bytes, saying so.
         self.script({"rules": [{"fault": "cap_range", "bytes": 1000}]})

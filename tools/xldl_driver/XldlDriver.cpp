@@ -1,7 +1,9 @@
 // xldl_driver: downloads one URL into a folder through xldl.dll, as the tool would, and says
 // what the engine reports. For trying the engine by hand, its tests and benchmarks.
 //
-//   xldl_driver URL FOLDER [--name FILE] [--single] [--timeout SECONDS] [--quiet]
+//   xldl_driver URL FOLDER [--name FILE] [--mirror URL] [--single] [--timeout SECONDS] [--quiet]
+//
+// --mirror gives the task another mirror of the file, as the tool gives it the one not chosen.
 //
 // Prints each change of state and, twice a second, the progress. Exit code: 0 finished,
 // 1 failed, 2 bad arguments or engine not started, 3 timed out (the task is cancelled).
@@ -53,7 +55,7 @@ template <size_t N> bool CopyField(char16_t (&field)[N], const std::wstring& tex
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: xldl_driver URL FOLDER [--name FILE] [--single] "
+    std::fprintf(stderr, "usage: xldl_driver URL FOLDER [--name FILE] [--mirror URL] [--single] "
                          "[--timeout SECONDS] [--quiet]\n");
     return 2;
 }
@@ -68,12 +70,15 @@ int main() {
     std::wstring folder = argv[2];
     if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
     std::wstring name = NameFromUrl(url);
+    std::wstring mirror;
     bool single = false, quiet = false;
     double timeout = 0;
     for (int i = 3; i < argc; ++i) {
         const std::wstring a = argv[i];
         if (a == L"--name" && i + 1 < argc)
             name = argv[++i];
+        else if (a == L"--mirror" && i + 1 < argc)
+            mirror = argv[++i];
         else if (a == L"--single")
             single = true;
         else if (a == L"--quiet")
@@ -99,6 +104,16 @@ int main() {
     }
     param.OptionFlag = single ? 0 : 0xFFFFFFFFu;
     const TaskHandle task = XL_CreateTask(&param);
+    if (!mirror.empty()) {
+        const auto add = reinterpret_cast<TXLAddMirror>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("xldl.dll"), AddMirrorExport)));
+        static char16_t other[2084];
+        if (!add || !CopyField(other, mirror) || !add(task, other)) {
+            std::fprintf(stderr, "xldl_driver: the engine did not take the other mirror\n");
+            XL_UnInit();
+            return 2;
+        }
+    }
     if (!EngineTrue(XL_StartTask(task))) {
         std::fprintf(stderr, "xldl_driver: the task did not start\n");
         XL_UnInit();

@@ -1,6 +1,7 @@
 #include "xldl/core/Pacing.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace xldl {
 
@@ -74,17 +75,16 @@ uint32_t TPace::RoundTrip() const {
     return static_cast<uint32_t>(std::max<int64_t>(1, int64_t{HeadMs} - delay));
 }
 
-int64_t TPace::RequestSize(int64_t free, int connections) const {
+int64_t TPace::RequestSize(int64_t free, double share) const {
     int64_t size = UnknownRequest;
     if (BytesPerSecond > 0) {
         const int64_t lastingMs = std::max<int64_t>(
             {1000, int64_t{4} * RoundTrip(), DelayShare * std::max<int64_t>(FirstByteMs, 0)});
         size = BytesPerSecond / 1000 * lastingMs;
     }
-    if (connections > 0 && free > 0) {
-        const int64_t share = (free + connections - 1) / connections;
-        size = std::min(size, share);
-    }
+    if (share > 0 && free > 0)
+        size = std::min(size, static_cast<int64_t>(
+                                  std::ceil(static_cast<double>(free) * std::min(share, 1.0))));
     size = (size + Granule - 1) / Granule * Granule;
     return std::clamp(size, MinRequest, MaxRequest);
 }

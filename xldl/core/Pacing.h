@@ -4,8 +4,9 @@
 // wire, when only the server's time lies between them), and from that:
 //   - how much the next request asks for: enough to last several round trips, and long enough
 //     that the server's delay is a small share of it (a server that takes 200 ms to begin each
-//     answer costs that for every request), but less towards the end, so that the connections
-//     of a task run out of work together instead of one finishing a large last piece alone;
+//     answer costs that for every request), but less towards the end, in proportion to what
+//     each connection delivers, so that the connections of a task (fast and slow, from one
+//     mirror or two) run out of work together instead of one finishing a large last piece alone;
 //   - when the next request goes: while the current answer still has about two round trips'
 //     worth to come, so that the next answer follows on without a gap.
 // Pure arithmetic on what the connection observed; tested natively.
@@ -48,9 +49,9 @@ public:
     // The server's delay before an answer's first byte in milliseconds, -1 while unknown.
     int64_t FirstByte() const { return FirstByteMs; }
 
-    // What the next request should ask for, with `free` bytes left to hand out among
-    // `connections` connections.
-    int64_t RequestSize(int64_t free, int connections) const;
+    // What the next request should ask for, with `free` bytes left to hand out, of which this
+    // connection should fetch `share` (its part of what all connections deliver, 0 to 1).
+    int64_t RequestSize(int64_t free, double share) const;
     // Whether the next request should go now, `left` bytes before the current answer ends.
     bool SendAhead(int64_t left) const;
     // The least worth cutting from another connection's claim: what this one would fetch in

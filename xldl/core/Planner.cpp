@@ -6,176 +6,604 @@
 
 namespace xldl {
 
-TPlanner::TPlanner(const TPlanSettings& settings, const TUrl& start, uint64_t nowMs)
-    : Settings(settings), Where(start), LastProgressMs(nowMs) {
+TPlanner::TPlanner(const TPlanSettings& settings, const std::vector<TUrl>& sources, uint64_t nowMs)
+    : Settings(settings), Src(sources), LastProgressMs(nowMs) {
     Segments.Reset(-1);
+    Growth.Reset(Src.Count(), nowMs);
 }
 
-int64_t TPlanner::WindowBytes() const {
-    return Guarded() ? std::min(TOverlapGuard::WindowBytes, Settings.SegmentBytes / 4) : 0;
+TPlanner::TConnection* TPlanner::Conn(int id) {
+    const auto it = Connections.find(id);
+    return it == Connections.end() ? nullptr : &it->second;
 }
+
+const TPlanner::TConnection* TPlanner::Conn(int id) const {
+    const auto it = Connections.find(id);
+    return it == Connections.end() ? nullptr : &it->second;
+}
+
+int TPlanner::SourceOf(int id) const {
+    const TConnection* c = Conn(id);
+    return c ? c->Source : -1;
+}
+
+bool TPlanner::Guarded(int source) const {
+    return Src[source].Validator.empty() || Src.Mixed();
+}
+
+int64_t TPlanner::WindowBytes(int source) const {
+    return Guarded(source) ? std::min(TOverlapGuard::WindowBytes, Settings.SegmentBytes / 4) : 0;
+}
+
+int TPlanner::Preferred() const {
+    for (int i = 0; i < Src.Count(); ++i)
+        if (!Src[i].Dead) return i;
+    return -1;
+}
+
+// --- what the file is ---
 
 void TPlanner::Resume(const TFileFacts& facts) {
-    Where = facts.Location;
-    Validator = facts.Validator;
-    Digest = facts.Digest;
     Segments.Reset(facts.Total, facts.Done);
     Guard.Reset();
+    // The task's sources that the state knew, in the state's order (the first defined the file).
+    std::vector<std::pair<int, const TSourceRecord*>> known;
+    for (const TSourceRecord& r : facts.Sources)
+        for (int i = 0; i < Src.Count(); ++i)
+            if (FormatUrl(Src[i].Start) == r.Url &&
+                std::none_of(known.begin(), known.end(),
+                             [i](const auto& k) { return k.first == i; }))
+                known.emplace_back(i, &r);
+    Src.TakeUp({facts.Total, facts.LastModified, facts.Digest},
+               known.empty() ? -1 : known[0].first);
+    for (const auto& [i, r] : known) {
+        TSource& s = Src[i];
+        // Its validator, shown again under If-Range, proves the file; without one its answers
+        // are compared with what is on disk where they meet it.
+        s.Where = r->Location;
+        s.Validator = r->Validator;
+        if (!s.Distrusted) s.Standing = TStanding::Same;
+    }
     ResumingFile = facts.Total >= 0;
-    ConfirmedFile = false;
 }
 
 void TPlanner::Forget() {
     Segments.Reset(-1);
     EndUnproven = false;
     Guard.Reset();
-    Validator.clear();
-    Digest = {};
+    Src.Forget();
     ResumingFile = false;
-    ConfirmedFile = true;
-    AnswerCap = 0;
+    WholeStream = false;
 }
 
 TFileFacts TPlanner::Facts() const {
-    return {Where, Segments.Size(), Validator, Digest, Segments.DoneRanges(), EndUnproven};
+    TFileFacts f;
+    f.Total = Segments.Size();
+    f.Digest = Src.File().Digest;
+    f.LastModified = Src.File().LastModified;
+    f.Done = Segments.DoneRanges();
+    f.EndUnproven = EndUnproven;
+    int reference = Src.Reference();
+    if (reference < 0) reference = std::max(Preferred(), 0);
+    if (reference < Src.Count()) {
+        f.Location = Src[reference].Where;
+        f.Validator = Src[reference].Validator;
+    }
+    const auto record = [&](int i) {
+        const TSource& s = Src[i];
+        f.Sources.push_back({FormatUrl(s.Start), s.Where, s.Validator});
+    };
+    if (Src.Known() && reference < Src.Count()) record(reference);
+    for (int i = 0; i < Src.Count(); ++i)
+        if (i != reference && Src[i].Standing == TStanding::Same && !Src[i].Dead) record(i);
+    return f;
 }
 
-void TPlanner::BeginPass(uint64_t) {
-    Active = 1;
-    Waiting = 0;
-    PassParts = 0;
+// --- a pass ---
+
+TPlanner::TStart TPlanner::Add(int source, TRole role, uint64_t nowMs) {
+    const int id = NextId++;
+    TConnection c;
+    c.Source = source;
+    c.Role = role;
+    c.StartedMs = nowMs;
+    c.SeenMs = nowMs;
+    Connections[id] = c;
+    return {id, source, role};
+}
+
+int TPlanner::Running(int source) const {
+    int n = 0;
+    for (const auto& [id, c] : Connections)
+        n += c.Source == source;
+    return n;
+}
+
+bool TPlanner::Far(int source) const {
+    // Either sign will do: a connect can look near where a proxy or relay accepts for a far
+    // server, and an answer's time is not known before the first one.
+    uint32_t connect = 0;
+    int64_t fastest = -1;
+    for (const auto& [id, c] : Connections) {
+        if (c.Source != source) continue;
+        if (c.ConnectMs && (!connect || c.ConnectMs < connect)) connect = c.ConnectMs;
+        fastest = std::max(fastest, c.Rate);
+    }
+    return std::max(Src[source].RoundTrip, connect) >= FarMs ||
+           (fastest > 0 && fastest < SlowConnection);
+}
+
+bool TPlanner::Down(int source, uint64_t nowMs) const {
+    const TSource& s = Src[source];
+    return s.LastFailMs > s.LastByteMs && nowMs >= s.LastByteMs + DownMs;
+}
+
+int TPlanner::Allowed(int source, uint64_t nowMs) const {
+    const TSource& s = Src[source];
+    if (s.Dead || WholeStream || s.Standing == TStanding::Other) return 0;
+    int most = Settings.ManyConnections ? static_cast<int>(Settings.MaxConnections) : 1;
+    // One connection learns whether the source serves the file before others join it.
+    if (s.Standing != TStanding::Same || !s.RangesUsable) most = 1;
+    if (Segments.Bounded())
+        most = std::min<int>(most, static_cast<int>(std::clamp<int64_t>(
+                                       Segments.Size() / Settings.SegmentBytes, 1, most)));
+    // Sources on one server share its limit.
+    for (int i = 0; i < Src.Count(); ++i)
+        if (i != source && Src.SameServer(i, source)) most -= Running(i);
+    if (Down(source, nowMs)) most = std::min(most, 1);
+    return std::max(most, 0);
+}
+
+std::vector<TPlanner::TStart> TPlanner::BeginPass(int handoverSource, uint64_t nowMs) {
+    PassStartMs = nowMs;
+    CalledOff = false;
     EarlyClaims.clear();
+    Connections.clear();
+    WholeStream = false;
+    for (int i = 0; i < Src.Count(); ++i) {
+        Src[i].Active = 0;
+        Src[i].Waiting = 0;
+    }
+    Growth.Reset(Src.Count(), nowMs);
+    std::vector<TStart> starts;
+    if (handoverSource >= 0) {
+        WholeStream = true;
+        starts.push_back(Add(handoverSource, TRole::Adopt, nowMs));
+        return starts;
+    }
+    const int preferred = Preferred();
+    if (preferred < 0) return starts;
+    const int most = Settings.ManyConnections ? static_cast<int>(Settings.MaxConnections) : 1;
+    // Room on each source's server for connections kept ready beside its first.
+    const auto ready = [&](int source) {
+        int room = most;
+        for (const auto& [id, c] : Connections)
+            if (Src.SameServer(c.Source, source)) --room;
+        for (int slot = 1; slot <= room; ++slot) {
+            const TStart s = Add(source, TRole::Standby, nowMs);
+            Connections[s.Id].Slot = slot;
+            starts.push_back(s);
+        }
+    };
+    for (int i = 0; i < Src.Count(); ++i) {
+        const TSource& s = Src[i];
+        // Whatever the preferred source serves is the file, when nothing else is known.
+        if (s.Dead || (s.Standing == TStanding::Other && (Src.Known() || i != preferred))) continue;
+        if (Src.Known())
+            starts.push_back(Add(i, TRole::Run, nowMs));
+        else if (i == preferred)
+            starts.push_back(Add(i, TRole::Open, nowMs));
+        else if (s.RangesUsable)
+            starts.push_back(Add(i, TRole::Candidate, nowMs));
+        else
+            continue;
+        if (Src.Known() ? s.RangesUsable : true) ready(i);
+    }
+    return starts;
 }
 
-TQuestion TPlanner::FirstQuestion() const {
+std::vector<TPlanner::TStart> TPlanner::Starts(uint64_t nowMs) {
+    std::vector<TStart> starts;
+    if (WholeStream || !Src.Known() || Segments.Complete()) return starts;
+    // More connections are for bytes nobody holds; the end game is for those there are.
+    const bool work = Segments.Free() > 0;
+    for (int i = 0; i < Src.Count(); ++i) {
+        const int allowed = Allowed(i, nowMs);
+        int target = allowed;
+        if (Src[i].Standing == TStanding::Same)
+            target = Growth.Target(i, allowed, Far(i), nowMs);
+        else
+            Growth.Target(i, 0, false, nowMs);
+        const int running = Running(i);
+        if (running == 0 && target > 0 && Src[i].Standing != TStanding::Same) {
+            // Nobody judges it yet.
+            starts.push_back(Add(i, TRole::Run, nowMs));
+            continue;
+        }
+        if (!work) continue;
+        for (int n = running; n < target; ++n)
+            starts.push_back(Add(i, TRole::Run, nowMs));
+    }
+    return starts;
+}
+
+void TPlanner::Ended(int id, uint64_t nowMs) {
+    TConnection* c = Conn(id);
+    if (!c) return;
+    Unwork(*c, nowMs);
+    for (auto it = EarlyClaims.begin(); it != EarlyClaims.end(); ++it) {
+        if (it->first != id) continue;
+        if (Segments.Holds(it->second, id)) Segments.Release(it->second);
+        EarlyClaims.erase(it);
+        break;
+    }
+    Connections.erase(id);
+}
+
+void TPlanner::Work(TConnection& c) {
+    if (c.Working) return;
+    c.Working = true;
+    ++Src[c.Source].Active;
+}
+
+void TPlanner::Unwork(TConnection& c, uint64_t nowMs) {
+    if (c.Flowing) {
+        c.Flowing = false;
+        Growth.Stopped(c.Source, nowMs);
+    }
+    if (!c.Working) return;
+    c.Working = false;
+    --Src[c.Source].Active;
+}
+
+// --- opening ---
+
+TQuestion TPlanner::FirstQuestion(int source) const {
     TQuestion q;
-    q.Ask = RangesUsable ? TAsk::First : TAsk::Whole;
+    q.Ask = Src[source].RangesUsable ? TAsk::First : TAsk::Whole;
     q.End = q.Ask == TAsk::First ? Settings.SegmentBytes : -1;
     return q;
 }
 
-int TPlanner::Opened(int64_t total, int64_t bodyEnd, bool whole, const std::string& validator,
-                     const TDigest& digest, int& parts) {
-    Segments.Reset(total);
+TPlanner::TCandidate TPlanner::Candidate(int id, uint64_t nowMs) const {
+    const TConnection* c = Conn(id);
+    if (!c) return TCandidate::Quit;
+    const TSource& s = Src[c->Source];
+    if (s.Dead || s.Standing == TStanding::Other) return TCandidate::Quit;
+    if (Src.Known()) return WholeStream ? TCandidate::Quit : TCandidate::Run;
+    const int preferred = Preferred();
+    if (preferred == c->Source) return TCandidate::Open;
+    // The preferred source answers first, unless it keeps failing or takes too long (a
+    // failure it recovers from at once, a busy answer or a reset, still leaves it first).
+    const bool failed = preferred >= 0 && Src[preferred].LastFailMs > PassStartMs;
+    if (preferred < 0 || nowMs >= PassStartMs + (failed ? DownMs : GraceMs))
+        return TCandidate::Open;
+    return TCandidate::Wait;
+}
+
+void TPlanner::Define(int source, const TSourceFacts& facts, int64_t, bool whole) {
+    Segments.Reset(facts.Total);
     Guard.Reset();
-    Validator = validator;
-    Digest = digest;
+    Src.Define(source, facts);
     ResumingFile = false;
-    ConfirmedFile = true;
-    parts = 1;
-    // A whole-file answer stays one stream to its end: cut short, it would have to be drained
-    // or dropped, and it proves nothing about ranges.
-    if (Settings.ManyConnections && RangesUsable && !whole && total >= 0)
-        parts = static_cast<int>(
-            std::clamp<int64_t>(total / Settings.SegmentBytes, 1, Settings.MaxConnections));
-    const int claim = Segments.Claim(0, bodyEnd >= 0 ? bodyEnd : 1, 0);
-    if (claim >= 0) Segments.StartReading(claim);
-    return claim;
+    if (whole) {
+        // A whole-file answer stays one stream to its end: cut short, it would have to be
+        // drained or dropped, and it proves nothing about ranges.
+        WholeStream = true;
+    }
 }
 
-int TPlanner::ResumedParts() const {
-    if (!Settings.ManyConnections || !RangesUsable) return 1;
-    return static_cast<int>(
-        std::clamp<int64_t>(Segments.Free() / Settings.SegmentBytes, 1, Settings.MaxConnections));
+TPlanner::TOpened TPlanner::Opened(int id, const TSourceFacts& facts, int64_t bodyEnd, bool whole,
+                                   uint64_t nowMs) {
+    TOpened o;
+    TConnection* c = Conn(id);
+    if (!c) {
+        o.Reaction = TReaction::Quit;
+        return o;
+    }
+    const int source = c->Source;
+    c->SeenMs = nowMs;
+    if (!Src.Known()) {
+        Define(source, facts, bodyEnd, whole);
+        Work(*c);
+        o.Defined = true;
+        o.Claim = Segments.Claim(id, bodyEnd >= 0 ? bodyEnd : 1, 0);
+        if (o.Claim >= 0) Segments.StartReading(o.Claim);
+        if (!WholeStream) PlaceEarly();
+        return o;
+    }
+    // Another source answered first: this answer's body is what that one is reading.
+    if (whole && source != Preferred()) {
+        Src[source].WholeOnly = true;
+        Src[source].RangesUsable = false;
+        Src.Reject(source);
+        o.Reaction = TReaction::Quit;
+        return o;
+    }
+    const TReaction r = Judge(id, facts);
+    o.Reaction = r == TReaction::Use ? TReaction::Drop : r;
+    return o;
 }
 
-TQuestion TPlanner::EarlyQuestion(int id) const {
-    TQuestion q;
+void TPlanner::CallOffEarly() {
+    CalledOff = true;
+}
+
+// --- connections kept ready ---
+
+void TPlanner::Connected(int id, uint32_t ms) {
+    if (TConnection* c = Conn(id)) c->ConnectMs = std::max<uint32_t>(ms, 1);
+}
+
+bool TPlanner::AsksEarly(int id, TQuestion& q) const {
+    const TConnection* c = Conn(id);
+    // Before the first answer, a share is a guess made under no validator; it pays only where
+    // waiting for that answer costs a round trip that matters.
+    if (!c || c->Role != TRole::Standby || c->Slot < 1 || Src.Known() || CalledOff ||
+        c->Source != Preferred() || c->ConnectMs < FarMs || !Src[c->Source].RangesUsable)
+        return false;
+    q = {};
     q.Ask = TAsk::Part;
-    q.From = id * Settings.SegmentBytes;
-    q.End = (id + 1) * Settings.SegmentBytes;
-    return q;
+    q.From = c->Slot * Settings.SegmentBytes;
+    q.End = (c->Slot + 1) * Settings.SegmentBytes;
+    return true;
 }
 
-void TPlanner::PlaceEarly(int parts, bool early) {
-    PassParts = parts;
-    EarlyClaims.assign(static_cast<size_t>(std::max(parts, 1)), -1);
-    if (!early || !Segments.Bounded()) return;
+void TPlanner::PlaceEarly() {
+    if (!Segments.Bounded()) return;
     // Under the guard the first bytes of each share are its window: the share proper begins
     // after them, and they are written by the connection before it.
-    const int64_t window = WindowBytes();
-    for (int id = 1; id < parts; ++id) {
-        const TQuestion q = EarlyQuestion(id);
-        const int64_t from = q.From + window;
-        const int64_t end = std::min(q.End, Segments.Size());
-        if (from < end) EarlyClaims[static_cast<size_t>(id)] = Segments.ClaimRange(id, from, end);
+    for (auto& [id, c] : Connections) {
+        TQuestion q;
+        if (c.Role != TRole::Standby || c.Slot < 1 || c.Source != Src.Reference()) continue;
+        const int64_t from = c.Slot * Settings.SegmentBytes;
+        const int64_t end = std::min((c.Slot + 1) * Settings.SegmentBytes, Segments.Size());
+        if (c.ConnectMs < FarMs || from + WindowBytes(c.Source) >= end) continue;
+        const int claim = Segments.ClaimRange(id, from + WindowBytes(c.Source), end);
+        if (claim >= 0) EarlyClaims[id] = claim;
     }
 }
 
 int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
-    if (id < 0 || static_cast<size_t>(id) >= EarlyClaims.size()) return -1;
-    const int claim = EarlyClaims[static_cast<size_t>(id)];
-    EarlyClaims[static_cast<size_t>(id)] = -1;
-    if (claim < 0 || !Segments.Holds(claim, id)) return -1;
+    const auto it = EarlyClaims.find(id);
+    TConnection* c = Conn(id);
+    if (it == EarlyClaims.end() || !c) return -1;
+    const int claim = it->second;
+    EarlyClaims.erase(it);
+    if (!Segments.Holds(claim, id)) return -1;
     if (!sent) {
         // Nobody would ever read it: the share goes back to the others.
         Segments.Release(claim);
         return -1;
     }
-    const auto& s = Segments.At(claim);
+    const TSource& s = Src[c->Source];
+    const auto& seg = Segments.At(claim);
+    plan = {};
     plan.Claim = claim;
-    plan.Question = EarlyQuestion(id);
-    plan.Question.End = s.End; // now known: where the share ends in the file
-    plan.Question.Validator = Validator;
+    plan.Question.Ask = TAsk::Part;
+    plan.Question.From = c->Slot * Settings.SegmentBytes;
+    plan.Question.End = seg.End; // now known: where the share ends in the file
+    plan.Question.Validator = s.Validator;
     plan.Question.Total = Segments.Size();
-    plan.Question.Named = !Validator.empty() || Digest.Kind != TDigestKind::None;
+    plan.Question.Named = !s.Validator.empty() || Src.File().Digest.Kind != TDigestKind::None;
     plan.Question.MustName = true;
-    plan.Url = Where;
-    plan.WriteFrom = s.Pos;
-    plan.WriteEnd = s.End;
+    plan.Url = s.Where;
+    plan.WriteFrom = seg.Pos;
+    plan.WriteEnd = seg.End;
+    Work(*c);
     return claim;
 }
 
-TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan) {
+TPlanner::TCall TPlanner::Call(int id, uint64_t nowMs) {
+    TConnection* c = Conn(id);
+    if (!c) return TCall::Quit;
+    const TSource& s = Src[c->Source];
+    if (s.Dead || WholeStream || s.Standing == TStanding::Other) return TCall::Quit;
+    if (CalledOff && !Src.Known() && c->Source == Preferred()) return TCall::Quit;
+    if (nowMs >= c->StartedMs + StandbyMs) return TCall::Quit;
+    if (!Src.Known() || s.Standing != TStanding::Same) return TCall::Wait;
+    if (Segments.Complete() || Segments.Free() == 0) return TCall::Quit;
+    const int target = Growth.Target(c->Source, Allowed(c->Source, nowMs), Far(c->Source), nowMs);
+    if (s.Active < target) {
+        Work(*c);
+        return TCall::Work;
+    }
+    return TCall::Wait;
+}
+
+// --- requests ---
+
+bool TPlanner::SampleRange(int64_t& from, int64_t& end) const {
+    // The end of the largest written range: past the first bytes, which many files of one
+    // kind share.
+    TByteRange best{};
+    for (const TByteRange& r : Segments.DoneRanges())
+        if (r.End - r.Start > best.End - best.Start) best = r;
+    if (best.End <= best.Start) return false;
+    end = best.End;
+    from = std::max(best.Start, best.End - SampleBytes);
+    return true;
+}
+
+TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uint64_t nowMs) {
+    TConnection* c = Conn(id);
+    if (!c) return TNext::Quit;
+    const int source = c->Source;
+    TSource& s = Src[source];
     // A connection that is never idle cannot time a round trip: another's serves.
-    pace.Lend(RoundTrip, FirstByte);
-    const int64_t window = WindowBytes();
+    pace.Lend(s.RoundTrip, s.FirstByte);
+    if (s.Dead || s.Standing == TStanding::Other) return TNext::Quit;
+    if (!Src.Known()) return ahead ? TNext::Nothing : TNext::Wait;
+    if (WholeStream) return TNext::Nothing;
+    const bool judging = s.Standing == TStanding::Unknown || s.Standing == TStanding::Sampling;
+    if (judging) {
+        // One connection at a time finds out, with nothing behind its question.
+        if (ahead) return TNext::Nothing;
+        for (const auto& [other, oc] : Connections)
+            if (other != id && oc.Source == source && oc.Judging) return TNext::Wait;
+    }
+    Work(*c);
+    if (s.Standing == TStanding::Sampling) {
+        int64_t from = 0, end = 0;
+        if (!SampleRange(from, end)) return TNext::Wait;
+        plan = {};
+        plan.Sample = true;
+        plan.Question.Ask = TAsk::Part;
+        plan.Question.From = from;
+        plan.Question.End = end;
+        plan.Question.Validator = s.Validator;
+        plan.Question.Total = Segments.Size();
+        plan.Question.Named = !s.Validator.empty();
+        plan.Url = s.Where;
+        plan.WriteFrom = end;
+        plan.WriteEnd = end;
+        c->Judging = true;
+        return TNext::Ask;
+    }
+    if (!ahead && s.Standing == TStanding::Same &&
+        s.Active > Growth.Target(source, Allowed(source, nowMs), Far(source), nowMs)) {
+        // One too many: what it has asked is read, then it goes.
+        Unwork(*c, nowMs);
+        return TNext::Nothing;
+    }
+    const int64_t window = WindowBytes(source);
     int64_t most = Settings.SegmentBytes;
-    if (AnswerCap > 0) most = std::min(most, AnswerCap);
-    const int64_t size = std::max<int64_t>(
-        std::min(pace.RequestSize(Segments.Free(), std::max(Active, 1)), most - 2 * window), 1);
+    if (s.AnswerCap > 0) most = std::min(most, s.AnswerCap);
+    // This connection's part of what is left: what it delivers among all at work.
+    int64_t mine = 0, all = 0;
+    int working = 0;
+    for (const auto& [other, oc] : Connections) {
+        if (!oc.Working) continue;
+        ++working;
+        all += std::max<int64_t>(oc.Rate, 0);
+        if (other == id) mine = std::max<int64_t>(oc.Rate, 0);
+    }
+    const double share = mine > 0 && all > 0 ? static_cast<double>(mine) / static_cast<double>(all)
+                                             : 1.0 / std::max(working, 1);
+    const int64_t size =
+        std::max<int64_t>(std::min(pace.RequestSize(Segments.Free(), share), most - 2 * window), 1);
+    const auto rateOf = [this, nowMs](int owner) -> int64_t {
+        const TConnection* o = Conn(owner);
+        if (!o) return -1;
+        if (nowMs >= o->SeenMs + StoppedMs) return 0;
+        return o->Rate > 0 ? o->Rate : -1;
+    };
     // Only free bytes are taken ahead; cutting another's claim is for an idle connection.
-    const int claim = Segments.Claim(id, size, ahead ? 0 : pace.MinSplit());
+    const int claim = Segments.Claim(id, size, ahead ? 0 : pace.MinSplit(), rateOf);
     if (claim < 0) return TNext::Nothing;
-    if (!RangesUsable) {
+    if (!s.RangesUsable) {
         // Bytes are missing and cannot be fetched apart: the file starts over.
         Segments.Release(claim);
         return TNext::Restart;
     }
-    const auto& s = Segments.At(claim);
-    int64_t left = std::min(window, s.Pos);
+    const auto& seg = Segments.At(claim);
+    const int64_t left = std::min(window, seg.Pos);
     int64_t right = 0;
-    if (window > 0 && s.End >= 0 && s.End < Segments.Size()) {
-        // Bytes after the share that are written already will never be fetched again: only
-        // this answer can be compared with them.
-        const int64_t r = std::min(window, Segments.Size() - s.End);
-        const auto done = Segments.DoneWithin(s.End, s.End + r);
-        if (done.size() == 1 && done[0].Start == s.End && done[0].End == s.End + r) right = r;
+    if (window > 0 && seg.End >= 0 && seg.End < Segments.Size()) {
+        // Bytes after the share that are written or held will never be fetched by the request
+        // that meets this one there: only this answer can be compared with them.
+        const int64_t r = std::min(window, Segments.Size() - seg.End);
+        if (Segments.FreeWithin(seg.End, seg.End + r) == 0) right = r;
     }
+    plan = {};
     plan.Claim = claim;
-    plan.Question = {};
+    plan.Judging = judging;
     plan.Question.Ask = TAsk::Part;
-    plan.Question.From = s.Pos - left;
-    plan.Question.End = s.End >= 0 ? s.End + right : -1;
-    plan.Question.Validator = Validator;
-    plan.Question.Total = Segments.Size();
-    plan.Question.Named = !Validator.empty() || Digest.Kind != TDigestKind::None;
-    plan.Question.MustName = !ConfirmedFile;
-    plan.Url = Where;
-    plan.WriteFrom = s.Pos;
-    plan.WriteEnd = s.End;
+    plan.Question.From = seg.Pos - left;
+    plan.Question.End = seg.End >= 0 ? seg.End + right : -1;
+    if (judging) {
+        // Asked of a source that has not said what it serves: its head is judged before a
+        // byte is taken, against the file's facts rather than its own validator.
+        plan.Question.Total = -1;
+    } else {
+        plan.Question.Validator = s.Validator;
+        plan.Question.Total = Segments.Size();
+        plan.Question.Named = !s.Validator.empty() || Src.File().Digest.Kind != TDigestKind::None;
+        plan.Question.MustName = !s.Proven;
+    }
+    plan.Url = s.Where;
+    plan.WriteFrom = seg.Pos;
+    plan.WriteEnd = seg.End;
+    c->Judging = judging;
     return TNext::Ask;
 }
 
-void TPlanner::AnsweredShort(int64_t bytes) {
-    if (bytes > 0 && (AnswerCap == 0 || bytes < AnswerCap)) AnswerCap = bytes;
+void TPlanner::AnsweredShort(int id, int64_t bytes) {
+    const int source = SourceOf(id);
+    if (source < 0) return;
+    int64_t& cap = Src[source].AnswerCap;
+    if (bytes > 0 && (cap == 0 || bytes < cap)) cap = bytes;
 }
 
-void TPlanner::Measured(const TPace& pace) {
-    if (pace.RoundTrip() && (!RoundTrip || pace.RoundTrip() < RoundTrip))
-        RoundTrip = pace.RoundTrip();
-    if (pace.FirstByte() >= 0) FirstByte = pace.FirstByte();
+void TPlanner::Measured(int id, const TPace& pace, uint64_t nowMs) {
+    TConnection* c = Conn(id);
+    if (!c) return;
+    c->SeenMs = nowMs;
+    const int64_t rate = pace.Throughput() > 0 ? pace.Throughput() : pace.Rate();
+    if (rate > 0) c->Rate = rate;
+    TSource& s = Src[c->Source];
+    if (pace.RoundTrip() && (!s.RoundTrip || pace.RoundTrip() < s.RoundTrip))
+        s.RoundTrip = pace.RoundTrip();
+    if (pace.FirstByte() >= 0) s.FirstByte = pace.FirstByte();
 }
+
+void TPlanner::Confirmed(int id) {
+    const int source = SourceOf(id);
+    if (source >= 0) Src[source].Proven = true;
+}
+
+// --- what sources say of the file ---
+
+TReaction TPlanner::Judge(int id, const TSourceFacts& facts) {
+    TConnection* c = Conn(id);
+    if (!c) return TReaction::Quit;
+    c->Judging = false;
+    switch (Src.Judge(c->Source, facts)) {
+    case TStanding::Same:
+        return TReaction::Use;
+    case TStanding::Sampling:
+        return TReaction::Drop;
+    default:
+        return c->Source == Preferred() ? TReaction::Restart : TReaction::Quit;
+    }
+}
+
+TReaction TPlanner::Sampled(int id, bool same) {
+    TConnection* c = Conn(id);
+    if (!c) return TReaction::Quit;
+    c->Judging = false;
+    Src.Sampled(c->Source, same);
+    if (same) return TReaction::Use;
+    return c->Source == Preferred() ? TReaction::Restart : TReaction::Quit;
+}
+
+TReaction TPlanner::Disagrees(int id, bool rangesBroken) {
+    const int source = SourceOf(id);
+    if (source < 0) return TReaction::Quit;
+    if (rangesBroken) Src[source].RangesUsable = false;
+    // The preferred source, or the one whose bytes are on disk, decides: the file changed.
+    if (source == Preferred() || source == Src.Reference()) return TReaction::Restart;
+    if (rangesBroken) Src[source].WholeOnly = true;
+    Src.Reject(source);
+    return TReaction::Quit;
+}
+
+TReaction TPlanner::WindowsDiffer(int id) {
+    // Between two sources, the preferred one's bytes are the file's; one source alone
+    // differing from itself means its file changed.
+    if (Src.Mixed()) {
+        const int preferred = Preferred();
+        for (int i = 0; i < Src.Count(); ++i) {
+            if (i == preferred || Src[i].Standing == TStanding::Other) continue;
+            Src[i].Distrusted = true;
+            Src.Reject(i);
+        }
+    }
+    (void)id;
+    return TReaction::Restart;
+}
+
+// --- bytes ---
 
 std::vector<TByteRange> TPlanner::Window(int64_t pos, const uint8_t* data, size_t size) {
     const int64_t end = pos + static_cast<int64_t>(size);
@@ -195,15 +623,42 @@ std::vector<TByteRange> TPlanner::Window(int64_t pos, const uint8_t* data, size_
 bool TPlanner::Wrote(int claim, int64_t pos, const uint8_t* data, size_t size, uint64_t nowMs) {
     Segments.Commit(claim, static_cast<int64_t>(size));
     LastProgressMs = nowMs;
+    if (TConnection* c = Conn(Segments.At(claim).Owner)) {
+        TSource& s = Src[c->Source];
+        s.LastByteMs = nowMs;
+        s.Delivered += static_cast<int64_t>(size);
+        c->SeenMs = nowMs;
+        if (!c->Flowing) {
+            c->Flowing = true;
+            Growth.Joined(c->Source, nowMs);
+        }
+        Growth.Delivered(c->Source, static_cast<int64_t>(size), nowMs);
+    }
     return Guard.Written(pos, data, size);
 }
 
-TDecision TPlanner::Failed(const TFailure& f, unsigned failures, uint64_t nowMs, double jitter) {
+// --- failures ---
+
+TDecision TPlanner::Failed(int id, const TFailure& f, unsigned failures, uint64_t nowMs,
+                           double jitter) {
+    TConnection* c = Conn(id);
+    const int source = c ? c->Source : std::max(Preferred(), 0);
+    TSource& s = Src[source];
+    if (c) c->Judging = false;
     // A server that ends connections after so many requests has served its share: the
-    // requests it left unanswered go again on a new connection, at once.
+    // requests it left unanswered go again on a new connection, at once. That is no change
+    // in the connections that deliver (nor a failure of the source), so growth goes on.
     if (f.Served) return {TRecovery::AskAgain, 0};
-    if (f.Refusal && Active > 1) {
-        --Active;
+    if (c && c->Flowing) {
+        c->Flowing = false;
+        Growth.Stopped(source, nowMs);
+    }
+    s.LastFailMs = nowMs;
+    // One connection too many for the server, or one of many to a source that delivers
+    // nothing: one keeps trying, with backoff, and the others leave it their work.
+    if (c && c->Working && s.Active > 1 && (f.Refusal || Down(source, nowMs))) {
+        if (f.Refusal) Growth.Refused(source, nowMs);
+        Unwork(*c, nowMs);
         return {TRecovery::Retire, 0};
     }
     const uint64_t quiet = nowMs - LastProgressMs;
@@ -212,8 +667,61 @@ TDecision TPlanner::Failed(const TFailure& f, unsigned failures, uint64_t nowMs,
         RetryDelayMs(failures, Settings.RetryBaseMs, Settings.RetryCapMs, jitter, f.RetryAfter);
     // No pause outlasts the budget: the try after it is the last.
     delay = static_cast<uint32_t>(std::min<uint64_t>(delay, Settings.GiveUpMs - quiet));
-    ++Waiting;
+    ++s.Waiting;
     return {TRecovery::Wait, delay};
+}
+
+void TPlanner::WaitEnded(int id) {
+    const int source = SourceOf(id);
+    TSource& s = Src[source >= 0 ? source : std::max(Preferred(), 0)];
+    if (s.Waiting > 0) --s.Waiting;
+}
+
+TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
+    TConnection* c = Conn(id);
+    const int source = c ? c->Source : std::max(Preferred(), 0);
+    TSource& s = Src[source];
+    if (!s.Dead) {
+        s.Dead = true;
+        s.DeadError = error;
+        s.DeadDetail = detail;
+    }
+    if (c) {
+        c->Judging = false;
+        Unwork(*c, LastProgressMs);
+    }
+    if (Src.AllDead()) return TReaction::Fail;
+    bool serving = false, live = false;
+    for (int i = 0; i < Src.Count(); ++i) {
+        const TSource& o = Src[i];
+        if (o.Dead) continue;
+        live = true;
+        if (o.Standing != TStanding::Other) serving = true;
+    }
+    if (serving || !Src.Known()) return TReaction::Quit;
+    // What is left serves another file, or only whole: it becomes the file.
+    return live ? TReaction::Restart : TReaction::Fail;
+}
+
+void TPlanner::Left(int id, uint64_t nowMs) {
+    if (TConnection* c = Conn(id)) {
+        c->Judging = false;
+        Unwork(*c, nowMs);
+    }
+}
+
+int TPlanner::ActiveConnections() const {
+    int n = 0;
+    for (int i = 0; i < Src.Count(); ++i)
+        n += Src[i].Active;
+    return n;
+}
+
+int TPlanner::WaitingConnections() const {
+    int n = 0;
+    for (int i = 0; i < Src.Count(); ++i)
+        n += Src[i].Waiting;
+    return n;
 }
 
 } // namespace xldl

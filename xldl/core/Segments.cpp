@@ -60,7 +60,7 @@ void TSegmentTable::Reset(int64_t total, const std::vector<TByteRange>& done) {
     if (at < total) Add({at, total, at, 0, -1});
 }
 
-int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit) {
+int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit, const TRateOf& rateOf) {
     size = std::max<int64_t>(size, 1);
     // The free piece that comes first in the file.
     int best = -1;
@@ -104,27 +104,55 @@ int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit) {
             return last;
         }
     }
-    // The upper part of the held claim with the most left.
+    // The upper part of the held claim that would be finished last.
+    const auto rate = [&](int o) { return rateOf ? rateOf(o) : int64_t{-1}; };
+    const int64_t mine = rate(owner);
     int victim = -1;
     int64_t most = 0;
+    double latest = -1;
     for (const auto& [id, s] : Segments) {
-        if (s.End < 0 || s.Owner < 0) continue;
+        if (s.End < 0 || s.Owner < 0 || s.Owner == owner) continue;
         const int64_t left = s.End - (s.Pos + s.InFlight);
-        if (left > most) {
+        if (left <= 0) continue;
+        // Seconds to finish at the owner's rate; unknown rates count as the taker's (or all
+        // alike, when that is unknown too); an owner that delivers nothing never finishes.
+        const int64_t r = rate(s.Owner);
+        const double finish = r == 0     ? 1e300
+                              : r > 0    ? static_cast<double>(left) / static_cast<double>(r)
+                              : mine > 0 ? static_cast<double>(left) / static_cast<double>(mine)
+                                         : static_cast<double>(left);
+        if (finish > latest) {
+            latest = finish;
             most = left;
             victim = id;
         }
     }
-    if (victim < 0 || most < 2 * minSplit) return -1;
+    if (victim < 0) return -1;
     TSegment& v = Segments[victim];
     const int64_t from = v.Pos + v.InFlight;
-    int64_t cut = (from + most / 2 + Align - 1) / Align * Align;
-    if (cut - from < minSplit || v.End - cut < minSplit) cut = from + most / 2;
+    const int64_t theirs = rate(v.Owner);
+    if (theirs == 0) {
+        // Its owner has stopped delivering: all of what is left changes hands.
+        const int64_t end = v.End;
+        v.End = from;
+        const int64_t upto = std::min(end, from + std::max<int64_t>(size, 1));
+        if (upto < end) Add({upto, end, upto, 0, -1});
+        return Add({from, upto, from, 0, owner});
+    }
+    if (most < 2 * minSplit) return -1;
+    // Where both would finish at once: the victim keeps what it fetches in the time the taker
+    // needs for the rest.
+    int64_t keep = most / 2;
+    if (theirs > 0 && mine > 0)
+        keep = static_cast<int64_t>(static_cast<double>(most) * theirs / (theirs + mine));
+    keep = std::clamp(keep, minSplit, most - minSplit);
+    int64_t cut = (from + keep + Align - 1) / Align * Align;
+    if (cut - from < minSplit || v.End - cut < minSplit) cut = from + keep;
     const int64_t end = v.End;
     v.End = cut;
-    const int64_t mine = std::min(end, cut + size);
-    if (mine < end) Add({mine, end, mine, 0, -1});
-    return Add({cut, mine, cut, 0, owner});
+    const int64_t upto = std::min(end, cut + size);
+    if (upto < end) Add({upto, end, upto, 0, -1});
+    return Add({cut, upto, cut, 0, owner});
 }
 
 int TSegmentTable::ClaimRange(int owner, int64_t from, int64_t end) {
@@ -223,6 +251,16 @@ int64_t TSegmentTable::Free() const {
         if (s.Owner >= 0 || IsComplete(s)) continue;
         if (s.End < 0) return std::numeric_limits<int64_t>::max() / 2;
         free += s.End - s.Pos;
+    }
+    return free;
+}
+
+int64_t TSegmentTable::FreeWithin(int64_t from, int64_t to) const {
+    int64_t free = 0;
+    for (const auto& [id, s] : Segments) {
+        if (s.Owner >= 0 || IsComplete(s)) continue;
+        const int64_t end = s.End < 0 ? to : s.End;
+        free += std::max<int64_t>(0, std::min(end, to) - std::max(s.Pos, from));
     }
     return free;
 }

@@ -1,14 +1,15 @@
 // How a file is shared among connections. The bytes still wanted are handed out as claims, one
 // per request, from the front of what nobody holds, each of the size its connection asks for.
-// When nothing is free, a claim is cut from the upper part of the held claim with the most
-// left, so idle connections take over a slow one's bytes until the very end. Bytes count as
-// done once written; bytes in flight (read, not yet written) are reserved so that no cut ever
+// When nothing is free, a claim is cut from the upper part of the held claim that would be
+// finished last, so idle connections take over a slow one's bytes until the very end. Bytes count
+// as done once written; bytes in flight (read, not yet written) are reserved so that no cut ever
 // lands on them. Claims have stable numbers; a finished claim joins the done ranges when its
 // holder lets it go. No locking here: the caller serialises access.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -35,11 +36,15 @@ public:
     // is on disk already.
     void Reset(int64_t total, const std::vector<TByteRange>& done = {});
 
+    // Bytes per second an owner delivers (0: none lately), -1 when unknown.
+    using TRateOf = std::function<int64_t(int owner)>;
     // A claim for `owner` of at most `size` bytes: the first bytes nobody holds; else, when
     // `minSplit` > 0, the last claim another owner has asked for but not begun to read while
-    // it holds others (it changes hands whole); else the upper part of the held claim with
-    // the most left, if both parts keep at least `minSplit` bytes. -1 when there is nothing.
-    int Claim(int owner, int64_t size, int64_t minSplit);
+    // it holds others (it changes hands whole); else the upper part of the held claim that
+    // would be finished last at its owner's rate, cut where both would finish together (at
+    // the half when rates are unknown), if both parts keep at least `minSplit` bytes (a
+    // claim whose owner delivers nothing is taken whole). -1 when there is nothing.
+    int Claim(int owner, int64_t size, int64_t minSplit, const TRateOf& rateOf = nullptr);
     // Exactly [from, end) for `owner`, when nobody holds or has written any of it; -1 if not.
     int ClaimRange(int owner, int64_t from, int64_t end);
     // The owner begins to read the claim's answer: from now on it is never taken whole.
@@ -66,6 +71,8 @@ public:
     int64_t Done() const;
     // Bytes that nobody holds and nobody has written.
     int64_t Free() const;
+    // The same within [from, to).
+    int64_t FreeWithin(int64_t from, int64_t to) const;
     // Every written byte, as sorted ranges apart from each other.
     std::vector<TByteRange> DoneRanges() const;
     // Where the written bytes from the file's start end (0 when its first byte is missing).

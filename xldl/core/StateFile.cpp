@@ -70,6 +70,15 @@ std::string FormatState(const TSavedState& state) {
     if (state.Digest.Kind != TDigestKind::None)
         line(state.Digest.Kind == TDigestKind::Sha256 ? "sha-256" : "md5",
              Hex(state.Digest.Bytes.data(), state.Digest.Bytes.size()));
+    for (const TSavedMirror& m : state.Mirrors) {
+        // A mirror whose URL or location cannot stand on a line is left out with all its lines.
+        if (m.Url.empty() || m.Location.empty() || !IsOneLine(m.Url) || !IsOneLine(m.Location))
+            continue;
+        line("mirror", m.Url);
+        line("mirror-location", m.Location);
+        if (!m.ETag.empty()) line("mirror-etag", m.ETag);
+        if (!m.LastModified.empty()) line("mirror-last-modified", m.LastModified);
+    }
     for (const TByteRange& r : state.Done)
         line("range", std::to_string(r.Start) + " " + std::to_string(r.End));
     s += "check " + Checksum(s) + "\n";
@@ -106,7 +115,7 @@ std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* p
             first = false;
             const auto format = Digits(value);
             if (key != Magic || !format) return std::nullopt;
-            if (*format != StateFormat) {
+            if (*format != StateFormat && *format != 1) {
                 if (*format > StateFormat) why = TStateProblem::Future;
                 return std::nullopt;
             }
@@ -115,6 +124,23 @@ std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* p
         // A sound writer writes each value once, and only values that can stand on a line;
         // a second "total" after the ranges, say, would make them lie past the file's end.
         if (!IsOneLine(value)) return std::nullopt;
+        TSavedMirror* mirror = s.Mirrors.empty() ? nullptr : &s.Mirrors.back();
+        if (key == "mirror") {
+            if (value.empty()) return std::nullopt;
+            s.Mirrors.push_back({std::string(value), {}, {}, {}});
+            continue;
+        }
+        if (key.substr(0, 7) == "mirror-") {
+            // A mirror's own lines follow its "mirror" line, each once.
+            if (!mirror) return std::nullopt;
+            std::string* field = key == "mirror-location"        ? &mirror->Location
+                                 : key == "mirror-etag"          ? &mirror->ETag
+                                 : key == "mirror-last-modified" ? &mirror->LastModified
+                                                                 : nullptr;
+            if (!field || !field->empty() || value.empty()) return std::nullopt;
+            *field = value;
+            continue;
+        }
         if (key != "range") {
             if (std::find(seen.begin(), seen.end(), key) != seen.end()) return std::nullopt;
             seen.push_back(key);
@@ -163,16 +189,25 @@ std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* p
     if (!haveUrl || !haveName || !haveTotal || s.Location.empty() || s.Url.empty() ||
         s.Name.empty())
         return std::nullopt;
+    for (const TSavedMirror& m : s.Mirrors)
+        if (m.Location.empty()) return std::nullopt;
     why = TStateProblem::None;
     return s;
 }
 
-std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
                                       std::string_view name, TStateProblem* problem) {
     TStateProblem unused;
     TStateProblem& why = problem ? *problem : unused;
     auto s = ParseAnyState(text, &why);
-    if (s && (s->Url != url || s->Name != name)) {
+    if (!s) return s;
+    const auto ours = [&urls](std::string_view u) {
+        return std::find(urls.begin(), urls.end(), u) != urls.end();
+    };
+    bool known = ours(s->Url);
+    for (const TSavedMirror& m : s->Mirrors)
+        known = known || ours(m.Url);
+    if (!known || s->Name != name) {
         why = TStateProblem::Foreign;
         return std::nullopt;
     }
@@ -196,6 +231,20 @@ void SetStateValidator(TSavedState& state, const std::string& validator) {
 std::string StateValidator(const TSavedState& state) {
     if (!state.ETag.empty() && state.ETag.rfind("W/", 0) != 0) return state.ETag;
     return state.LastModified;
+}
+
+std::string MirrorValidator(const TSavedMirror& mirror) {
+    if (!mirror.ETag.empty() && mirror.ETag.rfind("W/", 0) != 0) return mirror.ETag;
+    return mirror.LastModified;
+}
+
+void SetMirrorValidator(TSavedMirror& mirror, const std::string& validator) {
+    mirror.ETag.clear();
+    mirror.LastModified.clear();
+    if (!validator.empty() && (validator.front() == '"' || validator.rfind("W/", 0) == 0))
+        mirror.ETag = validator;
+    else
+        mirror.LastModified = validator;
 }
 
 } // namespace xldl

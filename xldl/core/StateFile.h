@@ -1,7 +1,10 @@
 // The small file the engine keeps beside a partial download ("setup.exe.part.state"), so that a
 // later task, in this run or the next, resumes instead of starting from zero. It says what the
 // file is (the URL asked for, the final name, where it was found, the server's validators and
-// length, an advertised digest) and which byte ranges of the partial are on disk and durable.
+// length, an advertised digest), which other mirror served it too (its URL, where it found the
+// file, its own validators: entity tags are each server's own), and which byte ranges of the
+// partial are on disk and durable. A task takes it up when either of its mirrors is one the
+// state names.
 //
 // Text, one "key value" per line, ending in a SHA-256 of everything before it. Nothing in it
 // is believed unless all of it checks: a missing, short, damaged, foreign (another URL or
@@ -20,18 +23,27 @@
 
 namespace xldl {
 
-constexpr int StateFormat = 1;
+constexpr int StateFormat = 2; // 1: the same without other mirrors, still read
 // Larger than any state we write (a few ranges per connection): anything bigger is not ours.
 constexpr size_t MaxStateBytes = 1 << 20;
 
-struct TSavedState {
+// Another mirror that served the file.
+struct TSavedMirror {
     std::string Url;      // as the task was given it
+    std::string Location; // where it found the file
+    std::string ETag;     // its own strong entity tag, or its date
+    std::string LastModified;
+};
+
+struct TSavedState {
+    std::string Url;      // as the task was given it (the mirror that defined the file)
     std::string Name;     // the final file name (UTF-8)
     std::string Location; // where the file was found, after redirects
     int64_t Total = -1;   // bytes
     std::string ETag;     // as the server sent it, quotes included
     std::string LastModified;
     TDigest Digest;
+    std::vector<TSavedMirror> Mirrors;
     std::vector<TByteRange> Done; // sorted, apart, within [0, Total)
 };
 
@@ -41,16 +53,21 @@ enum class TStateProblem {
     None,
     Damaged, // short, torn, unreadable, checksum wrong, values out of range
     Future,  // written by a newer engine
-    Foreign, // another URL or file name
+    Foreign, // another file name, or no URL of the task's
 };
 
 // The state in `text` if it is whole and ours, whatever file it is about: sealed, of this
 // format, every key at most once (ranges aside), every value one we could have written.
 std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem = nullptr);
 
-// The state in `text` if it is whole, ours and about `url` saved as `name`.
-std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+// The state in `text` if it is whole, ours and about one of `urls` saved as `name`.
+std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
                                       std::string_view name, TStateProblem* problem = nullptr);
+inline std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
+                                             std::string_view name,
+                                             TStateProblem* problem = nullptr) {
+    return ParseState(text, std::vector<std::string>{std::string(url)}, name, problem);
+}
 
 // Whether `text`, read from "NAME.part.state", is a state this engine wrote for the partial
 // beside it: whole, ours, and about a file saved as `name` (UTF-8, ASCII letters in any case,
@@ -62,5 +79,8 @@ bool IsStateOfPartial(std::string_view text, std::string_view name);
 std::string StateValidator(const TSavedState& state);
 // Where a validator goes in a state: an entity tag or a date.
 void SetStateValidator(TSavedState& state, const std::string& validator);
+// The same for another mirror.
+std::string MirrorValidator(const TSavedMirror& mirror);
+void SetMirrorValidator(TSavedMirror& mirror, const std::string& validator);
 
 } // namespace xldl

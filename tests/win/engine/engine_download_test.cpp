@@ -292,7 +292,8 @@ TEST_F(EngineDownload, UnInitIsPromptWhileALargeFileComesOnSeveralConnections) {
     const auto liveThreads = reinterpret_cast<TXldlLiveThreads>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), "XLDL_LiveThreads")));
     ASSERT_NE(liveThreads, nullptr);
-    Script("{}");
+    // A cap per request, so that each connection added adds speed and more of them come.
+    Script(R"({"rate": 8000000})");
     TRun run;
     const TaskHandle task = StartDownload(Url("/large.bin"), Out, "large.bin", true, run);
     ASSERT_TRUE(run.Started);

@@ -168,7 +168,8 @@ int MostAtOnce(const std::vector<std::string>& log, size_t from = 0, size_t to =
 }
 
 TEST_F(EngineFaults, WithoutValidatorsRangesGoInParallelAndADropIsResumed) {
-    const auto content = Serve("setup.exe", 2000000, 30);
+    // Large enough that connections, added one by one as each adds speed, come to work on it.
+    const auto content = Serve("setup.exe", 6000000, 30);
     // Nothing tells this file from another (no ETag, Last-Modified or digest): the ranges go
     // on several connections all the same, each compared with its neighbours where they meet,
     // and one that breaks off is taken up where it stopped rather than from zero.
@@ -204,7 +205,9 @@ TEST_F(EngineFaults, AFileReplacedWithoutValidatorsNeverComesOutMixed) {
 }
 
 TEST_F(EngineFaults, ServerLimitsAreNormalNeitherRefusalsNorFailures) {
-    const auto content = Serve("big.bin", 3 << 20, 60);
+    // Large enough that connections, added one by one as each adds speed, are all at work
+    // for most of it.
+    const auto content = Serve("big.bin", 12 << 20, 60);
     // Any pause after a failure would last 15 s at least, far longer than the download.
     XL_UnInit();
     StartEngine({"XLDL_RETRY_BASE_MS=30000", "XLDL_RETRY_CAP_MS=60000", "XLDL_GIVE_UP_MS=120000"});
@@ -241,16 +244,17 @@ TEST_F(EngineFaults, OversizedHeadersDoNotStopTheDownload) {
 }
 
 TEST_F(EngineFaults, AServerOfOneConnectionGetsOneConnection) {
-    const auto content = Serve("big.bin", 3 << 20, 32);
+    const auto content = Serve("big.bin", 12 << 20, 32);
     for (const char* refuse : {"503", "reset"}) {
         Script(
             std::string(R"({"max_concurrent": 1, "refuse": ")") + refuse +
             R"(", "rules": [{"path": "/big.bin", "fault": "pause", "bytes": 100000, "seconds": 0.3}]})");
         const TRun run = Download(Url("/big.bin"), Out, "big.bin", true);
         ExpectFinished(run, "big.bin", content);
-        // The extra connections are turned away (with what they had asked for on the way, and
-        // the early requests called off) and go, rather than come back again and again: the
-        // download ends on what the server allows, without a storm of refused requests.
+        // A connection added to see whether it adds speed is turned away (with what it had
+        // asked for on the way) and goes, rather than comes back again and again: the download
+        // ends on what the server allows, without a storm of refused requests. (Whether one is
+        // added at all depends on how fast the first one is.)
         const auto log = Log();
         std::string all;
         for (const auto& line : log)
@@ -258,7 +262,6 @@ TEST_F(EngineFaults, AServerOfOneConnectionGetsOneConnection) {
         size_t refused = 0;
         for (const auto& line : log)
             refused += Field(line, "fault") == "refused";
-        EXPECT_GE(refused, 1u) << refuse;
         EXPECT_LT(refused, log.size() / 2) << refuse << ": a storm of refused requests\n" << all;
 
         DeleteFileA((Out + "big.bin").c_str());

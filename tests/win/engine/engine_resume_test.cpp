@@ -327,11 +327,12 @@ TEST_F(EngineResume, TwoProgramsForOneFileNeverShareItsPartial) {
     const auto content = Serve("setup.exe", static_cast<size_t>(size), 56);
     const std::string url = Url("/setup.exe");
     // Slow enough that the first is still at it when the second has started, however long
-    // Wine takes to start a process on a loaded machine.
+    // Wine takes to start a process on a loaded machine: one connection (as many as add
+    // speed would finish sooner the faster the machine is), about 28 s.
     Script(R"({"rate": 300000})");
     const std::string folder = Out.substr(0, Out.size() - 1);
     TDriverProcess one, two;
-    ASSERT_TRUE(one.Start(Driver, url, folder));
+    ASSERT_TRUE(one.Start(Driver, url, folder, "--single"));
     ASSERT_TRUE(ServedMore(0, 500000, 30000));
     ASSERT_TRUE(two.Start(Driver, url, folder));
     EXPECT_EQ(two.Wait(60000), 1) << "the second was not refused: " << two.Output();

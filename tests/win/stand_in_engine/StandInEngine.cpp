@@ -11,7 +11,7 @@
 //
 // Built twice: as the engine of old that says nothing about failure, and with
 // STANDIN_REPORTS_FAILURE as one that exports XLDL_ReportsFailure (answering 1 unless the
-// test says otherwise).
+// test says otherwise) and XLDL_AddMirror (keeping the task and URL it was given).
 #define XLDL_API
 #include "engine/XLDownload.h"
 
@@ -46,6 +46,8 @@ std::deque<TQueryAnswer> Answers;
 uint32_t InitResult = 1, StartResult = 1;
 TaskHandle NextHandle = 1;
 [[maybe_unused]] uint32_t ReportsFailureResult = 1;
+[[maybe_unused]] TaskHandle MirrorTask = 0;
+[[maybe_unused]] std::string MirrorUrl; // as given, each UTF-16 unit's low byte
 // The window the tool gave for the engine's credential dialog, now and when XL_UnInit came.
 [[maybe_unused]] HWND PromptOwner = nullptr;
 [[maybe_unused]] HWND PromptOwnerAtUnInit = reinterpret_cast<HWND>(-1);
@@ -126,6 +128,8 @@ STAND_IN void StandIn_Reset() {
     InitResult = StartResult = 1;
     NextHandle = 1;
     ReportsFailureResult = 1;
+    MirrorTask = 0;
+    MirrorUrl.clear();
 }
 STAND_IN void StandIn_SetResults(uint32_t init, uint32_t start, TaskHandle handle) {
     InitResult = init;
@@ -198,6 +202,21 @@ extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
 }
 STAND_IN void StandIn_SetReportsFailure(uint32_t result) {
     ReportsFailureResult = result;
+}
+// Not recorded either, for the same reason; the last task and URL given stay for the test.
+extern "C" __declspec(dllexport) uint32_t
+    __stdcall XLDL_AddMirror(TaskHandle task, const char16_t* url) {
+    MirrorTask = task;
+    MirrorUrl.clear();
+    for (size_t i = 0; url && url[i] && i < 2084; ++i)
+        MirrorUrl += static_cast<char>(url[i]);
+    return 1;
+}
+STAND_IN TaskHandle StandIn_MirrorTask() {
+    return MirrorTask;
+}
+STAND_IN const char* StandIn_MirrorUrl() {
+    return MirrorUrl.c_str();
 }
 // Also not recorded as a call.
 extern "C" __declspec(dllexport) void __stdcall XLDL_SetPromptOwner(HWND owner) {

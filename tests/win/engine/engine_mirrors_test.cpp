@@ -1,0 +1,207 @@
+// One task, two mirrors (two folders of one test mirror, each with its own faults): the file is
+// fetched from both while both serve it, from the other alone when one fails, never from a
+// mirror that serves another file, and a mixture of two files is never reported finished.
+#include "MirrorTestSupport.h"
+
+#include <algorithm>
+#include <string>
+
+namespace mirror {
+namespace {
+
+constexpr size_t FileBytes = 3 * 1024 * 1024 + 4321;
+
+class EngineMirrors : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        // One file name for every test: nothing an earlier one left is taken up.
+        for (const char* rest : {"", ".part", ".part.state"})
+            DeleteFileA((Out + "setup.exe" + rest).c_str());
+        AddMirror = reinterpret_cast<TXLAddMirror>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), AddMirrorExport)));
+        ASSERT_NE(AddMirror, nullptr) << "the engine must take a task's other mirror";
+    }
+
+    // Downloads `chosen` with `other` as the task's other mirror, to its end.
+    TRun Both(const std::string& chosen, const std::string& other, unsigned timeoutMs = 60000) {
+        TRun run;
+        static DownloadTaskParam param;
+        FillParam(param, Url(chosen), Out, "setup.exe", true);
+        const TaskHandle task = XL_CreateTask(&param);
+        const std::string url = Url(other);
+        const std::u16string wide(url.begin(), url.end());
+        EXPECT_EQ(AddMirror(task, wide.c_str()), 1u);
+        run.Started = EngineTrue(XL_StartTask(task));
+        if (run.Started) Follow(task, run, timeoutMs, Ended);
+        return run;
+    }
+
+    // Answered range requests for `path` (206), and all requests for it.
+    static size_t Served(const std::string& path, size_t* all = nullptr) {
+        size_t ranged = 0, any = 0;
+        for (const std::string& line : Log()) {
+            if (line.find(" " + path + " ") == std::string::npos) continue;
+            ++any;
+            ranged += Field(line, "status") == "206";
+        }
+        if (all) *all = any;
+        return ranged;
+    }
+
+    TXLAddMirror AddMirror = nullptr;
+};
+
+TEST_F(EngineMirrors, TheTaskTakesItsOtherMirrorOnlyBeforeItStarts) {
+    const auto file = Serve("a/setup.exe", 1000, 3);
+    static DownloadTaskParam param;
+    FillParam(param, Url("/a/setup.exe"), Out, "setup.exe", true);
+    const TaskHandle task = XL_CreateTask(&param);
+    const std::string own = Url("/a/setup.exe");
+    const std::u16string same(own.begin(), own.end());
+    EXPECT_EQ(AddMirror(task, same.c_str()), 0u) << "its own URL is no other mirror";
+    EXPECT_EQ(AddMirror(task, u"ftp://example.test/setup.exe"), 0u);
+    EXPECT_EQ(AddMirror(task + 1000, u"http://127.0.0.1:1/setup.exe"), 0u) << "no such task";
+    EXPECT_EQ(AddMirror(task, nullptr), 0u);
+    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
+    EXPECT_EQ(AddMirror(task, u"http://127.0.0.1:1/setup.exe"), 0u) << "started already";
+    TRun run;
+    run.Started = true;
+    Follow(task, run, 30000, Ended);
+    ExpectFinished(run, "setup.exe", file);
+}
+
+TEST_F(EngineMirrors, BothServeTheFileAndTheChosenOneAsksFirst) {
+    const auto file = Serve("a/setup.exe", FileBytes, 5);
+    Serve("b/setup.exe", FileBytes, 5);
+    // Slow enough per request that more connections, and the other mirror, pay.
+    Script(R"({"rate": 1500000})");
+    const TRun run = Both("/a/setup.exe", "/b/setup.exe");
+    ExpectFinished(run, "setup.exe", file);
+    const auto log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.front().find("/a/setup.exe"), std::string::npos) << log.front();
+    EXPECT_GT(Served("/a/setup.exe"), 0u);
+    EXPECT_GT(Served("/b/setup.exe"), 0u) << "the other mirror was never used";
+}
+
+TEST_F(EngineMirrors, AChosenMirrorThatFailsHalfWayLeavesItsWorkToTheOther) {
+    // Cut part way through, then a proxy's 502 for good: no press, the other carries on.
+    const auto file = Serve("a/setup.exe", FileBytes, 7);
+    Serve("b/setup.exe", FileBytes, 7);
+    Script(R"({"rate": 3000000, "rules": [
+        {"path": "/a/setup.exe", "skip": 1, "times": 3, "fault": "close_after", "bytes": 100000},
+        {"path": "/a/setup.exe", "skip": 1, "times": -1, "fault": "status", "status": 502}]})");
+    const TRun run = Both("/a/setup.exe", "/b/setup.exe");
+    ExpectFinished(run, "setup.exe", file);
+    EXPECT_GT(Served("/b/setup.exe"), 0u);
+}
+
+TEST_F(EngineMirrors, BothFailingFailsAsOneMirrorWould) {
+    Serve("a/setup.exe", FileBytes, 9);
+    Serve("b/setup.exe", FileBytes, 9);
+    Script(R"({"rules": [{"path": "/a/setup.exe", "times": -1, "fault": "status", "status": 404},
+                         {"path": "/b/setup.exe", "times": -1, "fault": "status", "status": 410}]})");
+    const TRun run = Both("/a/setup.exe", "/b/setup.exe");
+    ExpectFailed(run, "setup.exe", ErrorHttpStatus);
+    EXPECT_EQ(run.Http(), 404u) << "the chosen mirror's answer is the one shown";
+    Script(R"({"rules": [{"path": "/a/setup.exe", "times": -1, "fault": "status", "status": 502},
+                         {"path": "/b/setup.exe", "times": -1, "fault": "reset"}]})");
+    const TRun busy = Both("/a/setup.exe", "/b/setup.exe");
+    ExpectFailed(busy, "setup.exe", ErrorNetwork);
+}
+
+// A mirror that serves something else is never used for the file, and whatever happens the
+// file finished is one mirror's, whole.
+TEST_F(EngineMirrors, AMirrorServingAnotherFileIsNeverMixedIn) {
+    struct {
+        const char* what;
+        size_t otherBytes;
+        const char* otherFault; // on the other mirror's requests, "" none
+        bool chosenFails;       // the chosen mirror goes away after its first answer
+    } cases[] = {
+        {"another length", FileBytes + 1, "", false},
+        {"the same length, other bytes", FileBytes, "", false},
+        {"the same length, no validators", FileBytes, "no_validators", false},
+        {"ranges answered with the whole file", FileBytes, "ignore_range", false},
+        {"the same length, other bytes, chosen one fails", FileBytes, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileA((Out + "setup.exe").c_str());
+        const auto chosen = Serve("a/setup.exe", FileBytes, 11);
+        const auto other = Serve("b/setup.exe", c.otherBytes, 12);
+        std::string rules = R"({"rate": 1500000, "rules": [)";
+        if (*c.otherFault)
+            rules += std::string(R"({"path": "/b/setup.exe", "times": -1, "fault": ")") +
+                     c.otherFault + R"("})" + (c.chosenFails ? "," : "");
+        if (c.chosenFails)
+            rules += R"({"path": "/a/setup.exe", "skip": 1, "times": -1, "fault": "status",
+                         "status": 502})";
+        Script(rules + "]}");
+        const TRun run = Both("/a/setup.exe", "/b/setup.exe", 30000);
+        const auto got = ReadFileBytes(Out + "setup.exe");
+        if (c.chosenFails) {
+            // Nothing can finish the file from the chosen mirror's bytes: it never is.
+            if (run.State() == StateFinished) {
+                ASSERT_TRUE(got);
+                EXPECT_TRUE(*got == other) << "finished, and not the other mirror's file whole";
+            } else {
+                EXPECT_EQ(run.State(), StateFailed);
+                EXPECT_FALSE(got);
+            }
+            continue;
+        }
+        ExpectFinished(run, "setup.exe", chosen, true);
+        // Its first answer (and a sample, where nothing else could tell) is all it was asked.
+        EXPECT_LE(Served("/b/setup.exe"), 2u);
+    }
+}
+
+TEST_F(EngineMirrors, AMirrorThatRecoversRejoins) {
+    const auto file = Serve("a/setup.exe", 2 * FileBytes, 13);
+    Serve("b/setup.exe", 2 * FileBytes, 13);
+    // The other mirror turns every request away for its first second, then serves.
+    Script(R"({"rate": 800000, "rules": [
+        {"path": "/b/setup.exe", "during": 1, "times": -1, "fault": "status", "status": 503}]})");
+    const TRun run = Both("/a/setup.exe", "/b/setup.exe");
+    ExpectFinished(run, "setup.exe", file);
+    size_t refused = 0;
+    for (const std::string& line : Log())
+        refused += line.find("/b/setup.exe") != std::string::npos && Field(line, "status") == "503";
+    EXPECT_GT(refused, 0u) << "the other mirror was not asked while it was down";
+    EXPECT_GT(Served("/b/setup.exe"), 0u) << "it never rejoined";
+}
+
+TEST_F(EngineMirrors, ARunThatChoosesTheOtherMirrorTakesUpThePartial) {
+    const auto file = Serve("a/setup.exe", 2 * FileBytes, 15);
+    Serve("b/setup.exe", 2 * FileBytes, 15);
+    Script(R"({"rate": 700000})");
+    TRun first;
+    static DownloadTaskParam param;
+    FillParam(param, Url("/a/setup.exe"), Out, "setup.exe", true);
+    const TaskHandle task = XL_CreateTask(&param);
+    const std::string b = Url("/b/setup.exe");
+    const std::u16string wide(b.begin(), b.end());
+    ASSERT_EQ(AddMirror(task, wide.c_str()), 1u);
+    ASSERT_TRUE(EngineTrue(XL_StartTask(task)));
+    first.Started = true;
+    Follow(task, first, 30000, [](const DownloadTaskInfo& i) {
+        return Ended(i) || i.DoneSize >= static_cast<int64_t>(FileBytes);
+    });
+    ASSERT_NE(first.State(), StateFinished) << "too fast to be cut half way";
+    const int64_t had = first.Last.DoneSize;
+    XL_UnInit(); // the run ends; its partial and state stay
+    Quiesce();
+    StartEngine(QuickTunables());
+    Script("{}");
+    const TRun second = Both("/b/setup.exe", "/a/setup.exe");
+    ExpectFinished(second, "setup.exe", file, true);
+    EXPECT_EQ(second.Restarts(), 0u);
+    // What the first run held was not fetched again, whichever mirror it came from.
+    EXPECT_LT(ServedBytes(), static_cast<long long>(file.size()) - had / 2)
+        << "held " << had << " of " << file.size();
+}
+
+} // namespace
+} // namespace mirror
