@@ -206,6 +206,13 @@ TEST(Planner, ShortAnswersCapLaterRequestsAndBrokenRangesRestart) {
     whole.Planner.Sources()[0].RangesUsable = false;
     TPlan none;
     EXPECT_EQ(whole.Planner.Next(0, pace, true, none, 1), TPlanner::TNext::Nothing);
+    // A whole-file answer of unknown length: nothing to ask while it is read; cut, the file
+    // starts over (what it did not bring cannot be asked for apart).
+    TOpened stream(-1, "", true, false, true);
+    EXPECT_EQ(stream.Planner.Next(0, pace, false, none, 1), TPlanner::TNext::Nothing);
+    stream.Planner.Table().Release(stream.FirstClaim);
+    EXPECT_EQ(stream.Planner.Next(0, pace, true, none, 1), TPlanner::TNext::Nothing);
+    EXPECT_EQ(stream.Planner.Next(0, pace, false, none, 1), TPlanner::TNext::Restart);
 }
 
 TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {

@@ -434,7 +434,12 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     pace.Lend(s.RoundTrip, s.FirstByte);
     if (s.Dead || s.Standing == TStanding::Other) return TNext::Quit;
     if (!Src.Known()) return ahead ? TNext::Nothing : TNext::Wait;
-    if (WholeStream) return TNext::Nothing;
+    if (WholeStream) {
+        // What a whole-file answer did not bring cannot be fetched apart: once nobody reads
+        // it any more, the file starts over.
+        if (!ahead && !Segments.Complete() && !Segments.Held()) return TNext::Restart;
+        return TNext::Nothing;
+    }
     const bool judging = s.Standing == TStanding::Unknown || s.Standing == TStanding::Sampling;
     if (judging) {
         // One connection at a time finds out, with nothing behind its question.

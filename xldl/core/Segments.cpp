@@ -231,6 +231,12 @@ bool TSegmentTable::SegmentComplete(int id) const {
     return it == Segments.end() || IsComplete(it->second);
 }
 
+bool TSegmentTable::Held() const {
+    for (const auto& [id, s] : Segments)
+        if (s.Owner >= 0) return true;
+    return false;
+}
+
 bool TSegmentTable::Complete() const {
     if (Total < 0 && Segments.empty()) return false;
     for (const auto& [id, s] : Segments)

@@ -67,6 +67,8 @@ public:
     void CloseOpenEnd(int id);
 
     bool SegmentComplete(int id) const;
+    // Whether anyone holds a claim now.
+    bool Held() const;
     bool Complete() const;
     int64_t Done() const;
     // Bytes that nobody holds and nobody has written.
