@@ -11,10 +11,10 @@
 #  2. the stand-in again, its tasks finishing: the first with an installer changed after it
 #     was signed (refused and deleted), the next with one the shell cannot start; each text
 #     must stand clear of the size text;
-#  3. the whole job with our engine: mirror 1 answers 404, mirror 2 has the installer. The
-#     status line must read as in step 1's "not on this mirror" picture, pixel for pixel; one
-#     press then fetches from mirror 2, the installer is checked and started and the tool
-#     ends with 0.
+#  3. the whole job with our engine, which is given both mirrors: neither has the installer
+#     (404). The status line must read as in step 1's "not on this mirror" picture, pixel for
+#     pixel; then mirror 2 gets the installer, one press fetches it from there, the installer
+#     is checked and started and the tool ends with 0.
 # SIGNED-DIR holds the signed stand-in installers (tools/signing/sign_test_installers.py);
 # the code-signing test root of SIGNING-CERTS is trusted in the X prefix with TRUST-ROOT.exe.
 # Leaves the pictures in OUT-DIR.
@@ -33,7 +33,6 @@ cp "$program" "$run/stand-in/OrlenzDownloader.exe"
 cp "$stand_in" "$run/stand-in/xldl.dll"
 cp "$program" "$run/engine/OrlenzDownloader.exe"
 cp "$engine" "$run/engine/xldl.dll"
-cp "$signed/good.exe" "$run/mirror/dl2.orlenz.com/service/setup.exe"
 title='Orlenz软件完整安装包下载专用工具'
 
 # Task 1: half a megabyte, then failed (ErrorNetwork). Task 2: a tick, then not on this mirror
@@ -149,6 +148,7 @@ if shoot_until job-failed failed-bare 30 252; then
 else
   failed=1
 fi
+cp "$signed/good.exe" "$run/mirror/dl2.orlenz.com/service/setup.exe"
 press
 code=0
 timeout 60 tail --pid="$tool" -f /dev/null || { echo "FAIL the tool did not end"; failed=1; }
