@@ -17,15 +17,7 @@ source "$ROOT/bench/lib.sh"
 size_mib=${1:-1024}
 rate=${RATE:-40m}
 
-need=()
-for p in nginx curl aria2 bc time openssl; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
-fi
+bench_packages nginx curl aria2 bc time openssl
 build_engine_driver trust_root
 
 work=$BUILD/bench/speed

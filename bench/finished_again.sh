@@ -15,11 +15,7 @@ source "$ROOT/bench/lib.sh"
 size_mib=${1:-256}
 
 "$ROOT/scripts/setup" >/dev/null
-dpkg-query -W -f='${Status}' nginx 2>/dev/null | grep -q 'install ok installed' || {
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nginx >/dev/null
-}
+bench_packages nginx
 build_engine_driver
 
 work=$BUILD/bench/again

@@ -13,13 +13,7 @@ shift || true
 stacks=("$@")
 [ ${#stacks[@]} -gt 0 ] || stacks=(xldl winsock wininet wininet-async winhttp)
 
-for p in nginx curl bc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || {
-    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-    [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$p" >/dev/null
-  }
-done
+bench_packages nginx curl bc
 dir=$BUILD/$WIN_BUILD
 [ -f "$dir/CMakeCache.txt" ] || "$ROOT/scripts/build" >/dev/null
 cmake --build "$dir" --target http_stacks >/dev/null

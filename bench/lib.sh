@@ -29,6 +29,20 @@ CONF
   } > "$file"
 }
 
+# Installs the Debian PACKAGES that are missing (through sudo when not root), without starting
+# any of them as a service.
+bench_packages() { # packages...
+  local need=() p sudo=""
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+  done
+  [ ${#need[@]} -gt 0 ] || return 0
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+    --no-install-recommends "${need[@]}" >/dev/null
+}
+
 # Builds the engine and its command-line driver (and any further TARGETS) for $WIN_BUILD;
 # sets dir (that build), driver (xldl_driver.exe) and wine_run (its Wine wrapper).
 build_engine_driver() { # targets...

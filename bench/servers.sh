@@ -32,16 +32,7 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy
 
 # --- what it needs ---------------------------------------------------------------------------
 "$ROOT/scripts/setup" >&2
-need=()
-for p in apache2 lighttpd nginx squid curl aria2 bc g++; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  # Installing the servers must not start them as services.
-  [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -q \
-    --no-install-recommends "${need[@]}" >/dev/null
-fi
+bench_packages apache2 lighttpd nginx squid curl aria2 bc g++
 build_engine_driver
 relay=$(BUILD_DIR=$BUILD python3 "$ROOT/bench/relay/relay.py" build)
 

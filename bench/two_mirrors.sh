@@ -36,22 +36,8 @@ sudo=""
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
 "$ROOT/scripts/setup" >&2
-need=()
-for p in nginx aria2 g++; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  [ -e /usr/sbin/policy-rc.d ] || { printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null; $sudo chmod +x /usr/sbin/policy-rc.d; }
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
-fi
-case $WIN_BUILD in
-  win32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake") ;;
-  win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DRUN_WINDOWS_TESTS=OFF) ;;
-esac
-[ -f "$BUILD/$WIN_BUILD/CMakeCache.txt" ] || cmake -S "$ROOT" -B "$BUILD/$WIN_BUILD" "${toolchain[@]}" >/dev/null
-cmake --build "$BUILD/$WIN_BUILD" -j "$(nproc)" --target xldl xldl_driver >/dev/null
-driver=$BUILD/$WIN_BUILD/tools/xldl_driver/xldl_driver.exe
-wine_run=$BUILD/$WIN_BUILD/wine-run
+bench_packages nginx aria2 g++
+build_engine_driver
 relay=$(BUILD_DIR=$BUILD python3 "$ROOT/bench/relay/relay.py" build)
 
 work=$BUILD/bench/two_mirrors
