@@ -620,13 +620,16 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
                 const DWORD error = Part.WriteAt(At, data + off, static_cast<uint32_t>(take));
                 bool same = true;
                 bool all = false;
+                const uint64_t now = GetTickCount64();
                 Dispatch.Locked([&](TPlanner& p) {
                     if (error) {
                         p.Table().Cancel(plan.Claim);
                         return;
                     }
-                    same = p.Wrote(plan.Claim, At, data + off, static_cast<size_t>(take),
-                                   GetTickCount64());
+                    same = p.Wrote(plan.Claim, At, data + off, static_cast<size_t>(take), now);
+                    // A long answer's rate counts while it lasts, not only from the next head:
+                    // cuts and shares near the end depend on it.
+                    p.Measured(Id, Pace, now);
                     complete = p.Table().SegmentComplete(plan.Claim);
                     if (complete) p.Table().Release(plan.Claim);
                     all = complete && p.Table().Complete();

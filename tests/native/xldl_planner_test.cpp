@@ -542,5 +542,50 @@ TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {
     EXPECT_EQ(p.Sources()[0].Delivered, 0);
 }
 
+// Near the end, a connection far slower than the rest stands back rather than take a piece
+// that would come after they had fetched everything left; it takes work again when they stop.
+TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
+    const int64_t total = 3 * 1024 * 1024 + 777;
+    TTwo t(Bytes(static_cast<size_t>(total), 24));
+    ASSERT_EQ(t.Verdict, TReaction::Use);
+    TPlanner& p = t.Planner;
+    const int slow = t.First[1];
+    const std::vector<int> fast = {t.Second[1], t.Second[2]};
+    const auto measured = [&](int id, int64_t rate, uint32_t trip, uint64_t now) {
+        TPace pace(64 * 1024, Seg);
+        pace.Answered(trip);
+        pace.BodyBegins(0);
+        pace.Arrived(1000, rate);
+        p.Measured(id, pace, now);
+    };
+    // Asks and fetches one piece at `now`; false when it was not given one.
+    const auto fetch = [&](int id, uint64_t now) {
+        TPace pace(64 * 1024, Seg);
+        TPlan plan;
+        if (p.Next(id, pace, false, plan, now) != TPlanner::TNext::Ask) return false;
+        const int64_t n = p.Table().Reserve(plan.Claim, plan.WriteEnd - plan.WriteFrom);
+        p.Table().Commit(plan.Claim, n);
+        p.Table().Release(plan.Claim);
+        return true;
+    };
+    for (int id : fast) {
+        ASSERT_TRUE(fetch(id, 10));
+        measured(id, 2100000, 20, 10);
+    }
+    measured(slow, 700000, 80, 10);
+    EXPECT_TRUE(fetch(slow, 10)) << "with much left, it takes its share";
+    while (p.Table().Size() - p.Table().Done() > 200 * 1024) {
+        ASSERT_TRUE(fetch(fast[0], 20));
+        measured(fast[1], 2100000, 20, 20); // still delivering
+    }
+    TPace pace(64 * 1024, Seg);
+    TPlan plan;
+    EXPECT_EQ(p.Next(slow, pace, false, plan, 30), TPlanner::TNext::Wait);
+    EXPECT_EQ(p.Next(slow, pace, true, plan, 30), TPlanner::TNext::Nothing);
+    EXPECT_TRUE(fetch(fast[0], 30)) << "a fast one is never held back";
+    // The fast ones fall silent: it takes the rest.
+    EXPECT_TRUE(fetch(slow, 30 + TPlanner::StoppedMs));
+}
+
 } // namespace
 } // namespace xldl

@@ -180,6 +180,43 @@ TEST(Segments, AnIdleOwnerTakesOverAnotherOwnersLastUnreadClaimWhole) {
     EXPECT_NE(third, reading);
 }
 
+// With both rates known, a cut falls where both finish at once, the taker's trip counted
+// (minSplit is what it fetches meanwhile), and only when it hands over enough for a request.
+TEST(Segments, ACutBetweenKnownRatesFallsWhereBothFinishTogether) {
+    struct {
+        int64_t victim, taker, most, minSplit;
+        bool cut;
+    } cases[] = {
+        {700000, 2100000, 120 * 1024, 64 * 1024, true}, // a slow owner's last bytes
+        {2000000, 2000000, 4 << 20, 64 * 1024, true},
+        {2000000, 2000000, 80 * 1024, 64 * 1024, false}, // the taker's part: too little
+        {2100000, 700000, 1 << 20, 112 * 1024, true},    // a slow taker gets a small part
+        {2100000, 700000, 150 * 1024, 112 * 1024, false}, // the owner is done before its trip
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.victim << " " << c.taker << " " << c.most);
+        TSegmentTable t;
+        const int64_t total = c.most + (1 << 20);
+        t.Reset(total);
+        const int held = t.Claim(0, total, 0);
+        Write(t, held, total - c.most);
+        const auto rate = [&](int owner) { return owner == 0 ? c.victim : c.taker; };
+        const int taken = t.Claim(1, total, c.minSplit, rate);
+        ASSERT_EQ(taken >= 0, c.cut);
+        if (!c.cut) continue;
+        const int64_t cut = t.At(taken).Start;
+        EXPECT_EQ(t.At(held).End, cut);
+        EXPECT_EQ(t.At(taken).End, total);
+        EXPECT_GE(total - cut, 32 * 1024);
+        const double victimMs = 1000.0 * static_cast<double>(cut - (total - c.most)) / c.victim;
+        const double takerMs = 1000.0 * static_cast<double>(c.minSplit + total - cut) / c.taker;
+        // Rounding the cut up moves bytes from the taker to the victim.
+        const double align = c.most >= (2 << 20) ? 65536 : 4096;
+        const double slack = 1000.0 * align * (1.0 / c.victim + 1.0 / c.taker);
+        EXPECT_NEAR(victimMs, takerMs, slack);
+    }
+}
+
 TEST(Segments, AnEarlyRequestsShareIsClaimedExactlyOrNotAtAll) {
     TSegmentTable t;
     t.Reset(10000);

@@ -493,6 +493,11 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         if (nowMs >= o->SeenMs + StoppedMs) return 0;
         return o->Rate > 0 ? o->Rate : -1;
     };
+    if (Slower(id, std::min(size, Segments.Free()), nowMs)) {
+        // It stays ready, in case the faster ones fail.
+        Unwork(*c, nowMs);
+        return ahead ? TNext::Nothing : TNext::Wait;
+    }
     // Only free bytes are taken ahead; cutting another's claim is for an idle connection.
     const int claim = Segments.Claim(id, size, ahead ? 0 : pace.MinSplit(), rateOf);
     if (claim < 0) return TNext::Nothing;
@@ -533,6 +538,32 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     return TNext::Ask;
 }
 
+bool TPlanner::Slower(int id, int64_t piece, uint64_t nowMs) const {
+    const TConnection* c = Conn(id);
+    if (!c || c->Flow <= 0 || piece <= 0 || !Segments.Bounded()) return false;
+    // Near the end, a piece for a connection much slower than the others would come after they
+    // had fetched everything left without it: it would only delay the finish. Rates while
+    // bodies flow: a pipelined answer's rate counts its wait behind the one before.
+    const int64_t left = Segments.Size() - Segments.Done();
+    int64_t others = 0, fastest = 0;
+    uint32_t trip = 0;
+    for (const auto& [other, oc] : Connections) {
+        if (other == id || !oc.Working || oc.Flow <= 0 || nowMs >= oc.SeenMs + StoppedMs)
+            continue;
+        others += oc.Flow;
+        fastest = std::max(fastest, oc.Flow);
+        const uint32_t t = Src[oc.Source].RoundTrip;
+        if (!trip || t < trip) trip = t;
+    }
+    // Among peers, who fetches the last pieces is a matter of where the cuts fell.
+    if (fastest < 2 * c->Flow) return false;
+    const double theirs = trip + 1000.0 * static_cast<double>(left) / static_cast<double>(others);
+    const double mine =
+        Src[c->Source].RoundTrip +
+        1000.0 * static_cast<double>(std::min(piece, left)) / static_cast<double>(c->Flow);
+    return mine > theirs;
+}
+
 void TPlanner::AnsweredShort(int id, int64_t bytes) {
     const int source = SourceOf(id);
     if (source < 0) return;
@@ -546,6 +577,7 @@ void TPlanner::Measured(int id, const TPace& pace, uint64_t nowMs) {
     c->SeenMs = nowMs;
     const int64_t rate = pace.Throughput() > 0 ? pace.Throughput() : pace.Rate();
     if (rate > 0) c->Rate = rate;
+    if (pace.Rate() > 0) c->Flow = pace.Rate();
     TSource& s = Src[c->Source];
     if (pace.RoundTrip() && (!s.RoundTrip || pace.RoundTrip() < s.RoundTrip))
         s.RoundTrip = pace.RoundTrip();

@@ -244,6 +244,7 @@ private:
         bool Flowing = false; // delivered bytes since it last began or failed
         bool Judging = false; // its request judges the source
         int64_t Rate = -1;    // bytes per second as it last measured, -1 unknown
+        int64_t Flow = -1;    // bytes per second while a body flows (no waits for answers)
         uint64_t SeenMs = 0;  // when it last showed life (a head or bytes)
         uint64_t StartedMs = 0;
         uint32_t ConnectMs = 0;
@@ -264,6 +265,9 @@ private:
     bool SampleRange(int64_t& from, int64_t& end) const;
     // The preferred source that is not dead: it decides what the file is.
     int Preferred() const;
+    // Whether connection `id` is much slower than another at work, and they would fetch
+    // everything left sooner than it could bring a free `piece` of it.
+    bool Slower(int id, int64_t piece, uint64_t nowMs) const;
     void Work(TConnection& c);
     void Unwork(TConnection& c, uint64_t nowMs);
     void PlaceEarly();

@@ -8,6 +8,8 @@ namespace xldl {
 namespace {
 
 constexpr int64_t Align = 64 * 1024;
+// The least a cut between owners of known rates hands over: less is not worth a request.
+constexpr int64_t SmallestCut = 32 * 1024;
 
 bool IsComplete(const TSegmentTable::TSegment& s) {
     return s.End >= 0 && s.Pos >= s.End;
@@ -139,15 +141,26 @@ int TSegmentTable::Claim(int owner, int64_t size, int64_t minSplit, const TRateO
         if (upto < end) Add({upto, end, upto, 0, -1});
         return Add({from, upto, from, 0, owner});
     }
-    if (most < 2 * minSplit) return -1;
-    // Where both would finish at once: the victim keeps what it fetches in the time the taker
-    // needs for the rest.
-    int64_t keep = most / 2;
-    if (theirs > 0 && mine > 0)
-        keep = static_cast<int64_t>(static_cast<double>(most) * theirs / (theirs + mine));
-    keep = std::clamp(keep, minSplit, most - minSplit);
-    int64_t cut = (from + keep + Align - 1) / Align * Align;
-    if (cut - from < minSplit || v.End - cut < minSplit) cut = from + keep;
+    int64_t keep = 0;
+    int64_t cut = 0;
+    if (theirs > 0 && mine > 0) {
+        // Where both would finish at once: the victim goes on while the taker's request travels
+        // (`minSplit` is what the taker would fetch in that time), then each at its own rate. A
+        // slow victim near the end thus gives up all but what it brings in that time.
+        keep = static_cast<int64_t>(static_cast<double>(theirs) *
+                                    static_cast<double>(minSplit + most) /
+                                    static_cast<double>(theirs + mine));
+        if (most - keep < SmallestCut) return -1;
+        // Rounded up, but by little against what the victim keeps at its rate.
+        const int64_t align = most >= 32 * Align ? Align : 4096;
+        cut = (from + keep + align - 1) / align * align;
+        if (v.End - cut < SmallestCut) cut = from + keep;
+    } else {
+        if (most < 2 * minSplit) return -1;
+        keep = std::clamp(most / 2, minSplit, most - minSplit);
+        cut = (from + keep + Align - 1) / Align * Align;
+        if (cut - from < minSplit || v.End - cut < minSplit) cut = from + keep;
+    }
     const int64_t end = v.End;
     v.End = cut;
     const int64_t upto = std::min(end, cut + size);
