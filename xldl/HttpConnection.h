@@ -76,6 +76,7 @@ public:
     // Whether this connection has answered anything yet: one that closes before its first
     // answer turns us away, one that closes later has merely served its share of requests.
     bool HasAnswered() const { return Answers > 0; }
+    int AnswerCount() const { return Answers; }
     // Requests sent whose answers are not read through.
     int Unanswered() const { return Outstanding; }
     // Whether another request may be sent now and answered (the server keeps the connection).

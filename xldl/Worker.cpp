@@ -773,9 +773,12 @@ TWorker::TStep TWorker::Failed(const TNetResult& r, bool refusal, std::optional<
                                bool established) {
     if (Tracing()) Trace("c%d failed kind=%d error=%u", Id, static_cast<int>(r.Kind), r.Error);
     // Closed after answering others, before answering this: the server's limit of requests
-    // per connection, not a refusal.
-    const bool served = r.Kind == TNet::Failed && r.Error == NetNotAnswered && Connection &&
-                        Connection->HasAnswered();
+    // per connection, not a refusal. A server that closes with our pipelined requests unread
+    // resets the connection rather than ending it, which is the same limit.
+    const bool cutOff = r.Error == NetNotAnswered ||
+                        (refusal && (r.Error == WSAECONNRESET || r.Error == WSAECONNABORTED));
+    const bool served = r.Kind == TNet::Failed && cutOff && Connection && Connection->HasAnswered();
+    const int answers = Connection ? Connection->AnswerCount() : 0;
     const uint32_t detail = DetailOf(r, Connection.get());
     DropConnection();
     if (r.Kind == TNet::Aborted) return TStep::Stop;
@@ -788,6 +791,7 @@ TWorker::TStep TWorker::Failed(const TNetResult& r, bool refusal, std::optional<
     f.Refusal = refusal && !served;
     f.Served = served;
     f.RetryAfter = retryAfter;
+    f.Answers = answers;
     const TDecision d = Dispatch.Failed(Id, f, Failures);
     switch (d.Recovery) {
     case TRecovery::AskAgain:

@@ -260,6 +260,24 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
     EXPECT_EQ(o.Planner.Failed(0, {}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
 }
 
+TEST(Planner, AServerThatEndsConnectionsEveryFewRequestsGetsThemAtOnce) {
+    // Connections that go again every few requests idle in each gap, and rates measured
+    // across such gaps tell nothing: the count is not probed for but given. A limit of many
+    // requests changes nothing.
+    for (int answers : {3, 100}) {
+        TOpened o(40 * Seg);
+        ASSERT_EQ(o.Parts, 1);
+        EXPECT_EQ(o.Planner.Failed(0, {false, true, {}, answers}, 0, 10, 0.5).Recovery,
+                  TRecovery::AskAgain);
+        int working = 1;
+        for (const TPlanner::TStart& s : o.Begun)
+            if (s.Role == TPlanner::TRole::Standby &&
+                o.Planner.Call(s.Id, 20) == TPlanner::TCall::Work)
+                ++working;
+        EXPECT_EQ(working, answers == 3 ? 4 : 1) << answers << " answers per connection";
+    }
+}
+
 TEST(Overlap, WindowsAreComparedWithTheBytesWrittenWhereverTheyFall) {
     const auto file = Bytes(100000, 3);
     const auto other = Bytes(100000, 4);

@@ -87,7 +87,9 @@ TLS versions every TLS server of the script accepts.
 
 "keepalive": N ends every connection after its N-th file request, as a server's limit of
 requests per connection does: that answer says "Connection: close" (or, with
-"keepalive_silent": true, says nothing), and requests pipelined behind it go unanswered.
+"keepalive_silent": true, says nothing), and requests pipelined behind it go unanswered. With
+"keepalive_silent": "reset" the connection then ends in a reset, once that answer has left, as
+a server's does when it closes with requests unread.
 A GET with If-None-Match naming the file's ETag (or "*"), or without it an If-Modified-Since
 no earlier than the file's date, is answered 304 Not Modified, as nginx does; "conditionals":
 false in the script makes the mirror ignore both, as a server without conditional requests.
@@ -110,6 +112,7 @@ GET /_mirror/tls_log lists the TLS handshakes, one line each:
 import argparse
 import base64
 import email.utils
+import fcntl
 import gzip
 import hashlib
 import json
@@ -119,6 +122,7 @@ import socket
 import ssl
 import struct
 import sys
+import termios
 import threading
 import time
 import urllib.parse
@@ -148,6 +152,7 @@ class Script:
             self.refuse = script.get("refuse", "503")
             self.keepalive = int(script.get("keepalive", 0))
             self.keepalive_silent = bool(script.get("keepalive_silent", False))
+            self.keepalive_reset = script.get("keepalive_silent") == "reset"
             self.conditionals = bool(script.get("conditionals", True))
             self.swaps = {}
             self.tls = dict(script.get("tls", {}))
@@ -268,6 +273,18 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
         self.close_connection = True
+
+    def reset_when_sent(self):
+        """Resets the connection once all that was written has left (a reset drops the rest)."""
+        self.wfile.flush()
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            unsent = struct.unpack("i", fcntl.ioctl(self.connection.fileno(), termios.TIOCOUTQ,
+                                                    b"\0\0\0\0"))[0]
+            if unsent == 0:
+                break
+            time.sleep(0.005)
+        self.abort()
 
     def send_simple(self, status, extra=(), body=b""):
         self.send_response(status)
@@ -652,6 +669,8 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         else:
             self.send_body(body)
+            if script.keepalive_reset and self.close_connection:
+                self.reset_when_sent()
         if fault == "http10":
             del self.protocol_version  # the next answer on this connection is HTTP/1.1 again
 
@@ -772,6 +791,18 @@ class Mirror(ThreadingHTTPServer):
             ctx.sni_callback = remember_sni
             self.contexts[key] = ctx
         return ctx
+
+    def shutdown_request(self, request):
+        # A connection aborted by a fault ends in a reset alone: a FIN before it would read
+        # as an orderly end.
+        try:
+            linger = struct.unpack("ii", request.getsockopt(socket.SOL_SOCKET, socket.SO_LINGER, 8))
+        except OSError:
+            linger = (0, 0)
+        if linger == (1, 0):
+            self.close_request(request)
+        else:
+            super().shutdown_request(request)
 
     def finish_request(self, request, client_address):
         if not self.certs:

@@ -75,8 +75,13 @@ bool TGrowth::WindowDone(uint64_t fromMs, uint64_t nowMs) const {
 
 void TGrowth::Joined(int source, uint64_t nowMs) {
     if (source < 0 || static_cast<size_t>(source) >= Sources.size()) return;
-    ++Sources[static_cast<size_t>(source)].Flowing;
+    TSourceGrowth& s = Sources[static_cast<size_t>(source)];
+    ++s.Flowing;
     LastChangeMs = nowMs;
+    // Connections taken over from the start deliver without a probe having asked for them:
+    // they are had, and a probe counts from them. (Counted short, a probe would wait for a
+    // connection that can never start, since they fill the count it added.)
+    if (Probe.Source != source) s.Target = std::max(s.Target, s.Flowing);
     if (Probe.Source < 0) return;
     if (Probe.Source != source) {
         // Another source's connection changes what the window measures: no verdict either way.

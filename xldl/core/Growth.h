@@ -11,7 +11,8 @@
 // trips that dwarf what a connection too many costs there (a few idle slots on the server,
 // nothing on our CPU at such rates): such a source gets its connections at once. So does one
 // whose connections each carry only a few MB/s (the planner says which), where an extra one
-// costs our CPU next to nothing and a server that paces in ticks would need windows of seconds.
+// costs our CPU next to nothing and a server that paces in ticks would need windows of seconds,
+// and one whose server ends connections after a few requests each.
 //
 // A server that turns a connection away gets one fewer, and no new one before a hold-down
 // has passed; then probing begins again, so that refusals never shrink the count for good.

@@ -129,8 +129,11 @@ bool TPlanner::Far(int source) const {
         if (c.ConnectMs && (!connect || c.ConnectMs < connect)) connect = c.ConnectMs;
         fastest = std::max(fastest, c.Rate);
     }
+    // Connections that go again every few requests idle through each reconnection: more of
+    // them fill those gaps, and rates over windows short enough to probe by would mostly
+    // measure where the gaps fell.
     return std::max(Src[source].RoundTrip, connect) >= FarMs ||
-           (fastest > 0 && fastest < SlowConnection);
+           (fastest > 0 && fastest < SlowConnection) || Src[source].FewPerConnection;
 }
 
 bool TPlanner::Down(int source, uint64_t nowMs) const {
@@ -548,8 +551,7 @@ bool TPlanner::Slower(int id, int64_t piece, uint64_t nowMs) const {
     int64_t others = 0, fastest = 0;
     uint32_t trip = 0;
     for (const auto& [other, oc] : Connections) {
-        if (other == id || !oc.Working || oc.Flow <= 0 || nowMs >= oc.SeenMs + StoppedMs)
-            continue;
+        if (other == id || !oc.Working || oc.Flow <= 0 || nowMs >= oc.SeenMs + StoppedMs) continue;
         others += oc.Flow;
         fastest = std::max(fastest, oc.Flow);
         const uint32_t t = Src[oc.Source].RoundTrip;
@@ -558,9 +560,9 @@ bool TPlanner::Slower(int id, int64_t piece, uint64_t nowMs) const {
     // Among peers, who fetches the last pieces is a matter of where the cuts fell.
     if (fastest < 2 * c->Flow) return false;
     const double theirs = trip + 1000.0 * static_cast<double>(left) / static_cast<double>(others);
-    const double mine =
-        Src[c->Source].RoundTrip +
-        1000.0 * static_cast<double>(std::min(piece, left)) / static_cast<double>(c->Flow);
+    const double mine = Src[c->Source].RoundTrip + 1000.0 *
+                                                       static_cast<double>(std::min(piece, left)) /
+                                                       static_cast<double>(c->Flow);
     return mine > theirs;
 }
 
@@ -685,7 +687,10 @@ TDecision TPlanner::Failed(int id, const TFailure& f, unsigned failures, uint64_
     // A server that ends connections after so many requests has served its share: the
     // requests it left unanswered go again on a new connection, at once. That is no change
     // in the connections that deliver (nor a failure of the source), so growth goes on.
-    if (f.Served) return {TRecovery::AskAgain, 0};
+    if (f.Served) {
+        if (f.Answers > 0 && f.Answers <= FewRequests) s.FewPerConnection = true;
+        return {TRecovery::AskAgain, 0};
+    }
     if (c && c->Flowing) {
         c->Flowing = false;
         Growth.Stopped(source, nowMs);

@@ -84,6 +84,7 @@ struct TFailure {
     bool Refusal = false; // turned away: no answer at all on a new connection, or 429/503
     bool Served = false;  // closed after answering others, with requests unanswered
     std::optional<int64_t> RetryAfter;
+    int Answers = 0; // what the connection answered before it was closed (when Served)
 };
 
 // What follows from what a source said of the file.
@@ -103,6 +104,8 @@ public:
     // and measuring whether each adds speed would take longer than it could save (a server
     // that paces connections in ticks of a second needs windows of seconds to tell).
     static constexpr int64_t SlowConnection = 8000000;
+    // A server that ends connections after at most this many requests each.
+    static constexpr int FewRequests = 8;
     // How long a source that is not preferred waits for the preferred one's first answer
     // before it asks itself.
     static constexpr uint32_t GraceMs = 3000;

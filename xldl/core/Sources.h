@@ -64,15 +64,16 @@ struct TSource {
     bool Distrusted = false;  // its bytes differed from the preferred source's where they met
     uint32_t DeadError = 0;   // its TEngineError
     uint32_t DeadDetail = 0;
-    bool Proven = false;     // an answer showed its validator since the file was taken up
-    int64_t AnswerCap = 0;   // the most it gives for one range (0: no limit seen)
-    uint32_t RoundTrip = 0;  // the least any of its connections measured
-    int64_t FirstByte = -1;  // its delay before an answer's first byte, as last measured
-    int Active = 0;          // connections working on it now
-    int Waiting = 0;         // of them, pausing before they go on
-    uint64_t LastByteMs = 0; // when it last delivered a byte to the file
-    uint64_t LastFailMs = 0; // when a connection of it last failed
-    int64_t Delivered = 0;   // bytes of it written to the file in this task
+    bool Proven = false;           // an answer showed its validator since the file was taken up
+    int64_t AnswerCap = 0;         // the most it gives for one range (0: no limit seen)
+    bool FewPerConnection = false; // its server ends connections after a few requests
+    uint32_t RoundTrip = 0;        // the least any of its connections measured
+    int64_t FirstByte = -1;        // its delay before an answer's first byte, as last measured
+    int Active = 0;                // connections working on it now
+    int Waiting = 0;               // of them, pausing before they go on
+    uint64_t LastByteMs = 0;       // when it last delivered a byte to the file
+    uint64_t LastFailMs = 0;       // when a connection of it last failed
+    int64_t Delivered = 0;         // bytes of it written to the file in this task
 };
 
 class TSources {

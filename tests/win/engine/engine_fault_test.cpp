@@ -212,10 +212,12 @@ TEST_F(EngineFaults, ServerLimitsAreNormalNeitherRefusalsNorFailures) {
     XL_UnInit();
     StartEngine({"XLDL_RETRY_BASE_MS=30000", "XLDL_RETRY_CAP_MS=60000", "XLDL_GIVE_UP_MS=120000"});
     const char* limits[] = {
-        // A keep-alive limit that says so on its last answer, and one that just closes: the
-        // requests pipelined behind go again on a new connection, and no connection retires.
+        // A keep-alive limit that says so on its last answer, one that just closes, and one
+        // that resets, as a server closing with our pipelined requests unread does: the
+        // requests behind go again on a new connection, and no connection retires or waits.
         R"({"rate": 3000000, "keepalive": 3})",
         R"({"rate": 3000000, "keepalive": 3, "keepalive_silent": true})",
+        R"({"rate": 3000000, "keepalive": 3, "keepalive_silent": "reset"})",
         // Ranges answered with at most 100000 bytes: taken, and the rest asked for.
         R"({"rate": 3000000, "rules": [{"fault": "cap_range", "bytes": 100000, "ranged": true,
                                          "times": -1}]})",
