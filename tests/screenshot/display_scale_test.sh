@@ -80,6 +80,28 @@ click_button() { # probe file
   pointer_away
 }
 
+start_tool() {
+  (cd "$out/tool" && exec env LC_ALL=zh_CN.UTF-8 http_proxy="http://127.0.0.1:$port/" \
+     XLDL_GIVE_UP_MS=3000 "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
+  tool=$!
+}
+# The tool's window (up to $1 seconds); fails at once when the tool ends without one.
+wait_for_tool_window() {
+  local until=$((SECONDS + $1))
+  while [ "$SECONDS" -lt "$until" ]; do
+    if [ -n "$(titled_windows "$title")" ]; then wait_for_window "$title" 5; return; fi
+    kill -0 "$tool" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  return 1
+}
+visible_windows() {
+  local w
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    printf '[%s] ' "$(xdotool getwindowname "$w" 2>/dev/null)"
+  done
+}
+
 failed=0
 designed=
 # A scale whose checks stop half-way (a shell error aborts the loop, not the script) must not
@@ -89,13 +111,24 @@ for dpi in ${DPIS:-96 120 144 192}; do
   set_dpi "$dpi"
   rm -rf "${out:?}/drive-d"/*
   mirror_script '{"rules": [{"fault": "reset", "times": -1}]}'
-  (cd "$out/tool" && exec env LC_ALL=zh_CN.UTF-8 http_proxy="http://127.0.0.1:$port/" \
-     XLDL_GIVE_UP_MS=3000 "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
-  tool=$!
   facts=$out/$dpi.probe
-  if ! window=$(wait_for_window "$title" 180); then
+  window=
+  for attempt in 1 2; do
+    start_tool
+    window=$(wait_for_tool_window 180) && break
+    if kill -0 "$tool" 2>/dev/null; then
+      echo "FAIL $dpi dpi: no window in 180 s, the tool still running; windows: $(visible_windows)"
+      kill "$tool" 2>/dev/null || true; wait "$tool" 2>/dev/null || true
+      break
+    fi
+    code=0; wait "$tool" || code=$?
+    # A tool still ending from the scale before holds the one-tool lock: the new one defers
+    # to it and ends. Said, and tried once more.
+    echo "note $dpi dpi: the tool ended (exit code $code) without a window;" \
+         "windows: $(visible_windows); tools: $(pgrep -fc 'OrlenzDownloader' || true)"
+  done
+  if [ -z "$window" ]; then
     echo "FAIL $dpi dpi: no window"; failed=1
-    kill "$tool" 2>/dev/null || true; wait "$tool" 2>/dev/null || true
     continue
   fi
   pointer_away
