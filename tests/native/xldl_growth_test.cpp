@@ -20,16 +20,14 @@ struct TServer {
 
 class TDriven {
 public:
-    TDriven(TServer server, int takenOver) : Server(server) {
+    TDriven(TServer server, int takenOver) : Server(server), TakenOver(takenOver) {
         Growth.Reset(1, 0);
         // Connections asked before the file was known, all delivering from the start.
-        for (int i = 0; i < takenOver; ++i) {
+        for (int i = 0; i < takenOver; ++i)
             Growth.Joined(0, 0);
-            Conns.push_back({false});
-        }
     }
 
-    int Flowing() const { return static_cast<int>(Conns.size()); }
+    int Flowing() const { return TakenOver + Added; }
 
     // Runs until `untilMs`, with at most `allowed` connections.
     void Run(uint64_t untilMs, int allowed = 4) {
@@ -39,36 +37,30 @@ public:
                                          [&](uint64_t at) {
                                              if (at > Now) return false;
                                              Growth.Joined(0, Now);
-                                             Conns.push_back({true});
+                                             ++Added;
                                              return true;
                                          }),
                           Joining.end());
             while (Flowing() + static_cast<int>(Joining.size()) < target)
                 Joining.push_back(Now + JoinMs);
-            if (Flowing() > target) {
-                const auto added = std::find_if(Conns.begin(), Conns.end(),
-                                                [](const TConn& c) { return c.Added; });
-                if (added != Conns.end()) {
-                    Growth.Stopped(0, Now);
-                    Conns.erase(added);
-                }
+            if (Flowing() > target && Added > 0) {
+                Growth.Stopped(0, Now);
+                --Added;
             }
-            if (Conns.empty()) continue;
+            if (Flowing() == 0) continue;
             int64_t each = Server.PerConnection;
             if (Server.Cap) each = std::min(each, Server.Cap / Flowing());
-            for (size_t i = 0; i < Conns.size(); ++i)
+            for (int i = 0; i < Flowing(); ++i)
                 Growth.Delivered(0, each * static_cast<int64_t>(StepMs) / 1000, Now);
         }
     }
 
-    struct TConn {
-        bool Added; // joined on the count's say (those taken over never come to go)
-    };
     static constexpr uint64_t StepMs = 10;
     static constexpr uint64_t JoinMs = 40; // connect and first byte
     TGrowth Growth;
     TServer Server;
-    std::vector<TConn> Conns;
+    const int TakenOver; // those never come to be asked to go
+    int Added = 0;       // joined on the count's say
     uint64_t Now = 1;
     std::vector<uint64_t> Joining;
 };
