@@ -130,15 +130,19 @@ int64_t FreeBytes(const std::wstring& folder) {
                : static_cast<int64_t>(available.QuadPart);
 }
 
-DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t waitMs,
-                    HANDLE abort) {
+DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t waitMs, HANDLE abort,
+                    const std::function<DWORD(const std::function<DWORD()>&)>& attempt) {
     const DWORD start = GetTickCount();
     DWORD pause = 50;
+    const auto move = [&]() -> DWORD {
+        return MoveFileExW(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                   ? 0
+                   : GetLastError();
+    };
     for (;;) {
-        if (MoveFileExW(from.c_str(), to.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return 0;
-        const DWORD error = GetLastError();
+        const DWORD error = attempt(move);
+        if (!error) return 0;
         const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
                           error == ERROR_LOCK_VIOLATION;
         if (!busy || GetTickCount() - start >= waitMs) return error;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -45,9 +46,11 @@ int64_t FreeBytes(const std::wstring& folder);
 
 // Moves `from` over `to`, replacing it; retries while the target is in use (open elsewhere,
 // scanned by an antivirus) for up to `waitMs`. 0 or the last system error. The target is
-// replaced whole or not at all.
-DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t waitMs,
-                    HANDLE abort);
+// replaced whole or not at all. Each attempt goes through `attempt` (given the move, it
+// returns 0 or the system error), so that a caller can make the move and what it means one
+// step under a lock of its own.
+DWORD MoveIntoPlace(const std::wstring& from, const std::wstring& to, uint32_t waitMs, HANDLE abort,
+                    const std::function<DWORD(const std::function<DWORD()>&)>& attempt);
 
 bool IsDiskFull(DWORD error);
 

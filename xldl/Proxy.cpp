@@ -182,14 +182,16 @@ LoadProxySettings(const std::function<std::optional<std::string>(const char*)>& 
     return s;
 }
 
-TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url, uint32_t waitMs,
-                                 HANDLE abort) {
-    if (!settings.Automatic()) return {TResolved::Failed, {}, ERROR_WINHTTP_AUTODETECTION_FAILED};
+namespace {
+
+// One question to WinHTTP on a thread of its own, waited for at most `waitMs`.
+TResolution AskOnce(const TUrl& url, bool detect, const std::string& configUrl, uint32_t waitMs,
+                    HANDLE abort) {
     auto* job = new TJob;
     job->Done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     job->Url = Wide(FormatUrl(url));
-    job->ConfigUrl = Wide(settings.AutoConfigUrl);
-    job->AutoDetect = settings.AutoDetect;
+    job->ConfigUrl = Wide(configUrl);
+    job->AutoDetect = detect;
     job->Secure = url.Secure;
     HANDLE thread = nullptr;
     if (job->Done &&
@@ -215,6 +217,24 @@ TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url
         result.Kind = w == WAIT_OBJECT_0 + 1 ? TResolved::Aborted : TResolved::TimedOut;
     Release(job);
     return result;
+}
+
+} // namespace
+
+TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url, uint32_t waitMs,
+                                 HANDLE abort) {
+    if (!settings.Automatic()) return {TResolved::Failed, {}, ERROR_WINHTTP_AUTODETECTION_FAILED};
+    // Detection first, then the script, each its own question: Windows takes both in one,
+    // Wine refuses the pair (ERROR_INVALID_PARAMETER), and a network without a WPAD server,
+    // the usual case, then still gets its script.
+    TResolution detected;
+    if (settings.AutoDetect) {
+        detected = AskOnce(url, true, {}, waitMs, abort);
+        if (detected.Kind == TResolved::Routes || detected.Kind == TResolved::Aborted ||
+            settings.AutoConfigUrl.empty())
+            return detected;
+    }
+    return AskOnce(url, false, settings.AutoConfigUrl, waitMs, abort);
 }
 
 } // namespace xldl

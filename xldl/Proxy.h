@@ -41,9 +41,10 @@ struct TResolution {
     uint32_t Error = 0; // the system's error for Failed
 };
 
-// What the automatic settings say for `url`: asks WinHTTP on a thread of its own and waits
-// for it at most `waitMs`, or until `abort` is set. A resolver given up on finishes in the
-// background and holds nothing of the caller's.
+// What the automatic settings say for `url`: asks WinHTTP on a thread of its own, detection
+// first and then the script (when the settings name them), waiting for each at most `waitMs`,
+// or until `abort` is set. A resolver given up on finishes in the background and holds
+// nothing of the caller's.
 TResolution ResolveAutomatically(const TProxySettings& settings, const TUrl& url, uint32_t waitMs,
                                  HANDLE abort);
 

@@ -1,6 +1,7 @@
 #include "xldl/Task.h"
 
 #include "xldl/Locked.h"
+#include "xldl/Trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -240,23 +241,46 @@ void TTask::Run() {
             return;
         }
     }
+    TraceServed();
+    // The record goes first: it counts only for a file under the final name with exactly its
+    // bytes, so until the move it describes nothing. A file that cannot be recorded is merely
+    // fetched again next time; an older record describes a file about to be replaced.
+    if (!sha ||
+        !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
+        finished.Forget();
     // Not flushed again: that would hold the file back for as long as the disk takes to
     // write all of it; a crash before the rename costs at most what came since the last
     // record.
     Checkpoint->Stop();
     Part.Close();
-    const DWORD moved = MoveIntoPlace(PartPath, Target, Settings.RenameWaitMs, Abort);
+    // The final name changes in the same step as the state says so, and never after a stop:
+    // whoever looks sees the old file with any other state, the new one only as finished.
+    bool stopped = false;
+    const DWORD moved = MoveIntoPlace(PartPath, Target, Settings.RenameWaitMs, Abort,
+                                      [&](const std::function<DWORD()>& move) -> DWORD {
+                                          TLocked l(Lock);
+                                          if (Cancelled) {
+                                              stopped = true;
+                                              return ERROR_OPERATION_ABORTED;
+                                          }
+                                          const DWORD error = move();
+                                          if (!error) {
+                                              Phase = StateFinished;
+                                              Error = ErrorNone;
+                                          }
+                                          return error;
+                                      });
     if (moved) {
-        if (moved != ERROR_OPERATION_ABORTED) Finish(StateFailed, ErrorRename);
+        // Stopped before the move: the record would describe a file that is not there.
+        finished.Forget();
+        if (!stopped && moved != ERROR_OPERATION_ABORTED) Finish(StateFailed, ErrorRename);
         return;
     }
     Checkpoint->Remove();
-    // A file that cannot be recorded is merely fetched again next time; an older record
-    // describes a file that is gone.
-    if (!sha ||
-        !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
-        finished.Forget();
-    Finish(StateFinished, ErrorNone);
+}
+
+void TTask::TraceServed() {
+    if (Tracing()) Trace("finished: %s", Transfer->Served().c_str());
 }
 
 bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {

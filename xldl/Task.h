@@ -60,6 +60,8 @@ private:
     enum class TCheck { Good, Bad, Unproven, Aborted, Failed };
     TCheck Check(TPrefixHash& hash);
     void Finish(uint8_t phase, uint32_t error);
+    // Which sources the finished file came from, for the trace.
+    void TraceServed();
     // The partial and its state, gone for good (the state first).
     void Discard();
     // The partial and its state, kept for a later task when there is something to take up.

@@ -69,6 +69,22 @@ TFileFacts TTransfer::Facts() {
     return Dispatch.Locked([](TPlanner& p) { return p.Facts(); });
 }
 
+std::string TTransfer::Served() {
+    return Dispatch.Locked([](TPlanner& p) {
+        const TSources& sources = p.Sources();
+        std::string text;
+        for (int i = 0; i < sources.Count(); ++i) {
+            const TSource& s = sources[i];
+            text += (i ? "; " : "") + FormatUrl(s.Start) + " delivered " +
+                    std::to_string(s.Delivered) + " bytes";
+            if (i == sources.Reference()) text += ", defined the file";
+            if (s.Standing == TStanding::Other) text += ", serves another file";
+            if (s.Dead) text += ", dead (error " + std::to_string(s.DeadError) + ")";
+        }
+        return text;
+    });
+}
+
 uint32_t TTransfer::Failure() {
     return Dispatch.Failure();
 }

@@ -63,6 +63,8 @@ public:
     TFileFacts Facts();
     // How far the file is written from its start, and since which fresh start.
     TWrittenPrefix WrittenPrefix();
+    // Which of the sources defined the file and what each delivered, for the trace.
+    std::string Served();
     // Why the last pass failed (a TEngineError), and what the system said behind it.
     uint32_t Failure();
     uint32_t FailureDetail();

@@ -46,7 +46,21 @@ public:
         Text("ProxyServer", server);
         Text("ProxyOverride", bypass);
     }
+    // "Automatically detect settings" on, as Windows has it by default (the prefix has it off,
+    // as the other tests want).
+    static void Detection(bool on) {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                                  (std::string(InternetSettingsKey) + "\\Connections").c_str(), 0,
+                                  nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        // Version, counter, flags (1 direct, 8 detection), then three empty texts.
+        BYTE blob[24] = {0x46, 0, 0, 0, 1, 0, 0, 0, static_cast<BYTE>(on ? 9 : 1)};
+        RegSetValueExA(key, "DefaultConnectionSettings", 0, REG_BINARY, blob, sizeof blob);
+        RegCloseKey(key);
+    }
     static void Clear() {
+        Detection(false);
         HKEY key;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, InternetSettingsKey, 0, KEY_SET_VALUE, &key) !=
             ERROR_SUCCESS)

@@ -210,14 +210,16 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     const std::vector<uint8_t> previous = RandomBytes(500, 10);
     ASSERT_TRUE(WriteFileBytes(Out + "kept.exe", previous));
     XL_UnInit();
-    StartEngine({"XLDL_STALL_MS=60000"});
+    // The fixture's short retry cap would cut the server's 30 s to 2 s.
+    StartEngine({"XLDL_STALL_MS=60000", "XLDL_RETRY_CAP_MS=60000", "XLDL_GIVE_UP_MS=60000"});
     const auto liveThreads = reinterpret_cast<TXldlLiveThreads>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("xldl.dll"), "XLDL_LiveThreads")));
     ASSERT_NE(liveThreads, nullptr);
-    // One task hangs in the middle of the body, another waits out a long Retry-After, a third
-    // shares a paused file among connections.
+    // One task hangs in the middle of the body, another waits out a long Retry-After (busy
+    // for as long as it asks, however long the others take to get going), a third shares a
+    // paused file among connections.
     Script(R"({"rules": [{"path": "/setup.exe", "fault": "stall", "bytes": 200000, "seconds": 30},
-                         {"path": "/busy.exe", "fault": "status", "status": 503, "retry_after": 30},
+                         {"path": "/busy.exe", "fault": "status", "status": 503, "retry_after": 30, "times": -1},
                          {"path": "/big.bin", "fault": "pause", "bytes": 100000, "seconds": 30, "times": -1}]})");
     Serve("busy.exe", 1000, 11);
     Serve("big.bin", 4 << 20, 12);
@@ -258,6 +260,30 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     EXPECT_TRUE(*kept == previous);
     ASSERT_TRUE(EngineTrue(XL_Init()));
     (void)content;
+}
+
+TEST_F(EngineDownload, TheFinalNameChangesOnlyWithTheFinishedState) {
+    // Whoever looks sees the older file under the name in every state but the last: it is
+    // replaced in the same step as the task says it is finished. Looked at as fast as can be.
+    Serve("setup.exe", 300000, 17);
+    const std::string name = Out + "setup.exe";
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(WriteFileBytes(name, RandomBytes(700, 18)));
+        TRun run;
+        const TaskHandle task = StartDownload(Url("/setup.exe"), Out, "setup.exe", false, run);
+        ASSERT_TRUE(run.Started);
+        const DWORD start = GetTickCount();
+        DownloadTaskInfo info{};
+        bool replaced = false;
+        while (!replaced && !Ended(info) && GetTickCount() - start < 20000) {
+            WIN32_FILE_ATTRIBUTE_DATA a;
+            replaced = GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &a) &&
+                       a.nFileSizeLow != 700;
+            ASSERT_TRUE(EngineTrue(XL_QueryTaskInfoEx(task, &info)));
+        }
+        EXPECT_EQ(info.State, StateFinished)
+            << "round " << round << ", file replaced: " << replaced;
+    }
 }
 
 TEST_F(EngineDownload, NoRequestAsksForMoreThanOneChunk) {
