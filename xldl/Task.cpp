@@ -271,9 +271,14 @@ void TTask::Run() {
                                           return error;
                                       });
     if (moved) {
-        // Stopped before the move: the record would describe a file that is not there.
+        // The record would describe a file that is not there.
         finished.Forget();
-        if (!stopped && moved != ERROR_OPERATION_ABORTED) Finish(StateFailed, ErrorRename);
+        if (stopped || moved == ERROR_OPERATION_ABORTED) {
+            // Stopped with the file complete and checked: the next task takes it up as it is.
+            if (!Part.Open(PartPath)) Keep();
+        } else {
+            Finish(StateFailed, ErrorRename);
+        }
         return;
     }
     Checkpoint->Remove();
