@@ -76,6 +76,9 @@ std::string FailureText(uint32_t error) {
     case ErrorProxyUnreachable:
         reason = "无法连接代理服务器，请检查代理设置";
         break;
+    case ErrorSignInPage:
+        reason = "网络返回了登录网页，请先登录后重试";
+        break;
     default:
         return "下载失败，可换镜像重试";
     }
@@ -91,6 +94,7 @@ bool MirrorMayHelp(uint32_t error) {
     case ErrorInUse:
     case ErrorProxyAuth: // the other mirror goes through the same proxy
     case ErrorProxyUnreachable:
+    case ErrorSignInPage: // the network answers for every server alike
         return false;
     default:
         return true;

@@ -52,6 +52,8 @@ enum TEngineError : uint32_t {
     ErrorProxyUnreachable = 14,
     // the server sent the file in a content coding (gzip) though asked for its bytes as they are
     ErrorContentCoded = 17,
+    // a web page came where the program was asked for: a network that wants a sign-in first
+    ErrorSignInPage = 18,
 };
 
 #pragma pack(push, 1)

@@ -2,6 +2,7 @@
 
 #include "xldl/Locked.h"
 #include "xldl/Trace.h"
+#include "xldl/core/WebPage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -154,8 +155,9 @@ void TTask::Run() {
             sources.push_back(*ParseUrl(m));
             urls.push_back(m);
         }
-        Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections, Settings, Proxies,
-                                               Part, Abort);
+        Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections,
+                                               MustNotBeWebPage(Utf8Name(FileName)), Settings,
+                                               Proxies, Part, Abort);
         Checkpoint =
             std::make_unique<TCheckpoint>(PartPath, urls, Utf8Name(FileName), Settings.RecordMs);
         if (Cancelled) Transfer->Cancel();

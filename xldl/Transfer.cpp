@@ -30,10 +30,11 @@ struct TTransfer::TStart {
 };
 
 TTransfer::TTransfer(const std::vector<TUrl>& sources, const std::wstring& folder,
-                     bool manyConnections, const TSettings& settings, TProxyRouter& proxies,
-                     TPartFile& part, HANDLE abort)
-    : ManyConnections(manyConnections), Settings(settings), Proxies(proxies), Folder(folder),
-      Part(part), Dispatch(PlanSettings(settings, manyConnections), sources, abort) {}
+                     bool manyConnections, bool program, const TSettings& settings,
+                     TProxyRouter& proxies, TPartFile& part, HANDLE abort)
+    : ManyConnections(manyConnections), Program(program), Settings(settings), Proxies(proxies),
+      Folder(folder), Part(part),
+      Dispatch(PlanSettings(settings, manyConnections), sources, abort) {}
 
 void TTransfer::Resume(const TFileFacts& facts) {
     Dispatch.Locked([&](TPlanner& p) { p.Resume(facts); });
@@ -97,8 +98,8 @@ unsigned __stdcall TTransfer::ConnectionMain(void* start) {
     std::unique_ptr<TStart> s(static_cast<TStart*>(start));
     {
         TTransfer& t = *s->Transfer;
-        const TWorkerContext context{t.Dispatch, t.Settings, t.Proxies, t.Families, t.Part,
-                                     t.Folder};
+        const TWorkerContext context{t.Dispatch, t.Settings, t.Proxies, t.Families,
+                                     t.Part,     t.Folder,   t.Program};
         TWorker w(s->Connection.Id, s->Connection.Source, context);
         switch (s->Connection.Role) {
         case TPlanner::TRole::Open:

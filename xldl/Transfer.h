@@ -43,9 +43,10 @@ public:
         uint32_t HttpStatus = 0;
     };
 
-    // Fetches the file of `sources` (in order of preference) into `part`, a file in `folder`.
+    // Fetches the file of `sources` (in order of preference) into `part`, a file in `folder`;
+    // `program`: the file is a program or an archive, which no web page can be.
     TTransfer(const std::vector<TUrl>& sources, const std::wstring& folder, bool manyConnections,
-              const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
+              bool program, const TSettings& settings, TProxyRouter& proxies, TPartFile& part,
               HANDLE abort);
     TTransfer(const TTransfer&) = delete;
     TTransfer& operator=(const TTransfer&) = delete;
@@ -76,6 +77,7 @@ private:
     HANDLE Spawn(const TPlanner::TStart& start, std::unique_ptr<TAnswered> handover);
 
     const bool ManyConnections;
+    const bool Program;
     const TSettings Settings;
     TProxyRouter& Proxies;
     // What the task's connections learn of their hosts' address families (its own lock).

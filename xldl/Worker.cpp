@@ -3,6 +3,7 @@
 #include "engine/XLDownload.h"
 #include "xldl/Trace.h"
 #include "xldl/core/Retry.h"
+#include "xldl/core/WebPage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -67,7 +68,7 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 TWorker::TWorker(int id, int source, const TWorkerContext& context)
     : Id(id), Source(source), Dispatch(context.Dispatch), Settings(context.Settings),
       Proxies(context.Proxies), Families(context.Families), Part(context.Part),
-      Folder(context.Folder), Abort(context.Dispatch.AbortEvent()),
+      Folder(context.Folder), Program(context.Program), Abort(context.Dispatch.AbortEvent()),
       Pace(std::min<int64_t>(256 * 1024, context.Settings.SegmentBytes),
            context.Settings.SegmentBytes) {}
 
@@ -147,7 +148,7 @@ void TWorker::Open() {
                 if (!Backoff(failures, std::nullopt)) return;
                 break;
             }
-            const TAnswer a = JudgeAnswer(c->Head(), q, NowEpoch());
+            const TAnswer a = JudgeAnswer(c->Head(), q, NowEpoch(), Program);
             Dispatch.Status(static_cast<uint32_t>(c->Head().Status), Source);
             switch (a.Verdict) {
             case TVerdict::Ok: {
@@ -452,7 +453,7 @@ TWorker::TStep TWorker::ReadAnswer() {
     const TAsked asked = Asked.front();
     const TQuestion& q = asked.Plan.Question;
     const THeaders& head = Connection->Head();
-    const TAnswer a = JudgeAnswer(head, q, NowEpoch());
+    const TAnswer a = JudgeAnswer(head, q, NowEpoch(), Program);
     if (asked.Early && a.Verdict != TVerdict::Ok && a.Verdict != TVerdict::Transient) {
         // Asked before anything was known: an answer that is not exactly the share of this
         // very file proves nothing, and costs nothing but this connection.
@@ -601,6 +602,8 @@ bool TWorker::Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& st
 
 TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
     const TPlan& plan = Current.Plan;
+    // A page that did not say it was one (its type): its first bytes do.
+    if (Program && At == 0 && BeginsLikeWebPage(data, size)) return Dead(ErrorSignInPage);
     uint32_t off = 0;
     TStep step = TStep::Go;
     while (off < size) {

@@ -30,6 +30,7 @@ struct TWorkerContext {
     THostFamilies& Families;
     TPartFile& Part;
     const std::wstring& Folder; // where the partial is: its disk must have room
+    bool Program;               // the file is a program or an archive: never a web page
 };
 
 class TWorker {
@@ -102,6 +103,7 @@ private:
     THostFamilies& Families;
     TPartFile& Part;
     const std::wstring& Folder;
+    const bool Program;
     const HANDLE Abort;
     TPace Pace;
     std::unique_ptr<THttpConnection> Connection;

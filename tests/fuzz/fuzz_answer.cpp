@@ -6,6 +6,7 @@
 #include "xldl/core/Answer.h"
 #include "xldl/core/HttpWire.h"
 #include "xldl/core/Retry.h"
+#include "xldl/core/WebPage.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -22,14 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     q.Validator = in.ConsumeBool() ? "\"v1\"" : "";
     q.Named = in.ConsumeBool();
     q.MustName = in.ConsumeBool();
+    const bool program = in.ConsumeBool();
     const int64_t now = in.ConsumeIntegralInRange<int64_t>(0, int64_t{1} << 40);
     const THeaders head = ParseHeaderBlock(in.ConsumeRemainingBytesAsString());
 
-    const TAnswer a = JudgeAnswer(head, q, now);
+    const TAnswer a = JudgeAnswer(head, q, now, program);
     if (a.RetryAfter) FUZZ_CHECK(*a.RetryAfter >= 0);
     switch (a.Verdict) {
     case TVerdict::Ok: {
         FUZZ_CHECK(!IsContentCoded(head));
+        FUZZ_CHECK(!program || !IsWebPageType(head));
         const TStatusClass status = ClassifyStatus(head.Status);
         FUZZ_CHECK(status == TStatusClass::Whole || status == TStatusClass::Partial);
         if (status == TStatusClass::Whole) {

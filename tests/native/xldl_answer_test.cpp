@@ -1,5 +1,6 @@
 // What an answer means for a download, given what was asked: the verdicts the transfer acts on.
 #include "xldl/core/Answer.h"
+#include "xldl/core/WebPage.h"
 
 #include "engine/XLDownload.h"
 
@@ -151,6 +152,61 @@ TEST(Answer, ACodedBodyOrOneOfTwoLengthsIsNeverTheFile) {
         JudgeAnswer(Head(part + "Transfer-Encoding: chunked\r\n"), Part(1000, 2000), 0).Verdict,
         TVerdict::Ok)
         << "chunks carry no length to disagree";
+}
+
+TEST(Answer, AWebPageIsNoProgram) {
+    // A sign-in page where a program was asked for: not the file, whatever was asked; for any
+    // other file a page may well be it, and a busy page stays busy.
+    const std::string page = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n";
+    const std::string part = "HTTP/1.1 206 P\r\nContent-Range: bytes 1000-1999/1000000\r\n"
+                             "ETag: \"v1\"\r\nContent-Type: text/html\r\n";
+    for (const auto& [head, q] : {std::pair{page, First()}, std::pair{page, Part(1000, 2000)},
+                                  std::pair{part, Part(1000, 2000)}}) {
+        const auto a = JudgeAnswer(Head(head), q, 0, true);
+        EXPECT_EQ(a.Verdict, TVerdict::Permanent) << head;
+        EXPECT_EQ(a.Error, uint32_t{ErrorSignInPage}) << head;
+        EXPECT_NE(JudgeAnswer(Head(head), q, 0, false).Error, uint32_t{ErrorSignInPage}) << head;
+    }
+    EXPECT_EQ(JudgeAnswer(Head("HTTP/1.1 503 S\r\nContent-Type: text/html\r\n"), First(), 0, true)
+                  .Verdict,
+              TVerdict::Transient);
+
+    struct TName {
+        const char* Name;
+        bool Program;
+    } names[] = {{"setup.exe", true}, {"SETUP.EXE", true},   {"a.msi", true}, {"a.tar.gz", true},
+                 {"big.bin", false},  {"index.html", false}, {"exe", false},  {"a.exe.txt", false}};
+    for (const TName& n : names)
+        EXPECT_EQ(MustNotBeWebPage(n.Name), n.Program) << n.Name;
+    struct TType {
+        const char* Field;
+        bool Page;
+    } types[] = {{"Content-Type: text/html\r\n", true},
+                 {"Content-Type: TEXT/HTML ; charset=gbk\r\n", true},
+                 {"Content-Type: application/xhtml+xml\r\n", true},
+                 {"Content-Type: text/plain\r\n", false},
+                 {"Content-Type: application/x-msdownload\r\n", false},
+                 {"", false}};
+    for (const TType& t : types)
+        EXPECT_EQ(IsWebPageType(Head(std::string("HTTP/1.1 200 OK\r\n") + t.Field)), t.Page)
+            << t.Field;
+    struct TBytes {
+        std::string Bytes;
+        bool Page;
+    } bodies[] = {{"<!DOCTYPE html>", true},
+                  {"\xEF\xBB\xBF \r\n<html>", true},
+                  {"<?xml version", true},
+                  {"\t<HEAD>", true},
+                  {"MZ\x90\0", false},
+                  {"PK\x03\x04", false},
+                  {"<", false},
+                  {"< b", false},
+                  {"", false}};
+    for (const TBytes& b : bodies)
+        EXPECT_EQ(
+            BeginsLikeWebPage(reinterpret_cast<const uint8_t*>(b.Bytes.data()), b.Bytes.size()),
+            b.Page)
+            << b.Bytes;
 }
 
 } // namespace

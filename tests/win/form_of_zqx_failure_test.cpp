@@ -42,6 +42,7 @@ const TReasonText ReasonTexts[] = {
     {ErrorInsecureRedirect, "下载失败：无法验证服务器的身份，可换镜像重试", true},
     {ErrorProxyAuth, "下载失败：代理服务器需要身份验证", false},
     {ErrorProxyUnreachable, "下载失败：无法连接代理服务器，请检查代理设置", false},
+    {ErrorSignInPage, "下载失败：网络返回了登录网页，请先登录后重试", false},
     {ErrorNone, "下载失败，可换镜像重试", true},
     {99, "下载失败，可换镜像重试", true},
     {0xFFFFFFFFu, "下载失败，可换镜像重试", true},
@@ -115,7 +116,7 @@ TEST_F(FailedDownload, DifferentTroublesReadDifferently) {
     std::set<std::string> texts;
     for (const TReasonText& r : ReasonTexts)
         texts.insert(FailureText(r.Error));
-    EXPECT_EQ(texts.size(), 10u);
+    EXPECT_EQ(texts.size(), 11u);
     EXPECT_EQ(texts.count(Working), 0u);
 }
 

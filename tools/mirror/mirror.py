@@ -33,6 +33,9 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
     pause         bytes=N, seconds=S: send N bytes, wait S seconds, send the rest
     status        status=C, retry_after=V, location=U: answer C with a short body
     redirect      location=U, status=302
+    hotspot       answer 200 with a network's sign-in page (94 bytes of HTML) whatever was asked,
+                  typed text/html, or application/octet-stream with "typed": false; with a
+                  "redirect" rule before it for the file, the page is where that leads
     reset         abort the connection before answering
     short_body    bytes=N: announce the full length, send N bytes fewer, close
     long_body     bytes=N: send N junk bytes after the announced length, then close
@@ -524,6 +527,13 @@ class Handler(BaseHTTPRequestHandler):
                 extra.append(("Location", rule["location"]))
             self.note(status, fault, inflight, absolute)
             self.send_simple(status, extra, b"fault\n")
+            return
+        if fault == "hotspot":
+            page = (b'<!DOCTYPE html><html><title>Wi-Fi</title>'
+                    b'<body><a href="/login">Sign in now</a></body></html>\n')
+            kind = "text/html; charset=utf-8" if rule.get("typed", True) else "application/octet-stream"
+            self.note(200, fault, inflight, absolute)
+            self.send_simple(200, [("Content-Type", kind), ("Cache-Control", "no-store")], page)
             return
         if fault == "redirect":
             status = int(rule.get("status", 302))

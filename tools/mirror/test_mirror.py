@@ -136,6 +136,19 @@ class MirrorTest(unittest.TestCase):
         statuses = [line.split(" status=")[1].split()[0] for line in self.get("/_mirror/log")[1].decode().splitlines()]
         self.assertEqual(statuses, ["200", "200", "503", "206"])
 
+    def test_a_hotspot_answers_every_request_with_its_page(self):
+        self.script({"rules": [{"path": "/setup.exe", "fault": "redirect", "location": "/portal"},
+                               {"fault": "hotspot", "typed": False, "times": 1},
+                               {"fault": "hotspot", "times": -1}]})
+        r, _ = self.get("/setup.exe")
+        self.assertEqual((r.status, r.getheader("Location")), (302, "/portal"))
+        pages = [self.get(path, {"Range": "bytes=0-9"}) for path in ("/portal", "/setup.exe", "/x")]
+        self.assertEqual([r.getheader("Content-Type").split(";")[0] for r, _ in pages],
+                         ["application/octet-stream", "text/html", "text/html"])
+        for r, body in pages:
+            self.assertEqual((r.status, len(body)), (200, 94))
+            self.assertTrue(body.startswith(b"<!DOCTYPE html>"))
+
     def test_rules_for_one_host_leave_the_other_alone(self):
         self.script({"rules": [{"host": "dl1.orlenz.com", "fault": "status", "status": 502, "times": -1}]})
         self.assertEqual(self.get("http://dl1.orlenz.com/setup.exe")[0].status, 502)

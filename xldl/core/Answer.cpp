@@ -3,12 +3,21 @@
 #include "engine/XLDownload.h"
 #include "xldl/core/HttpWire.h"
 #include "xldl/core/Retry.h"
+#include "xldl/core/WebPage.h"
 
 namespace xldl {
 
-TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch) {
+TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch, bool program) {
     TAnswer a;
     const TStatusClass status = ClassifyStatus(head.Status);
+    if ((status == TStatusClass::Whole || status == TStatusClass::Partial) && program &&
+        IsWebPageType(head)) {
+        // A network's sign-in page, or a server's own error page sent as a success: not the
+        // file, whatever was asked, and asking this source again brings the same.
+        a.Verdict = TVerdict::Permanent;
+        a.Error = ErrorSignInPage;
+        return a;
+    }
     if ((status == TStatusClass::Whole || status == TStatusClass::Partial) &&
         IsContentCoded(head)) {
         // We asked for the bytes as they are (identity): a gzip body saved as the file would be

@@ -49,7 +49,9 @@ struct TAnswer {
     std::string Location;
 };
 
-// `nowEpoch`: seconds since 1970, for a Retry-After given as a date.
-TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch);
+// `nowEpoch`: seconds since 1970, for a Retry-After given as a date. `program`: the file is a
+// program or an archive, so a web page in answer is not it (xldl/core/WebPage).
+TAnswer JudgeAnswer(const THeaders& head, const TQuestion& q, int64_t nowEpoch,
+                    bool program = false);
 
 } // namespace xldl

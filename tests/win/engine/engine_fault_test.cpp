@@ -284,6 +284,38 @@ TEST_F(EngineFaults, AFileThatNeverMatchesItsDigestFailsAndKeepsTheOldOne) {
     EXPECT_EQ(starts, 2) << "fetched once and once over, then given up";
 }
 
+TEST_F(EngineFaults, ASignInPageIsNoProgram) {
+    // A network that answers every request with its sign-in page, said to be one or not, at
+    // the file's address or after a redirect to another host: the task for a program fails at
+    // once saying so, with nothing saved and the older file kept. Any other file may be a page.
+    Serve("setup.exe", 600000, 36);
+    const std::vector<uint8_t> previous = RandomBytes(500, 37);
+    ASSERT_TRUE(WriteFileBytes(Out + "setup.exe", previous));
+    const std::string port = Address().substr(Address().find(':') + 1);
+    const std::string portal = R"({"path": "/setup.exe", "fault": "redirect", "times": -1,
+                                   "location": "http://localhost:)" +
+                               port + R"(/portal"},)";
+    const std::string pages[] = {
+        R"({"rules": [{"fault": "hotspot", "times": -1}]})",
+        R"({"rules": [{"fault": "hotspot", "typed": false, "times": -1}]})",
+        R"({"rules": [)" + portal + R"({"fault": "hotspot", "times": -1}]})",
+    };
+    for (const std::string& script : pages) {
+        Script(script);
+        const TRun run = Download(Url("/setup.exe"), Out, "setup.exe");
+        ExpectFailed(run, "setup.exe", ErrorSignInPage, previous);
+        size_t served = 0;
+        for (const auto& line : Log())
+            served += Field(line, "fault") == "hotspot";
+        EXPECT_EQ(served, 1u) << script << ": the same page is not asked for again";
+    }
+    const TRun other = Download(Url("/notes.txt"), Out, "notes.txt");
+    EXPECT_EQ(other.State(), StateFinished);
+    const auto page = ReadFileBytes(Out + "notes.txt");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(std::string(page->begin(), page->begin() + 15), "<!DOCTYPE html>");
+}
+
 TEST_F(EngineFaults, NoRoomForTheAnnouncedSizeFailsBeforeWriting) {
     Serve("setup.exe", 100000, 35);
     const int64_t huge = int64_t{1} << 50;

@@ -312,6 +312,23 @@ TEST_F(FinishedFile, ASecondPressAfterAFailedStartCostsTheMirrorNextToNothing) {
     EXPECT_EQ(tool.ExitCode(10000), 0);
 }
 
+// A network that wants a sign-in first answers with its page: the tool says so and keeps the
+// chosen mirror; once signed in, one press brings the installer.
+TEST_F(WholeJob, ASignInPageLeavesTheMirrorAndOnePressAfterSigningInGetsTheInstaller) {
+    Script(R"({"rules": [{"fault": "hotspot", "times": -1}]})");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(PressAnswered(button));
+    EXPECT_TRUE(tool.Running());
+    EXPECT_FALSE(Exists(Saved)) << "the page was saved as the installer";
+    EXPECT_EQ(SendMessageA(TToolProcess::FirstRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED)
+        << "the other mirror gets the same page";
+    Script("{}");
+    TToolProcess::Click(button);
+    ExpectCompleted(tool, 1, "after signing in");
+}
+
 // A mirror that sends an installer with a byte changed after signing: refused and gone from
 // its name; one press fetches the other mirror's, which starts.
 TEST_F(WholeJob, ATamperedInstallerIsRefusedAndTheOtherMirrorsStarts) {
