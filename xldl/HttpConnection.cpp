@@ -255,13 +255,22 @@ TNetResult THttpConnection::Request(const TUrl& url, const std::string& headers,
 }
 
 TNetResult THttpConnection::ReadHead(HANDLE abort, uint32_t stallMs) {
+    bool answered = false; // we answered the proxy's question on this connection
     for (;;) {
         TNetResult r = ReadOneHead(abort, stallMs);
+        // A proxy that takes our answer and then drops the connection without a word has
+        // refused it as surely as with another 407: a proxy that did so on every connection
+        // would otherwise be asked again and again with the same credentials.
+        if (r.Kind == TNet::Failed && answered && Auth) Auth->Unanswered();
         // Only a plain-HTTP proxy's own question is ours to answer here; through a tunnel a
         // 407 would be the origin's, and means nothing to us.
-        if (r.Kind != TNet::Ok || !Router || !Via || Origin.Secure) return r;
+        if (r.Kind != TNet::Ok || !Router || !Via || Origin.Secure) {
+            if (r.Kind == TNet::Ok) ++Answers;
+            return r;
+        }
         if (Response.Status != 407) {
             if (Auth) Auth->Succeeded();
+            ++Answers;
             return r;
         }
         const int behind = InBody ? Outstanding - 1 : Outstanding;
@@ -291,6 +300,7 @@ TNetResult THttpConnection::ReadHead(HANDLE abort, uint32_t stallMs) {
         r = SendRaw(text, abort, stallMs);
         if (r.Kind != TNet::Ok) return r;
         ++Outstanding;
+        answered = true;
     }
 }
 
@@ -335,7 +345,6 @@ TNetResult THttpConnection::ReadOneHead(HANDLE abort, uint32_t stallMs) {
         return {TNet::Failed, NetBadResponse, 0};
     }
     Frame = *framing;
-    ++Answers;
     if (!KeepsAlive(Response, Frame)) Closing = true;
     Chunks = TChunkedDecoder{};
     BodyLeft = Frame.Length;

@@ -75,6 +75,7 @@ public:
     bool EndUnproven() const { return Unproven; }
     // Whether this connection has answered anything yet: one that closes before its first
     // answer turns us away, one that closes later has merely served its share of requests.
+    // A proxy's question that we answered is no answer.
     bool HasAnswered() const { return Answers > 0; }
     int AnswerCount() const { return Answers; }
     // Requests sent whose answers are not read through.

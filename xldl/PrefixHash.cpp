@@ -25,11 +25,7 @@ TPrefixHash::TPrefixHash(const TPartFile& part, TSource source)
 }
 
 TPrefixHash::~TPrefixHash() {
-    SetEvent(StopEvent);
-    if (Thread) {
-        WaitForSingleObject(Thread, INFINITE);
-        CloseHandle(Thread);
-    }
+    Stop();
     CloseHandle(StopEvent);
 }
 
@@ -80,15 +76,19 @@ bool TPrefixHash::Advance(int64_t end, HANDLE stop) {
     return true;
 }
 
-std::optional<std::array<uint8_t, 32>> TPrefixHash::Digest(int64_t total, HANDLE abort,
-                                                           bool& aborted) {
-    aborted = false;
+void TPrefixHash::Stop() {
     SetEvent(StopEvent);
     if (Thread) {
         WaitForSingleObject(Thread, INFINITE);
         CloseHandle(Thread);
         Thread = nullptr;
     }
+}
+
+std::optional<std::array<uint8_t, 32>> TPrefixHash::Digest(int64_t total, HANDLE abort,
+                                                           bool& aborted) {
+    aborted = false;
+    Stop();
     const TWrittenPrefix now = Source();
     if (Finished && now.Generation == Generation && Hashed == total) return Finished;
     if (now.Generation != Generation || !Sha || Finished || Hashed > total) Restart(now.Generation);

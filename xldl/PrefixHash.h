@@ -46,6 +46,8 @@ public:
     // set meanwhile (`aborted` says which). The same answer again while nothing was written
     // anew; after a fresh start of the writers, hashed again from zero.
     std::optional<std::array<uint8_t, 32>> Digest(int64_t total, HANDLE abort, bool& aborted);
+    // The thread stops and has ended on return (Start follows the writers again).
+    void Stop();
 
 private:
     static unsigned __stdcall HasherMain(void* hash);

@@ -161,7 +161,13 @@ std::unique_ptr<TSspiExchange> SystemSspi(TAuthScheme scheme, const std::string&
                                          "HTTP/" + host);
 }
 
-TProxyCredentials::TProxyCredentials(TProxyServer proxy) : Server(std::move(proxy)) {
+TPromptCall SystemPrompt() {
+    static const auto call = SystemCall<TPromptCall>("credui.dll", "CredUIPromptForCredentialsW");
+    return call;
+}
+
+TProxyCredentials::TProxyCredentials(TProxyServer proxy, bool named, TPromptCall (*prompt)())
+    : Server(std::move(proxy)), Named(named), PromptCall(prompt) {
     InitializeCriticalSection(&Lock);
     PromptDone = CreateEventA(nullptr, TRUE, TRUE, nullptr);
 }
@@ -202,6 +208,7 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
                                                                   bool& aborted) {
     aborted = false;
     EnterCriticalSection(&Lock);
+    if (Current && Current->Generation == RefusedGeneration) refused = RefusedGeneration;
     for (;;) {
         if (Current && Current->Generation != refused) {
             const TBasic basic = *Current;
@@ -223,7 +230,7 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
     Current.reset();
     if (!StoreRead) {
         StoreRead = true;
-        for (const std::string& target : {Target(), Server.Host}) {
+        for (const std::string& target : {Target(), Named ? Server.Host : Target()}) {
             PCREDENTIALW stored = nullptr;
             if (!CredReadW(Wide(target).c_str(), CRED_TYPE_GENERIC, 0, &stored)) continue;
             std::string password =
@@ -268,6 +275,11 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
     return Current;
 }
 
+void TProxyCredentials::Refused(uint32_t generation) {
+    TLocked l(Lock);
+    if (Current && Current->Generation == generation && !Confirmed) RefusedGeneration = generation;
+}
+
 void TProxyCredentials::Accepted(uint32_t generation) {
     bool confirm = false;
     {
@@ -295,16 +307,15 @@ std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool a
     DWORD flags = CREDUI_FLAGS_GENERIC_CREDENTIALS | CREDUI_FLAGS_ALWAYS_SHOW_UI |
                   CREDUI_FLAGS_SHOW_SAVE_CHECK_BOX | CREDUI_FLAGS_EXPECT_CONFIRMATION;
     if (again) flags |= CREDUI_FLAGS_INCORRECT_PASSWORD;
+    // Before the watcher: it reads what lives on this frame until it is told the dialog ended.
+    const TPromptCall prompt = PromptCall();
+    if (!prompt) return std::nullopt;
     TPromptWatch watch{abort, CreateEventA(nullptr, TRUE, FALSE, nullptr), GetCurrentThreadId()};
     HANDLE watcher =
         abort && watch.Done ? CreateThread(nullptr, 0, WatchPrompt, &watch, 0, nullptr) : nullptr;
-    static const auto CredUIPromptForCredentialsW =
-        SystemCall<decltype(&::CredUIPromptForCredentialsW)>("credui.dll",
-                                                             "CredUIPromptForCredentialsW");
-    if (!CredUIPromptForCredentialsW) return std::nullopt;
-    const DWORD result = CredUIPromptForCredentialsW(&info, target.c_str(), nullptr, 0, user,
-                                                     CREDUI_MAX_USERNAME_LENGTH + 1, password,
-                                                     CREDUI_MAX_PASSWORD_LENGTH + 1, &save, flags);
+    const DWORD result =
+        prompt(&info, target.c_str(), nullptr, 0, user, CREDUI_MAX_USERNAME_LENGTH + 1, password,
+               CREDUI_MAX_PASSWORD_LENGTH + 1, &save, flags);
     if (watch.Done) SetEvent(watch.Done);
     if (watcher) {
         WaitForSingleObject(watcher, INFINITE);
@@ -382,6 +393,18 @@ std::optional<std::string> TProxyHandshake::Answer(const THeaders& head, HANDLE 
 void TProxyHandshake::Succeeded() {
     Rounds = 0;
     if (Current == TAuthScheme::Basic) Credentials.Accepted(BasicGeneration);
+}
+
+void TProxyHandshake::Unanswered() {
+    Rounds = 0;
+    if (!Current) return;
+    if (*Current == TAuthScheme::Basic)
+        Credentials.Refused(BasicGeneration);
+    else
+        Credentials.Spend(*Current);
+    Context.reset();
+    Current.reset();
+    Wipe(StandingValue);
 }
 
 void TProxyHandshake::ConnectionClosed() {

@@ -22,6 +22,12 @@ namespace xldl {
 // The window that owns the credential dialog (the tool's), or none: then nobody is asked.
 void SetPromptOwner(HWND owner);
 
+// The system's credential dialog (CredUIPromptForCredentialsW), or null where it has none.
+using TPromptCall = DWORD(WINAPI*)(void* info, const wchar_t* target, void* context, DWORD error,
+                                   wchar_t* user, ULONG userSize, wchar_t* password,
+                                   ULONG passwordSize, BOOL* save, DWORD flags);
+TPromptCall SystemPrompt();
+
 // One SSPI security context, for a connection-based scheme: the seam between the handshake
 // and the system's security packages.
 class TSspiExchange {
@@ -43,7 +49,10 @@ std::unique_ptr<TSspiExchange> SystemSspi(TAuthScheme scheme, const std::string&
 // other connections wait for its answer rather than asking again.
 class TProxyCredentials {
 public:
-    explicit TProxyCredentials(TProxyServer proxy);
+    // `named`: the user's own settings name this proxy (not a script or detection, whose
+    // answer comes from the network): only then may credentials stored under its bare host
+    // name go to it, as the system's own dialog would store them for such a proxy.
+    TProxyCredentials(TProxyServer proxy, bool named, TPromptCall (*prompt)() = SystemPrompt);
     ~TProxyCredentials();
     TProxyCredentials(const TProxyCredentials&) = delete;
     TProxyCredentials& operator=(const TProxyCredentials&) = delete;
@@ -59,6 +68,8 @@ public:
     std::optional<TBasic> Basic(uint32_t refused, HANDLE abort, bool& aborted);
     // The proxy took them: credentials the user asked to save are saved now.
     void Accepted(uint32_t generation);
+    // The proxy refused them without a word: they are not offered again.
+    void Refused(uint32_t generation);
     // Basic credentials the proxy has taken in this task, for new connections to send at once.
     std::optional<TBasic> Working();
 
@@ -77,6 +88,8 @@ private:
     std::string Target() const;
 
     const TProxyServer Server;
+    const bool Named;
+    TPromptCall (*const PromptCall)();
     CRITICAL_SECTION Lock;       // guards what follows
     HANDLE PromptDone = nullptr; // manual reset: no prompt is open
     bool Prompting = false;
@@ -88,6 +101,7 @@ private:
     bool CurrentFromPrompt = false;
     bool Confirmed = false;
     uint32_t LastGeneration = 0;
+    uint32_t RefusedGeneration = 0; // refused by a close on some connection
 };
 
 // One connection's exchange with a proxy that asked who we are: answers each 407 in turn,
@@ -102,6 +116,9 @@ public:
     std::optional<std::string> Answer(const THeaders& head, HANDLE abort, bool& aborted);
     // The proxy answered something other than 407 after our last answer.
     void Succeeded();
+    // The proxy closed the connection instead of answering the request that carried our
+    // answer: that answer is refused, for every connection of the task.
+    void Unanswered();
     // What goes with every later request on this connection: Basic's value once it works
     // (empty otherwise, and for connection-based schemes, which hold for the connection).
     const std::string& Standing() const { return StandingValue; }

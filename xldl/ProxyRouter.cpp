@@ -145,7 +145,9 @@ bool TProxyRouter::ProxiesUnreachable() {
 TProxyCredentials& TProxyRouter::Credentials(const TProxyServer& proxy) {
     TLocked l(Lock);
     auto& slot = Proxies[RouteText(proxy)];
-    if (!slot) slot = std::make_unique<TProxyCredentials>(proxy);
+    if (!slot)
+        slot = std::make_unique<TProxyCredentials>(proxy, Settings.Static.Http == proxy ||
+                                                              Settings.Static.Https == proxy);
     return *slot;
 }
 

@@ -34,6 +34,7 @@ TTask::TTask(std::string url, std::wstring folder, std::wstring fileName, bool m
 }
 
 TTask::~TTask() {
+    Hash.reset(); // its thread asks the transfer
     Transfer.reset();
     if (Thread) CloseHandle(Thread);
     CloseHandle(Abort);
@@ -106,24 +107,30 @@ void TTask::Finish(uint8_t phase, uint32_t error) {
     Error = error;
 }
 
+void TTask::ClosePart() {
+    // Never while the hash's thread may still read it: the handle could be another's by then.
+    if (Hash) Hash->Stop();
+    Part.Close();
+}
+
 void TTask::Discard() {
     if (Checkpoint) {
         Checkpoint->Stop();
         Checkpoint->Remove();
     }
-    Part.Close();
+    ClosePart();
     DeleteFileW(PartPath.c_str());
 }
 
 void TTask::Keep() {
     if (!Checkpoint) {
-        Part.Close();
+        ClosePart();
         return;
     }
     Checkpoint->Stop();
     Checkpoint->Record();
     const TTransfer::TProgress p = Transfer->Progress();
-    Part.Close();
+    ClosePart();
     if (p.Done == 0) Discard(); // nothing there to take up
 }
 
@@ -165,8 +172,8 @@ void TTask::Run() {
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);
     Checkpoint->Start(*Transfer, Part);
     // The file's SHA-256 (its check, its record) is taken while it comes, not after.
-    TPrefixHash hash(Part, [this] { return Transfer->WrittenPrefix(); });
-    hash.Start();
+    Hash = std::make_unique<TPrefixHash>(Part, [this] { return Transfer->WrittenPrefix(); });
+    Hash->Start();
 
     for (;;) {
         const TTransfer::TEnd end = Transfer->RunPass();
@@ -199,11 +206,11 @@ void TTask::Run() {
             TLocked l(Lock);
             Phase = StateVerifying;
         }
-        const TCheck check = Check(hash);
+        const TCheck check = Check();
         if (check == TCheck::Good) break;
         if (check == TCheck::Unproven) {
             if (!StartOver(ErrorUnstable)) return;
-            hash.Start();
+            Hash->Start();
             continue;
         }
         if (check == TCheck::Aborted) {
@@ -228,7 +235,7 @@ void TTask::Run() {
             return;
         }
         if (!StartOver(ErrorVerify)) return;
-        hash.Start();
+        Hash->Start();
     }
 
     // Complete and checked. Its SHA-256 for the record of a finished file, while the file is
@@ -237,7 +244,7 @@ void TTask::Run() {
     std::optional<std::array<uint8_t, 32>> sha;
     if (!facts.Validator.empty()) {
         bool aborted = false;
-        sha = hash.Digest(facts.Total, Abort, aborted);
+        sha = Hash->Digest(facts.Total, Abort, aborted);
         if (aborted) {
             Keep();
             return;
@@ -254,7 +261,7 @@ void TTask::Run() {
     // write all of it; a crash before the rename costs at most what came since the last
     // record.
     Checkpoint->Stop();
-    Part.Close();
+    ClosePart();
     // The final name changes in the same step as the state says so, and never after a stop:
     // whoever looks sees the old file with any other state, the new one only as finished.
     bool stopped = false;
@@ -301,7 +308,7 @@ bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {
     return true;
 }
 
-TTask::TCheck TTask::Check(TPrefixHash& hash) {
+TTask::TCheck TTask::Check() {
     const TFileFacts facts = Transfer->Facts();
     int64_t done = 0;
     for (const TByteRange& r : facts.Done)
@@ -311,7 +318,7 @@ TTask::TCheck TTask::Check(TPrefixHash& hash) {
     DWORD error = 0;
     const bool unproven = facts.Digest.Kind == TDigestKind::None && facts.EndUnproven;
     if (unproven || facts.Digest.Kind == TDigestKind::Sha256) {
-        const auto sha = hash.Digest(facts.Total, Abort, aborted);
+        const auto sha = Hash->Digest(facts.Total, Abort, aborted);
         if (aborted) return TCheck::Aborted;
         if (!sha) return TCheck::Failed;
         TDigest got{TDigestKind::Sha256, std::vector<uint8_t>(sha->begin(), sha->end())};

@@ -58,10 +58,12 @@ private:
     // Unproven: nothing says where the file ends but a closed connection, and no fetch before
     // this one ended at the same byte with the same bytes: it is fetched again to compare.
     enum class TCheck { Good, Bad, Unproven, Aborted, Failed };
-    TCheck Check(TPrefixHash& hash);
+    TCheck Check();
     void Finish(uint8_t phase, uint32_t error);
     // Which sources the finished file came from, for the trace.
     void TraceServed();
+    // Closes the partial, once nothing of ours reads it any more.
+    void ClosePart();
     // The partial and its state, gone for good (the state first).
     void Discard();
     // The partial and its state, kept for a later task when there is something to take up.
@@ -82,6 +84,7 @@ private:
     std::optional<TDigest> Witness; // sha-256 of the last fetch whose end was unproven
     std::unique_ptr<TTransfer> Transfer;
     std::unique_ptr<TCheckpoint> Checkpoint;
+    std::unique_ptr<TPrefixHash> Hash; // reads the partial on a thread of its own
 
     CRITICAL_SECTION Lock; // guards what follows
     bool Cancelled = false;

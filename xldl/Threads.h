@@ -8,7 +8,8 @@ namespace xldl {
 
 // The engine's threads now running.
 extern volatile LONG LiveThreads;
-// A thread of the engine; the thread's last act is InterlockedDecrement(&LiveThreads).
+// A thread of the engine; the thread's last act is InterlockedDecrement(&LiveThreads). It holds
+// the engine loaded while it runs.
 HANDLE StartThread(unsigned(__stdcall* main)(void*), void* argument);
 
 } // namespace xldl

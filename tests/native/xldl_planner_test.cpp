@@ -233,6 +233,8 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
         // Beside others that deliver nothing either: the source is down, one keeps trying.
         {"dropped, nothing for long", {false, false, {}}, 4, 5000, TRecovery::Retire},
         {"dropped after the budget", {false, false, {}}, 1, 10000, TRecovery::GiveUp},
+        // Connections that seem to serve and never bring a byte do not go on for ever.
+        {"closed after serving, after the budget", {false, true, {}}, 1, 10000, TRecovery::GiveUp},
     };
     for (const auto& c : cases) {
         TOpened o(40 * Seg, "\"v1\"", c.active > 1, true);

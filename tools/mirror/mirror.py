@@ -23,15 +23,17 @@ Faults are scripted per request, by a JSON script given with --script or posted 
 A rule applies to requests for its path (any file when absent), for its "host" when given (the
 host a request names, as a proxy sees it: one of two mirror hosts), only to requests with
 (ranged: true) or without (false) a Range header when given, only to those that came over
-"scheme": "http" or "https" when given, and with "during": S only for S seconds from the first
-request it met (a mirror that goes away for a while); it lets `skip` matching requests
-pass, then acts on `times` of them (-1: on all). The first rule that acts wins; with
+"scheme": "http" or "https" when given, with "authorized" only to those with (true) or without
+(false) a Proxy-Authorization header, and with "during": S only for S seconds from the first
+request it met (a mirror that goes away for a while); it lets `skip` matching requests pass,
+then acts on `times` of them (-1: on all). The first rule that acts wins; with
 "validators": false it also leaves out ETag, Last-Modified and digest. Faults:
 
     close_after   bytes=N: send N bytes of the body, then close the connection
     stall         bytes=N, seconds=S: send N bytes, then nothing for S seconds, then close
     pause         bytes=N, seconds=S: send N bytes, wait S seconds, send the rest
-    status        status=C, retry_after=V, location=U: answer C with a short body
+    status        status=C, retry_after=V, location=U, proxy_authenticate=A: answer C with a
+                  short body
     redirect      location=U, status=302
     hotspot       answer 200 with a network's sign-in page (94 bytes of HTML) whatever was asked,
                   typed text/html, or application/octet-stream with "typed": false; with a
@@ -164,10 +166,12 @@ class Script:
             self.inflight = 0
             self.peak = 0
 
-    def pick(self, path, ranged, scheme="http", connect=False, host=None):
+    def pick(self, path, ranged, scheme="http", connect=False, host=None, authorized=False):
         with self.lock:
             for r in self.rules:
                 if bool(r.get("connect", False)) != connect:
+                    continue
+                if "authorized" in r and bool(r["authorized"]) != authorized:
                     continue
                 if "path" in r and r["path"] != path:
                     continue
@@ -509,7 +513,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_simple(503, [("Retry-After", "1")], b"busy\n")
             return
 
-        rule = script.pick(path, range_header is not None, self.scheme(), host=host)
+        rule = script.pick(path, range_header is not None, self.scheme(), host=host,
+                           authorized=self.headers.get("Proxy-Authorization") is not None)
         fault = rule["fault"] if rule else "-"
         if fault == "change":
             with script.lock:
@@ -525,6 +530,8 @@ class Handler(BaseHTTPRequestHandler):
                 extra.append(("Retry-After", str(rule["retry_after"])))
             if "location" in rule:
                 extra.append(("Location", rule["location"]))
+            if "proxy_authenticate" in rule:
+                extra.append(("Proxy-Authenticate", rule["proxy_authenticate"]))
             self.note(status, fault, inflight, absolute)
             self.send_simple(status, extra, b"fault\n")
             return

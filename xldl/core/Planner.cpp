@@ -684,6 +684,9 @@ TDecision TPlanner::Failed(int id, const TFailure& f, unsigned failures, uint64_
     const int source = c ? c->Source : std::max(Preferred(), 0);
     TSource& s = Src[source];
     if (c) c->Judging = false;
+    // However the connection ended, nothing for the whole budget ends the task.
+    const uint64_t quiet = nowMs - LastProgressMs;
+    if (quiet >= Settings.GiveUpMs) return {TRecovery::GiveUp, 0};
     // A server that ends connections after so many requests has served its share: the
     // requests it left unanswered go again on a new connection, at once. That is no change
     // in the connections that deliver (nor a failure of the source), so growth goes on.
@@ -703,8 +706,6 @@ TDecision TPlanner::Failed(int id, const TFailure& f, unsigned failures, uint64_
         Unwork(*c, nowMs);
         return {TRecovery::Retire, 0};
     }
-    const uint64_t quiet = nowMs - LastProgressMs;
-    if (quiet >= Settings.GiveUpMs) return {TRecovery::GiveUp, 0};
     uint32_t delay =
         RetryDelayMs(failures, Settings.RetryBaseMs, Settings.RetryCapMs, jitter, f.RetryAfter);
     // No pause outlasts the budget: the try after it is the last.

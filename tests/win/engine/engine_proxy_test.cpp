@@ -277,6 +277,59 @@ TEST_F(EngineProxy, RefusedCredentialsEndTheTaskAtOnceWithItsOwnReason) {
     }
 }
 
+TEST_F(EngineProxy, AProxyThatDropsTheConnectionAfterOurAnswerHasRefusedIt) {
+    // It asks who we are, and closes the connection on the request that says: the stored
+    // credentials count as refused, and with nobody to ask the task ends, soon and after a
+    // few rounds, not after as many as the budget allows.
+    Serve("dl1.orlenz.com/service/setup.exe", 300000, 23);
+    ForgetCredentials(MirrorAsProxy());
+    ASSERT_TRUE(StoreCredentials(MirrorAsProxy(), "user", "secret"));
+    Script(R"({"rules": [{"authorized": false, "fault": "status", "status": 407, "times": -1,
+                          "proxy_authenticate": "Basic realm=\"mirror\""},
+                         {"authorized": true, "fault": "reset", "times": -1}]})");
+    Start({"http_proxy=http://" + MirrorAsProxy(), "XLDL_GIVE_UP_MS=120000"});
+    const DWORD start = GetTickCount();
+    const TRun run = Download(MirrorFile, Out, "setup.exe", true, 150000);
+    ExpectFailed(run, "setup.exe", ErrorProxyAuth);
+    EXPECT_LT(GetTickCount() - start, 60000u) << "the retry budget was waited out";
+    size_t answered = 0;
+    for (const std::string& line : Log())
+        answered += line.find("proxy_authorization=1") != std::string::npos;
+    EXPECT_GE(answered, 1u);
+    EXPECT_LE(answered, 4u) << "the same credentials, again and again";
+    ForgetCredentials(MirrorAsProxy());
+}
+
+TEST_F(EngineProxy, CredentialsStoredUnderABareHostGoOnlyToAProxyTheUserNamed) {
+    // As the system's dialog may store them for a proxy of the user's own settings; a proxy
+    // that a script from the network names could be anyone's, and gets them only under its
+    // full name.
+    const auto content = Serve("dl1.orlenz.com/service/setup.exe", 300000, 24);
+    const std::string squid = Env("XLDL_TEST_SQUID_BASIC");
+    const std::string host = squid.substr(0, squid.find(':'));
+    ForgetCredentials(host);
+    ASSERT_TRUE(
+        StoreCredentials(host, Env("XLDL_TEST_SQUID_USER"), Env("XLDL_TEST_SQUID_PASSWORD")));
+    for (const bool named : {true, false}) {
+        SCOPED_TRACE(named ? "named in the settings" : "named by a script");
+        DeleteFileA((Out + "setup.exe").c_str());
+        if (named) {
+            Start({"http_proxy=http://" + squid});
+        } else {
+            Settings.Text("AutoConfigURL", ScriptUrl("squid", "PROXY " + squid));
+            Start({"XLDL_PROXY_WAIT_MS=120000"});
+        }
+        const TRun run = Download(MirrorFile, Out, "setup.exe", true, 150000);
+        if (named)
+            ExpectFinished(run, "setup.exe", content);
+        else
+            ExpectFailed(run, "setup.exe", ErrorProxyAuth);
+        XL_UnInit();
+        Started = false;
+    }
+    ForgetCredentials(host);
+}
+
 // The system's credential dialog, as a user meets it: found among the windows our window owns,
 // filled in and answered.
 struct TPromptAnswer {

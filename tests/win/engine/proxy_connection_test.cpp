@@ -8,6 +8,8 @@
 #include "xldl/HttpConnection.h"
 #include "xldl/ProxyRouter.h"
 
+#include <tlhelp32.h>
+
 #include <cstring>
 
 namespace mirror {
@@ -199,6 +201,39 @@ TEST_F(ProxyConnection, ARouteListIsTriedInOrderAndDeadProxiesGoLast) {
     EXPECT_EQ(r.Kind, TNet::Failed);
     EXPECT_EQ(r.Error, NetProxyUnreachable);
     EXPECT_TRUE(router.ProxiesUnreachable());
+}
+
+// The threads of this process now.
+size_t ThreadCount() {
+    const HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    size_t n = 0;
+    for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t))
+        n += t.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snap);
+    return n;
+}
+
+TEST(ProxyCredentials, WithoutTheSystemsDialogNobodyIsAskedAndNothingIsLeftRunning) {
+    // A system without the dialog's library: the question ends at once, and the thread that
+    // would close a dialog on a stop is not left behind reading what is gone.
+    const HWND owner = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+    SetPromptOwner(owner);
+    const HANDLE abort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ForgetCredentials("127.0.0.1:9");
+    const size_t before = ThreadCount();
+    TProxyCredentials credentials({"127.0.0.1", 9}, true, [] { return TPromptCall{}; });
+    bool aborted = true;
+    EXPECT_FALSE(credentials.Basic(0, abort, aborted));
+    EXPECT_FALSE(aborted);
+    SetEvent(abort); // as a task that fails sets it
+    Sleep(300);
+    EXPECT_EQ(ThreadCount(), before);
+    SetPromptOwner(nullptr);
+    DestroyWindow(owner);
+    CloseHandle(abort);
 }
 
 } // namespace
