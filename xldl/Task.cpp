@@ -1,6 +1,7 @@
 #include "xldl/Task.h"
 
 #include "xldl/Locked.h"
+#include "xldl/HttpsFirst.h"
 #include "xldl/Trace.h"
 #include "xldl/core/WebPage.h"
 
@@ -143,8 +144,15 @@ void TTask::Run() {
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
     // A sensible moment to clear away what earlier downloads left and nobody took up.
     RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays);
+    std::vector<TUrl> sources{*start};
+    {
+        TLocked l(Lock);
+        for (const std::string& m : Mirrors)
+            sources.push_back(*ParseUrl(m));
+    }
+    const std::vector<std::optional<TUrl>> twins = TryHttpsFirst(sources, Settings, Proxies, Abort);
     TFinishedFile finished(Target, Url, Utf8Name(FileName));
-    if (ConfirmFinished(finished, *start)) return;
+    if (ConfirmFinished(finished, twins[0].value_or(*start))) return;
     if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) return;
     if (const DWORD error = Part.Open(PartPath)) {
         // Someone else is writing this file: it is theirs, untouched.
@@ -156,12 +164,9 @@ void TTask::Run() {
     {
         TLocked l(Lock);
         // The task's own URL is the preferred source.
-        std::vector<TUrl> sources{*start};
         std::vector<std::string> urls{Url};
-        for (const std::string& m : Mirrors) {
-            sources.push_back(*ParseUrl(m));
+        for (const std::string& m : Mirrors)
             urls.push_back(m);
-        }
         Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections,
                                                MustNotBeWebPage(Utf8Name(FileName)), Settings,
                                                Proxies, Part, Abort);
@@ -170,6 +175,7 @@ void TTask::Run() {
         if (Cancelled) Transfer->Cancel();
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);
+    Transfer->HttpsFirst(twins);
     Checkpoint->Start(*Transfer, Part);
     // The file's SHA-256 (its check, its record) is taken while it comes, not after.
     Hash = std::make_unique<TPrefixHash>(Part, [this] { return Transfer->WrittenPrefix(); });

@@ -40,6 +40,13 @@ void TTransfer::Resume(const TFileFacts& facts) {
     Dispatch.Locked([&](TPlanner& p) { p.Resume(facts); });
 }
 
+void TTransfer::HttpsFirst(const std::vector<std::optional<TUrl>>& twins) {
+    Dispatch.Locked([&](TPlanner& p) {
+        for (size_t i = 0; i < twins.size() && static_cast<int>(i) < p.Sources().Count(); ++i)
+            p.HttpsFirst(static_cast<int>(i), twins[i]);
+    });
+}
+
 void TTransfer::Forget() {
     Dispatch.Locked([](TPlanner& p) { p.Forget(); });
 }
@@ -77,7 +84,8 @@ std::string TTransfer::Served() {
         for (int i = 0; i < sources.Count(); ++i) {
             const TSource& s = sources[i];
             text += (i ? "; " : "") + FormatUrl(s.Start) + " delivered " +
-                    std::to_string(s.Delivered) + " bytes";
+                    std::to_string(s.Delivered) + " bytes over " +
+                    (s.Where.Secure ? "https" : "http");
             if (i == sources.Reference()) text += ", defined the file";
             if (s.Standing == TStanding::Other) text += ", serves another file";
             if (s.Dead) text += ", dead (error " + std::to_string(s.DeadError) + ")";

@@ -53,6 +53,8 @@ public:
 
     // Takes up a download where `facts` left it (before the first pass).
     void Resume(const TFileFacts& facts);
+    // What trying https first found for each source (before the first pass).
+    void HttpsFirst(const std::vector<std::optional<TUrl>>& twins);
     // One pass, on the caller's thread (its own connection threads beside it).
     TEnd RunPass();
     // The file changed or cannot be resumed: from zero, with nothing known.

@@ -93,8 +93,10 @@ bool TWorker::Backoff(unsigned& failures, std::optional<int64_t> retryAfter) {
 TWorker::TStep TWorker::Dead(uint32_t error, uint32_t detail) {
     if (Tracing()) Trace("c%d source %d dead, error %u", Id, Source, error);
     DropConnection();
-    Dispatch.Dead(Id, error, detail);
-    return TStep::Stop;
+    if (Dispatch.Dead(Id, error, detail) != TReaction::Drop) return TStep::Stop;
+    // Over https tried first on our own: the plain http the task was given is asked instead.
+    if (Tracing()) Trace("c%d source %d over plain http from now on", Id, Source);
+    return TStep::Go;
 }
 
 TWorker::TStep TWorker::After(TReaction reaction) {
@@ -140,8 +142,8 @@ void TWorker::Open() {
             if (r.Kind == TNet::Aborted) return;
             if (r.Kind != TNet::Ok) {
                 if (r.Kind == TNet::Failed && !IsTransientNetError(r.Error)) {
-                    Dead(EngineErrorOf(r.Error), DetailOf(r, c.get()));
-                    return;
+                    if (Dead(EngineErrorOf(r.Error), DetailOf(r, c.get())) != TStep::Go) return;
+                    break;
                 }
                 // A server that turns connections away may be counting the early ones.
                 Dispatch.CallOffEarly();
@@ -172,8 +174,8 @@ void TWorker::Open() {
                 TUrl next;
                 if (const uint32_t error =
                         FollowRedirect(url, a.Location, hops, Settings.MaxRedirects, next)) {
-                    Dead(error);
-                    return;
+                    if (Dead(error) != TStep::Go) return;
+                    break;
                 }
                 url = next;
                 c.reset();
@@ -192,8 +194,8 @@ void TWorker::Open() {
                 break;
             case TVerdict::Restart:
             case TVerdict::Permanent:
-                Dead(a.Error ? a.Error : ErrorHttpStatus);
-                return;
+                if (Dead(a.Error ? a.Error : ErrorHttpStatus) != TStep::Go) return;
+                break;
             }
             break;
         }

@@ -189,8 +189,8 @@ TEST(Segments, ACutBetweenKnownRatesFallsWhereBothFinishTogether) {
     } cases[] = {
         {700000, 2100000, 120 * 1024, 64 * 1024, true}, // a slow owner's last bytes
         {2000000, 2000000, 4 << 20, 64 * 1024, true},
-        {2000000, 2000000, 80 * 1024, 64 * 1024, false}, // the taker's part: too little
-        {2100000, 700000, 1 << 20, 112 * 1024, true},    // a slow taker gets a small part
+        {2000000, 2000000, 80 * 1024, 64 * 1024, false},  // the taker's part: too little
+        {2100000, 700000, 1 << 20, 112 * 1024, true},     // a slow taker gets a small part
         {2100000, 700000, 150 * 1024, 112 * 1024, false}, // the owner is done before its trip
     };
     for (const auto& c : cases) {

@@ -55,5 +55,19 @@ TEST(Settings, BadValuesLeaveTheDefaults) {
     EXPECT_EQ(s.RetryCapMs, 2000u) << "the cap is never below the base";
 }
 
+TEST(Settings, HttpsIsTriedFirstOnThePortsNamed) {
+    struct {
+        const char* Value; // nullptr: not set
+        uint16_t Plain, Expected;
+    } cases[] = {
+        {nullptr, 80, 443},   {nullptr, 8080, 0}, {"0", 80, 0},     {"8080:8443", 8080, 8443},
+        {"8080:8443", 80, 0}, {"1:2,3:4", 3, 4},  {"80:", 80, 443}, {"80:99999", 80, 443},
+        {"x:1", 80, 443},     {"", 80, 443}};
+    for (const auto& c : cases) {
+        const TSettings s = c.Value ? From({{"XLDL_HTTPS_PORTS", c.Value}}) : From({});
+        EXPECT_EQ(HttpsPortFor(s, c.Plain), c.Expected) << (c.Value ? c.Value : "(unset)");
+    }
+}
+
 } // namespace
 } // namespace xldl

@@ -1,6 +1,7 @@
 #include "xldl/core/Planner.h"
 
 #include "xldl/core/Retry.h"
+#include "xldl/core/Text.h"
 
 #include <algorithm>
 
@@ -97,6 +98,17 @@ TFileFacts TPlanner::Facts() const {
     for (int i = 0; i < Src.Count(); ++i)
         if (i != reference && Src[i].Standing == TStanding::Same && !Src[i].Dead) record(i);
     return f;
+}
+
+void TPlanner::HttpsFirst(int source, const std::optional<TUrl>& twin) {
+    TSource& s = Src[source];
+    const bool atStart = FormatUrl(s.Where) == FormatUrl(s.Start);
+    const bool atTwin = s.Where.Secure && !s.Start.Secure &&
+                        LowerText(s.Where.Host) == LowerText(s.Start.Host) &&
+                        s.Where.Target == s.Start.Target;
+    if (!atStart && !atTwin) return;
+    s.Where = twin ? *twin : s.Start;
+    s.HttpsFirst = twin.has_value();
 }
 
 // --- a pass ---
@@ -724,6 +736,16 @@ TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
     TConnection* c = Conn(id);
     const int source = c ? c->Source : std::max(Preferred(), 0);
     TSource& s = Src[source];
+    if (s.HttpsFirst) {
+        // Tried over https on our own, where the server says what plain http might not.
+        s.HttpsFirst = false;
+        s.Where = s.Start;
+        if (c) {
+            c->Judging = false;
+            Unwork(*c, LastProgressMs);
+        }
+        return TReaction::Drop;
+    }
     if (!s.Dead) {
         s.Dead = true;
         s.DeadError = error;

@@ -135,6 +135,10 @@ public:
     bool Guarded(int source) const;
     const TUrl& Location(int source) const { return Src[source].Where; }
     void MovedTo(int source, const TUrl& url) { Src[source].Where = url; }
+    // What trying https first found for `source`, a mirror given as http: its https twin
+    // (then its answers come from there, until one that cannot change sends it back to plain
+    // http for good), or nothing. A source that a state put elsewhere than either keeps that.
+    void HttpsFirst(int source, const std::optional<TUrl>& twin);
     // The connection's source, -1 for an id not known.
     int SourceOf(int id) const;
     // The stream of unknown length ended at a close that proves nothing (no TLS close_notify).

@@ -17,6 +17,8 @@
 //   XLDL_TRACE             a file to write what each connection does, with times (none)
 //   XLDL_PROXY_WAIT_MS     the longest a host's first connection waits for the automatic proxy
 //                          settings (detection, script) before the manual ones decide (5000)
+//   XLDL_HTTPS_PORTS       where an http:// mirror is tried over https first: "PLAIN:TLS"
+//                          pairs of ports, comma-separated; "0" never (80:443)
 //   http_proxy, https_proxy, no_proxy (or in capitals): explicit proxies, instead of the
 //   system's settings (xldl/core/ProxyRules.h)
 #pragma once
@@ -25,6 +27,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace xldl {
 
@@ -44,7 +48,12 @@ struct TSettings {
     uint32_t MaxRestarts = 3;       // restarts from zero (file changed, range answers unusable)
     uint32_t MaxVerifyFailures = 2; // a file that fails its check this often is not fetched again
     std::string TracePath;
+    // An http:// URL on the first port of a pair is tried as https:// on the second first.
+    std::vector<std::pair<uint16_t, uint16_t>> HttpsPorts{{80, 443}};
 };
+
+// The port an http:// URL on `plainPort` is tried on over https first, or 0.
+uint16_t HttpsPortFor(const TSettings& settings, uint16_t plainPort);
 
 // `lookup` answers the value of an environment variable, or nothing. Values that are not
 // plain numbers, or out of range, leave the default.

@@ -67,6 +67,7 @@ struct TSource {
     bool Proven = false;           // an answer showed its validator since the file was taken up
     int64_t AnswerCap = 0;         // the most it gives for one range (0: no limit seen)
     bool FewPerConnection = false; // its server ends connections after a few requests
+    bool HttpsFirst = false;       // Where is the https twin of Start, tried on our own
     uint32_t RoundTrip = 0;        // the least any of its connections measured
     int64_t FirstByte = -1;        // its delay before an answer's first byte, as last measured
     int Active = 0;                // connections working on it now

@@ -51,6 +51,9 @@ protected:
     void Start(std::vector<std::string> extra = {}) {
         auto env = QuickTunables();
         env.push_back("https_proxy=");
+        // Plain requests through the proxy are what these cases are about: the mirror's TLS
+        // twin would otherwise take them over its tunnel (a case of its own below).
+        env.push_back("XLDL_HTTPS_PORTS=0");
         env.push_back("XLDL_TRACE=" + TracePath);
         env.insert(env.end(), extra.begin(), extra.end());
         StartEngine(env);

@@ -5,7 +5,10 @@
 // name and an older one kept.
 #include "MirrorTestSupport.h"
 
+#include <winsock2.h>
+
 #include <cstdio>
+#include <utility>
 
 namespace mirror {
 namespace {
@@ -213,6 +216,69 @@ TEST_F(EngineTls, HttpsGoesThroughAProxysTunnel) {
         if (line.rfind("CONNECT dl1.orlenz.com:443 ", 0) == 0) tunnel = true;
     EXPECT_TRUE(tunnel) << "no CONNECT through the proxy";
     SetEnvironmentVariableA("https_proxy", nullptr);
+}
+
+TEST_F(EngineTls, AMirrorGivenAsHttpIsTriedOverHttpsFirst) {
+    // Where it answers TLS with a certificate this machine trusts for the name, the file
+    // comes over TLS. Anything else there (a certificate refused, nothing listening, silence,
+    // an answer over TLS that cannot change) leaves the mirror on plain http, as given.
+    const auto content = Serve("setup.exe", 700000, 46);
+    const auto port = [](const std::string& address) {
+        return address.substr(address.find(':') + 1);
+    };
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const auto listening = [](bool keep) {
+        const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        int size = sizeof a;
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+        if (keep)
+            listen(s, 8);
+        else
+            closesocket(s);
+        return std::make_pair(s, std::to_string(ntohs(a.sin_port)));
+    };
+    const auto silent = listening(true);
+    const std::string good = port(Env("XLDL_TEST_TLS_MIRROR"));
+    struct TCase {
+        const char* Name;
+        std::string TlsPort;
+        const char* Rules;
+        bool OverTls;
+    } cases[] = {
+        {"trusted", good, "[]", true},
+        {"expired", port(Env("XLDL_TEST_TLS_EXPIRED")), "[]", false},
+        {"another root", port(Env("XLDL_TEST_TLS_UNTRUSTED_ROOT")), "[]", false},
+        {"another name", port(Env("XLDL_TEST_TLS_WRONG_HOST")), "[]", false},
+        {"nothing there", listening(false).second, "[]", false},
+        {"silent", silent.second, "[]", false},
+        {"no file there", good,
+         R"([{"scheme": "https", "fault": "status", "status": 404, "times": -1}])", false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        DeleteFileA((Out + "setup.exe").c_str());
+        XL_UnInit();
+        auto env = QuickTunables();
+        env.push_back("XLDL_HTTPS_PORTS=" + port(Address()) + ":" + c.TlsPort);
+        StartEngine(env);
+        Script(std::string(R"({"rules": )") + c.Rules + "}");
+        const TRun run = Download(PlainUrl("/setup.exe"), Out, "setup.exe", true, 60000);
+        ExpectFinished(run, "setup.exe", content);
+        bool plainServed = false, tlsServed = false;
+        for (const std::string& line : Log()) {
+            const bool ok = Field(line, "status") == "206";
+            (line.find(" tls=") != std::string::npos ? tlsServed : plainServed) |= ok;
+        }
+        EXPECT_EQ(tlsServed, c.OverTls);
+        EXPECT_EQ(plainServed, !c.OverTls);
+    }
+    closesocket(silent.first);
+    SetEnvironmentVariableA("XLDL_HTTPS_PORTS", nullptr);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// The whole job when the mirrors have moved to HTTPS: both answer the tool's http:// address
-// with a redirect (301, 302, 307 or 308) to https://, reached through the proxy's tunnel, and
+// The whole job when the mirrors speak HTTPS: tried first, it carries the file through the
+// proxy's tunnel; and where the engine cannot reach it first, mirrors that have moved to HTTPS
+// answer the tool's http:// address with a redirect (301, 302, 307 or 308) to https://, and
 // the tool still ends with the right file and the installer started.
 #include "tests/win/engine/WholeJobSupport.h"
 
@@ -13,9 +14,13 @@ protected:
         WholeJob::SetUp();
         SetEnvironmentVariableA("https_proxy", ("http://" + Address() + "/").c_str());
     }
-    void TearDown() override { SetEnvironmentVariableA("https_proxy", nullptr); }
+    void TearDown() override {
+        SetEnvironmentVariableA("https_proxy", nullptr);
+        SetEnvironmentVariableA("XLDL_HTTPS_PORTS", nullptr);
+    }
 
     void EveryRedirectTo(int mirror) {
+        SetEnvironmentVariableA("XLDL_HTTPS_PORTS", "0");
         for (int status : {301, 302, 307, 308}) {
             const std::string what =
                 "mirror " + std::to_string(mirror) + ", " + std::to_string(status);
@@ -39,6 +44,17 @@ protected:
         }
     }
 };
+
+TEST_F(WholeJobTls, TheFileComesOverHttpsFirst) {
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    ExpectCompleted(tool, 1, "over https first");
+    for (const std::string& line : Log()) {
+        if (line.rfind("GET ", 0) == 0) {
+            EXPECT_NE(line.find(" tls="), std::string::npos) << "over plain http: " << line;
+        }
+    }
+}
 
 TEST_F(WholeJobTls, MirrorOneRedirectsToHttps) {
     EveryRedirectTo(1);
