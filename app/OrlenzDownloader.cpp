@@ -4,10 +4,14 @@
 #include "app/SingleInstance.h"
 #include "app/UnitOfZQX.h"
 #include "framework/Application.h"
+#include "runtime/SystemLibrary.h"
 
 #include <memory>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before any library is loaded on the program's behalf: the program's own folder may hold
+    // files left there by others.
+    KeepLibrariesToTheSystemFolder();
     // Held until the program ends. Asked before anything of the window exists, so that a
     // second start touches neither the engine nor the screen.
     TInstanceLock instance(InstanceLockName);

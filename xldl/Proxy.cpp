@@ -1,6 +1,6 @@
 #include "xldl/Proxy.h"
 
-#include "xldl/SystemCall.h"
+#include "runtime/SystemLibrary.h"
 
 #include <winhttp.h>
 
@@ -77,7 +77,7 @@ void Release(TJob* job) {
 }
 
 #define WINHTTP_CALL(name)                                                                         \
-    static const auto name = SystemCall<decltype(&::name)>("winhttp.dll", #name)
+    static const auto name = SystemFunction<decltype(&::name)>("winhttp.dll", #name)
 
 void Ask(TJob& job) {
     WINHTTP_CALL(WinHttpOpen);

@@ -1,7 +1,7 @@
 #include "xldl/ProxyAuth.h"
 
 #include "xldl/Locked.h"
-#include "xldl/SystemCall.h"
+#include "runtime/SystemLibrary.h"
 
 #define SECURITY_WIN32
 #include <security.h>
@@ -144,8 +144,8 @@ DWORD WINAPI WatchPrompt(void* argument) {
 
 // The credential dialog's library, loaded when first asked for.
 BOOL ConfirmCredentials(const std::wstring& target, BOOL confirm) {
-    static const auto call =
-        SystemCall<decltype(&CredUIConfirmCredentialsW)>("credui.dll", "CredUIConfirmCredentialsW");
+    static const auto call = SystemFunction<decltype(&CredUIConfirmCredentialsW)>(
+        "credui.dll", "CredUIConfirmCredentialsW");
     return call ? call(target.c_str(), confirm) : FALSE;
 }
 
@@ -162,7 +162,8 @@ std::unique_ptr<TSspiExchange> SystemSspi(TAuthScheme scheme, const std::string&
 }
 
 TPromptCall SystemPrompt() {
-    static const auto call = SystemCall<TPromptCall>("credui.dll", "CredUIPromptForCredentialsW");
+    static const auto call =
+        SystemFunction<TPromptCall>("credui.dll", "CredUIPromptForCredentialsW");
     return call;
 }
 

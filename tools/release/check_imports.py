@@ -4,17 +4,20 @@ to exist on Windows 7 SP1 (win7_imports.txt beside this script). A function the 
 name would keep the program from starting there ("entry point not found"), so it fails the
 build, named with its DLL.
 
-    check_imports.py [--list FILE] [--objdump PROGRAM] [--stamp FILE] BINARY...
+    check_imports.py [--list FILE] [--objdump PROGRAM] [--nm PROGRAM] [--stamp FILE] BINARY...
 
 The list: a `[dll]` heading, then one function per line (DLL names compare without case); `#`
 starts a comment; an import by ordinal is written `@ORDINAL`. The imports are read from
-`objdump -p`. With --stamp, FILE is written when every binary passes (for the build).
+`objdump -p`; the late ones (delay imports, which objdump does not show) from their
+descriptors, found by their symbols (`nm`), in the binary as built. With --stamp, FILE is
+written when every binary passes (for the build).
 """
 
 import argparse
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -73,6 +76,61 @@ def parse_imports(objdump_text):
     return imports
 
 
+def delay_imports(read, descriptors, image_base, wide):
+    """[(dll, function)] of the delay-import descriptors at the virtual addresses `descriptors`,
+    reading the image through read(va, size). `wide`: 8-byte thunks (x86_64)."""
+    imports = []
+
+    def text(va):
+        raw = read(va, 256)
+        return raw[:raw.index(b"\0")].decode("ascii")
+
+    for at in descriptors:
+        attributes, name, _, _, names = struct.unpack("<5I", read(at, 20))
+        # Addresses are relative to the image, or (attribute bit 0 clear) absolute.
+        base = image_base if attributes & 1 else 0
+        dll = text(base + name)
+        slot, size = base + names, 8 if wide else 4
+        while True:
+            thunk = int.from_bytes(read(slot, size), "little")
+            if not thunk:
+                break
+            if thunk >> (size * 8 - 1):
+                imports.append((dll, "@%d" % (thunk & 0xFFFF)))
+            else:
+                imports.append((dll, text(base + thunk + 2 if base else thunk + 2)))
+            slot += size
+    return imports
+
+
+def late_imports(binary, nm):
+    """The delay imports of `binary` (unstripped), by its descriptors' symbols."""
+    with open(binary, "rb") as f:
+        image = f.read()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    wide = struct.unpack_from("<H", image, optional)[0] == 0x20B
+    image_base = (struct.unpack_from("<Q", image, optional + 24)[0] if wide
+                  else struct.unpack_from("<I", image, optional + 28)[0])
+    table = []
+    for i in range(sections):
+        va, raw_size, raw_at = struct.unpack_from("<4x3I", image,
+                                                  optional + optional_size + 40 * i + 8)
+        table.append((image_base + va, raw_size, raw_at))
+
+    def read(at, size):
+        for va, raw_size, raw_at in table:
+            if va <= at < va + raw_size:
+                return image[raw_at + at - va:raw_at + min(raw_size, at - va + size)]
+        raise ValueError("0x%x is in no section of %s" % (at, binary))
+
+    listed = subprocess.run([nm, binary], capture_output=True, text=True, check=True).stdout
+    descriptors = [int(m.group(1), 16) for m in
+                   re.finditer(r"^([0-9a-fA-F]+) \S __DELAY_IMPORT_DESCRIPTOR_\S+$", listed, re.M)]
+    return delay_imports(read, descriptors, image_base, wide)
+
+
 def unknown_imports(imports, allowed):
     return [(dll, name) for dll, name in imports if name not in allowed.get(dll.lower(), ())]
 
@@ -88,6 +146,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--list", default=LIST)
     parser.add_argument("--objdump")
+    parser.add_argument("--nm")
     parser.add_argument("--stamp")
     parser.add_argument("binaries", nargs="+")
     args = parser.parse_args()
@@ -106,6 +165,13 @@ def main():
                   file=sys.stderr)
             failed = True
             continue
+        if args.nm:
+            late = late_imports(binary, args.nm)
+            if not late:
+                print(f"check_imports: no late imports found in {binary}: is it stripped?",
+                      file=sys.stderr)
+                failed = True
+            imports += late
         unknown = unknown_imports(imports, allowed)
         if unknown:
             failed = True

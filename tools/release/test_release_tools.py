@@ -5,6 +5,7 @@ Windows must read in it, in the namespaces Windows reads it from (a misplaced el
 silently ignored)."""
 
 import os
+import struct
 import sys
 import tempfile
 import unittest
@@ -56,6 +57,30 @@ class ImportCheck(unittest.TestCase):
         self.assertEqual(check_imports.parse_imports(OBJDUMP), [
             ("KERNEL32.dll", "CloseHandle"), ("KERNEL32.dll", "GetTickCount64"),
             ("COMCTL32.DLL", "@17"), ("COMCTL32.DLL", "ImageList_Create")])
+
+    def test_reads_the_late_imports_of_each_descriptor(self):
+        # Two descriptors, one with addresses relative to the image (its bit 0 set), one with
+        # absolute ones; a function by name and one by ordinal.
+        base = 0x400000
+        memory = {}
+
+        def put(at, data):
+            for i, b in enumerate(data):
+                memory[at + i] = b
+
+        put(base + 0x1000, struct.pack("<5I", 1, 0x100, 0, 0, 0x200))
+        put(base + 0x1020, struct.pack("<5I", 0, base + 0x140, 0, 0, base + 0x240))
+        put(base + 0x100, b"crypt32.dll\0")
+        put(base + 0x140, b"bcrypt.dll\0")
+        put(base + 0x200, struct.pack("<3I", 0x300, 0x80000000 | 17, 0))
+        put(base + 0x240, struct.pack("<2I", base + 0x320, 0))
+        put(base + 0x300, b"\0\0CertOpenStore\0")
+        put(base + 0x320, b"\0\0BCryptHash\0")
+        read = lambda at, size: bytes(memory.get(at + i, 0) for i in range(size))  # noqa: E731
+        self.assertEqual(
+            check_imports.delay_imports(read, [base + 0x1000, base + 0x1020], base, False),
+            [("crypt32.dll", "CertOpenStore"), ("crypt32.dll", "@17"),
+             ("bcrypt.dll", "BCryptHash")])
 
     def test_names_each_import_the_list_lacks(self):
         imports = check_imports.parse_imports(OBJDUMP)

@@ -329,6 +329,38 @@ TEST_F(WholeJob, ASignInPageLeavesTheMirrorAndOnePressAfterSigningInGetsTheInsta
     ExpectCompleted(tool, 1, "after signing in");
 }
 
+// Libraries left beside the tool under the names of every system library the tool and its
+// engine load that is not one Windows only ever takes from the system folder, with Wine told to
+// prefer a library found on the search path, as Windows does: the whole job runs, and none of
+// them is loaded. (Not version.dll and uxtheme.dll: Wine's own user32 takes them along the
+// search path as the program starts, before its first instruction, where Windows' user32, a
+// Known DLL, takes them from the system folder.)
+TEST_F(WholeJob, NoLibraryPlantedBesideTheToolIsLoaded) {
+    const char* const names[] = {"bcrypt",  "crypt32", "secur32",  "comctl32", "wintrust",
+                                 "winhttp", "credui",  "msimg32",  "dwmapi",   "oleacc",
+                                 "userenv", "sspicli", "cryptbase"};
+    // Read by each new process of that name (the environment's overrides are not passed on).
+    const char* const key = "Software\\Wine\\AppDefaults\\Tool.exe\\DllOverrides";
+    HKEY overrides;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &overrides, nullptr),
+              ERROR_SUCCESS);
+    for (const char* name : names) {
+        ASSERT_TRUE(CopyFileA(WindowsPath(PLANTED_DLL).c_str(),
+                              (Folder + "\\" + name + ".dll").c_str(), FALSE));
+        RegSetValueExA(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"),
+                       15);
+    }
+    RegCloseKey(overrides);
+    TToolProcess tool;
+    const bool started = StartAndPress(tool, 1);
+    if (started) ExpectCompleted(tool, 1, "with libraries planted beside it");
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    ASSERT_TRUE(started) << "the tool did not start";
+    for (const char* name : names)
+        EXPECT_FALSE(Exists(Folder + "\\" + name + ".dll.loaded")) << name << ".dll was loaded";
+}
+
 // A mirror that sends an installer with a byte changed after signing: refused and gone from
 // its name; one press fetches the other mirror's, which starts.
 TEST_F(WholeJob, ATamperedInstallerIsRefusedAndTheOtherMirrorsStarts) {
