@@ -326,7 +326,7 @@ TEST_F(EngineDownload, UnInitIsPromptWhileALargeFileComesOnSeveralConnections) {
     Follow(task, run, 20000, [](const DownloadTaskInfo& i) {
         return Ended(i) || (i.DoneSize >= (6 << 20) && InfoField(i, InfoConnectionsOffset) >= 2);
     });
-    ASSERT_EQ(run.State(), StateDownloading);
+    ASSERT_EQ(run.State(), StateDownloading) << "error " << run.Error();
     ASSERT_LT(run.Last.DoneSize, 48 << 20) << "too near the end to tell anything";
 
     const DWORD start = GetTickCount();
