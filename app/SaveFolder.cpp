@@ -61,16 +61,17 @@ std::vector<TSaveFolder> SaveFolderCandidates() {
     return candidates;
 }
 
-bool PrepareSaveFolder(const TSaveFolder& candidate) {
-    if (!IsFolder(candidate.Create) && !CreateDirectoryW(candidate.Create.c_str(), nullptr) &&
-        !IsFolder(candidate.Create)) // made meanwhile by someone else
+bool PrepareSaveFolder(const TSaveFolder& candidate, const TFolderReader& read) {
+    if (!IsFolder(candidate.Create) && !MakeOwnFolder(candidate.Create) &&
+        !IsFolder(candidate.Create)) // made meanwhile by someone else: judged as found
         return false;
-    return CanCreateFileIn(candidate.Folder);
+    return FolderIsOurs(candidate.Create, read) && CanCreateFileIn(candidate.Folder);
 }
 
-std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates) {
+std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates,
+                              const TFolderReader& read) {
     for (const TSaveFolder& c : candidates)
-        if (PrepareSaveFolder(c)) return c.Folder;
+        if (PrepareSaveFolder(c, read)) return c.Folder;
     return candidates.empty() ? std::wstring() : candidates.back().Folder;
 }
 

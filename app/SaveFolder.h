@@ -1,8 +1,13 @@
 // Where the installer is saved: "D:\KORVA\" wherever that works, as the maker's customers know
 // it; else the user's Downloads folder (wherever the user has moved it) plus "KORVA\"; else the
-// user's temporary folder plus "KORVA\". Paths stay UTF-16 throughout: a user's folders may be
+// user's temporary folder plus "KORVA\". A folder works only when it is this user's alone
+// (runtime/OwnFolder): one made here gets an access list of its own; one found there must be
+// owned by the user (or the system), on a volume with access lists, and changeable by nobody
+// else, by no link on the way either. Paths stay UTF-16 throughout: a user's folders may be
 // named in a script the ANSI code page does not have.
 #pragma once
+
+#include "runtime/OwnFolder.h"
 
 #include <string>
 #include <vector>
@@ -25,11 +30,12 @@ struct TSaveFolder {
 // temporary folder. A fallback the system cannot name is left out.
 std::vector<TSaveFolder> SaveFolderCandidates();
 
-// Whether `candidate` works: it exists as a folder or can be created (its parent must be
-// there), and a file can be created in it. Makes the folder when missing.
-bool PrepareSaveFolder(const TSaveFolder& candidate);
+// Whether `candidate` works: it exists or can be created (its parent must be there), it is this
+// user's alone as `read` tells, and a file can be created in it. Makes the folder when missing.
+bool PrepareSaveFolder(const TSaveFolder& candidate, const TFolderReader& read = ReadFolderFacts);
 
 // The first candidate that works, made ready; the last one when none does, so that the
 // engine's own failure says why the file cannot be saved. Empty only without candidates.
-std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates);
+std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates,
+                              const TFolderReader& read = ReadFolderFacts);
 std::wstring ChooseSaveFolder();

@@ -147,4 +147,44 @@ TEST_F(SaveFolder, DWhereItWorksElseDownloadsElseTheTemporaryFolder) {
     EXPECT_TRUE(IsFolder(Base + L"tmp\\KORVA"));
 }
 
+TEST_F(SaveFolder, AFolderSomeoneElseMayChangeIsPassedOverForTheNext) {
+    // What Windows would say of a folder found there (Wine keeps no such access lists of its
+    // own): each flaw passes it over, silently, for the next.
+    const std::vector<TSaveFolder> candidates{{Base + L"first\\KOrva", Base + L"first\\KORVA\\"},
+                                              {Base + L"second\\KOrva", Base + L"second\\KORVA\\"}};
+    ASSERT_TRUE(CreateDirectoryW((Base + L"first").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((Base + L"second").c_str(), nullptr));
+    struct {
+        const char* What;
+        void (*Flaw)(TFolderFacts&);
+    } flaws[] = {
+        {"another user's", [](TFolderFacts& f) { f.OwnerOurs = false; }},
+        {"others may write",
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x1301BF, false});
+         }},
+        {"a junction of another user's",
+         [](TFolderFacts& f) {
+             f.Link = true;
+             f.OwnerOurs = false;
+         }},
+        {"on FAT", [](TFolderFacts& f) { f.AccessControl = false; }},
+    };
+    for (const auto& flaw : flaws) {
+        const auto read = [&](const std::wstring& path, bool follow) {
+            TFolderFacts f = ReadFolderFacts(path, follow);
+            if (path == candidates[0].Create) flaw.Flaw(f);
+            return f;
+        };
+        EXPECT_EQ(ChooseSaveFolder(candidates, read), candidates[1].Folder) << flaw.What;
+    }
+    // As it is: made here with an access list of its own, it reads back as ours alone.
+    EXPECT_EQ(ChooseSaveFolder(candidates), candidates[0].Folder);
+    const TFolderFacts made = ReadFolderFacts(candidates[0].Create, false);
+    EXPECT_TRUE(OnlyOurs(made));
+    for (const TGrant& g : made.Grants)
+        EXPECT_TRUE(g.Ours || g.InheritOnly)
+            << "a right for someone else: 0x" << std::hex << g.Rights;
+}
+
 } // namespace

@@ -1,0 +1,45 @@
+// Whether a folder is this user's alone: the rule, apart from reading the folder (which
+// runtime/OwnFolder does on Windows), so that it is tested natively. The installer is saved,
+// checked and started from such a folder; a folder someone else may change is where they would
+// plant a library beside the installer, swap the checked file, or leave a record of their own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One entry of a folder's access list that grants something.
+struct TGrant {
+    bool Ours = false;        // to the user, SYSTEM or the Administrators
+    uint32_t Rights = 0;      // the access mask
+    bool InheritOnly = false; // for what is made inside only, not the folder itself
+};
+
+struct TFolderFacts {
+    bool Folder = false;        // there, and a folder
+    bool Link = false;          // a reparse point (junction, symbolic link, mount point)
+    bool AccessControl = false; // its volume keeps access lists (not FAT or exFAT)
+    bool OwnerOurs = false;     // owned by the user, SYSTEM or the Administrators
+    bool NoAccessList = false;  // a null access list: everyone may do anything
+    std::vector<TGrant> Grants;
+};
+
+// Whether anyone but the user, SYSTEM and the Administrators may write into, delete, rename or
+// take over the folder itself (its owner may always change its access list).
+bool OthersMayChange(const TFolderFacts& facts);
+
+// The folder itself is fit to hold the installer: a folder on a volume with access lists, owned
+// by one of ours, that nobody else may change. (A link is judged by FolderIsOurs: the link and
+// where it leads.)
+bool OnlyOurs(const TFolderFacts& facts);
+
+// Reads the facts of `path` itself (a link as the link), or with `follow` of where it leads.
+using TFolderReader = std::function<TFolderFacts(const std::wstring& path, bool follow)>;
+
+// Whether the folder `path` may hold the installer: it is ours alone (OnlyOurs), and every link
+// on the way to it, the folder itself included, is one nobody else may change and, for the folder,
+// leads to a folder that is ours alone. (Windows and Wine put users' folders behind links of the
+// user's own; a link someone else controls could be made to lead anywhere between the check of
+// the installer and its start.)
+bool FolderIsOurs(const std::wstring& path, const TFolderReader& read);
