@@ -20,8 +20,9 @@ sys.path.insert(0, HERE)
 import test_signer  # noqa: E402
 import tsa  # noqa: E402
 
-# name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS or None; change made
-# after signing; bytes appended before signing, by seed)
+# name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS, with " borrowed" for a
+# token that stamps another signature's hash, or None; change made after signing; bytes
+# appended before signing, by seed)
 VARIANTS = {
     "good": ("maker", None, None, None),
     "good-stamped": ("maker", "tsa", None, None),
@@ -36,6 +37,7 @@ VARIANTS = {
     "expired-stamped": ("expired", "tsa@-200", None, None),
     "expired-stamped-late": ("expired", "tsa", None, None),
     "expired-untrusted-stamp": ("expired", "untrusted_tsa@-200", None, None),
+    "expired-borrowed-stamp": ("expired", "tsa@-200 borrowed", None, None),
     "server-auth": ("server_auth", None, None, None),
     "not-yet-valid": ("not_yet_valid", None, None, None),
     # What the two mirror hosts serve in the whole-job tests: each its own bytes, so that a
@@ -121,8 +123,10 @@ def make(cert_dir, program, library, out_dir):
             url = None
             if stamp:
                 if stamp not in responders:
-                    authority, _, days = stamp.partition("@")
-                    responders[stamp] = tsa.Responder(cert_dir, authority, float(days or 0))
+                    authority, _, when = stamp.partition("@")
+                    days, _, how = when.partition(" ")
+                    responders[stamp] = tsa.Responder(cert_dir, authority, float(days or 0),
+                                                      how == "borrowed")
                     responders[stamp].__enter__()
                 url = responders[stamp].url
             test_signer.sign(cert_dir, signer, source, target, url)
