@@ -56,6 +56,7 @@ TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses
         // A stamp of the day it was valid, lifted from another signature.
         {"expired-borrowed-stamp", TSignatureVerdict::BadTimestamp, false},
         {"server-auth", TSignatureVerdict::WrongUsage, false}, // Wine passes it
+        {"revoked", TSignatureVerdict::Revoked, false}, // its issuer's list comes with it
     };
     for (const Case& c : cases) {
         const TSignatureCheck check = Check(c.Variant);
