@@ -53,7 +53,10 @@ TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses
         {"not-yet-valid", TSignatureVerdict::Expired, false},          // Wine passes it
         {"expired-stamped-late", TSignatureVerdict::Expired, true},    // stamped after expiry
         {"expired-untrusted-stamp", TSignatureVerdict::BadTimestamp, false},
+        // A stamp of the day it was valid, lifted from another signature.
+        {"expired-borrowed-stamp", TSignatureVerdict::BadTimestamp, false},
         {"server-auth", TSignatureVerdict::WrongUsage, false}, // Wine passes it
+        {"revoked", TSignatureVerdict::Revoked, false}, // its issuer's list comes with it
     };
     for (const Case& c : cases) {
         const TSignatureCheck check = Check(c.Variant);

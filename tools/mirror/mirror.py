@@ -22,11 +22,12 @@ Faults are scripted per request, by a JSON script given with --script or posted 
 
 A rule applies to requests for its path (any file when absent), for its "host" when given (the
 host a request names, as a proxy sees it: one of two mirror hosts), only to requests with
-(ranged: true) or without (false) a Range header when given, only to those that came over
-"scheme": "http" or "https" when given, with "authorized" only to those with (true) or without
-(false) a Proxy-Authorization header, and with "during": S only for S seconds from the first
-request it met (a mirror that goes away for a while); it lets `skip` matching requests pass,
-then acts on `times` of them (-1: on all). The first rule that acts wins; with
+(ranged: true) or without (false) a Range header when given, likewise with or without an
+If-Range header ("if_range": asked once the client knew the file), only to those that came
+over "scheme": "http" or "https" when given, with "authorized" only to those with (true) or
+without (false) a Proxy-Authorization header, and with "during": S only for S seconds from the
+first request it met (a mirror that goes away for a while); it lets `skip` matching requests
+pass, then acts on `times` of them (-1: on all). The first rule that acts wins; with
 "validators": false it also leaves out ETag, Last-Modified and digest. Faults:
 
     close_after   bytes=N: send N bytes of the body, then close the connection
@@ -108,6 +109,8 @@ the script was set: {"body_bytes": N, "requests": R}.
 
 GET /_mirror/log lists the file requests served so far, one line each:
     GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
+followed by " peer=PORT", the client's port (one per connection). An answer with the file's
+bytes (200, 206) that left out its validators ends its line with " validators=0".
 A request that carried Proxy-Authorization ends its line with " proxy_authorization=1".
 GET /_mirror/tls_log lists the TLS handshakes, one line each:
     handshake ok port=PORT cert=good version=TLSv1.2 cipher=ECDHE-RSA-AES256-GCM-SHA384 sni=dl1.orlenz.com resumed=0 ms=84
@@ -166,7 +169,8 @@ class Script:
             self.inflight = 0
             self.peak = 0
 
-    def pick(self, path, ranged, scheme="http", connect=False, host=None, authorized=False):
+    def pick(self, path, ranged, scheme="http", connect=False, host=None, if_range=False,
+             authorized=False):
         with self.lock:
             for r in self.rules:
                 if bool(r.get("connect", False)) != connect:
@@ -178,6 +182,8 @@ class Script:
                 if "host" in r and r["host"] != host:
                     continue
                 if "ranged" in r and bool(r["ranged"]) != ranged:
+                    continue
+                if "if_range" in r and bool(r["if_range"]) != if_range:
                     continue
                 if r.get("scheme", "http" if r.get("fault") == "to_https" else scheme) != scheme:
                     continue
@@ -474,6 +480,7 @@ class Handler(BaseHTTPRequestHandler):
         line = "%s %s range=%s if_range=%s status=%s fault=%s inflight=%d abs=%d" % (
             self.command, path, clean(self.headers.get("Range")),
             clean(self.headers.get("If-Range")), status, fault, inflight, int(absolute))
+        line += " peer=%d" % self.client_address[1]
         if self.scheme() == "https":
             line += " tls=%s sni=%s" % (self.connection.version(),
                                         getattr(self.connection, "sni", None) or "-")
@@ -514,6 +521,7 @@ class Handler(BaseHTTPRequestHandler):
             return
 
         rule = script.pick(path, range_header is not None, self.scheme(), host=host,
+                           if_range=self.headers.get("If-Range") is not None,
                            authorized=self.headers.get("Proxy-Authorization") is not None)
         fault = rule["fault"] if rule else "-"
         if fault == "change":
@@ -613,7 +621,7 @@ class Handler(BaseHTTPRequestHandler):
             headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, e.size)))
         body = e.data[first:last + 1]
 
-        self.note(status, fault, inflight, absolute)
+        self.note(status, fault, inflight, absolute, "" if validated else " validators=0")
         if fault == "interim" and not self.send_interims(rule):
             return  # an endless flood: the answer never comes
         if fault == "http10":

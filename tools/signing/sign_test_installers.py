@@ -20,8 +20,9 @@ sys.path.insert(0, HERE)
 import test_signer  # noqa: E402
 import tsa  # noqa: E402
 
-# name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS or None; change made
-# after signing; bytes appended before signing, by seed)
+# name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS, with " borrowed" for a
+# token that stamps another signature's hash, or None; change made after signing; bytes
+# appended before signing, by seed)
 VARIANTS = {
     "good": ("maker", None, None, None),
     "good-stamped": ("maker", "tsa", None, None),
@@ -36,7 +37,9 @@ VARIANTS = {
     "expired-stamped": ("expired", "tsa@-200", None, None),
     "expired-stamped-late": ("expired", "tsa", None, None),
     "expired-untrusted-stamp": ("expired", "untrusted_tsa@-200", None, None),
+    "expired-borrowed-stamp": ("expired", "tsa@-200 borrowed", None, None),
     "server-auth": ("server_auth", None, None, None),
+    "revoked": ("revoked", None, "carry_crl", None),
     "not-yet-valid": ("not_yet_valid", None, None, None),
     # What the two mirror hosts serve in the whole-job tests: each its own bytes, so that a
     # file tells where it came from; and mirror 1's next version.
@@ -70,11 +73,11 @@ def image_hash(data):
     return h.digest()
 
 
-def flip_body(data):
+def flip_body(data, cert_dir=None):
     data[0x400] ^= 0x01  # in the first section: code the signature covers
 
 
-def swap_content(data):
+def swap_content(data, cert_dir=None):
     # Other bytes, and the signed content rewritten to name their hash: the signature itself
     # and the hash it signs stay as they were, so only that hash no longer fits the content.
     old = image_hash(data)
@@ -85,7 +88,7 @@ def swap_content(data):
     data[at:at + len(old)] = image_hash(data)
 
 
-def flip_signature(data):
+def flip_signature(data, cert_dir=None):
     # The RSA-2048 signature value: the last 256-byte OCTET STRING of the signature.
     at = data.rfind(b"\x04\x82\x01\x00", cert_table(data)[2])
     if at < 0:
@@ -93,7 +96,53 @@ def flip_signature(data):
     data[at + 4 + 100] ^= 0x01
 
 
-CHANGES = {"flip_body": flip_body, "swap_content": swap_content, "flip_signature": flip_signature}
+def _element(data, at):
+    """(start of the contents, end) of the DER element at `at`."""
+    length, start = data[at + 1], at + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length, start = int.from_bytes(data[start:start + count], "big"), start + count
+    return start, start + length
+
+
+def _der(tag, contents):
+    n = len(contents)
+    if n < 0x80:
+        return bytes([tag, n]) + contents
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + contents
+
+
+def carry_crl(data, cert_dir):
+    # The signer's revocation list, put among the signature's unsigned parts (its crls, after
+    # its certificates), where a system takes it as known: what is signed stays as it was.
+    with open(os.path.join(cert_dir, "revoked.crl"), "rb") as f:
+        crl = f.read()
+    _, entry, certs = cert_table(data)
+    pkcs7 = bytes(data[certs + 8:])
+    info, _ = _element(pkcs7, 0)                 # ContentInfo
+    _, type_end = _element(pkcs7, info)          # contentType
+    signed, _ = _element(pkcs7, type_end)        # [0]
+    body, body_end = _element(pkcs7, signed)     # SignedData
+    at, parts = body, []
+    while at < body_end:
+        end = _element(pkcs7, at)[1]
+        parts.append(pkcs7[at:end])
+        at = end
+    # version, digestAlgorithms, contentInfo, [0] certificates, then the signer infos
+    if len(parts) != 5 or parts[3][0] != 0xA0:
+        raise ValueError("not a signature with certificates and no revocation lists")
+    parts.insert(4, _der(0xA1, crl))
+    signed_data = _der(0x30, b"".join(parts))
+    blob = _der(0x30, pkcs7[info:type_end] + _der(0xA0, signed_data))
+    blob += b"\0" * (-(8 + len(blob)) % 8)
+    _, revision, kind = struct.unpack_from("<IHH", data, certs)
+    data[certs:] = struct.pack("<IHH", 8 + len(blob), revision, kind) + blob
+    struct.pack_into("<I", data, entry + 4, 8 + len(blob))
+
+
+CHANGES = {"flip_body": flip_body, "swap_content": swap_content, "flip_signature": flip_signature,
+           "carry_crl": carry_crl}
 
 
 def make(cert_dir, program, library, out_dir):
@@ -121,8 +170,10 @@ def make(cert_dir, program, library, out_dir):
             url = None
             if stamp:
                 if stamp not in responders:
-                    authority, _, days = stamp.partition("@")
-                    responders[stamp] = tsa.Responder(cert_dir, authority, float(days or 0))
+                    authority, _, when = stamp.partition("@")
+                    days, _, how = when.partition(" ")
+                    responders[stamp] = tsa.Responder(cert_dir, authority, float(days or 0),
+                                                      how == "borrowed")
                     responders[stamp].__enter__()
                 url = responders[stamp].url
             test_signer.sign(cert_dir, signer, source, target, url)
@@ -131,7 +182,7 @@ def make(cert_dir, program, library, out_dir):
             if change:
                 with open(target, "rb") as f:
                     data = bytearray(f.read())
-                CHANGES[change](data)
+                CHANGES[change](data, cert_dir)
                 with open(target, "wb") as f:
                     f.write(data)
         test_signer.sign(cert_dir, "maker", library, os.path.join(out_dir, "not-a-program.exe"))

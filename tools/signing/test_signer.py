@@ -18,6 +18,7 @@ OUT_DIR/maker.pem, maker.key the maker's certificate: subject CN "Orlenz Softwar
                              code signing, issued by the root. The package step signs with it.
 OUT_DIR/SIGNER.pem, .key     the other signers (SIGNERS below); untrusted-root.pem is the root
                              nobody trusts
+OUT_DIR/revoked.crl          the revoking authority's list, in which the "revoked" signer is
 
 Every key is RSA 2048, every signature sha256. Dates are set with `openssl ca
 -startdate/-enddate`; the roots start five years back, so that each certificate's dates lie
@@ -36,7 +37,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "mirror"))
 from tls_certs import CA_CONFIG, _key, _run, _sign, made_once  # noqa: E402  (the TLS bench's)
 
-VERSION = 1
+VERSION = 2
 MAKER = "Orlenz Software Co., Ltd."
 
 ROOTS = {  # file name: common name
@@ -59,6 +60,11 @@ SIGNERS = {
                       "code", 365, 730),
     "server_auth": ("the maker's name, for TLS servers only", "/C=CN/CN=" + MAKER, "root",
                     "server", -1, 730),
+    "revoking_ca": ("an authority under the trusted root that revokes what it issued",
+                    "/O=Orlenz Test/CN=Orlenz Test Revoking Authority", "root", "issuer",
+                    -4 * 365, 10 * 365),
+    "revoked": ("the maker's name, revoked by its issuer", "/C=CN/CN=" + MAKER, "revoking_ca",
+                "code", -1, 730),
     "tsa": ("a time-stamping authority under the trusted root",
             "/C=CN/O=Orlenz Test/CN=Orlenz Test Time-Stamping Authority", "root", "stamp",
             -4 * 365, 10 * 365),
@@ -72,6 +78,11 @@ CONFIG = CA_CONFIG + """
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
+[issuer]
+basicConstraints = critical, CA:true, pathlen:0
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
 [code]
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
@@ -107,7 +118,7 @@ def _fits(folder):
     if meta.get("version") != VERSION or set(meta.get("signers", [])) != set(SIGNERS):
         return False
     needed = ["root.pem", "root.der", "untrusted-root.pem"]
-    needed += [s + ext for s in SIGNERS for ext in (".pem", ".key")]
+    needed += [s + ext for s in SIGNERS for ext in (".pem", ".key")] + ["revoked.crl"]
     if not all(os.path.isfile(os.path.join(folder, n)) for n in needed):
         return False
     now = datetime.datetime.now(datetime.timezone.utc).timestamp()
@@ -135,6 +146,13 @@ def _make(tmp):
         _key(key)
         _issue(work, ext, subject, key, os.path.join(tmp, name + ".pem"), start, end,
                (os.path.join(tmp, issuer + ".pem"), os.path.join(tmp, issuer + ".key")))
+    # The revoking authority's list, in which the "revoked" signer is (a signature carries it).
+    authority = ["-config", os.path.join(work, "ca.cnf"), "-cert",
+                 os.path.join(tmp, "revoking_ca.pem"), "-keyfile", os.path.join(tmp, "revoking_ca.key")]
+    _run("ca", *authority, "-revoke", os.path.join(tmp, "revoked.pem"))
+    _run("ca", *authority, "-gencrl", "-crldays", "3650", "-out", os.path.join(work, "revoked.crl"))
+    _run("crl", "-in", os.path.join(work, "revoked.crl"), "-outform", "DER",
+         "-out", os.path.join(tmp, "revoked.crl"))
     shutil.rmtree(work)
     for name in ROOTS:  # the roots' keys go: nothing more is issued under them
         os.remove(os.path.join(tmp, name + ".key"))
@@ -155,6 +173,9 @@ def sign(folder, signer, source, target, stamp_url=None):
     args = [osslsigncode(), "sign", "-certs", os.path.join(folder, signer + ".pem"),
             "-key", os.path.join(folder, signer + ".key"), "-h", "sha256",
             "-n", "Orlenz Software Setup"]
+    issuer = SIGNERS[signer][2]
+    if issuer in SIGNERS:  # an authority under a root: the signature carries it
+        args += ["-ac", os.path.join(folder, issuer + ".pem")]
     if stamp_url:
         args += ["-ts", stamp_url]
     os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)

@@ -2,15 +2,17 @@
 """An RFC 3161 time-stamping authority on 127.0.0.1 for the test bench, backed by `openssl ts
 -reply`. It stamps with a certificate made by test_signer.py and, when asked, at another time
 than now (the openssl command then runs under faketime), so that a signature can carry a time
-stamp from a day when its certificate was valid.
+stamp from a day when its certificate was valid; or, borrowed, one that stamps another hash than
+the one asked about, as a token lifted from another signature does.
 
-    tsa.py CERT_DIR [--tsa tsa|untrusted_tsa] [--days DAYS]
+    tsa.py CERT_DIR [--tsa tsa|untrusted_tsa] [--days DAYS] [--borrowed]
 
 prints the URL it answers on (http://127.0.0.1:PORT/) and serves until interrupted. As a
 module: `with Responder(cert_dir, "tsa", -200) as r: ... r.url ...`.
 """
 
 import argparse
+import hashlib
 import os
 import subprocess
 import sys
@@ -37,8 +39,32 @@ ess_cert_id_alg = sha1
 """
 
 
+def _tlv(data, at):
+    """(start of the contents, end) of the DER element at `at`."""
+    length = data[at + 1]
+    start = at + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length = int.from_bytes(data[start:start + count], "big")
+        start += count
+    return start, start + length
+
+
+def other_imprint(query):
+    """The query with its messageImprint's hash replaced by the hash of that hash: a hash of
+    something else, of the same length."""
+    q = bytearray(query)
+    inside, _ = _tlv(q, 0)                 # TimeStampReq
+    _, version_end = _tlv(q, inside)       # version
+    imprint, _ = _tlv(q, version_end)      # messageImprint
+    _, algorithm_end = _tlv(q, imprint)    # hashAlgorithm
+    start, end = _tlv(q, algorithm_end)    # hashedMessage
+    q[start:end] = hashlib.sha256(bytes(q[start:end])).digest()[:end - start]
+    return bytes(q)
+
+
 class Responder:
-    def __init__(self, cert_dir, name="tsa", days=0.0):
+    def __init__(self, cert_dir, name="tsa", days=0.0, borrowed=False):
         self.work = tempfile.mkdtemp(prefix="tsa-")
         self.config = os.path.join(self.work, "ts.cnf")
         with open(self.config, "w") as f:
@@ -47,6 +73,7 @@ class Responder:
         with open(os.path.join(self.work, "serial"), "w") as f:
             f.write("01\n")
         self.days = days
+        self.borrowed = borrowed
         self.lock = threading.Lock()
         responder = self
 
@@ -69,6 +96,8 @@ class Responder:
 
     def reply(self, query):
         """The DER reply to a DER query, or b"" when openssl fails."""
+        if self.borrowed:
+            query = other_imprint(query)
         with self.lock:  # one serial file
             q = os.path.join(self.work, "query.tsq")
             r = os.path.join(self.work, "reply.tsr")
@@ -101,8 +130,9 @@ def main():
     parser.add_argument("cert_dir")
     parser.add_argument("--tsa", default="tsa")
     parser.add_argument("--days", type=float, default=0.0)
+    parser.add_argument("--borrowed", action="store_true")
     a = parser.parse_args()
-    with Responder(a.cert_dir, a.tsa, a.days) as r:
+    with Responder(a.cert_dir, a.tsa, a.days, a.borrowed) as r:
         print(r.url, flush=True)
         try:
             threading.Event().wait()

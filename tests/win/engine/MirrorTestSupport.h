@@ -152,6 +152,25 @@ inline bool IsEarlyRequest(const std::string& line, long long chunk = 262144) {
            last == first + chunk - 1;
 }
 
+// Whether the mirror's answers with bytes of the file `name` (the last part of their paths)
+// all carried validators (true) or none did (false); nothing when there were none, or both.
+inline std::optional<bool> AnswersValidated(const std::string& name) {
+    int with = 0, without = 0;
+    for (const std::string& line : Log()) {
+        const size_t from = line.find(' ') + 1;
+        const std::string path = line.substr(from, line.find(' ', from) - from);
+        if (path.size() <= name.size() ||
+            path.compare(path.size() - name.size() - 1, std::string::npos, "/" + name) != 0)
+            continue;
+        const std::string status = Field(line, "status");
+        if (status != "200" && status != "206") continue;
+        (Field(line, "validators") == "0" ? without : with) += 1;
+    }
+    if (with > 0 && without == 0) return true;
+    if (without > 0 && with == 0) return false;
+    return std::nullopt;
+}
+
 inline bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -299,9 +318,16 @@ protected:
         EXPECT_TRUE(*got == content) << "the file differs from the served one (" << got->size()
                                      << " bytes against " << content.size() << ")";
         EXPECT_FALSE(Exists(Out + name + ".part")) << "temporary file left behind";
-        // A record of the finished file, when one was written, holds the SHA-256 of these very
-        // bytes (taken while they came, whatever restarts and resumes there were).
-        if (const auto record = ReadFileBytes(Out + name + ".done")) {
+        // The record of the finished file is there where its answers named it by a validator,
+        // and only there; it holds the SHA-256 of these very bytes (taken while they came,
+        // whatever restarts and resumes there were).
+        const auto record = ReadFileBytes(Out + name + ".done");
+        if (const auto validated = AnswersValidated(name)) {
+            EXPECT_EQ(record.has_value(), *validated)
+                << (*validated ? "no record, though every answer had validators"
+                               : "a record, though no answer had validators");
+        }
+        if (record) {
             xldl::TSha256 sha;
             sha.Update(content.data(), content.size());
             std::string hex;

@@ -64,14 +64,15 @@ protected:
         Served[host - 1] = *bytes;
     }
 
-    // Starts the tool, picks the mirror and presses the button; false when the window did not
-    // come.
-    bool StartAndPress(TToolProcess& tool, int mirror) {
+    // Starts the tool, picks the mirror and presses the button (`pressedAt`: the tick count
+    // just before); false when the window did not come.
+    bool StartAndPress(TToolProcess& tool, int mirror, DWORD* pressedAt = nullptr) {
         if (!tool.Start(Folder)) return false;
         // A loaded machine may take a while to bring up Wine and the window.
         HWND main = tool.WaitForMainWindow(60000);
         if (!main) return false;
         if (mirror == 2) SendMessageA(TToolProcess::SecondRadioButton(main), BM_CLICK, 0, 0);
+        if (pressedAt) *pressedAt = GetTickCount();
         TToolProcess::Click(TToolProcess::Button(main));
         Main = main;
         return true;

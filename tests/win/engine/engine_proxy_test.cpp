@@ -206,25 +206,25 @@ TEST_F(EngineProxy, StoredCredentialsCarryRequestsAndTunnelsButGoNowhereElse) {
     const std::string user = Env("XLDL_TEST_SQUID_USER"),
                       password = Env("XLDL_TEST_SQUID_PASSWORD");
     ASSERT_TRUE(StoreCredentials(squid, user, password));
-    // A pause half way, to read the state file of a partial that credentials brought in.
-    Script(R"({"rules": [{"path": "/direct.bin", "fault": "pause", "bytes": 400000,
-                          "seconds": 3}]})");
+    // A pause part way, to read the state file of the partial that credentials brought in.
+    Script(R"({"rules": [{"path": "/service/setup.exe", "fault": "pause", "bytes": 100000,
+                          "seconds": 0.5}]})");
     Start({"http_proxy=http://" + squid, "https_proxy=http://" + squid, "no_proxy=127.0.0.1",
            "XLDL_RECORD_MS=100"});
-    const TRun plain = Download(MirrorFile, Out, "setup.exe", true, 60000);
-    ExpectFinished(plain, "setup.exe", mirrored);
-    const TRun tunnel = Download(TlsUrlFor("/tls.bin"), Out, "tls.bin", true, 60000);
-    ExpectFinished(tunnel, "tls.bin", tunnelled);
-    TRun straight;
-    const TaskHandle task = StartDownload("http://127.0.0.1:" + MirrorPort() + "/direct.bin", Out,
-                                          "direct.bin", false, straight);
+    TRun plain;
+    const TaskHandle task = StartDownload(MirrorFile, Out, "setup.exe", true, plain);
     std::string state;
-    Follow(task, straight, 30000, [&](const DownloadTaskInfo& info) {
-        if (info.DoneSize > 0 && state.empty()) state = FileText(Out + "direct.bin.part.state");
+    Follow(task, plain, 60000, [&](const DownloadTaskInfo& info) {
+        if (info.DoneSize > 0 && state.empty()) state = FileText(Out + "setup.exe.part.state");
         return Ended(info);
     });
-    ExpectFinished(straight, "direct.bin", direct);
+    ExpectFinished(plain, "setup.exe", mirrored);
     EXPECT_FALSE(state.empty()) << "no state file seen while the download paused";
+    const TRun tunnel = Download(TlsUrlFor("/tls.bin"), Out, "tls.bin", true, 60000);
+    ExpectFinished(tunnel, "tls.bin", tunnelled);
+    const TRun straight = Download("http://127.0.0.1:" + MirrorPort() + "/direct.bin", Out,
+                                   "direct.bin", false, 30000);
+    ExpectFinished(straight, "direct.bin", direct);
 
     // squid knew the user for the plain requests and the tunnel alike.
     const std::string access = FileText(Env("XLDL_TEST_SQUID_LOGS_WIN") + "\\basic.log");

@@ -1,8 +1,8 @@
 // The engine over HTTPS, against the mirror's TLS servers (with_mirror.py --tls), with the
 // test root trusted in this prefix only: large files on several connections, resumed after
-// drops, the plain mirror's faults over TLS, redirects up to https and never down, a proxy
-// tunnel, and every certificate that must be refused refused, with no file under the final
-// name and an older one kept.
+// drops, the plain mirror's faults over TLS, redirects up to https and never down (also of the
+// question that confirms a finished file), a proxy tunnel, and every certificate that must be
+// refused refused, with no file under the final name and an older one kept.
 #include "MirrorTestSupport.h"
 
 #include <winsock2.h>
@@ -172,6 +172,46 @@ TEST_F(EngineTls, RedirectsGoUpToHttpsAndNeverDown) {
     ExpectFailed(down, "setup.exe", ErrorInsecureRedirect, previous);
     for (const auto& line : Log())
         EXPECT_NE(line.find(" tls="), std::string::npos) << "fetched in the clear: " << line;
+}
+
+// A file finished by one task is taken as it is by the next for the same URL and name when one
+// conditional request, redirects followed but never from https down to http, confirms it:
+// else it is fetched again.
+TEST_F(EngineTls, AFinishedFileIsConfirmedOnlyForItsURLAndNeverInTheClear) {
+    const auto content = Serve("setup.exe", 400000, 52);
+    Serve("moved/setup.exe", 400000, 52);
+    const std::string plain = Url("/setup.exe");
+    const struct {
+        const char* What;
+        std::string First, Second; // the URLs of the task that finished it and of the next
+        std::string Rules;         // for the next
+        bool Confirmed;
+    } cases[] = {
+        {"redirected to where it is", plain, plain,
+         R"({"path": "/setup.exe", "fault": "redirect", "status": 301,
+             "location": "/moved/setup.exe"})",
+         true},
+        {"redirected from https to http", TlsUrl("/setup.exe"), TlsUrl("/setup.exe"),
+         R"({"scheme": "https", "fault": "redirect", "status": 301, "location": ")" +
+             PlainUrl("/setup.exe") + R"("})",
+         false},
+        {"recorded for another URL of it", PlainUrl("/setup.exe"), plain, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        for (const char* rest : {"", ".done"})
+            DeleteFileA((Out + "setup.exe" + rest).c_str());
+        Script("{}");
+        ExpectFinished(Download(c.First, Out, "setup.exe"), "setup.exe", content);
+        Quiesce();
+        Script(R"({"rules": [)" + c.Rules + "]}");
+        ExpectFinished(Download(c.Second, Out, "setup.exe"), "setup.exe", content);
+        if (c.Confirmed) {
+            EXPECT_LT(ServedBytes(), static_cast<long long>(content.size())) << "fetched again";
+        } else {
+            EXPECT_GE(ServedBytes(), static_cast<long long>(content.size())) << "taken as it was";
+        }
+    }
 }
 
 TEST_F(EngineTls, ARecordDamagedMidBodyIsADropNotAFailure) {

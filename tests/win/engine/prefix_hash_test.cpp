@@ -37,9 +37,11 @@ struct PrefixHash : ::testing::Test {
     std::atomic<uint64_t> Generation{1};
     std::atomic<int64_t> Prefix{0};
     std::atomic<int64_t> Asked{-1}; // the prefix the hash last heard of
+    std::atomic<int> Looks{0};      // how often it asked
     TPrefixHash Hash{Part, [this] {
                          const TWrittenPrefix now{Generation.load(), Prefix.load()};
                          Asked = now.End;
+                         ++Looks;
                          return now;
                      }};
 
@@ -100,6 +102,23 @@ TEST_F(PrefixHash, FollowsWritersInAnyOrderAndEndsWithTheBytesThere) {
         EXPECT_EQ(Digest(), Sha(a)) << c.piece;
         Hash.Start();
     }
+}
+
+TEST_F(PrefixHash, WhatWasHashedAsItCameIsNotReadAgainAtTheEnd) {
+    const auto a = Bytes(5);
+    ASSERT_EQ(Part.WriteAt(0, a.data(), static_cast<uint32_t>(Size)), 0u);
+    Prefix = Size;
+    Hash.Start();
+    // A second look comes only after the first one's bytes, the first byte among them, were
+    // hashed.
+    for (int i = 0; i < 1000 && Looks < 2; ++i)
+        Sleep(10);
+    ASSERT_GE(Looks.load(), 2);
+    // Changed behind the hash's back (no writer does that): a digest read again from zero
+    // would show it.
+    const uint8_t other = static_cast<uint8_t>(a[0] ^ 1);
+    ASSERT_EQ(Part.WriteAt(0, &other, 1), 0u);
+    EXPECT_EQ(Digest(), Sha(a)) << "the first bytes were read again at the end";
 }
 
 TEST_F(PrefixHash, AFreshStartOfTheWritersIsHashedFromZero) {
