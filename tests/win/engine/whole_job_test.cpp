@@ -346,6 +346,7 @@ TEST_F(WholeJob, NoLibraryPlantedBesideTheToolIsLoaded) {
                               &overrides, nullptr),
               ERROR_SUCCESS);
     for (const char* name : names) {
+        DeleteFileA((Folder + "\\" + name + ".dll.loaded").c_str()); // an earlier run's
         ASSERT_TRUE(CopyFileA(WindowsPath(PLANTED_DLL).c_str(),
                               (Folder + "\\" + name + ".dll").c_str(), FALSE));
         RegSetValueExA(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"),
