@@ -193,6 +193,11 @@ HRESULT STDMETHODCALLTYPE TAccessibleObject::get_accValue(VARIANT child, BSTR* v
     if (!value) return E_POINTER;
     *value = nullptr;
     ASK_WINDOWED_CHILD(child, get_accValue(self, value))
+    TAccessibleElement element;
+    if (IsSelf(child) && DescribesItself() && Element(child, element) && !element.Value.empty()) {
+        *value = Text(element.Value);
+        return S_OK;
+    }
     if (IsSelf(child) && FStandard) return FStandard->get_accValue(child, value);
     return DISP_E_MEMBERNOTFOUND;
 }

@@ -10,6 +10,7 @@
 
 #include <oleacc.h>
 
+#include <functional>
 #include <string>
 
 // The calls of oleacc.dll and oleaut32.dll this needs; null when the system lacks them.
@@ -31,6 +32,7 @@ struct TAccessibleElement {
     std::wstring Name;
     LONG State = 0;
     std::wstring DefaultAction;
+    std::wstring Value; // empty: none, or as the standard object says
     // Where it is on the screen; empty: as the standard object says.
     RECT Screen{0, 0, 0, 0};
 };
@@ -117,4 +119,29 @@ private:
     LONG FReferences = 1;
     HWND FWindow;
     IAccessible* FStandard = nullptr;
+};
+
+// An element without children, described by its control whenever a reader asks (for the
+// system's controls the framework puts in front of its own class, which the system's
+// standard objects do not always recognise).
+class TDescribedAccessible : public TAccessibleObject {
+public:
+    using TDescribe = std::function<void(TAccessibleElement&)>;
+    // `action`: the default action (posted, so that it runs from the message loop).
+    TDescribedAccessible(HWND window, TDescribe describe, UINT actionMessage = 0)
+        : TAccessibleObject(window), FDescribe(std::move(describe)), FAction(actionMessage) {}
+
+protected:
+    bool Describe(LONG child, TAccessibleElement& element) override {
+        if (child != CHILDID_SELF) return false;
+        FDescribe(element);
+        return true;
+    }
+    bool DoDefaultAction(LONG child) override {
+        return child == CHILDID_SELF && FAction && PostMessageW(Window(), FAction, 0, 0);
+    }
+
+private:
+    TDescribe FDescribe;
+    UINT FAction;
 };
