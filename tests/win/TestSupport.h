@@ -33,6 +33,23 @@ inline void PrintClient(HWND window, TBitmap& bitmap) {
                  PRF_CLIENT | PRF_ERASEBKGND);
 }
 
+// Has `window` and every window in it paint into `dc` (at the window's client origin), the
+// children over their parent as the screen shows them.
+inline void PrintTree(HWND window, HDC dc) {
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    for (HWND child = GetWindow(GetWindow(window, GW_CHILD), GW_HWNDLAST); child;
+         child = GetWindow(child, GW_HWNDPREV)) {
+        RECT r;
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        const int saved = SaveDC(dc);
+        OffsetViewportOrgEx(dc, r.left, r.top, nullptr);
+        IntersectClipRect(dc, 0, 0, r.right - r.left, r.bottom - r.top);
+        PrintTree(child, dc);
+        RestoreDC(dc, saved);
+    }
+}
+
 // Dispatches messages until `done` holds or `timeoutMs` has passed; returns `done()`.
 inline bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
     const DWORD start = GetTickCount();

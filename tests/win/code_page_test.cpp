@@ -5,6 +5,7 @@
 #include "app/DownloadTexts.h"
 #include "framework/Bitmap.h"
 #include "tests/win/FormOfZQXFixture.h"
+#include "tests/win/TestSupport.h"
 
 #include <oleacc.h>
 
@@ -21,22 +22,6 @@ std::wstring TextOf(HWND window) {
     wchar_t text[512] = {};
     GetWindowTextW(window, text, 512);
     return text;
-}
-
-// The client area with every child window in it, as the screen shows it.
-void PaintTree(HWND window, HDC dc) {
-    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
-    for (HWND child = GetWindow(GetWindow(window, GW_CHILD), GW_HWNDLAST); child;
-         child = GetWindow(child, GW_HWNDPREV)) {
-        RECT r;
-        GetWindowRect(child, &r);
-        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-        const int saved = SaveDC(dc);
-        OffsetViewportOrgEx(dc, r.left, r.top, nullptr);
-        IntersectClipRect(dc, 0, 0, r.right - r.left, r.bottom - r.top);
-        PaintTree(child, dc);
-        RestoreDC(dc, saved);
-    }
 }
 
 class CodePage : public FormOfZQX {
@@ -76,7 +61,7 @@ protected:
     // The run at 936 keeps its picture `name`; the others compare theirs with it.
     void SameAsAt936(const std::string& name) {
         TBitmap picture(Form->ClientWidth(), Form->ClientHeight());
-        PaintTree(Form->Handle(), picture.Canvas().Handle());
+        PrintTree(Form->Handle(), picture.Canvas().Handle());
         GdiFlush();
         const std::string path = WindowsPath(CODE_PAGE_PICTURES) + "\\" + name;
         const size_t bytes = static_cast<size_t>(picture.Width()) * picture.Height() * 4;
