@@ -123,6 +123,8 @@ bool TApplication::IsKeyMsg(const MSG& msg) {
             if (control->WantsKey(static_cast<WORD>(msg.wParam))) return false;
             [[fallthrough]];
         case WM_SYSCHAR:
+            // Characters come as UTF-16: accelerators are the 8-bit captions' ASCII ones.
+            if (msg.wParam >= 0x80) return false;
             return form->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0;
         }
     } catch (const std::exception& e) {

@@ -34,7 +34,8 @@ inline void PrintClient(HWND window, TBitmap& bitmap) {
 }
 
 // Has `window` and every window in it paint into `dc` (at the window's client origin), the
-// children over their parent as the screen shows them.
+// children over their parent as the screen shows them. Each child paints into a bitmap of its
+// own: Wine's system buttons clip to their client area in device coordinates.
 inline void PrintTree(HWND window, HDC dc) {
     SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
     for (HWND child = GetWindow(GetWindow(window, GW_CHILD), GW_HWNDLAST); child;
@@ -42,11 +43,9 @@ inline void PrintTree(HWND window, HDC dc) {
         RECT r;
         GetWindowRect(child, &r);
         MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-        const int saved = SaveDC(dc);
-        OffsetViewportOrgEx(dc, r.left, r.top, nullptr);
-        IntersectClipRect(dc, 0, 0, r.right - r.left, r.bottom - r.top);
-        PrintTree(child, dc);
-        RestoreDC(dc, saved);
+        TBitmap own(r.right - r.left, r.bottom - r.top);
+        PrintTree(child, own.Canvas().Handle());
+        BitBlt(dc, r.left, r.top, own.Width(), own.Height(), own.Canvas().Handle(), 0, 0, SRCCOPY);
     }
 }
 

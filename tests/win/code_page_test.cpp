@@ -33,7 +33,7 @@ protected:
         CodePageNow = static_cast<UINT>(std::atoi(expected));
         ASSERT_EQ(GetACP(), CodePageNow) << "the locale gives the system code page";
         Application().SetTitle(ApplicationTitle); // as the program does
-        Form->HandleNeeded();
+        Form->Show(); // the system draws the radio buttons of a visible window only
     }
     void Fail() {
         Engine.QueueQuery(1, StateDownloading, 3670016, 524288);
