@@ -3,6 +3,7 @@
 // scripted through the environment: the window's children, the button's role, name, states
 // and default action, the labels' texts, the progress, and a failure's text as one name
 // change event.
+#include "tests/win/TestSupport.h"
 #include "tests/win/ToolProcess.h"
 
 #include <windows.h>
@@ -60,18 +61,6 @@ std::vector<TEvent> NameChanges;
 void CALLBACK RecordNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
                                DWORD) {
     NameChanges.push_back({window, object, child});
-}
-
-bool PumpFor(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return true;
 }
 
 class ScreenReader : public ::testing::Test {
@@ -179,7 +168,7 @@ TEST_F(ScreenReader, ReadsTheWindowPressesTheButtonAndHearsTheFailureOnce) {
 
     // The reader's press starts the download: the button goes grey, the sizes come.
     ASSERT_EQ(press->accDoDefaultAction(Child(CHILDID_SELF)), S_OK);
-    EXPECT_TRUE(PumpFor([&] { return NameOf(form, 2) == L"512 KB/3.50 MB"; }, 15000))
+    EXPECT_TRUE(PumpUntil([&] { return NameOf(form, 2) == L"512 KB/3.50 MB"; }, 15000))
         << NameOf(form, 2);
     EXPECT_TRUE(StateOf(press) & STATE_SYSTEM_UNAVAILABLE);
     IAccessible* bar = ClientOf(progress);
@@ -199,9 +188,9 @@ TEST_F(ScreenReader, ReadsTheWindowPressesTheButtonAndHearsTheFailureOnce) {
     };
     EXPECT_EQ(statusChanges(), 0) << "nothing to say about the status line yet";
     Script("query 1 5 3670016 524288 6\n", true);
-    EXPECT_TRUE(PumpFor([&] { return statusChanges() > 0; }, 15000));
+    EXPECT_TRUE(PumpUntil([&] { return statusChanges() > 0; }, 15000));
     EXPECT_EQ(NameOf(form, 1), L"下载失败：无法连接网络或服务器，可换镜像重试");
-    PumpFor([] { return false; }, 2500); // the ticks that would repeat it
+    PumpUntil([] { return false; }, 2500); // the ticks that would repeat it
     EXPECT_EQ(statusChanges(), 1);
     EXPECT_FALSE(StateOf(press) & STATE_SYSTEM_UNAVAILABLE) << "the button is back";
     press->Release();
