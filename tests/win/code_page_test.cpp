@@ -24,6 +24,18 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
+// A message box among the windows enumerated: its caption and text into `seen`, then OK.
+BOOL CALLBACK ReadAndCloseBox(HWND window, LPARAM seen) {
+    wchar_t cls[16] = {};
+    GetClassNameW(window, cls, 16);
+    if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    auto* texts = reinterpret_cast<std::wstring*>(seen);
+    texts[1] = TextOf(GetDlgItem(window, 0xFFFF));
+    texts[0] = TextOf(window);
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return FALSE;
+}
+
 class CodePage : public FormOfZQX {
 protected:
     void SetUp() override {
@@ -90,19 +102,7 @@ TEST_F(CodePage, EveryTextReadsBackAsTheChineseText) {
     const DWORD gui = GetCurrentThreadId();
     std::thread watcher([&] {
         for (int i = 0; i < 500 && box[0].empty(); ++i, Sleep(10))
-            EnumThreadWindows(
-                gui,
-                [](HWND w, LPARAM seen) {
-                    wchar_t cls[16] = {};
-                    GetClassNameW(w, cls, 16);
-                    if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-                    auto* texts = reinterpret_cast<std::wstring*>(seen);
-                    texts[1] = TextOf(GetDlgItem(w, 0xFFFF));
-                    texts[0] = TextOf(w);
-                    PostMessageW(w, WM_COMMAND, IDOK, 0);
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(box));
+            EnumThreadWindows(gui, ReadAndCloseBox, reinterpret_cast<LPARAM>(box));
     });
     Application().ShowMessageBox("下载初始化失败", "提示信息", MB_OK, Form->Handle());
     watcher.join();
