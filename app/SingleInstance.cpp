@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include "app/UnitOfZQX.h"
+#include "framework/ProgramText.h"
 
 #include <string>
 #include <vector>
@@ -32,9 +33,10 @@ std::string ClassOf(HWND window) {
     return name;
 }
 
-std::string TitleOf(HWND window) {
-    char title[256] = {};
-    GetWindowTextA(window, title, sizeof title);
+// Read as UTF-16: the tool's title in the system's code page would not be its title.
+std::wstring TitleOf(HWND window) {
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
     return title;
 }
 
@@ -68,7 +70,7 @@ HWND RunningToolWindow() {
     // The tool is known by its taskbar entry or its main window, both titled as the tool.
     HWND entry = nullptr, main = nullptr;
     for (HWND w : windows) {
-        if (TitleOf(w) != ApplicationTitle) continue;
+        if (TitleOf(w) != ToWide(ApplicationTitle)) continue;
         const std::string cls = ClassOf(w);
         if (cls == "TApplication" && !entry) entry = w;
         if (cls == "TForm" && !main) main = w;

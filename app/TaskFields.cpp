@@ -1,5 +1,7 @@
 #include "app/TaskFields.h"
 
+#include "framework/ProgramText.h"
+
 #include <windows.h>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
@@ -9,10 +11,10 @@ bool CopyToUtf16Field(const std::string& text, char16_t* field, size_t capacity)
     field[0] = 0;
     if (text.empty()) return true;
     const int length = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    const int units = MultiByteToWideChar(ProgramCodePage, 0, text.data(), length, nullptr, 0);
     if (units <= 0 || static_cast<size_t>(units) > capacity - 1) return false;
     auto* out = reinterpret_cast<wchar_t*>(field);
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, out, units);
+    MultiByteToWideChar(ProgramCodePage, 0, text.data(), length, out, units);
     field[units] = 0;
     return true;
 }

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-// Converts `text` from the thread's ANSI code page into `field` (`capacity` UTF-16 units,
+// Converts `text` from the program's code page (936) into `field` (`capacity` UTF-16 units,
 // terminating NUL included). All or nothing: a text whose UTF-16 form needs capacity units
 // or more leaves the empty string, since a cut name or URL would name something else.
 // Returns whether the text fitted.

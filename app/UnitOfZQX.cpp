@@ -9,7 +9,9 @@
 #include "framework/Exceptions.h"
 #include "framework/FormatSettings.h"
 #include "framework/LayoutProperties.h"
+#include "framework/ProgramText.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -23,16 +25,6 @@ HMODULE BoundEngineModule() {
             reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&XL_QueryTaskInfoEx)), &module))
         return nullptr;
     return module;
-}
-
-// The file name as the system names files: the tool's 8-bit text read in its code page.
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
 }
 
 // Whether the engine `module` declares that it keeps failed tasks in StateFailed.
@@ -70,6 +62,7 @@ TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
     FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
     FEngineAddMirror = EngineAddMirror(BoundEngineModule());
     FSetPromptOwner = EnginePromptOwnerCall(BoundEngineModule());
+    FTaskbar = std::make_unique<TWindowsTaskbarButton>(Application().Handle());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -98,6 +91,8 @@ void TFormOfZQX::Load(const std::string& layout) {
     find(RadioButton2, "RadioButton2");
     find(XLTime, "XLTime");
     FWorkingCaption = RzLabel4->Caption();
+    // The status line is read out as it changes.
+    SetLiveRegion(RzLabel4);
 }
 
 void TFormOfZQX::FormShow(TObject*) {
@@ -108,6 +103,7 @@ void TFormOfZQX::FormShow(TObject*) {
 }
 
 void TFormOfZQX::FormDestroy(TObject*) {
+    FTaskbar->Clear();
     if (FSetPromptOwner) FSetPromptOwner(nullptr);
     XL_UnInit();
 }
@@ -139,6 +135,7 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
 
     // After a failure the status line said why; this task is at work again.
     RzLabel4->SetCaption(FWorkingCaption);
+    FTaskbar->Clear();
     FFileName = fileName;
     FTaskHandle = XL_CreateTask(&param);
     // The mirror not chosen backs the chosen one up, where the engine can use it: no press
@@ -166,6 +163,8 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
         const char separator = DecimalSeparator();
         RzLabel1->SetCaption(FormatSizeText(info.DoneSize, separator) + "/" +
                              FormatSizeText(info.TotalSize, separator));
+        FTaskbar->Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
+                           static_cast<uint64_t>(std::max<int64_t>(info.TotalSize, 0)));
         break;
     }
     case StateFinished:
@@ -183,9 +182,10 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
 
 void TFormOfZQX::TaskFinished() {
     XLTime->SetEnabled(false);
+    FTaskbar->Clear();
     // Only a program is started; the name comes from the URL, the folder from the press.
     if (FFileName.find(".exe") != std::string::npos) {
-        const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + Wide(FFileName));
+        const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName));
         if (!launch.Started) {
             // The window stays: the user waited for this, and one press tries again.
             OfferRetry(StartTroubleText(launch.Trouble), MirrorMayHelp(launch.Trouble));
@@ -204,6 +204,9 @@ void TFormOfZQX::TaskFailed(uint32_t error) {
 
 void TFormOfZQX::OfferRetry(const std::string& text, bool otherMirror) {
     RzLabel4->SetCaption(text);
+    // Seen on the taskbar too; behind other windows the button asks for the user.
+    FTaskbar->Failed();
+    if (HandleAllocated() && GetForegroundWindow() != Handle()) FTaskbar->Flash();
     if (otherMirror) {
         if (FTaskMirror == RadioButton1) RadioButton2->SetChecked(true);
         if (FTaskMirror == RadioButton2) RadioButton1->SetChecked(true);

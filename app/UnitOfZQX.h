@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/InstallerLaunch.h"
+#include "app/TaskbarButton.h"
 #include "controls/RzButton.h"
 #include "controls/RzLabel.h"
 #include "engine/XLDownload.h"
@@ -14,6 +15,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 // The two mirrors; each radio button's caption is "http://" and its host.
@@ -52,6 +54,8 @@ public:
     TXLAddMirror FEngineAddMirror = nullptr;
     // The engine's call that takes the window owning its credential dialog, where it has one.
     TXLSetPromptOwner FSetPromptOwner = nullptr;
+    // The program's taskbar button: the task's progress, its failure, a flash for the user.
+    std::unique_ptr<TTaskbarButton> FTaskbar;
 
     void FormShow(TObject* sender);
     void FormDestroy(TObject* sender);

@@ -4,9 +4,12 @@
 #include "controls/RzFrames.h"
 #include "controls/RzCommonResources.h"
 #include "controls/RzGraphics.h"
+#include "framework/Accessible.h"
 #include "framework/Action.h"
 #include "framework/Form.h"
 #include "framework/GdiObjects.h"
+#include "framework/HighContrast.h"
+#include "framework/ProgramText.h"
 #include "framework/ThemeServices.h"
 
 #include <algorithm>
@@ -37,9 +40,48 @@ private:
     bool& FFlag;
 };
 
+// The button as a screen reader knows it.
+class TButtonAccessible : public TAccessibleObject {
+public:
+    explicit TButtonAccessible(TRzCustomButton& button)
+        : TAccessibleObject(button.Handle()), FButton(button) {}
+
+protected:
+    bool Describe(LONG child, TAccessibleElement& e) override {
+        if (child != CHILDID_SELF) return false;
+        e.Role = ROLE_SYSTEM_PUSHBUTTON;
+        e.Name = WithoutAccelerator(ToWide(FButton.Caption()));
+        e.State = FButton.AccessibleState();
+        if (FButton.Enabled()) e.DefaultAction = ToWide("按下");
+        return true;
+    }
+    bool DoDefaultAction(LONG child) override {
+        if (child != CHILDID_SELF || !FButton.Enabled() || !FButton.Visible()) return false;
+        return PostMessageW(Window(), CM_ACCESSIBLEPRESS, 0, 0) != FALSE;
+    }
+
+private:
+    TRzCustomButton& FButton;
+};
+
 } // namespace
 
 // ---- TRzCustomButton
+
+TAccessibleObject* TRzCustomButton::CreateAccessibleObject() {
+    return new TButtonAccessible(*this);
+}
+
+LONG TRzCustomButton::AccessibleState() {
+    LONG state = 0;
+    if (!Visible()) state |= STATE_SYSTEM_INVISIBLE;
+    if (!Enabled()) state |= STATE_SYSTEM_UNAVAILABLE;
+    if (CanFocus()) state |= STATE_SYSTEM_FOCUSABLE;
+    if (Focused()) state |= STATE_SYSTEM_FOCUSED;
+    if (DrawnPressed()) state |= STATE_SYSTEM_PRESSED;
+    if (FMouseInside && Enabled()) state |= STATE_SYSTEM_HOTTRACKED;
+    return state;
+}
 
 TRzCustomButton::TRzCustomButton(TComponent* owner) : TCustomControl(owner) {
     // The button raises its own click on release; a double click is two presses; the parent's
@@ -193,6 +235,9 @@ void TRzCustomButton::KeyUp(WORD& key, TShiftState shift) {
 
 void TRzCustomButton::WndProc(TMessage& m) {
     switch (m.Msg) {
+    case CM_ACCESSIBLEPRESS:
+        if (Enabled() && Visible()) PerformPress();
+        return;
     case CM_MOUSEENTER:
         if (Designing()) return;
         FMouseInside = true;
@@ -271,6 +316,15 @@ void TRzCustomButton::DrawCaptionText(TCanvas& canvas, TRect rect, UINT format) 
     if (UseRightToLeftReading()) format |= DT_RTLREADING;
     const bool rightAligned = (format & DT_RIGHT) != 0;
 
+    if (HighContrast()) {
+        // The system's text colours, with none of the effects' copies.
+        canvas.Font().SetColor(!Enabled()       ? clGrayText
+                               : DrawnPressed() ? clHighlightText
+                                                : clBtnText);
+        canvas.DrawTextFormatted(Caption(), rect, format);
+        canvas.Brush().SetStyle(TBrushStyle::bsSolid);
+        return;
+    }
     auto drawCopy = [&](TColor color, int dx, int dy) {
         TRect copy = rect.Offset(dx, dy);
         canvas.Font().SetColor(color);
@@ -433,6 +487,13 @@ void TRzButton::WndProc(TMessage& m) {
     TRzCustomButton::WndProc(m);
 }
 
+LONG TRzButton::AccessibleState() {
+    LONG state = TRzCustomButton::AccessibleState();
+    // The button Enter presses, as its face shows it.
+    if (FReceivesEnter && Enabled()) state |= STATE_SYSTEM_DEFAULT;
+    return state;
+}
+
 TThemedButtonState TRzButton::ThemedState() const {
     if (!Enabled()) return TThemedButtonState::Disabled;
     if (Pressed()) return TThemedButtonState::Pressed;
@@ -575,6 +636,28 @@ TRect TRzButton::PaintClassicFace(TCanvas& canvas, const TRect& rect) {
     return r;
 }
 
+TRect TRzButton::PaintHighContrastFace(TCanvas& canvas, const TRect& rect) {
+    // Square, flat and in the system's colours: a frame in the text colour (the highlight
+    // where the pointer is or Enter goes, the disabled text colour when off), thicker for the
+    // button Enter presses; the face in the highlight colour while pressed.
+    const bool hot = Enabled() && (MouseInside() || FReceivesEnter || Focused());
+    canvas.Brush().SetColor(Enabled() && Pressed() ? clHighlight : clBtnFace);
+    canvas.FillRect(rect);
+    canvas.Pen().SetWidth(1);
+    canvas.Pen().SetColor(!Enabled() ? clGrayText : hot ? clHighlight : clBtnText);
+    TRect r = rect;
+    for (int ring = 0; ring < ((FReceivesEnter && Enabled()) ? 2 : 1); ++ring) {
+        const auto [L, T, R, B] = r;
+        canvas.MoveTo(L, T);
+        canvas.LineTo(R - 1, T);
+        canvas.LineTo(R - 1, B - 1);
+        canvas.LineTo(L, B - 1);
+        canvas.LineTo(L, T);
+        r = r.Inflated(-1, -1);
+    }
+    return r;
+}
+
 TRect TRzButton::PaintThemedFace(TCanvas& canvas, const TRect& rect) {
     // The platform's push-button element stands in for the theme part.
     PaintParentImage(canvas.Handle());
@@ -605,15 +688,18 @@ void TRzButton::Paint() {
     TRect focusRect = client.Inflated(-inset, -inset);
     if (FGroupIndex != 0 && Pressed()) focusRect = focusRect.Offset(1, 1);
 
+    const bool highContrast = HighContrast();
     TRect face;
-    if (Themed())
+    if (highContrast)
+        face = PaintHighContrastFace(canvas, client);
+    else if (Themed())
         face = PaintThemedFace(canvas, client);
     else if (HotTrack())
         face = PaintHotTrackFace(canvas, client);
     else
         face = PaintClassicFace(canvas, client);
 
-    if (FGroupIndex != 0 && FDown && FShowDownPattern) {
+    if (FGroupIndex != 0 && FDown && FShowDownPattern && !highContrast) {
         if (!FDownPattern) FDownPattern = std::make_unique<TBitmap>();
         BuildDownPattern(*FDownPattern);
         canvas.Brush().SetBitmap(FDownPattern.get());
@@ -622,10 +708,12 @@ void TRzButton::Paint() {
     }
 
     canvas.Font().Assign(Font());
-    canvas.Brush().SetColor(Color());
+    canvas.Brush().SetColor(highContrast ? clBtnFace : Color());
     DrawContent();
 
-    if (Focused() && FShowFocusRect) DrawDottedFocusFrame(canvas, focusRect);
+    if (Focused() && FShowFocusRect)
+        DrawDottedFocusFrame(canvas, focusRect,
+                             highContrast ? (Pressed() ? clHighlightText : clBtnText) : clBlack);
 }
 
 void TRzButton::PaintBehindCorners(HDC dc) {
@@ -693,9 +781,10 @@ const std::string& TRzBitBtn::KindCaption(TBitBtnKind kind) {
         std::array<std::string, bkAll + 1> texts;
         HINSTANCE program = GetModuleHandleA(nullptr);
         for (int k = bkOK; k <= bkAll; ++k) {
-            char text[64] = {};
-            if (LoadStringA(program, RZCOMMON_KIND_CAPTION_BASE + k, text, sizeof text) > 0)
-                texts[k] = text;
+            // The string table is UTF-16: read as such, whatever the system's code page.
+            wchar_t text[64] = {};
+            if (LoadStringW(program, RZCOMMON_KIND_CAPTION_BASE + k, text, 64) > 0)
+                texts[k] = FromWide(text);
         }
         return texts;
     }();

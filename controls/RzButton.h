@@ -38,6 +38,9 @@ using TImageIndex = int; // -1: none
 // settings change: WParam is the group index, LParam the sending TRzButton.
 constexpr UINT RzButtonGroupMessage = WM_USER + 0x2021;
 static_assert(RzButtonGroupMessage == 0x2421);
+// Posted to a button by a screen reader's "press" (its default action): the press comes from
+// the message loop, not from inside the reader's call.
+constexpr UINT CM_ACCESSIBLEPRESS = CM_BASE + 1100;
 
 // The state the platform's themed push-button element is drawn in.
 enum class TThemedButtonState { Normal, Hot, Pressed, Disabled, Defaulted };
@@ -77,6 +80,12 @@ public:
 
     void WndProc(TMessage& message) override;
 
+    // What a screen reader is told of the button (role push button, its caption as name,
+    // its states as drawn) and asked to do (press it).
+    TAccessibleObject* CreateAccessibleObject() override;
+    // The accessible states of the button now (STATE_SYSTEM_...).
+    virtual LONG AccessibleState();
+
 protected:
     void CreateParams(TCreateParams& params) override;
 
@@ -92,6 +101,8 @@ protected:
     int MeasureCaptionHeight(TCanvas& canvas, const TRect& rect);
     // What a completed press (mouse release inside, space released) does.
     virtual void PerformPress() = 0;
+    // Whether the face is drawn pressed now.
+    virtual bool DrawnPressed() const { return FPressedLook; }
 
     bool Transparent() const { return FTransparent; }
     virtual void SetTransparent(bool value);
@@ -169,6 +180,7 @@ public:
 
     void Click() override;
     void WndProc(TMessage& message) override;
+    LONG AccessibleState() override;
 
 protected:
     void CreateWnd() override;
@@ -185,11 +197,13 @@ protected:
     bool ReceivesEnter() const { return FReceivesEnter; }
     // Latched down, or drawn pressed while the mouse or the space bar holds it.
     bool Pressed() const { return FDown || PressedLook(); }
+    bool DrawnPressed() const override { return Pressed(); }
     TThemedButtonState ThemedState() const;
 
 private:
     // Each path paints the frame and face into `rect` and returns what is left of the face.
     TRect PaintThemedFace(TCanvas& canvas, const TRect& rect);
+    TRect PaintHighContrastFace(TCanvas& canvas, const TRect& rect);
     TRect PaintHotTrackFace(TCanvas& canvas, const TRect& rect);
     TRect PaintClassicFace(TCanvas& canvas, const TRect& rect);
     void PaintPlainFace(TCanvas& canvas, const TRect& rect);

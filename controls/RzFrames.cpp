@@ -175,15 +175,15 @@ TRect DrawTintedStyledFrame(TCanvas& canvas, const TRect& rect, TColor base, TSi
     }
 }
 
-TRect DrawDottedFocusFrame(TCanvas& canvas, const TRect& rect) {
+TRect DrawDottedFocusFrame(TCanvas& canvas, const TRect& rect, TColor color) {
     const auto [L, T, R, B] = rect;
     for (int y = T + 1; y < B; y += 2) {
-        canvas.SetPixel(L, y, clBlack);
-        canvas.SetPixel(R - 1, y, clBlack);
+        canvas.SetPixel(L, y, color);
+        canvas.SetPixel(R - 1, y, color);
     }
     for (int x = L + 1; x < R; x += 2) {
-        canvas.SetPixel(x, T, clBlack);
-        canvas.SetPixel(x, B - 1, clBlack);
+        canvas.SetPixel(x, T, color);
+        canvas.SetPixel(x, B - 1, color);
     }
     return rect.Inflated(-1, -1);
 }

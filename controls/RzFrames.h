@@ -50,7 +50,7 @@ TRect DrawStyledFrame(TCanvas& canvas, const TRect& rect, TFrameStyle style,
 TRect DrawTintedStyledFrame(TCanvas& canvas, const TRect& rect, TColor base,
                             TSides sides = sdAllSides, TFrameStyleEx style = fsFlat);
 // Every second pixel of the outline black; returns the rectangle shrunk by one.
-TRect DrawDottedFocusFrame(TCanvas& canvas, const TRect& rect);
+TRect DrawDottedFocusFrame(TCanvas& canvas, const TRect& rect, TColor color = clBlack);
 TRect DrawRoundCornerFrame(TCanvas& canvas, const TRect& rect, TColor color, TSides sides);
 
 // What a control's border is made of, outside in: an outer style, rings of the border

@@ -2,6 +2,8 @@
 
 #include "controls/RzBlinkList.h"
 #include "controls/RzColorMath.h"
+#include "framework/HighContrast.h"
+#include "framework/ProgramText.h"
 
 #include <string>
 #include <vector>
@@ -94,7 +96,7 @@ bool FontIsTrueType(TFont& font) {
 }
 
 HFONT CreateAngledFont(const TFont& font, int angle) {
-    LOGFONTA lf{};
+    LOGFONTW lf{};
     lf.lfHeight = font.Height();
     lf.lfWidth = 0;
     lf.lfEscapement = NormalizeAngle(angle) * 10;
@@ -110,8 +112,8 @@ HFONT CreateAngledFont(const TFont& font, int angle) {
     lf.lfPitchAndFamily = font.Pitch() == TFontPitch::fpVariable ? VARIABLE_PITCH
                           : font.Pitch() == TFontPitch::fpFixed  ? FIXED_PITCH
                                                                  : DEFAULT_PITCH;
-    lstrcpynA(lf.lfFaceName, font.Name().c_str(), LF_FACESIZE);
-    return CreateFontIndirectA(&lf);
+    lstrcpynW(lf.lfFaceName, FontFaceForSystem(ToWide(font.Name())).c_str(), LF_FACESIZE);
+    return CreateFontIndirectW(&lf);
 }
 
 namespace {
@@ -121,13 +123,13 @@ static_assert(TextAlignCenterTop == (TA_CENTER | TA_TOP));
 static_assert(TextAlignBaseline == (TA_LEFT | TA_BASELINE));
 static_assert(TextAlignCenterBaseline == (TA_CENTER | TA_BASELINE));
 
-// The characters of an ANSI text: a double-byte character of the code page is one glyph and
-// must not be cut in two.
+// The characters of a program text: a double-byte character of its code page is one glyph
+// and must not be cut in two.
 std::vector<std::string> CharactersOf(const std::string& text) {
     std::vector<std::string> characters;
     const char* p = text.c_str();
     while (*p) {
-        const char* next = CharNextA(p);
+        const char* next = CharNextExA(ProgramCodePage, p, 0);
         if (next == p) break;
         characters.emplace_back(p, next);
         p = next;
@@ -355,9 +357,18 @@ void TRzLabel::Paint() {
     look.ParentColor = Parent() ? Parent()->Color() : Color();
     look.Transparent = Transparent();
     look.RoundedFlat = false;
+    const bool highContrast = HighContrast();
+    if (highContrast) {
+        // The system's colours for the frames and the face, none mixed from them.
+        look.BorderColor = look.OwnColor = clBtnFace;
+        look.HighlightColor = clBtnHighlight;
+        look.ShadowColor = look.FlatColor = clBtnShadow;
+        look.FlatColorAdjustment = 0;
+        if (!IsSystemColor(look.ParentColor)) look.ParentColor = clBtnFace;
+    }
     const TRect interior = DrawControlBorder(canvas, ClientRect(), look);
 
-    canvas.Brush().SetColor(Color());
+    canvas.Brush().SetColor(highContrast ? clBtnFace : Color());
     if (!Transparent()) canvas.FillRect(interior);
     canvas.Brush().SetStyle(TBrushStyle::bsClear);
 
@@ -365,6 +376,14 @@ void TRzLabel::Paint() {
         DrawCurvedText();
     else
         DrawStraightText();
+}
+
+bool TRzLabel::TextEffects() const {
+    return !HighContrast();
+}
+
+TColor TRzLabel::DrawnTextColor() const {
+    return HighContrast() ? clBtnText : FPaintTextColor;
 }
 
 void TRzLabel::DrawCaption(TRect& rect, UINT flags) {
@@ -407,7 +426,7 @@ void TRzLabel::DrawStraightText() {
         DrawCaption(r, flags);
         return;
     }
-    if (FTextStyle == tsRaised || FTextStyle == tsRecessed) {
+    if (TextEffects() && (FTextStyle == tsRaised || FTextStyle == tsRecessed)) {
         const bool raised = FTextStyle == tsRaised;
         const TColor first = raised ? FHighlightColor : FShadowColor;
         const TColor second = raised ? FShadowColor : FHighlightColor;
@@ -425,13 +444,13 @@ void TRzLabel::DrawStraightText() {
             r2 = r2.Offset(-1, -1);
             DrawCaption(r2, flags);
         }
-    } else if (FTextStyle == tsShadow) {
+    } else if (TextEffects() && FTextStyle == tsShadow) {
         canvas.Font().SetColor(FShadowColor);
         PlaceVertically(r2, flags);
         r2 = r2.Offset(FShadowDepth, FShadowDepth);
         DrawCaption(r2, flags);
     }
-    canvas.Font().SetColor(FPaintTextColor);
+    canvas.Font().SetColor(DrawnTextColor());
     PlaceVertically(r, flags);
     DrawCaption(r, flags);
 }
@@ -460,19 +479,19 @@ void TRzLabel::DrawFlatText(const TRect& r, UINT flags) {
         textOut(r, 0, 0, clGrayText);
         return;
     }
-    if (FTextStyle == tsRaised || FTextStyle == tsRecessed) {
+    if (TextEffects() && (FTextStyle == tsRaised || FTextStyle == tsRecessed)) {
         const bool raised = FTextStyle == tsRaised;
         const TColor first = raised ? FHighlightColor : FShadowColor;
         const TColor second = raised ? FShadowColor : FHighlightColor;
         // Each copy is clipped to the text's box moved with it.
         if (!raised || !FLightTextStyle) textOut(r.Offset(1, 1), 1, 1, second);
         if (raised || !FLightTextStyle) textOut(r.Offset(-1, -1), -1, -1, first);
-    } else if (FTextStyle == tsShadow) {
+    } else if (TextEffects() && FTextStyle == tsShadow) {
         textOut(r, h, h, FShadowColor);
     }
     // The text itself keeps the whole box, whatever its copies were clipped to.
     const int d = FTextStyle == tsShadow ? -h : 0;
-    textOut(r, d, d, FPaintTextColor);
+    textOut(r, d, d, DrawnTextColor());
 }
 
 void TRzLabel::DrawCurvedText() {
@@ -482,8 +501,8 @@ void TRzLabel::DrawCurvedText() {
     if (characters.empty()) return;
 
     SetTextAlign(canvas.Handle(), TA_CENTER | TA_BASELINE);
-    LOGFONTA lf{};
-    GetObjectA(canvas.Font().Handle(), sizeof lf, &lf);
+    LOGFONTW lf{};
+    GetObjectW(canvas.Font().Handle(), sizeof lf, &lf);
     // Measured once, unturned: every character stands as deep inside the arc and steps as
     // far along it as the others.
     const std::vector<TArcGlyph> glyphs =
@@ -496,19 +515,19 @@ void TRzLabel::DrawCurvedText() {
     for (size_t i = 0; i < characters.size(); ++i) {
         const TArcGlyph& glyph = glyphs[i];
         lf.lfEscapement = glyph.Escapement;
-        canvas.Font().SetHandle(CreateFontIndirectA(&lf));
+        canvas.Font().SetHandle(CreateFontIndirectW(&lf));
         const auto textOut = [&](int dx, int dy, TColor color) {
             canvas.Font().SetColor(color);
             canvas.TextOut(glyph.Origin.X + dx, glyph.Origin.Y + dy, characters[i]);
         };
-        if (FTextStyle == tsRaised || FTextStyle == tsRecessed) {
+        if (TextEffects() && (FTextStyle == tsRaised || FTextStyle == tsRecessed)) {
             if (!raised || !FLightTextStyle) textOut(1, 1, second);
             if (raised || !FLightTextStyle) textOut(-1, -1, first);
-        } else if (FTextStyle == tsShadow) {
+        } else if (TextEffects() && FTextStyle == tsShadow) {
             textOut(FShadowDepth, FShadowDepth, FShadowColor);
         }
         if (Enabled()) {
-            textOut(0, 0, FPaintTextColor);
+            textOut(0, 0, DrawnTextColor());
         } else {
             // Embossed: a light copy below right under the dark character.
             textOut(1, 1, clBtnHighlight);

@@ -189,6 +189,9 @@ protected:
 
 private:
     UINT CondenseFlag() const;
+    // In high contrast the text is drawn plain, in the system's text colour.
+    bool TextEffects() const;
+    TColor DrawnTextColor() const;
     void DrawStraightText();
     void DrawFlatText(const TRect& rect, UINT flags);
     void DrawCurvedText();

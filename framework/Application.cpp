@@ -3,6 +3,7 @@
 #include "framework/Exceptions.h"
 #include "framework/Form.h"
 #include "framework/FormatSettings.h"
+#include "framework/ProgramText.h"
 
 #include <vector>
 
@@ -42,7 +43,8 @@ TApplication::~TApplication() {
 void TApplication::SetTitle(const std::string& title) {
     if (title == FTitle) return;
     FTitle = title;
-    if (Handle()) SetWindowTextA(Handle(), FTitle.c_str());
+    // The taskbar shows this window's text.
+    if (Handle()) SetWindowTextW(Handle(), ToWide(FTitle).c_str());
 }
 
 void TApplication::HandleException(const std::exception& error) {
@@ -76,21 +78,22 @@ int TApplication::ShowMessageBox(const std::string& text, const std::string& cap
                       reinterpret_cast<LPARAM>(&disabled));
     for (HWND w : disabled)
         EnableWindow(w, FALSE);
-    const int result = MessageBoxA(owner ? owner : Handle(), text.c_str(), caption.c_str(), flags);
+    const int result =
+        MessageBoxW(owner ? owner : Handle(), ToWide(text).c_str(), ToWide(caption).c_str(), flags);
     for (HWND w : disabled)
         if (IsWindow(w)) EnableWindow(w, TRUE);
     return result;
 }
 
 bool TApplication::ProcessMessage(MSG& msg) {
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
     if (msg.message == WM_QUIT) {
         FTerminated = true;
         return true;
     }
     if (!IsKeyMsg(msg)) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return true;
 }
@@ -99,10 +102,10 @@ bool TApplication::IsKeyMsg(const MSG& msg) {
     if (msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN && msg.message != WM_CHAR &&
         msg.message != WM_SYSCHAR)
         return false;
-    if (!msg.hwnd || GetWindowLongPtrA(msg.hwnd, GWLP_WNDPROC) !=
+    if (!msg.hwnd || GetWindowLongPtrW(msg.hwnd, GWLP_WNDPROC) !=
                          reinterpret_cast<LONG_PTR>(FrameworkWindowProc))
         return false;
-    auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrA(msg.hwnd, GWLP_USERDATA));
+    auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrW(msg.hwnd, GWLP_USERDATA));
     auto* control = dynamic_cast<TWinControl*>(target);
     TForm* form = control ? control->ParentForm() : nullptr;
     if (!form) return false;
@@ -120,6 +123,8 @@ bool TApplication::IsKeyMsg(const MSG& msg) {
             if (control->WantsKey(static_cast<WORD>(msg.wParam))) return false;
             [[fallthrough]];
         case WM_SYSCHAR:
+            // Characters come as UTF-16: accelerators are the 8-bit captions' ASCII ones.
+            if (msg.wParam >= 0x80) return false;
             return form->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0;
         }
     } catch (const std::exception& e) {
@@ -154,7 +159,8 @@ void TApplication::WndProc(TMessage& message) {
     switch (message.Msg) {
     case WM_SETTINGCHANGE:
         // Regional settings changed: the number formats follow at once.
-        if (message.LParam && lstrcmpiA(reinterpret_cast<const char*>(message.LParam), "intl") == 0)
+        if (message.LParam &&
+            lstrcmpiW(reinterpret_cast<const wchar_t*>(message.LParam), L"intl") == 0)
             ReadFormatSettings();
         break;
     case WM_CLOSE:

@@ -1,6 +1,7 @@
 #include "framework/Canvas.h"
 
 #include "framework/Bitmap.h"
+#include "framework/ProgramText.h"
 
 RECT ToRECT(const TRect& r) {
     return {r.Left, r.Top, r.Right, r.Bottom};
@@ -110,14 +111,16 @@ void TCanvas::Draw(int x, int y, TBitmap& bitmap) {
 TSize TCanvas::TextExtent(const std::string& text) {
     RequireState(StateFont);
     SIZE size{};
-    GetTextExtentPoint32A(FHandle, text.c_str(), static_cast<int>(text.size()), &size);
+    const std::wstring wide = ToWide(text);
+    GetTextExtentPoint32W(FHandle, wide.c_str(), static_cast<int>(wide.size()), &size);
     return {static_cast<int>(size.cx), static_cast<int>(size.cy)};
 }
 
 void TCanvas::TextOut(int x, int y, const std::string& text) {
     RequireState(StateFont | StateBrush);
     const UINT options = FBrush.Style() == TBrushStyle::bsClear ? 0 : ETO_OPAQUE;
-    ExtTextOutA(FHandle, x, y, options, nullptr, text.c_str(), static_cast<UINT>(text.size()),
+    const std::wstring wide = ToWide(text);
+    ExtTextOutW(FHandle, x, y, options, nullptr, wide.c_str(), static_cast<UINT>(wide.size()),
                 nullptr);
 }
 
@@ -126,14 +129,15 @@ void TCanvas::TextRect(const TRect& rect, int x, int y, const std::string& text)
     const RECT r = ToRECT(rect);
     UINT options = ETO_CLIPPED;
     if (FBrush.Style() != TBrushStyle::bsClear) options |= ETO_OPAQUE;
-    ExtTextOutA(FHandle, x, y, options, &r, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+    const std::wstring wide = ToWide(text);
+    ExtTextOutW(FHandle, x, y, options, &r, wide.c_str(), static_cast<UINT>(wide.size()), nullptr);
 }
 
 int TCanvas::DrawTextFormatted(const std::string& text, TRect& rect, UINT format) {
     RequireState(StateFont | StateBrush);
     RECT r = ToRECT(rect);
-    const int height =
-        ::DrawTextA(FHandle, text.c_str(), static_cast<int>(text.size()), &r, format);
+    std::wstring wide = ToWide(text);
+    const int height = ::DrawTextW(FHandle, wide.data(), static_cast<int>(wide.size()), &r, format);
     if (format & DT_CALCRECT) rect = FromRECT(r);
     return height;
 }

@@ -43,7 +43,8 @@ public:
     void TextOut(int x, int y, const std::string& text);
     // Text clipped to `rect`, the background filled unless the brush is clear.
     void TextRect(const TRect& rect, int x, int y, const std::string& text);
-    // The system's DrawTextA with the canvas's font; `rect` receives the measured rectangle
+    // Texts are program texts (code page 936), drawn and measured through the Unicode calls.
+    // The system's DrawText with the canvas's font; `rect` receives the measured rectangle
     // with DT_CALCRECT. Returns the text height.
     int DrawTextFormatted(const std::string& text, TRect& rect, UINT format);
 

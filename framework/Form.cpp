@@ -1,7 +1,11 @@
 #include "framework/Form.h"
 
+#include "framework/Accessible.h"
 #include "framework/Application.h"
 #include "framework/GdiObjects.h"
+#include "framework/HighContrast.h"
+#include "framework/Label.h"
+#include "framework/ProgramText.h"
 
 #include <algorithm>
 
@@ -48,6 +52,69 @@ TSize WorkAreaSize() {
     return {r.right - r.left, r.bottom - r.top};
 }
 
+// The form's client area as readers see it: its windowed controls ask their own windows, its
+// labels are simple elements of static text named by their text.
+class TFormAccessible : public TAccessibleObject {
+public:
+    explicit TFormAccessible(TForm& form) : TAccessibleObject(form.Handle()), FForm(form) {}
+
+protected:
+    bool DescribesItself() const override { return false; }
+    LONG ChildCount() override { return static_cast<LONG>(FForm.AccessibleChildren().size()); }
+    TControl* Child(LONG child) {
+        const std::vector<TControl*> children = FForm.AccessibleChildren();
+        return child >= 1 && child <= static_cast<LONG>(children.size()) ? children[child - 1]
+                                                                         : nullptr;
+    }
+    HWND ChildWindow(LONG child) override {
+        auto* windowed = dynamic_cast<TWinControl*>(Child(child));
+        return windowed ? windowed->Handle() : nullptr;
+    }
+    bool Describe(LONG child, TAccessibleElement& e) override {
+        TControl* label = Child(child);
+        if (!label) return false;
+        e.Role = ROLE_SYSTEM_STATICTEXT;
+        e.Name = WithoutAccelerator(ToWide(label->Caption()));
+        e.State = STATE_SYSTEM_READONLY | (label->Visible() ? 0 : STATE_SYSTEM_INVISIBLE);
+        const TPoint origin = label->ClientToScreen({0, 0});
+        e.Screen = {origin.X, origin.Y, origin.X + label->Width(), origin.Y + label->Height()};
+        return true;
+    }
+    LONG ChildAt(POINT screen) override {
+        const TPoint p =
+            FForm.ScreenToClient({static_cast<int>(screen.x), static_cast<int>(screen.y)});
+        const TControl* hit = FForm.ControlAtPos(p.X, p.Y);
+        return hit ? FForm.AccessibleChildId(hit) : 0;
+    }
+
+private:
+    TForm& FForm;
+};
+
+// Live regions reach readers through UI Automation from Windows 10 on; the system is asked,
+// not its manifest's promise.
+bool LiveRegionsAvailable() {
+    using TRtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    static const bool available = [] {
+        const auto getVersion = reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+        OSVERSIONINFOW version{sizeof version, 0, 0, 0, 0, {}};
+        return getVersion && getVersion(&version) == 0 && version.dwMajorVersion >= 10;
+    }();
+    return available;
+}
+
+// Active Accessibility's notices (newer than the headers' Windows 7 show).
+constexpr DWORD EventLiveRegionChanged = 0x8019;
+// The annotation service and UI Automation's live-setting property (Polite = 1).
+constexpr CLSID AccPropServicesClass = {
+    0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr IID AccPropServicesInterface = {
+    0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr GUID LiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG LiveSettingPolite = 1;
+
 } // namespace
 
 TForm::TForm(TComponent* owner) : TWinControl(owner) {
@@ -81,8 +148,57 @@ void TForm::CreateParams(TCreateParams& p) {
     p.WndParent = Application().Handle();
 }
 
+TAccessibleObject* TForm::CreateAccessibleObject() {
+    return new TFormAccessible(*this);
+}
+
+std::vector<TControl*> TForm::AccessibleChildren() const {
+    std::vector<TControl*> children;
+    for (int i = 0; i < ControlCount(); ++i)
+        if (dynamic_cast<TWinControl*>(Controls(i)) || dynamic_cast<TCustomLabel*>(Controls(i)))
+            children.push_back(Controls(i));
+    return children;
+}
+
+LONG TForm::AccessibleChildId(const TControl* control) const {
+    const std::vector<TControl*> children = AccessibleChildren();
+    for (size_t i = 0; i < children.size(); ++i)
+        if (children[i] == control) return static_cast<LONG>(i + 1);
+    return 0;
+}
+
+void TForm::AccessibleTextChanged(TControl* control) {
+    const LONG child = AccessibleChildId(control);
+    if (!HandleAllocated() || child == 0) return;
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, WindowHandle(), OBJID_CLIENT, child);
+    if (control == FLiveRegion && LiveRegionsAvailable())
+        NotifyWinEvent(EventLiveRegionChanged, WindowHandle(), OBJID_CLIENT, child);
+}
+
+void TForm::SetLiveRegion(TControl* control) {
+    FLiveRegion = control;
+    AnnotateLiveRegion();
+}
+
+void TForm::AnnotateLiveRegion() {
+    const LONG child = AccessibleChildId(FLiveRegion);
+    if (!HandleAllocated() || child == 0 || !LiveRegionsAvailable() || !EnsureComApartment())
+        return;
+    IAccPropServices* services = nullptr;
+    if (FAILED(CoCreateInstance(AccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
+                                AccPropServicesInterface, reinterpret_cast<void**>(&services))))
+        return;
+    VARIANT polite;
+    polite.vt = VT_I4;
+    polite.lVal = LiveSettingPolite;
+    services->SetHwndProp(WindowHandle(), static_cast<DWORD>(OBJID_CLIENT),
+                          static_cast<DWORD>(child), LiveSettingProperty, polite);
+    services->Release();
+}
+
 void TForm::CreateWnd() {
     TWinControl::CreateWnd();
+    AnnotateLiveRegion();
     // No icon of its own: the program's.
     if (HICON icon = Application().Icon()) {
         SendMessageA(WindowHandle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -370,6 +486,17 @@ void TForm::WndProc(TMessage& m) {
     case WM_CLOSE:
         Close();
         return;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        // Only top-level windows hear of it: the controls follow the user's new choice.
+        if (RefreshHighContrast() || m.Msg == WM_SYSCOLORCHANGE) {
+            for (HWND child = GetWindow(WindowHandle(), GW_CHILD); child;
+                 child = GetWindow(child, GW_HWNDNEXT))
+                SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+            RedrawWindow(WindowHandle(), nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+        }
+        break;
     case WM_WINDOWPOSCHANGED: {
         // The user moves and sizes the window: the stored bounds follow.
         RECT r;

@@ -14,6 +14,7 @@
 #include "framework/WindowGeometry.h"
 
 #include <cstdint>
+#include <vector>
 
 enum TBorderIcon : uint8_t { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
 using TBorderIcons = uint8_t;
@@ -70,9 +71,20 @@ public:
     TNotifyEvent OnShow;
     TNotifyEvent OnDestroy;
 
+    // Screen readers: the form's accessible children are its windowed controls and its
+    // labels (static text, named by their text), numbered from 1 in z-order. A label's new
+    // text is announced as a name change of its child; the live region's (a status line) is
+    // read out at once where UI Automation has live regions (Windows 10 and later).
+    void SetLiveRegion(TControl* control);
+    TControl* LiveRegion() const { return FLiveRegion; }
+    LONG AccessibleChildId(const TControl* control) const;
+    std::vector<TControl*> AccessibleChildren() const;
+    void AccessibleTextChanged(TControl* control);
+
     void WndProc(TMessage& message) override;
 
 protected:
+    TAccessibleObject* CreateAccessibleObject() override;
     void CreateParams(TCreateParams& params) override;
     void CreateWnd() override;
     void Loaded() override;
@@ -81,6 +93,8 @@ private:
     void UpdateScrollBars();
     void Scroll(int bar, int code);
     void ScrollControlsBy(int dx, int dy);
+    // Marks the live region for UI Automation, once the window exists.
+    void AnnotateLiveRegion();
 
     TWinControl* FActiveControl = nullptr;
     int FModalResult = 0;
@@ -93,4 +107,5 @@ private:
     TPoint FScrollOffset{0, 0};
     int FPixelsPerInch = 0; // 0: not stored, no scaling
     int FTextHeight = 0;
+    TControl* FLiveRegion = nullptr;
 };

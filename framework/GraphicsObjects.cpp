@@ -2,7 +2,9 @@
 
 #include "framework/Bitmap.h"
 #include "framework/Exceptions.h"
+#include "framework/ProgramText.h"
 
+#include <cstddef>
 #include <cstring>
 
 void TGraphicsObject::Changed() {
@@ -112,11 +114,19 @@ void TFont::GetLogFont(LOGFONTA& lf) const {
     lstrcpynA(lf.lfFaceName, FName.c_str(), LF_FACESIZE);
 }
 
+void TFont::GetLogFont(LOGFONTW& lf) const {
+    LOGFONTA narrow;
+    GetLogFont(narrow);
+    std::memcpy(&lf, &narrow, offsetof(LOGFONTA, lfFaceName));
+    std::memset(lf.lfFaceName, 0, sizeof lf.lfFaceName);
+    lstrcpynW(lf.lfFaceName, FontFaceForSystem(ToWide(FName)).c_str(), LF_FACESIZE);
+}
+
 HFONT TFont::Handle() {
     if (!FHandle) {
-        LOGFONTA lf;
+        LOGFONTW lf;
         GetLogFont(lf);
-        FHandle.Reset(CreateFontIndirectA(&lf));
+        FHandle.Reset(CreateFontIndirectW(&lf));
         if (!FHandle) throw EOutOfResources("Cannot create font " + FName);
     }
     return FHandle.Get();
@@ -124,12 +134,12 @@ HFONT TFont::Handle() {
 
 void TFont::SetHandle(HFONT handle) {
     if (handle && handle == FHandle.Get()) return;
-    LOGFONTA lf{};
-    if (!handle || !GetObjectA(handle, sizeof lf, &lf)) {
+    LOGFONTW lf{};
+    if (!handle || !GetObjectW(handle, sizeof lf, &lf)) {
         if (handle) DeleteObject(handle);
         throw EOutOfResources("Cannot create font " + FName);
     }
-    FName = lf.lfFaceName;
+    FName = FromWide(lf.lfFaceName);
     FHeight = lf.lfHeight;
     FStyle = 0;
     if (lf.lfWeight >= FW_BOLD) FStyle |= fsBold;

@@ -59,9 +59,13 @@ public:
     bool SameAs(const TFont& other) const;
 
     void GetLogFont(LOGFONTA& lf) const;
+    // The same for the Unicode calls: the face name as the system knows it, whatever its
+    // code page (FontFaceForSystem).
+    void GetLogFont(LOGFONTW& lf) const;
     HFONT Handle();
     // Takes over a font made elsewhere (for a description the attributes cannot express in
-    // full); the attributes are read back from it, its escapement as the orientation. The
+    // full); the attributes are read back from it (the face name as a program text), its
+    // escapement as the orientation. The
     // font owns the handle from then on, until an attribute other than the colour changes.
     void SetHandle(HFONT handle);
 

@@ -1,5 +1,7 @@
 #include "framework/Label.h"
 
+#include "framework/Form.h"
+
 #include <cctype>
 
 TCustomLabel::TCustomLabel(TComponent* owner) : TGraphicControl(owner) {
@@ -122,6 +124,9 @@ void TCustomLabel::Loaded() {
 void TCustomLabel::WndProc(TMessage& m) {
     switch (m.Msg) {
     case CM_TEXTCHANGED:
+        // Screen readers hear the new text (the label has no window of its own to say so).
+        if (auto* form = dynamic_cast<TForm*>(Parent())) form->AccessibleTextChanged(this);
+        [[fallthrough]];
     case CM_FONTCHANGED:
         Invalidate();
         AdjustBounds();

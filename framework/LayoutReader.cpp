@@ -1,6 +1,7 @@
 #include "framework/LayoutReader.h"
 
 #include "framework/Exceptions.h"
+#include "framework/ProgramText.h"
 
 #include <windows.h>
 
@@ -130,11 +131,7 @@ std::string Utf8ToAnsi(const std::string& text) {
     if (wide <= 0) throw EReadError("string is not valid UTF-8");
     std::wstring utf16(wide, L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, utf16.data(), wide);
-    const int ansi =
-        WideCharToMultiByte(CP_ACP, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
-    std::string result(ansi, '\0');
-    WideCharToMultiByte(CP_ACP, 0, utf16.data(), wide, result.data(), ansi, nullptr, nullptr);
-    return result;
+    return FromWide(utf16);
 }
 
 // One reading of a layout: the classes it names, flattened with their bases, and every

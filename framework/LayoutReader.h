@@ -95,7 +95,8 @@ const std::vector<std::string>& AsSet(const TLayoutValue& value);
 // The index of the value's name in `names`.
 int AsEnum(const TLayoutValue& value, const std::vector<std::string>& names);
 
-// Layout files are UTF-8; the program's texts are in the ANSI code page.
+// Layout files are UTF-8; the program's texts are in its code page (ProgramCodePage, 936),
+// whatever the system's.
 std::string Utf8ToAnsi(const std::string& text);
 
 // Reads `text` into `root`, which the caller has built and whose class the top object names.

@@ -1,5 +1,7 @@
 #include "framework/ProgressBar.h"
 
+#include "framework/Accessible.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -53,4 +55,14 @@ void TProgressBar::SetPosition(int position) {
     FPosition = FMax >= FMin ? std::clamp(position, FMin, FMax) : FMin;
     if (HandleAllocated())
         SendMessageA(WindowHandle(), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+TAccessibleObject* TProgressBar::CreateAccessibleObject() {
+    return new TDescribedAccessible(WindowHandle(), [this](TAccessibleElement& e) {
+        e.Role = ROLE_SYSTEM_PROGRESSBAR;
+        e.State = STATE_SYSTEM_READONLY | (Visible() ? 0 : STATE_SYSTEM_INVISIBLE);
+        const int range = FMax - FMin;
+        const int percent = range > 0 ? MulDiv(Position() - FMin, 100, range) : 0;
+        e.Value = std::to_wstring(std::clamp(percent, 0, 100)) + L"%";
+    });
 }

@@ -18,6 +18,9 @@ public:
     int Position() const;
     void SetPosition(int position);
 
+    // A reader hears a progress bar and its value in per cent.
+    TAccessibleObject* CreateAccessibleObject() override;
+
 protected:
     void CreateParams(TCreateParams& params) override;
     void CreateWnd() override;

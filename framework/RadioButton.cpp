@@ -1,5 +1,8 @@
 #include "framework/RadioButton.h"
 
+#include "framework/Accessible.h"
+#include "framework/ProgramText.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -65,4 +68,19 @@ void TRadioButton::WndProc(TMessage& m) {
         return;
     }
     TWinControl::WndProc(m);
+}
+
+TAccessibleObject* TRadioButton::CreateAccessibleObject() {
+    return new TDescribedAccessible(
+        WindowHandle(),
+        [this](TAccessibleElement& e) {
+            e.Role = ROLE_SYSTEM_RADIOBUTTON;
+            e.Name = WithoutAccelerator(ToWide(Caption()));
+            e.State =
+                (FChecked ? STATE_SYSTEM_CHECKED : 0) | (Enabled() ? 0 : STATE_SYSTEM_UNAVAILABLE) |
+                (CanFocus() ? STATE_SYSTEM_FOCUSABLE : 0) | (Focused() ? STATE_SYSTEM_FOCUSED : 0) |
+                (Visible() ? 0 : STATE_SYSTEM_INVISIBLE);
+            if (Enabled() && !FChecked) e.DefaultAction = ToWide("选中");
+        },
+        BM_CLICK);
 }

@@ -14,6 +14,8 @@ public:
     void SetChecked(bool checked);
 
     void WndProc(TMessage& message) override;
+    // A reader hears a radio button, its caption, whether it is checked; its action checks it.
+    TAccessibleObject* CreateAccessibleObject() override;
 
 protected:
     void CreateParams(TCreateParams& params) override;

@@ -1,7 +1,10 @@
 #include "framework/WinControl.h"
 
+#include "framework/Accessible.h"
 #include "framework/Form.h"
 #include "framework/GdiObjects.h"
+#include "framework/HighContrast.h"
+#include "framework/ProgramText.h"
 
 #include <algorithm>
 
@@ -72,6 +75,12 @@ void TWinControl::DestroyHandle() {
 void TWinControl::WindowDestroyed() {
     FTrackingMouse = false;
     FMouseControl = nullptr;
+    // A reader may still hold the object: from now on it answers that the element is gone.
+    if (FAccessible) {
+        FAccessible->Detach();
+        FAccessible->Release();
+        FAccessible = nullptr;
+    }
 }
 
 void TWinControl::InsertControl(TControl* control) {
@@ -231,24 +240,30 @@ void TWinControl::KeyPress(char& key) {
 
 TWinControl* TWinControl::FromHandle(HWND window) {
     if (!window || GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId() ||
-        GetWindowLongPtrA(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(FrameworkWindowProc))
+        GetWindowLongPtrW(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(FrameworkWindowProc))
         return nullptr;
-    auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* target = reinterpret_cast<TWindowTarget*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     return dynamic_cast<TWinControl*>(target);
 }
 
 void TWinControl::PassFontToSystemControl() {
-    LOGFONTA lf;
+    LOGFONTW lf;
     Font().GetLogFont(lf);
-    TOwnedFont font(CreateFontIndirectA(&lf));
+    TOwnedFont font(CreateFontIndirectW(&lf));
     SendMessageA(WindowHandle(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
     FSystemFont = std::move(font);
 }
 
 HBRUSH TWinControl::SystemControlColors(HDC dc) {
-    SetTextColor(dc, ColorToRGB(Font().Color()));
-    SetBkColor(dc, ColorToRGB(Color()));
-    if (!FColorBrush) FColorBrush = TOwnedBrush(CreateSolidBrush(ColorToRGB(Color())));
+    // In high contrast the user's colours stand, not the layout's.
+    const bool highContrast = HighContrast();
+    const TColor back = ColorToRGB(highContrast ? clBtnFace : Color());
+    SetTextColor(dc, ColorToRGB(highContrast ? clBtnText : Font().Color()));
+    SetBkColor(dc, back);
+    if (!FColorBrush || FColorBrushColor != back) {
+        FColorBrush = TOwnedBrush(CreateSolidBrush(back));
+        FColorBrushColor = back;
+    }
     return FColorBrush.Get();
 }
 
@@ -277,6 +292,12 @@ void TWinControl::WndProc(TMessage& m) {
         }
     }
     switch (m.Msg) {
+    case WM_GETOBJECT:
+        if (static_cast<LONG>(static_cast<DWORD>(m.LParam)) == OBJID_CLIENT && HandleAllocated()) {
+            if (!FAccessible) FAccessible = CreateAccessibleObject();
+            if (FAccessible && (m.Result = FAccessible->Answer(m.WParam)) != 0) return;
+        }
+        break;
     case WM_COMMAND:
         // A system control's notification is its own business: it gets it back.
         if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(m.LParam));
@@ -353,6 +374,8 @@ void TWinControl::WndProc(TMessage& m) {
         break;
     }
     case WM_CHAR: {
+        // A Unicode window's characters are UTF-16: the 8-bit handlers see the ASCII ones.
+        if (m.WParam >= 0x80) break;
         char key = static_cast<char>(m.WParam);
         KeyPress(key);
         if (key == 0) return;
@@ -362,7 +385,7 @@ void TWinControl::WndProc(TMessage& m) {
         if (HandleAllocated()) EnableWindow(WindowHandle(), Enabled());
         break;
     case CM_TEXTCHANGED:
-        if (HandleAllocated()) SetWindowTextA(WindowHandle(), Caption().c_str());
+        if (HandleAllocated()) SetWindowTextW(WindowHandle(), ToWide(Caption()).c_str());
         break;
     case CM_VISIBLECHANGED:
         if (HandleAllocated()) ShowWindow(WindowHandle(), Visible() ? SW_SHOWNA : SW_HIDE);
@@ -412,7 +435,7 @@ void TWinControl::DefaultHandler(TMessage& m) {
 
 void TWinControl::DefaultWindowProc(TMessage& m) {
     if (FDefWndProc)
-        m.Result = CallWindowProcA(FDefWndProc, WindowHandle(), m.Msg, m.WParam, m.LParam);
+        m.Result = CallWindowProcW(FDefWndProc, WindowHandle(), m.Msg, m.WParam, m.LParam);
     else
         TWindowTarget::DefaultWindowProc(m);
 }

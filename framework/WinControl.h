@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class TAccessibleObject;
+
 struct TCreateParams {
     std::string ClassName;
     std::string Caption;
@@ -98,6 +100,10 @@ protected:
     // Whether the window is one of the system's controls (TCreateParams::SystemClass).
     bool IsSystemControl() const { return FDefWndProc != nullptr; }
 
+    // What a screen reader is told of the window's client area, made when one first asks
+    // (a new object, its one reference the control's); null leaves it to the system.
+    virtual TAccessibleObject* CreateAccessibleObject() { return nullptr; }
+
 private:
     void PaintHandler(HDC dc);
     // A system control draws its text in a font handle it is given; a copy of ours, so that
@@ -117,6 +123,8 @@ private:
     WNDPROC FDefWndProc = nullptr;
     TOwnedFont FSystemFont;
     TOwnedBrush FColorBrush;
+    TColor FColorBrushColor = 0;
+    TAccessibleObject* FAccessible = nullptr;
 };
 
 class TCustomControl : public TWinControl {

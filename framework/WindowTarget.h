@@ -28,7 +28,8 @@ protected:
     // The window is gone (after WM_NCDESTROY); the handle is already cleared.
     virtual void WindowDestroyed() {}
 
-    // Creates a window of a class registered with RegisterWindowClass, bound to this target.
+    // Creates a window of a class registered with RegisterWindowClass, bound to this target;
+    // `caption` is a program text (code page 936).
     HWND CreateBoundWindow(const char* className, const char* caption, DWORD style, DWORD exStyle,
                            int x, int y, int width, int height, HWND parent);
 
@@ -45,7 +46,8 @@ void RegisterWindowClass(const char* className, UINT style = 0, HBRUSH backgroun
 
 // Registers (once per process) a class named `className` that is the system's `systemClass`
 // (a button, a progress bar) with FrameworkWindowProc in front; returns the system class's own
-// procedure, which gets every message the framework leaves alone.
+// procedure (its Unicode one, for CallWindowProcW), which gets every message the framework
+// leaves alone.
 WNDPROC RegisterSuperclass(const char* className, const char* systemClass);
 
 // A hidden message-only window whose messages go to a callable (timers, notifications). The

@@ -33,6 +33,22 @@ inline void PrintClient(HWND window, TBitmap& bitmap) {
                  PRF_CLIENT | PRF_ERASEBKGND);
 }
 
+// Has `window` and every window in it paint into `dc` (at the window's client origin), the
+// children over their parent as the screen shows them. Each child paints into a bitmap of its
+// own: Wine's system buttons clip to their client area in device coordinates.
+inline void PrintTree(HWND window, HDC dc) {
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    for (HWND child = GetWindow(GetWindow(window, GW_CHILD), GW_HWNDLAST); child;
+         child = GetWindow(child, GW_HWNDPREV)) {
+        RECT r;
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        TBitmap own(r.right - r.left, r.bottom - r.top);
+        PrintTree(child, own.Canvas().Handle());
+        BitBlt(dc, r.left, r.top, own.Width(), own.Height(), own.Canvas().Handle(), 0, 0, SRCCOPY);
+    }
+}
+
 // Dispatches messages until `done` holds or `timeoutMs` has passed; returns `done()`.
 inline bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
     const DWORD start = GetTickCount();

@@ -1,0 +1,23 @@
+// The program's texts are code page 936 bytes wherever they are data (layouts, captions, the
+// engine's records); they reach Windows as UTF-16 converted from that code page, never through
+// the system's own ANSI code page, so that they read the same on an English, Japanese or Korean
+// Windows as on a Chinese one.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+constexpr UINT ProgramCodePage = 936;
+
+// A program text as UTF-16.
+std::wstring ToWide(const std::string& text);
+// UTF-16 as a program text (characters the code page lacks become '?').
+std::string FromWide(const std::wstring& text);
+
+// The name Windows knows a Chinese face by on every system ("SimSun" for 宋体), else `face`:
+// a Windows of another language may not match the Chinese name.
+std::wstring FontFaceForSystem(const std::wstring& face);
+
+// A caption as a screen reader reads it: without the '&' that marks its accelerator.
+std::wstring WithoutAccelerator(const std::wstring& caption);

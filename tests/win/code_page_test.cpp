@@ -1,0 +1,141 @@
+// The tool's window at the system code page of an English (1252), Japanese (932) or Korean
+// (949) Windows as at a Chinese one (936): ctest runs this once per code page (Wine takes it
+// from the locale). Every text reads back in UTF-16 as the Chinese text, and the client area's
+// pixels, idle and with a failure text shown, are those the run at 936 left (it runs first).
+#include "app/DownloadTexts.h"
+#include "framework/Bitmap.h"
+#include "tests/win/FormOfZQXFixture.h"
+#include "tests/win/TestSupport.h"
+
+#include <oleacc.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+// A message box among the windows enumerated: its caption and text into `seen`, then OK.
+BOOL CALLBACK ReadAndCloseBox(HWND window, LPARAM seen) {
+    wchar_t cls[16] = {};
+    GetClassNameW(window, cls, 16);
+    if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    auto* texts = reinterpret_cast<std::wstring*>(seen);
+    texts[1] = TextOf(GetDlgItem(window, 0xFFFF));
+    texts[0] = TextOf(window);
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return FALSE;
+}
+
+class CodePage : public FormOfZQX {
+protected:
+    void SetUp() override {
+        FormOfZQX::SetUp();
+        const char* expected = std::getenv("CODE_PAGE");
+        ASSERT_NE(expected, nullptr);
+        CodePageNow = static_cast<UINT>(std::atoi(expected));
+        ASSERT_EQ(GetACP(), CodePageNow) << "the locale gives the system code page";
+        Application().SetTitle(ApplicationTitle); // as the program does
+        Form->Show(); // the system draws the radio buttons of a visible window only
+    }
+    void Fail() {
+        Engine.QueueQuery(1, StateDownloading, 3670016, 524288);
+        Engine.QueueQueryWithError(1, StateFailed, 3670016, 524288, ErrorNetwork);
+        Press();
+        Form->XLTimeTimer(nullptr);
+        Form->XLTimeTimer(nullptr);
+    }
+    // What the form's accessible object names its child `id`.
+    std::wstring ChildName(LONG id) {
+        IAccessible* form = nullptr;
+        AccessibleObjectFromWindow(Form->Handle(), static_cast<DWORD>(OBJID_CLIENT),
+                                   __uuidof(IAccessible), reinterpret_cast<void**>(&form));
+        if (!form) return L"(no object)";
+        VARIANT child;
+        child.vt = VT_I4;
+        child.lVal = id;
+        BSTR name = nullptr;
+        form->get_accName(child, &name);
+        std::wstring text = name ? name : L"(none)";
+        SysFreeString(name);
+        form->Release();
+        return text;
+    }
+    // The run at 936 keeps its picture `name`; the others compare theirs with it.
+    void SameAsAt936(const std::string& name) {
+        TBitmap picture(Form->ClientWidth(), Form->ClientHeight());
+        PrintTree(Form->Handle(), picture.Canvas().Handle());
+        GdiFlush();
+        const std::string path = WindowsPath(CODE_PAGE_PICTURES) + "\\" + name;
+        const size_t bytes = static_cast<size_t>(picture.Width()) * picture.Height() * 4;
+        const auto pixels = reinterpret_cast<const char*>(picture.ScanLine(0));
+        std::string mine(pixels, pixels + bytes);
+        if (CodePageNow == 936) {
+            std::ofstream(path, std::ios::binary) << mine;
+            return;
+        }
+        std::ifstream in(path, std::ios::binary);
+        const std::string reference{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(reference.size(), bytes) << path << " (made by the run at 936)";
+        size_t differing = 0;
+        for (size_t i = 0; i < bytes; i += 4)
+            differing += mine.compare(i, 3, reference, i, 3) != 0;
+        EXPECT_EQ(differing, 0u) << name << " at " << CodePageNow;
+        if (differing)
+            std::ofstream(path + "." + std::to_string(CodePageNow), std::ios::binary) << mine;
+    }
+    UINT CodePageNow = 0;
+};
+
+TEST_F(CodePage, EveryTextReadsBackAsTheChineseText) {
+    // A message box of the tool, read and closed from another thread while it is open.
+    std::wstring box[2]; // caption, text
+    const DWORD gui = GetCurrentThreadId();
+    std::thread watcher([&] {
+        for (int i = 0; i < 500 && box[0].empty(); ++i, Sleep(10))
+            EnumThreadWindows(gui, ReadAndCloseBox, reinterpret_cast<LPARAM>(box));
+    });
+    Application().ShowMessageBox("下载初始化失败", "提示信息", MB_OK, Form->Handle());
+    watcher.join();
+
+    LOGFONTW radioFont{};
+    GetObjectW(
+        reinterpret_cast<HFONT>(SendMessageW(Form->RadioButton1->Handle(), WM_GETFONT, 0, 0)),
+        sizeof radioFont, &radioFont);
+    const std::wstring statusIdle = ChildName(1);
+    Fail();
+    const struct {
+        const char* What;
+        std::wstring Read, Chinese;
+    } reads[] = {
+        {"caption", TextOf(Form->Handle()), L"Orlenz软件完整安装包下载专用工具"},
+        {"taskbar entry", TextOf(Application().Handle()), L"Orlenz软件完整安装包下载专用工具"},
+        {"mirror 1", TextOf(Form->RadioButton1->Handle()), L"http://dl1.orlenz.com"},
+        {"button", TextOf(Form->RzBitBtn1->Handle()), L"下载Orlenz软件完整安装包"},
+        {"status line", statusIdle, L"正在下载... ..."},
+        {"failure", ChildName(1), L"下载失败：无法连接网络或服务器，可换镜像重试"},
+        {"size text", ChildName(2), L"512 KB/3.50 MB"},
+        {"radio button's face", radioFont.lfFaceName, L"SimSun"},
+        {"message box caption", box[0], L"提示信息"},
+        {"message box text", box[1], L"下载初始化失败"},
+    };
+    for (const auto& r : reads)
+        EXPECT_EQ(r.Read, r.Chinese) << r.What;
+}
+
+TEST_F(CodePage, TheWindowLooksAsAt936IdleAndFailed) {
+    SameAsAt936("idle.bgra");
+    Fail();
+    SameAsAt936("failed.bgra");
+}
+
+} // namespace
