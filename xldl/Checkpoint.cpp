@@ -19,9 +19,9 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 } // namespace
 
 TCheckpoint::TCheckpoint(std::wstring partPath, std::vector<std::string> urls, std::string name,
-                         uint32_t intervalMs)
+                         uint32_t intervalMs, TSeal seal)
     : StatePath(std::move(partPath) + L".state"), Urls(std::move(urls)), Name(std::move(name)),
-      IntervalMs(intervalMs) {
+      IntervalMs(intervalMs), Seal(std::move(seal)) {
     InitializeCriticalSection(&Lock);
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
@@ -37,7 +37,7 @@ std::optional<TFileFacts> TCheckpoint::TakeUp(TPartFile& part) {
     Part = &part;
     const auto text = ReadSmallFile(StatePath, MaxStateBytes);
     std::optional<TSavedState> state;
-    if (text) state = ParseState(*text, Urls, Name);
+    if (text) state = ParseState(*text, Urls, Name, nullptr, Seal);
     const std::string validator = state ? StateValidator(*state) : std::string();
     const auto location = state ? ParseUrl(state->Location) : std::nullopt;
     const int64_t size = part.Size();
@@ -125,14 +125,14 @@ void TCheckpoint::Record() {
     }
     s.Digest = facts.Digest;
     s.Done = facts.Done;
-    const std::string text = FormatState(s);
+    const std::string text = FormatState(s, Seal);
     if (text == LastSaved) return;
     if (Part->Flush()) return; // not durable: not recorded
     if (Save(s)) LastSaved = text;
 }
 
 bool TCheckpoint::Save(const TSavedState& state) {
-    return ReplaceSmallFile(StatePath, FormatState(state));
+    return ReplaceSmallFile(StatePath, FormatState(state, Seal));
 }
 
 DWORD TCheckpoint::StartOver() {
@@ -149,7 +149,8 @@ void TCheckpoint::Remove() {
     LastSaved.clear();
 }
 
-void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days) {
+void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days,
+                         const TSeal& seal) {
     WIN32_FIND_DATAW found;
     const HANDLE find = FindFirstFileW((folder + L"*.part.state").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return;
@@ -168,7 +169,8 @@ void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, u
         // of another program that happens to share the name is none of our business.
         const std::wstring name(found.cFileName);
         const auto text = ReadSmallFile(state, MaxStateBytes);
-        if (!text || !IsStateOfPartial(*text, Utf8Name(name.substr(0, name.size() - 11)))) continue;
+        if (!text || !IsStateOfPartial(*text, Utf8Name(name.substr(0, name.size() - 11)), seal))
+            continue;
         const std::wstring part = state.substr(0, state.size() - 6); // less ".state"
         // A partial someone holds is in use, however old its state.
         const HANDLE held = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -30,7 +30,7 @@ public:
     // For the partial `partPath` of the file at `urls` (the task's mirrors, the chosen one
     // first), saved under the name `name` (UTF-8).
     TCheckpoint(std::wstring partPath, std::vector<std::string> urls, std::string name,
-                uint32_t intervalMs);
+                uint32_t intervalMs, TSeal seal);
     ~TCheckpoint();
     TCheckpoint(const TCheckpoint&) = delete;
     TCheckpoint& operator=(const TCheckpoint&) = delete;
@@ -58,6 +58,7 @@ private:
     const std::vector<std::string> Urls;
     const std::string Name;
     const uint32_t IntervalMs;
+    const TSeal Seal;
     TTransfer* Transfer = nullptr;
     TPartFile* Part = nullptr;
     HANDLE Thread = nullptr;
@@ -69,6 +70,7 @@ private:
 // Removes the partial downloads this engine left in `folder` (a state file and its partial)
 // untouched for more than `days` days, unless a task holds them; `keep` is the state path of
 // the task that asks, never removed here.
-void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days);
+void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days,
+                         const TSeal& seal);
 
 } // namespace xldl

@@ -1,6 +1,7 @@
 #include "xldl/Dispatch.h"
 
 #include "engine/XLDownload.h"
+#include "xldl/Files.h"
 
 #include <cstdint>
 
@@ -149,6 +150,26 @@ void TDispatch::Answered(uint32_t httpStatus) {
     TLocked l(Lock);
     HaveAnswer = true;
     if (httpStatus) HttpStatus = httpStatus;
+}
+
+void TDispatch::RoomToConfirm(const std::wstring& folder) {
+    TLocked l(Lock);
+    RoomFolder = folder;
+}
+
+bool TDispatch::RoomConfirmed() {
+    std::wstring folder;
+    int64_t need = 0;
+    {
+        TLocked l(Lock);
+        if (RoomFolder.empty()) return true;
+        folder.swap(RoomFolder);
+        need = Planner.Table().Free();
+    }
+    const int64_t free = FreeBytes(folder);
+    if (free < 0 || free >= need) return true;
+    Fail(ErrorDiskFull);
+    return false;
 }
 
 void TDispatch::Status(uint32_t httpStatus, int source) {

@@ -76,6 +76,12 @@ public:
     TReaction Dead(int id, uint32_t error, uint32_t detail = 0);
 
     void Answered(uint32_t httpStatus);
+    // A download taken up from a state whose length would not fit into `folder` now: the
+    // length is believed, and the task fails for want of room, only once a server says it too
+    // (a state's length is no reason to fail before anyone was asked).
+    void RoomToConfirm(const std::wstring& folder);
+    // An answer confirmed the file as the state has it: false when the pass failed for room.
+    bool RoomConfirmed();
     // The last answer's status, as the task shows it: the chosen mirror's, another's only
     // while the chosen one has said nothing.
     void Status(uint32_t httpStatus, int source);
@@ -106,6 +112,7 @@ private:
     uint32_t PassError = 0;
     uint32_t PassDetail = 0;
     std::unique_ptr<TAnswered> Handover;
+    std::wstring RoomFolder; // a state's length not yet confirmed for the room it takes
 };
 
 } // namespace xldl

@@ -40,15 +40,15 @@ std::optional<std::array<uint8_t, 32>> FileSha256(const std::wstring& path, HAND
     return sha.Final();
 }
 
-TFinishedFile::TFinishedFile(std::wstring target, std::string url, std::string name)
+TFinishedFile::TFinishedFile(std::wstring target, std::string url, std::string name, TSeal seal)
     : Target(std::move(target)), RecordPath(Target + L".done"), Url(std::move(url)),
-      Name(std::move(name)) {}
+      Name(std::move(name)), Seal(std::move(seal)) {}
 
 std::optional<TSavedState> TFinishedFile::Local(HANDLE abort) {
     const auto text = ReadSmallFile(RecordPath, MaxStateBytes);
     if (!text) return std::nullopt;
     TStateProblem problem = TStateProblem::None;
-    auto record = ParseState(*text, Url, Name, &problem);
+    auto record = ParseState(*text, Url, Name, &problem, Seal);
     // Another URL's record still describes the file; it is simply not about this task.
     if (problem == TStateProblem::Foreign) return std::nullopt;
     WIN32_FILE_ATTRIBUTE_DATA file{};
@@ -69,6 +69,9 @@ std::optional<TSavedState> TFinishedFile::Local(HANDLE abort) {
         Forget();
         return std::nullopt;
     }
+    // An older engine's record, believed once: from now on it is sealed.
+    const std::string sealed = FormatState(*record, Seal);
+    if (sealed != *text) ReplaceSmallFile(RecordPath, sealed);
     return record;
 }
 
@@ -111,7 +114,7 @@ bool TFinishedFile::Record(const std::string& location, int64_t total, const std
     record.Digest.Bytes.assign(sha->begin(), sha->end());
     record.Done = {{0, total}};
     if (total == 0) record.Done.clear();
-    return ReplaceSmallFile(RecordPath, FormatState(record));
+    return ReplaceSmallFile(RecordPath, FormatState(record, Seal));
 }
 
 void TFinishedFile::Forget() {

@@ -23,7 +23,8 @@ namespace xldl {
 class TFinishedFile {
 public:
     // The file `target`, downloaded from `url` under the name `name` (UTF-8).
-    TFinishedFile(std::wstring target, std::string url, std::string name);
+    // Records are sealed, and read, with `seal`.
+    TFinishedFile(std::wstring target, std::string url, std::string name, TSeal seal);
 
     // The record, when it is whole, about this URL and name, and the file under the target
     // name has the recorded length and SHA-256 (all of it is read; nothing when `abort` is
@@ -46,6 +47,7 @@ private:
     const std::wstring RecordPath;
     const std::string Url;
     const std::string Name;
+    const TSeal Seal;
 };
 
 // The SHA-256 of the file at `path` (read shared, so a writer may hold it), or nothing when it

@@ -3,6 +3,8 @@
 #include "xldl/Locked.h"
 #include "xldl/HttpsFirst.h"
 #include "xldl/Trace.h"
+#include "xldl/UserKey.h"
+#include "runtime/OwnFolder.h"
 #include "xldl/core/WebPage.h"
 
 #include <algorithm>
@@ -142,8 +144,11 @@ void TTask::Run() {
         return;
     }
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
+    // What this engine leaves is sealed with the user's key; what an older one left (a plain
+    // checksum anyone can make) is believed only in a folder nobody else may change.
+    const TSeal seal{UserSealKey(), FolderIsOurs(Folder, ReadFolderFacts)};
     // A sensible moment to clear away what earlier downloads left and nobody took up.
-    RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays);
+    RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
     std::vector<TUrl> sources{*start};
     {
         TLocked l(Lock);
@@ -151,7 +156,7 @@ void TTask::Run() {
             sources.push_back(*ParseUrl(m));
     }
     const std::vector<std::optional<TUrl>> twins = TryHttpsFirst(sources, Settings, Proxies, Abort);
-    TFinishedFile finished(Target, Url, Utf8Name(FileName));
+    TFinishedFile finished(Target, Url, Utf8Name(FileName), seal);
     if (ConfirmFinished(finished, twins[0].value_or(*start))) return;
     if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) return;
     if (const DWORD error = Part.Open(PartPath)) {
@@ -170,8 +175,8 @@ void TTask::Run() {
         Transfer = std::make_unique<TTransfer>(sources, Folder, ManyConnections,
                                                MustNotBeWebPage(Utf8Name(FileName)), Settings,
                                                Proxies, Part, Abort);
-        Checkpoint =
-            std::make_unique<TCheckpoint>(PartPath, urls, Utf8Name(FileName), Settings.RecordMs);
+        Checkpoint = std::make_unique<TCheckpoint>(PartPath, urls, Utf8Name(FileName),
+                                                   Settings.RecordMs, seal);
         if (Cancelled) Transfer->Cancel();
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);

@@ -153,10 +153,7 @@ TTransfer::TEnd TTransfer::RunPass() {
     if (resuming) {
         Dispatch.Answered(0);
         const int64_t free = FreeBytes(Folder);
-        if (need > 0 && free >= 0 && free < need) {
-            Dispatch.Fail(ErrorDiskFull);
-            return Dispatch.End();
-        }
+        if (need > 0 && free >= 0 && free < need) Dispatch.RoomToConfirm(Folder);
         Dispatch.Go();
     }
 

@@ -522,6 +522,7 @@ TWorker::TStep TWorker::ReadAnswer() {
             if (a.BodyEnd >= 0 && q.End >= 0 && a.BodyEnd < q.End)
                 p.AnsweredShort(Id, a.BodyEnd - q.From);
         });
+        if (!Dispatch.RoomConfirmed()) return TStep::Stop;
         Pace.BodyBegins(now);
         AnswerBegan = std::max(asked.SentAt, LastBodyEnd);
         if (Tracing())

@@ -37,6 +37,30 @@ TEST(Hashes, Sha256Vectors) {
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
+TEST(Hashes, HmacSha256Vectors) {
+    // RFC 4231's cases 1, 2 and 6 (a key longer than a block is hashed first).
+    const struct {
+        std::string Key, Data, Mac;
+    } cases[] = {
+        {std::string(20, '\x0b'), "Hi There",
+         "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+        {"Jefe", "what do ya want for nothing?",
+         "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
+        {std::string(131, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First",
+         "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
+    };
+    for (const auto& c : cases) {
+        const auto mac = HmacSha256(reinterpret_cast<const uint8_t*>(c.Key.data()), c.Key.size(),
+                                    c.Data.data(), c.Data.size());
+        std::string hex;
+        for (uint8_t b : mac) {
+            hex += "0123456789abcdef"[b >> 4];
+            hex += "0123456789abcdef"[b & 15];
+        }
+        EXPECT_EQ(hex, c.Mac) << c.Data;
+    }
+}
+
 TEST(Hashes, Md5Vectors) {
     const std::string digits80 =
         "12345678901234567890123456789012345678901234567890123456789012345678901234567890";

@@ -56,6 +56,34 @@ TEST(State, WrittenAndReadBackWhole) {
         << "a weak tag cannot guard a range";
 }
 
+TEST(State, OnlyAStateSealedWithTheUsersKeyIsBelievedOrAnOlderOneWhereAllowed) {
+    // Anyone can recompute a plain checksum; only the key's holder can seal. A state written
+    // under one key reads under that key alone, an older one only where plain ones are allowed.
+    const TSeal mine{std::vector<uint8_t>(32, 0x11), false},
+        other{std::vector<uint8_t>(32, 0x22), false}, mineOrPlain{mine.Key, true},
+        plainOnly{{}, true}, nothing{{}, false};
+    const std::string sealed = FormatState(Sample(), mine), plain = FormatState(Sample());
+    struct {
+        const char* What;
+        const std::string& Text;
+        const TSeal& Seal;
+        bool Believed;
+    } cases[] = {
+        {"sealed, read with its key", sealed, mine, true},
+        {"sealed, read with another key", sealed, other, false},
+        {"sealed, read with no key", sealed, plainOnly, false},
+        {"plain, where plain ones are not allowed", plain, mine, false},
+        {"plain, where they are", plain, mineOrPlain, true},
+        {"plain, with no key at all", plain, nothing, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseState(c.Text, Url, "setup.exe", nullptr, c.Seal).has_value(), c.Believed)
+            << c.What;
+    EXPECT_NE(sealed.find("\nseal "), std::string::npos);
+    EXPECT_EQ(sealed.find("\ncheck "), std::string::npos)
+        << "a checksum anyone could make beside it";
+}
+
 TEST(State, TornAtEveryLengthOrFlippedAnywhereIsRefused) {
     const std::string text = FormatState(Sample());
     for (size_t n = 0; n < text.size(); ++n) {

@@ -1,5 +1,7 @@
 #include "xldl/core/Hashes.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace xldl {
@@ -127,6 +129,32 @@ std::array<uint8_t, 32> TSha256::Final() {
         for (int j = 0; j < 4; ++j)
             out[4 * i + j] = static_cast<uint8_t>(H[i] >> (24 - 8 * j));
     return out;
+}
+
+std::array<uint8_t, 32> HmacSha256(const uint8_t* key, size_t keySize, const void* data,
+                                   size_t size) {
+    uint8_t block[64] = {};
+    if (keySize > sizeof block) {
+        TSha256 h;
+        h.Update(key, keySize);
+        const auto digest = h.Final();
+        std::copy(digest.begin(), digest.end(), block);
+    } else {
+        std::copy(key, key + keySize, block);
+    }
+    uint8_t pad[64];
+    for (size_t i = 0; i < sizeof pad; ++i)
+        pad[i] = block[i] ^ 0x36;
+    TSha256 inner;
+    inner.Update(pad, sizeof pad);
+    inner.Update(data, size);
+    const auto innerDigest = inner.Final();
+    for (size_t i = 0; i < sizeof pad; ++i)
+        pad[i] = block[i] ^ 0x5C;
+    TSha256 outer;
+    outer.Update(pad, sizeof pad);
+    outer.Update(innerDigest.data(), innerDigest.size());
+    return outer.Final();
 }
 
 TMd5::TMd5() : H{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, Buffer{} {}

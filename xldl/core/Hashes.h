@@ -22,6 +22,10 @@ private:
     uint64_t Length = 0;
 };
 
+// HMAC-SHA-256 (RFC 2104) of `data` under `key`.
+std::array<uint8_t, 32> HmacSha256(const uint8_t* key, size_t keySize, const void* data,
+                                   size_t size);
+
 class TMd5 {
 public:
     TMd5();

@@ -7,6 +7,16 @@
 
 namespace xldl {
 
+namespace {
+
+bool OwnLocation(const TUrl& location, const TUrl& start) {
+    return LowerText(location.Host) == LowerText(start.Host) && location.Target == start.Target &&
+           (location.Secure || !start.Secure) &&
+           (location.Secure != start.Secure || location.Port == start.Port);
+}
+
+} // namespace
+
 TPlanner::TPlanner(const TPlanSettings& settings, const std::vector<TUrl>& sources, uint64_t nowMs)
     : Settings(settings), Src(sources), LastProgressMs(nowMs) {
     Segments.Reset(-1);
@@ -60,8 +70,10 @@ void TPlanner::Resume(const TFileFacts& facts) {
     for (const auto& [i, r] : known) {
         TSource& s = Src[i];
         // Its validator, shown again under If-Range, proves the file; without one its answers
-        // are compared with what is on disk where they meet it.
-        s.Where = r->Location;
+        // are compared with what is on disk where they meet it. Where the state says it found
+        // the file counts only where that is this mirror itself (or it over https): anywhere
+        // else, a redirect learned again leads there, never a state alone.
+        if (OwnLocation(r->Location, s.Start)) s.Where = r->Location;
         s.Validator = r->Validator;
         if (!s.Distrusted) s.Standing = TStanding::Same;
     }

@@ -49,9 +49,14 @@ std::string Checksum(std::string_view body) {
     return Hex(h.data(), h.size());
 }
 
+std::string Mac(std::string_view body, const std::vector<uint8_t>& key) {
+    const auto h = HmacSha256(key.data(), key.size(), body.data(), body.size());
+    return Hex(h.data(), h.size());
+}
+
 } // namespace
 
-std::string FormatState(const TSavedState& state) {
+std::string FormatState(const TSavedState& state, const TSeal& seal) {
     std::string s;
     s += std::string(Magic) + " " + std::to_string(StateFormat) + "\n";
     const auto line = [&s](std::string_view key, std::string_view value) {
@@ -81,22 +86,29 @@ std::string FormatState(const TSavedState& state) {
     }
     for (const TByteRange& r : state.Done)
         line("range", std::to_string(r.Start) + " " + std::to_string(r.End));
-    s += "check " + Checksum(s) + "\n";
+    s += seal.Key.empty() ? "check " + Checksum(s) + "\n" : "seal " + Mac(s, seal.Key) + "\n";
     return s;
 }
 
-std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem) {
+std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem,
+                                         const TSeal& seal) {
     TStateProblem unused;
     TStateProblem& why = problem ? *problem : unused;
     why = TStateProblem::Damaged;
     if (text.size() > MaxStateBytes) return std::nullopt;
-    // The checksum line closes the file: anything torn off or added after it is damage.
+    // The seal's line closes the file: anything torn off or added after it is damage.
     if (text.empty() || text.back() != '\n') return std::nullopt;
-    const size_t checkAt = text.rfind("\ncheck ");
-    if (checkAt == std::string_view::npos) return std::nullopt;
-    const std::string_view body = text.substr(0, checkAt + 1);
-    const std::string_view check = text.substr(checkAt + 7, text.size() - checkAt - 8);
-    if (check != Checksum(body)) return std::nullopt;
+    const size_t lastAt = text.rfind('\n', text.size() - 2);
+    if (lastAt == std::string_view::npos) return std::nullopt;
+    const std::string_view body = text.substr(0, lastAt + 1);
+    const std::string_view last = text.substr(lastAt + 1, text.size() - lastAt - 2);
+    if (last.rfind("seal ", 0) == 0) {
+        if (seal.Key.empty() || last.substr(5) != Mac(body, seal.Key)) return std::nullopt;
+    } else if (last.rfind("check ", 0) == 0) {
+        if (!seal.Plain || last.substr(6) != Checksum(body)) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
 
     TSavedState s;
     bool haveUrl = false, haveName = false, haveTotal = false, first = true;
@@ -196,10 +208,11 @@ std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* p
 }
 
 std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
-                                      std::string_view name, TStateProblem* problem) {
+                                      std::string_view name, TStateProblem* problem,
+                                      const TSeal& seal) {
     TStateProblem unused;
     TStateProblem& why = problem ? *problem : unused;
-    auto s = ParseAnyState(text, &why);
+    auto s = ParseAnyState(text, &why, seal);
     if (!s) return s;
     const auto ours = [&urls](std::string_view u) {
         return std::find(urls.begin(), urls.end(), u) != urls.end();
@@ -214,8 +227,8 @@ std::optional<TSavedState> ParseState(std::string_view text, const std::vector<s
     return s;
 }
 
-bool IsStateOfPartial(std::string_view text, std::string_view name) {
-    const auto s = ParseAnyState(text);
+bool IsStateOfPartial(std::string_view text, std::string_view name, const TSeal& seal) {
+    const auto s = ParseAnyState(text, nullptr, seal);
     return s && EqualsNoCase(s->Name, name);
 }
 

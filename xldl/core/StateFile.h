@@ -6,10 +6,12 @@
 // partial are on disk and durable. A task takes it up when either of its mirrors is one the
 // state names.
 //
-// Text, one "key value" per line, ending in a SHA-256 of everything before it. Nothing in it
-// is believed unless all of it checks: a missing, short, damaged, foreign (another URL or
-// name) or newer-format state is no state at all, and the download starts over. Pure text in
-// and out; tested natively.
+// Text, one "key value" per line, ending in a seal of everything before it: an HMAC-SHA-256
+// under a key of the user's own, which nobody without that key can make (an older engine
+// closed it with a plain SHA-256, which anyone can). Nothing in it is believed unless all of it
+// checks: a missing, short, damaged, unsealed, foreign (another URL or name) or newer-format
+// state is no state at all, and the download starts over. Pure text in and out; tested
+// natively. The same format records a finished file (xldl/FinishedFile).
 #pragma once
 
 #include "xldl/core/HttpHeaders.h"
@@ -47,7 +49,13 @@ struct TSavedState {
     std::vector<TByteRange> Done; // sorted, apart, within [0, Total)
 };
 
-std::string FormatState(const TSavedState& state);
+// What closes a state, and which closings are believed.
+struct TSeal {
+    std::vector<uint8_t> Key; // the user's own: states are sealed with it; empty: none
+    bool Plain = true;        // also believe a plain SHA-256 (written without a key)
+};
+
+std::string FormatState(const TSavedState& state, const TSeal& seal = {});
 
 enum class TStateProblem {
     None,
@@ -58,21 +66,24 @@ enum class TStateProblem {
 
 // The state in `text` if it is whole and ours, whatever file it is about: sealed, of this
 // format, every key at most once (ranges aside), every value one we could have written.
-std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem = nullptr);
+std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* problem = nullptr,
+                                         const TSeal& seal = {});
 
 // The state in `text` if it is whole, ours and about one of `urls` saved as `name`.
 std::optional<TSavedState> ParseState(std::string_view text, const std::vector<std::string>& urls,
-                                      std::string_view name, TStateProblem* problem = nullptr);
+                                      std::string_view name, TStateProblem* problem = nullptr,
+                                      const TSeal& seal = {});
 inline std::optional<TSavedState> ParseState(std::string_view text, std::string_view url,
                                              std::string_view name,
-                                             TStateProblem* problem = nullptr) {
-    return ParseState(text, std::vector<std::string>{std::string(url)}, name, problem);
+                                             TStateProblem* problem = nullptr,
+                                             const TSeal& seal = {}) {
+    return ParseState(text, std::vector<std::string>{std::string(url)}, name, problem, seal);
 }
 
 // Whether `text`, read from "NAME.part.state", is a state this engine wrote for the partial
 // beside it: whole, ours, and about a file saved as `name` (UTF-8, ASCII letters in any case,
 // as the file system compares them). Only such a state and its partial may be cleared away.
-bool IsStateOfPartial(std::string_view text, std::string_view name);
+bool IsStateOfPartial(std::string_view text, std::string_view name, const TSeal& seal = {});
 
 // The validator a resumed range is asked under (If-Range): the strong entity tag, else the
 // date; empty when the state holds neither, and then nothing can be resumed.

@@ -3,8 +3,10 @@
 // its folder, and a task run from start to end with every state and byte count it reported.
 #pragma once
 
+#include "xldl/UserKey.h"
 #include "xldl/XLEngine.h"
 #include "xldl/core/Hashes.h"
+#include "xldl/core/StateFile.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -21,6 +23,12 @@
 #include <vector>
 
 namespace mirror {
+
+// How the engine seals what it leaves for this user (the key is the user's, kept by the system):
+// what a test reads or plants as the engine's own.
+inline xldl::TSeal UserSeal() {
+    return {xldl::UserSealKey(), false};
+}
 
 inline std::string Env(const char* name) {
     char buffer[2048];

@@ -8,6 +8,8 @@
 #include "tests/win/TestPaths.h"
 #include "xldl/core/StateFile.h"
 
+#include <aclapi.h>
+
 #include <cstdio>
 #include <random>
 
@@ -31,7 +33,8 @@ protected:
                                                               const std::vector<uint8_t>& served) {
         const auto text = ReadFileBytes(Out + name + ".part.state");
         if (!text) return std::nullopt;
-        const auto state = xldl::ParseState(std::string(text->begin(), text->end()), url, name);
+        const auto state = xldl::ParseState(std::string(text->begin(), text->end()), url, name,
+                                            nullptr, UserSeal());
         EXPECT_TRUE(state) << "a state that does not read whole was left";
         if (!state) return std::nullopt;
         const auto part = ReadFileBytes(Out + name + ".part");
@@ -108,6 +111,31 @@ TEST_F(EngineResume, KilledAgainAndAgainAtRandomItResumesToTheWholeFile) {
     EXPECT_LE(ServedBytes() - before, size - kept + (1 << 20)) << "the last run fetched again";
 }
 
+// Lets everyone change `folder`, as on a data drive's root.
+bool LetEveryoneWrite(const std::string& folder) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    if (!CreateWellKnownSid(WinWorldSid, nullptr, sid, &sidSize)) return false;
+    PACL current = nullptr, wider = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &current, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    EXPLICIT_ACCESSA everyone{};
+    everyone.grfAccessPermissions = FILE_ALL_ACCESS;
+    everyone.grfAccessMode = GRANT_ACCESS;
+    everyone.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    everyone.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    everyone.Trustee.ptstrName = reinterpret_cast<char*>(sid);
+    bool set = SetEntriesInAclA(1, &everyone, current, &wider) == ERROR_SUCCESS &&
+               SetNamedSecurityInfoA(const_cast<char*>(folder.c_str()), SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION, nullptr, nullptr, wider,
+                                     nullptr) == ERROR_SUCCESS;
+    LocalFree(wider);
+    LocalFree(descriptor);
+    return set;
+}
+
 TEST_F(EngineResume, ATornDamagedOrForeignStateMeansAStartOverNeverAWrongFile) {
     const int64_t size = 3 << 20;
     const auto content = Serve("setup.exe", static_cast<size_t>(size), 52);
@@ -119,12 +147,13 @@ TEST_F(EngineResume, ATornDamagedOrForeignStateMeansAStartOverNeverAWrongFile) {
     sound.Location = url;
     sound.Total = size;
     const auto partial = std::vector<uint8_t>(content.begin(), content.begin() + (1 << 20));
-    const auto sealed = [&](xldl::TSavedState s) { return xldl::FormatState(s); };
+    const auto sealed = [&](xldl::TSavedState s) { return xldl::FormatState(s, UserSeal()); };
     struct TCase {
         const char* What;
         std::string State;
         std::vector<uint8_t> Partial;
         bool Resumes;
+        bool Restarts = false; // once the server disagrees with what the state says
     };
     // The mirror's validator for the file, as it sends it.
     Script("{}");
@@ -145,6 +174,12 @@ TEST_F(EngineResume, ATornDamagedOrForeignStateMeansAStartOverNeverAWrongFile) {
         c = static_cast<char>(random());
     std::vector<uint8_t> garbage = partial;
     garbage.resize(2 << 20, 0xA5); // longer than recorded: the rest is not trusted
+    xldl::TSeal anotherUser = UserSeal();
+    anotherUser.Key[0] ^= 1;
+    xldl::TSavedState huge = sound, elsewhere = sound;
+    huge.Total = 1000000000000000; // no disk holds it: believed only once a server says so
+    elsewhere.Location = Url("/planted.exe"); // a state leads nowhere but to its own mirror
+    const std::string older = xldl::FormatState(sound); // a checksum anyone can make
     TCase cases[] = {
         {"sound", good, partial, true},
         {"partial shorter than recorded", good,
@@ -154,22 +189,35 @@ TEST_F(EngineResume, ATornDamagedOrForeignStateMeansAStartOverNeverAWrongFile) {
         {"random bytes", noise, partial, false},
         {"another file's", sealed(other), partial, false},
         {"a newer format's", "xldl-state 9\n" + good.substr(good.find('\n') + 1), partial, false},
+        {"sealed by another user", xldl::FormatState(sound, anotherUser), partial, false},
+        {"a length no disk holds", sealed(huge), partial, true, true},
+        {"found elsewhere", sealed(elsewhere), partial, true},
+        {"an older engine's, in a folder of the user's alone", older, partial, true},
     };
-    for (const TCase& c : cases) {
+    const auto tryCase = [&](const TCase& c) {
         ASSERT_TRUE(WriteFileBytes(Out + "setup.exe.part", c.Partial)) << c.What;
         ASSERT_TRUE(WriteFileBytes(Out + "setup.exe.part.state",
                                    std::vector<uint8_t>(c.State.begin(), c.State.end())))
             << c.What;
         Script("{}");
         const TRun run = Download(url, Out, "setup.exe", true);
-        ExpectFinished(run, "setup.exe", content);
+        ExpectFinished(run, "setup.exe", content, c.Restarts);
         bool fromZero = false;
-        for (const auto& line : Log())
+        for (const auto& line : Log()) {
             if (Field(line, "range").rfind("bytes=0-", 0) == 0) fromZero = true;
+            EXPECT_EQ(line.find("/planted.exe"), std::string::npos) << c.What << ": " << line;
+        }
         EXPECT_EQ(fromZero, !c.Resumes) << c.What << (c.Resumes ? ": started over" : ": resumed");
         EXPECT_FALSE(Exists(Out + "setup.exe.part.state")) << c.What;
         DeleteFileA((Out + "setup.exe").c_str());
-    }
+    };
+    for (const TCase& c : cases)
+        tryCase(c);
+    // Where anyone may write, such a checksum is no longer the engine's word.
+    Out += "shared\\";
+    CreateDirectoryA(Out.c_str(), nullptr);
+    ASSERT_TRUE(LetEveryoneWrite(Out));
+    tryCase({"an older engine's, in a folder others may change", older, partial, false});
 }
 
 // Sets a file's last write to `days` ago.
@@ -202,7 +250,7 @@ TEST_F(EngineResume, OnlyOurOwnStalePartialsAreClearedAway) {
         s.Total = 1000;
         xldl::SetStateValidator(s, "\"v1\"");
         s.Done = {{0, 100}};
-        return xldl::FormatState(s);
+        return xldl::FormatState(s, UserSeal());
     };
     struct TLeft {
         const char* Name; // of the partial; its state is NAME.state

@@ -276,12 +276,24 @@ TEST_F(FinishedFile, ASecondRunWithTheFileUnchangedCostsTheMirrorNextToNothing) 
 // Changed since it was finished, on this disk or on the mirror: fetched again, whole.
 TEST_F(FinishedFile, AFileChangedOnDiskOrOnTheMirrorIsFetchedAgain) {
     Run("first run");
+    const auto size = static_cast<long long>(Served[0].size());
+    // The same record, sealed by another user: someone else's word, not the engine's.
+    const auto record = ReadFileBytes(FinishedRecord);
+    ASSERT_TRUE(record.has_value());
+    const auto facts =
+        xldl::ParseAnyState(std::string(record->begin(), record->end()), nullptr, UserSeal());
+    ASSERT_TRUE(facts.has_value()) << "the record is not sealed with the user's key";
+    xldl::TSeal anotherUser = UserSeal();
+    anotherUser.Key[0] ^= 1;
+    const std::string planted = xldl::FormatState(*facts, anotherUser);
+    ASSERT_TRUE(
+        WriteFileBytes(FinishedRecord, std::vector<uint8_t>(planted.begin(), planted.end())));
+    EXPECT_GE(Run("recorded by another user"), size) << Joined(Log());
     // One byte of the saved file, its length and the record kept.
     auto damaged = ReadFileBytes(Saved);
     ASSERT_TRUE(damaged.has_value());
     (*damaged)[damaged->size() / 2] ^= 0x20;
     ASSERT_TRUE(WriteFileBytes(Saved, *damaged));
-    const auto size = static_cast<long long>(Served[0].size());
     EXPECT_GE(Run("changed on disk"), size) << Joined(Log());
     Serve(1, "host1-changed");
     EXPECT_GE(Run("changed on the mirror"), size) << Joined(Log());

@@ -1,0 +1,16 @@
+// A key of this user's own, which seals what the engine leaves on disk (the state beside a
+// partial, the record of a finished file), so that a state or a record someone else planted,
+// or copied from another user's folder, is no state at all. Made once and kept in the user's
+// part of the registry, protected by the system for this user on this machine alone
+// (CryptProtectData). Empty where the system cannot keep one: then nothing is sealed, and only
+// what lies in a folder of the user's alone is believed.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace xldl {
+
+const std::vector<uint8_t>& UserSealKey();
+
+} // namespace xldl
