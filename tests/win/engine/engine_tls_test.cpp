@@ -4,6 +4,7 @@
 // question that confirms a finished file), a proxy tunnel, and every certificate that must be
 // refused refused, with no file under the final name and an older one kept.
 #include "MirrorTestSupport.h"
+#include "xldl/core/Settings.h"
 
 #include <winsock2.h>
 
@@ -196,6 +197,11 @@ TEST_F(EngineTls, AFinishedFileIsConfirmedOnlyForItsURLAndNeverInTheClear) {
              PlainUrl("/setup.exe") + R"("})",
          false},
         {"recorded for another URL of it", PlainUrl("/setup.exe"), plain, "", false},
+        // One redirect more than a request follows, then the file: not confirmed that way.
+        {"redirected in a loop", plain, plain,
+         R"({"path": "/setup.exe", "fault": "redirect", "location": "/setup.exe", "times": )" +
+             std::to_string(xldl::TSettings{}.MaxRedirects + 1) + "}",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
