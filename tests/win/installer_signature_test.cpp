@@ -56,7 +56,17 @@ TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses
         // A stamp of the day it was valid, lifted from another signature.
         {"expired-borrowed-stamp", TSignatureVerdict::BadTimestamp, false},
         {"server-auth", TSignatureVerdict::WrongUsage, false}, // Wine passes it
-        {"revoked", TSignatureVerdict::Revoked, false}, // its issuer's list comes with it
+        {"revoked", TSignatureVerdict::Revoked, false},        // its issuer's list comes with it
+        // The older Authenticode counter-signature, told apart as the RFC 3161 stamp is.
+        {"expired-legacy-stamped", TSignatureVerdict::Good, true},
+        {"expired-legacy-late", TSignatureVerdict::Expired, true},
+        {"expired-legacy-untrusted", TSignatureVerdict::BadTimestamp, false},
+        {"expired-legacy-borrowed", TSignatureVerdict::BadTimestamp, false},
+        {"expired-legacy-forged", TSignatureVerdict::BadTimestamp, false},
+        // An authority not made for time stamping: its chain for it passes, the stamp counts not.
+        {"expired-legacy-no-usage", TSignatureVerdict::BadTimestamp, false},
+        // Lifetime signing: the stamp sets no time, so expired is expired.
+        {"lifetime-expired-stamped", TSignatureVerdict::Expired, false},
     };
     for (const Case& c : cases) {
         const TSignatureCheck check = Check(c.Variant);
