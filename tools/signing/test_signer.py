@@ -12,6 +12,11 @@ signatures made with osslsigncode, time-stamped by a responder of our own (tsa.p
         from the authority TSA (tsa or untrusted_tsa), given at DAYS from now (0 when left
         out; -200 is 200 days ago).
 
+Every signature names the time the certificates were made as its signing time, so that
+installers signed from one set of certificates are all of one age, whichever was signed
+last, and a tool that refuses older installers than it has seen starts each of them; only
+a time stamp (whose time counts first) makes one newer or older.
+
 OUT_DIR/root.pem, root.der   "Orlenz Test Code Signing Root": the one root a test prefix trusts
                              for code (tools/trust_root, in the prefix only)
 OUT_DIR/maker.pem, maker.key the maker's certificate: subject CN "Orlenz Software Co., Ltd.",
@@ -184,12 +189,18 @@ def osslsigncode():
     return os.environ.get("OSSLSIGNCODE", "osslsigncode")
 
 
+def signing_time(folder):
+    """The signing time every signature from the certificates in `folder` names."""
+    with open(os.path.join(folder, "signers.json")) as f:
+        return int(json.load(f)["made"])
+
+
 def sign(folder, signer, source, target, stamp_url=None, legacy=False):
     """Signs the program `source` as `signer` into `target` (replaced whole), with a time stamp
     from `stamp_url` when given: RFC 3161, or `legacy` Authenticode."""
     args = [osslsigncode(), "sign", "-certs", os.path.join(folder, signer + ".pem"),
             "-key", os.path.join(folder, signer + ".key"), "-h", "sha256",
-            "-n", "Orlenz Software Setup"]
+            "-n", "Orlenz Software Setup", "-time", str(signing_time(folder))]
     issuer = SIGNERS[signer][2]
     if issuer in SIGNERS:  # an authority under a root: the signature carries it
         args += ["-ac", os.path.join(folder, issuer + ".pem")]
