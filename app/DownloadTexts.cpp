@@ -107,6 +107,10 @@ std::string StartTroubleText(TStartTrouble trouble) {
         return "安装包签名无效，已删除，可换镜像重试";
     case TStartTrouble::NotTheMakersKept:
         return "安装包签名无效，请勿运行，可换镜像重试";
+    case TStartTrouble::Older:
+        return "安装包比上次的旧，已删除，可换镜像重试";
+    case TStartTrouble::OlderKept:
+        return "安装包比上次的旧，勿运行，可换镜像重试";
     case TStartTrouble::Missing:
         return "未能启动安装程序：文件已不存在，可重试";
     case TStartTrouble::InUse:
@@ -122,5 +126,13 @@ std::string StartTroubleText(TStartTrouble trouble) {
 }
 
 bool MirrorMayHelp(TStartTrouble trouble) {
-    return trouble == TStartTrouble::NotTheMakers || trouble == TStartTrouble::NotTheMakersKept;
+    switch (trouble) {
+    case TStartTrouble::NotTheMakers:
+    case TStartTrouble::NotTheMakersKept:
+    case TStartTrouble::Older:
+    case TStartTrouble::OlderKept:
+        return true;
+    default:
+        return false;
+    }
 }

@@ -32,6 +32,8 @@ bool MirrorMayHelp(uint32_t error);
 enum class TStartTrouble {
     NotTheMakers,     // the signature is not the maker's, or not intact: the file is deleted
     NotTheMakersKept, // the same, but the file could not be deleted
+    Older,            // the maker's, but signed before one already verified: the file is deleted
+    OlderKept,        // the same, but the file could not be deleted
     Missing,          // the file is gone
     InUse,            // another program holds the file
     Declined,         // the user declined the elevation prompt
@@ -42,5 +44,6 @@ enum class TStartTrouble {
 // The status line for a trouble: short enough to stand left of the size text.
 std::string StartTroubleText(TStartTrouble trouble);
 
-// Whether the other mirror may help: only a file the mirror sent can be its fault.
+// Whether the other mirror may help: only a file the mirror sent can be its fault (an older
+// build from a mirror not yet updated among them).
 bool MirrorMayHelp(TStartTrouble trouble);

@@ -1,5 +1,7 @@
 #include "app/InstallerLaunch.h"
 
+#include <optional>
+
 TShellExecuteProc ShellExecuteProc = ShellExecuteExW;
 
 namespace {
@@ -23,6 +25,33 @@ public:
     HANDLE Handle;
     const DWORD Error;
 };
+
+// The newest signing time recorded, if any.
+std::optional<int64_t> NewestSigned() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    int64_t seconds = 0;
+    DWORD type = 0, size = sizeof seconds;
+    const LONG read = RegQueryValueExW(key, NewestSignedValue, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(&seconds), &size);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS || type != REG_QWORD || size != sizeof seconds) return std::nullopt;
+    return seconds;
+}
+
+// Keeps `seconds` as the newest signing time. A record that cannot be written costs only the
+// protection against older builds, not the start.
+void RecordSigned(int64_t seconds) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, NewestSignedValue, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&seconds),
+                   sizeof seconds);
+    RegCloseKey(key);
+}
 
 } // namespace
 
@@ -54,14 +83,24 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
         return launch;
     }
     launch.Signature = VerifyInstallerSignature(file.Handle, path);
-    if (launch.Signature.Verdict != TSignatureVerdict::Good) {
+    const bool good = launch.Signature.Verdict == TSignatureVerdict::Good;
+    const std::optional<int64_t> signedAt = launch.Signature.SignedAt;
+    const std::optional<int64_t> newest = NewestSigned();
+    // One that cannot say when it was signed cannot show it is not older either.
+    const bool older = newest && (!signedAt || *signedAt < *newest);
+    if (!good || older) {
         // Never left under the name the user expects to run.
         file.Release();
         const bool deleted = DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
         launch.Error = deleted ? 0 : GetLastError();
-        launch.Trouble = deleted ? TStartTrouble::NotTheMakers : TStartTrouble::NotTheMakersKept;
+        if (!good)
+            launch.Trouble =
+                deleted ? TStartTrouble::NotTheMakers : TStartTrouble::NotTheMakersKept;
+        else
+            launch.Trouble = deleted ? TStartTrouble::Older : TStartTrouble::OlderKept;
         return launch;
     }
+    if (signedAt && (!newest || *signedAt > *newest)) RecordSigned(*signedAt);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // The tool says itself what went wrong; NOASYNC: the start is done when the call returns,

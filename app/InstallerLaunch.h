@@ -1,7 +1,8 @@
-// Starting the downloaded installer: only the maker's (app/InstallerSignature), held open
-// against writers from its check until the shell has started it, so that nothing can swap it
-// in between; a file that is not the maker's is deleted from its name; a start that fails
-// says why.
+// Starting the downloaded installer: only the maker's (app/InstallerSignature), and none signed
+// before the newest this user's tool has verified (so that an old build, with whatever it got
+// wrong, cannot be passed off as the current one), held open against writers from its check
+// until the shell has started it, so that nothing can swap it in between; a file refused is
+// deleted from its name; a start that fails says why.
 #pragma once
 
 #include "app/DownloadTexts.h"
@@ -11,6 +12,11 @@
 #include <shellapi.h>
 
 #include <string>
+
+// The tool's key under HKEY_CURRENT_USER, and the value there that holds the newest signing
+// time (REG_QWORD, seconds since 1970 UTC) of an installer it verified.
+constexpr const wchar_t* ToolRegistryKey = L"Software\\Orlenz\\Downloader";
+constexpr const wchar_t* NewestSignedValue = L"NewestInstallerSigned";
 
 // How the installer is started; tests put a recorder here.
 using TShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
@@ -23,7 +29,8 @@ struct TLaunch {
     TSignatureCheck Signature;
 };
 
-// Checks the installer at `path` and, when it is the maker's, asks the shell to open it
+// Checks the installer at `path` and, when it is the maker's and not older, asks the shell to
+// open it
 // (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
 TLaunch LaunchInstaller(HWND owner, const std::wstring& path);
 

@@ -6,7 +6,9 @@
 #include <wintrust.h>
 #include <softpub.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -15,8 +17,11 @@ namespace {
 
 constexpr DWORD Encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr const char* Rfc3161CounterSignOid = "1.3.6.1.4.1.311.3.3.1";
+constexpr const char* LegacyCounterSignOid = "1.2.840.113549.1.9.6";
 constexpr const char* TstInfoOid = "1.2.840.113549.1.9.16.1.4";
 constexpr const char* MessageDigestOid = "1.2.840.113549.1.9.4";
+constexpr const char* SigningTimeOid = "1.2.840.113549.1.9.5";
+constexpr const char* LifetimeSigningOid = "1.3.6.1.4.1.311.10.3.13";
 
 // Revocation is judged from what the system has already; not knowing is not a failure, being
 // revoked is.
@@ -38,6 +43,7 @@ struct TMsgCloser {
 struct TLocalFreer {
     void operator()(void* p) const { LocalFree(p); }
 };
+template <class T> using TLocal = std::unique_ptr<T, TLocalFreer>;
 using TStore = std::unique_ptr<void, TStoreCloser>;
 using TCert = std::unique_ptr<const CERT_CONTEXT, TCertFreer>;
 using TChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, TChainFreer>;
@@ -95,6 +101,54 @@ std::vector<uint8_t> Hash(const char* oid, const uint8_t* data, size_t size) {
     if (!CryptHashCertificate(0, algorithm, 0, data, static_cast<DWORD>(size), hash, &hashSize))
         return {};
     return {hash, hash + hashSize};
+}
+
+// A DER element of `contents`.
+std::vector<uint8_t> Der(uint8_t tag, const std::vector<uint8_t>& contents) {
+    std::vector<uint8_t> out{tag};
+    if (contents.size() < 0x80) {
+        out.push_back(static_cast<uint8_t>(contents.size()));
+    } else {
+        uint8_t length[sizeof(size_t)];
+        size_t n = 0;
+        for (size_t v = contents.size(); v; v >>= 8)
+            length[n++] = static_cast<uint8_t>(v);
+        out.push_back(static_cast<uint8_t>(0x80 | n));
+        while (n)
+            out.push_back(length[--n]);
+    }
+    out.insert(out.end(), contents.begin(), contents.end());
+    return out;
+}
+
+std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const std::vector<uint8_t>& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// The DER OBJECT IDENTIFIER of `dotted`, or nothing.
+std::vector<uint8_t> DerOid(const char* dotted) {
+    std::vector<uint64_t> arcs;
+    for (const char* p = dotted; *p;) {
+        char* end = nullptr;
+        arcs.push_back(std::strtoull(p, &end, 10));
+        if (end == p || (*end && *end != '.')) return {};
+        p = *end ? end + 1 : end;
+    }
+    if (arcs.size() < 2 || arcs[0] > 2) return {};
+    arcs[1] += arcs[0] * 40;
+    std::vector<uint8_t> contents;
+    for (size_t i = 1; i < arcs.size(); ++i) {
+        uint8_t groups[10];
+        size_t n = 0;
+        for (uint64_t v = arcs[i]; n == 0 || v; v >>= 7)
+            groups[n++] = static_cast<uint8_t>(v & 0x7F);
+        while (n--)
+            contents.push_back(groups[n] | (n ? 0x80 : 0));
+    }
+    return Der(0x06, contents);
 }
 
 // The contents of a DER element (what follows its tag and length), or nothing.
@@ -164,6 +218,36 @@ FILETIME FileTimeOf(int64_t epochSeconds) {
     return t;
 }
 
+// The signingTime among `attributes` (UTCTime or GeneralizedTime), in seconds since 1970.
+std::optional<int64_t> SigningTime(const CRYPT_ATTRIBUTES& attributes) {
+    const CRYPT_ATTRIBUTE* a = FindAttribute(attributes, SigningTimeOid);
+    if (!a || a->cValue != 1) return std::nullopt;
+    FILETIME t{};
+    DWORD size = sizeof t;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_CHOICE_OF_TIME, a->rgValue[0].pbData,
+                             a->rgValue[0].cbData, 0, nullptr, &t, &size))
+        return std::nullopt;
+    const uint64_t ticks = static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000ULL) - 11644473600LL;
+}
+
+// Whether the certificate itself names `usage` among its extended key usages. A chain built
+// for a usage passes a certificate that names none at all, as good for anything; a time
+// stamp counts only from a certificate made for time stamping.
+bool NamesUsage(PCCERT_CONTEXT cert, const char* usage) {
+    const CERT_EXTENSION* e = CertFindExtension(
+        szOID_ENHANCED_KEY_USAGE, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
+    CERT_ENHKEY_USAGE* raw = nullptr;
+    DWORD size = 0;
+    if (!e || !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE, e->Value.pbData,
+                                   e->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &raw, &size))
+        return false;
+    const TLocal<CERT_ENHKEY_USAGE> usages(raw);
+    for (DWORD i = 0; i < usages->cUsageIdentifier; ++i)
+        if (std::strcmp(usages->rgpszUsageIdentifier[i], usage) == 0) return true;
+    return false;
+}
+
 // The chain of `cert` for `usage` at `time` (now when null), with the certificates of
 // `extra`; its error bits, revocation not known aside. No fetching: only what the system and
 // the signature hold.
@@ -211,6 +295,14 @@ TSignatureVerdict VerdictOfChain(DWORD errors) {
     return TSignatureVerdict::Untrusted;
 }
 
+// Whether `authority` is one whose time stamps count at `time`: made for time stamping, with a
+// chain for it that ends in a trusted root then.
+bool StampsAt(PCCERT_CONTEXT authority, int64_t time, HCERTSTORE extra) {
+    const FILETIME at = FileTimeOf(time);
+    return NamesUsage(authority, szOID_PKIX_KP_TIMESTAMP_SIGNING) &&
+           !ChainErrors(authority, szOID_PKIX_KP_TIMESTAMP_SIGNING, &at, extra, false);
+}
+
 // The time an RFC 3161 time stamp vouches for, if `token` is one for `signer`'s signature,
 // signed by an authority whose chain (for time stamping, at that time) ends in a trusted root.
 std::optional<int64_t> StampedTime(const CRYPT_ATTR_BLOB& token, const CMSG_SIGNER_INFO& signer) {
@@ -239,10 +331,61 @@ std::optional<int64_t> StampedTime(const CRYPT_ATTR_BLOB& token, const CMSG_SIGN
     if (!store) return std::nullopt;
     const TCert authority = VerifiedSigner(msg.get(), store.get(), stamper);
     if (!authority) return std::nullopt;
-    const FILETIME at = FileTimeOf(info->Time);
-    if (ChainErrors(authority.get(), szOID_PKIX_KP_TIMESTAMP_SIGNING, &at, store.get(), false))
-        return std::nullopt;
+    if (!StampsAt(authority.get(), info->Time, store.get())) return std::nullopt;
     return info->Time;
+}
+
+// Whether `cert` made the counter-signature `der` (a SignerInfo) over `signer`'s signature
+// value. It is put back into the message the authority answered with, whose content was that
+// value, and checked as the system checks any signed message.
+bool CounterSignedBy(const CRYPT_ATTR_BLOB& der, const CMSG_SIGNER_INFO& stamper,
+                     const CMSG_SIGNER_INFO& signer, PCCERT_CONTEXT cert) {
+    std::vector<uint8_t> digestAlgorithm = DerOid(stamper.HashAlgorithm.pszObjId);
+    if (digestAlgorithm.empty()) return false;
+    digestAlgorithm = Der(0x31, Der(0x30, digestAlgorithm));
+    const std::vector<uint8_t> value(signer.EncryptedHash.pbData,
+                                     signer.EncryptedHash.pbData + signer.EncryptedHash.cbData);
+    const std::vector<uint8_t> content =
+        Der(0x30, Cat({DerOid(szOID_RSA_data), Der(0xA0, Der(0x04, value))}));
+    const std::vector<uint8_t> signerInfos =
+        Der(0x31, std::vector<uint8_t>(der.pbData, der.pbData + der.cbData));
+    const std::vector<uint8_t> signedData =
+        Der(0x30, Cat({{0x02, 0x01, 0x01}, digestAlgorithm, content, signerInfos}));
+    const std::vector<uint8_t> message =
+        Der(0x30, Cat({DerOid(szOID_RSA_signedData), Der(0xA0, signedData)}));
+    TMsg msg(CryptMsgOpenToDecode(Encoding, 0, 0, 0, nullptr, nullptr));
+    if (!msg ||
+        !CryptMsgUpdate(msg.get(), message.data(), static_cast<DWORD>(message.size()), TRUE))
+        return false;
+    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+    para.pvSigner = const_cast<CERT_CONTEXT*>(cert);
+    return CryptMsgControl(msg.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para) != FALSE;
+}
+
+// The time an Authenticode PKCS #9 counter-signature vouches for, if `der` (its SignerInfo) is
+// one for `signer`'s signature, by a certificate among those of `store` made for time
+// stamping whose chain for it, at that time, ends in a trusted root.
+std::optional<int64_t> LegacyStampedTime(const CRYPT_ATTR_BLOB& der, const CMSG_SIGNER_INFO& signer,
+                                         HCERTSTORE store) {
+    CMSG_SIGNER_INFO* raw = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(Encoding, PKCS7_SIGNER_INFO, der.pbData, der.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &raw, &size))
+        return std::nullopt;
+    const TLocal<CMSG_SIGNER_INFO> stamper(raw);
+    // It stamps this very signature.
+    if (!DigestMatches(*stamper, signer.EncryptedHash.pbData, signer.EncryptedHash.cbData))
+        return std::nullopt;
+    CERT_INFO wanted{};
+    wanted.Issuer = stamper->Issuer;
+    wanted.SerialNumber = stamper->SerialNumber;
+    const TCert authority(CertGetSubjectCertificateFromStore(store, Encoding, &wanted));
+    if (!authority || !CounterSignedBy(der, *stamper, signer, authority.get())) return std::nullopt;
+    const std::optional<int64_t> time = SigningTime(stamper->AuthAttrs);
+    if (!time || !StampsAt(authority.get(), *time, store)) return std::nullopt;
+    return time;
 }
 
 // Exactly one common name in the subject, and it is `name`.
@@ -253,7 +396,7 @@ bool PublisherIs(PCCERT_CONTEXT cert, const std::wstring& name) {
                              cert->pCertInfo->Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
                              &raw, &size))
         return false;
-    const std::unique_ptr<CERT_NAME_INFO, TLocalFreer> subject(raw);
+    const TLocal<CERT_NAME_INFO> subject(raw);
     int names = 0;
     bool matches = false;
     for (DWORD i = 0; i < subject->cRDN; ++i) {
@@ -324,17 +467,29 @@ TSignatureCheck VerifyInstallerSignature(HANDLE file, const std::wstring& path,
     const TCert cert = VerifiedSigner(msg, store.get(), signer);
     if (!cert) return check;
 
-    // A time stamp sets the time the certificate is judged at; one that does not verify is
-    // not ignored, it refuses the file.
+    // A time stamp, of either kind, sets the time the certificate is judged at; one that does
+    // not verify is not ignored, it refuses the file. With both, both must verify, and the
+    // newer kind's time counts.
     std::optional<int64_t> stamped;
-    if (const CRYPT_ATTRIBUTE* a = FindAttribute(signer.UnauthAttrs, Rfc3161CounterSignOid)) {
-        if (a->cValue == 1) stamped = StampedTime(a->rgValue[0], signer);
-        if (!stamped) {
+    for (const bool legacy : {true, false}) {
+        const CRYPT_ATTRIBUTE* a = FindAttribute(
+            signer.UnauthAttrs, legacy ? LegacyCounterSignOid : Rfc3161CounterSignOid);
+        if (!a) continue;
+        std::optional<int64_t> time;
+        if (a->cValue == 1)
+            time = legacy ? LegacyStampedTime(a->rgValue[0], signer, store.get())
+                          : StampedTime(a->rgValue[0], signer);
+        if (!time) {
             check.Verdict = TSignatureVerdict::BadTimestamp;
             return check;
         }
-        check.Stamped = true;
+        stamped = time;
     }
+    check.SignedAt = stamped ? stamped : SigningTime(signer.AuthAttrs);
+    // A certificate for lifetime signing makes its signatures last only as long as itself,
+    // time stamp or not.
+    if (NamesUsage(cert.get(), LifetimeSigningOid)) stamped.reset();
+    check.Stamped = stamped.has_value();
     FILETIME at{};
     if (stamped) at = FileTimeOf(*stamped);
     const DWORD errors = ChainErrors(cert.get(), szOID_PKIX_KP_CODE_SIGNING,

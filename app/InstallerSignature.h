@@ -1,7 +1,9 @@
 // Whether a downloaded installer is the maker's own: an Authenticode signature that is intact,
 // made with a certificate that chains, for code signing, to a root this machine trusts, whose
 // subject common name (what Windows shows as the publisher) is exactly the maker's name, and
-// that is valid now or, when the signature carries a valid time stamp, was valid when stamped.
+// that is valid now or, when the signature carries a valid time stamp (RFC 3161, or the older
+// Authenticode counter-signature) from an authority made for time stamping, was valid when
+// stamped; a certificate for lifetime signing only while valid.
 // Nothing here waits on the network: no revocation lists or certificates are fetched.
 //
 // WinVerifyTrust alone does not do: under Wine it passes a chain to an untrusted root, an
@@ -13,6 +15,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The maker's name as its code-signing certificate has it. The one place to change when the
@@ -38,6 +41,9 @@ struct TSignatureCheck {
     // system error.
     uint32_t Detail = 0;
     bool Stamped = false; // a valid time stamp set the time the certificate was judged at
+    // When it was signed, in seconds since 1970 UTC: the time stamp's time, else the time the
+    // signer put among what it signed, else not known.
+    std::optional<int64_t> SignedAt;
 };
 
 // Checks the installer open as `file` (read through that handle, so what is checked is what

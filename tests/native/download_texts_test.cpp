@@ -101,6 +101,8 @@ TEST(MirrorMayHelp, OnlyForTroublesAMirrorCanCause) {
     };
     for (const Trouble& t : {Trouble{TStartTrouble::NotTheMakers, true},
                              {TStartTrouble::NotTheMakersKept, true},
+                             {TStartTrouble::Older, true},
+                             {TStartTrouble::OlderKept, true},
                              {TStartTrouble::Missing, false},
                              {TStartTrouble::InUse, false},
                              {TStartTrouble::Declined, false},
@@ -110,10 +112,10 @@ TEST(MirrorMayHelp, OnlyForTroublesAMirrorCanCause) {
 }
 
 TEST(StartTroubleText, EachTroubleReadsDifferently) {
-    const TStartTrouble all[] = {TStartTrouble::NotTheMakers, TStartTrouble::NotTheMakersKept,
-                                 TStartTrouble::Missing,      TStartTrouble::InUse,
-                                 TStartTrouble::Declined,     TStartTrouble::Blocked,
-                                 TStartTrouble::Other};
+    const TStartTrouble all[] = {
+        TStartTrouble::NotTheMakers, TStartTrouble::NotTheMakersKept, TStartTrouble::Older,
+        TStartTrouble::OlderKept,    TStartTrouble::Missing,          TStartTrouble::InUse,
+        TStartTrouble::Declined,     TStartTrouble::Blocked,          TStartTrouble::Other};
     std::set<std::string> texts;
     for (const TStartTrouble t : all) {
         const std::string text = StartTroubleText(t);
@@ -125,6 +127,8 @@ TEST(StartTroubleText, EachTroubleReadsDifferently) {
     // Only a file that is gone is said to be gone.
     EXPECT_NE(StartTroubleText(TStartTrouble::NotTheMakers).find("已删除"), std::string::npos);
     EXPECT_EQ(StartTroubleText(TStartTrouble::NotTheMakersKept).find("已删除"), std::string::npos);
+    EXPECT_NE(StartTroubleText(TStartTrouble::Older).find("已删除"), std::string::npos);
+    EXPECT_EQ(StartTroubleText(TStartTrouble::OlderKept).find("已删除"), std::string::npos);
 }
 
 } // namespace

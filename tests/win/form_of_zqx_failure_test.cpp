@@ -222,18 +222,18 @@ TEST_F(FailedDownload, TheKeyboardRetriesFromTheButtonUnlessTheFocusMoved) {
 
 // Every text in the window's own font, measured as the system draws it (the failures of a
 // download and of a start alike): the status line starts at RzLabel4's left and must end a
-// full character short of the size text's box, and at every other display scale, with the window's font and places scaled, still short of it.
-// (A scaled font's characters round to whole pixels otherwise than the places do: the
-// replacement of 宋体 here draws its 15-pixel characters 16 wide, and at 125 % the longest
-// texts keep only half a character.)
+// full character short of the size text's box, and at every other display scale, with the window's
+// font and places scaled, still short of it. (A scaled font's characters round to whole pixels
+// otherwise than the places do: the replacement of 宋体 here draws its 15-pixel characters 16 wide,
+// and at 125 % the longest texts keep only half a character.)
 TEST_F(FailedDownload, EveryTextStandsClearOfTheSizeText) {
     std::vector<std::string> texts{Working};
     for (const TReasonText& r : ReasonTexts)
         texts.push_back(r.Text);
     for (const TStartTrouble t :
-         {TStartTrouble::NotTheMakers, TStartTrouble::NotTheMakersKept, TStartTrouble::Missing,
-          TStartTrouble::InUse, TStartTrouble::Declined, TStartTrouble::Blocked,
-          TStartTrouble::Other})
+         {TStartTrouble::NotTheMakers, TStartTrouble::NotTheMakersKept, TStartTrouble::Older,
+          TStartTrouble::OlderKept, TStartTrouble::Missing, TStartTrouble::InUse,
+          TStartTrouble::Declined, TStartTrouble::Blocked, TStartTrouble::Other})
         texts.push_back(StartTroubleText(t));
     for (const int ppi : {96, 120, 144, 192}) {
         SCOPED_TRACE(std::to_string(ppi) + " dots per inch");

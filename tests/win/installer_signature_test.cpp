@@ -56,7 +56,17 @@ TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses
         // A stamp of the day it was valid, lifted from another signature.
         {"expired-borrowed-stamp", TSignatureVerdict::BadTimestamp, false},
         {"server-auth", TSignatureVerdict::WrongUsage, false}, // Wine passes it
-        {"revoked", TSignatureVerdict::Revoked, false}, // its issuer's list comes with it
+        {"revoked", TSignatureVerdict::Revoked, false},        // its issuer's list comes with it
+        // The older Authenticode counter-signature, told apart as the RFC 3161 stamp is.
+        {"expired-legacy-stamped", TSignatureVerdict::Good, true},
+        {"expired-legacy-late", TSignatureVerdict::Expired, true},
+        {"expired-legacy-untrusted", TSignatureVerdict::BadTimestamp, false},
+        {"expired-legacy-borrowed", TSignatureVerdict::BadTimestamp, false},
+        {"expired-legacy-forged", TSignatureVerdict::BadTimestamp, false},
+        // An authority not made for time stamping: its chain for it passes, the stamp counts not.
+        {"expired-legacy-no-usage", TSignatureVerdict::BadTimestamp, false},
+        // Lifetime signing: the stamp sets no time, so expired is expired.
+        {"lifetime-expired-stamped", TSignatureVerdict::Expired, false},
     };
     for (const Case& c : cases) {
         const TSignatureCheck check = Check(c.Variant);
@@ -82,6 +92,35 @@ TEST(InstallerSignature, AFileNotOpenIsNotChecked) {
     EXPECT_EQ(VerifyInstallerSignature(INVALID_HANDLE_VALUE, L"Z:\\nothing.exe").Verdict,
               TSignatureVerdict::Unreadable);
 }
+
+// The tool's record of the newest installer it verified, emptied for one test and then put
+// back: what other tests and runs in this prefix recorded neither refuses nor lets through.
+class TNoRecord {
+public:
+    TNoRecord() {
+        RegCreateKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &Key, nullptr);
+        DWORD size = sizeof Old;
+        Had = RegQueryValueExW(Key, NewestSignedValue, nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&Old), &size) == ERROR_SUCCESS;
+        RegDeleteValueW(Key, NewestSignedValue);
+    }
+    ~TNoRecord() {
+        if (Had)
+            RegSetValueExW(Key, NewestSignedValue, 0, REG_QWORD, reinterpret_cast<BYTE*>(&Old),
+                           sizeof Old);
+        else
+            RegDeleteValueW(Key, NewestSignedValue);
+        RegCloseKey(Key);
+    }
+    TNoRecord(const TNoRecord&) = delete;
+    TNoRecord& operator=(const TNoRecord&) = delete;
+
+private:
+    HKEY Key = nullptr;
+    bool Had = false;
+    int64_t Old = 0;
+};
 
 // The launch, in a folder of its own, with the shell recorded or real.
 class Launch : public ::testing::Test {
@@ -114,6 +153,7 @@ protected:
         return TRUE;
     }
 
+    TNoRecord NoRecord;
     std::string Dir, Path;
     TShellExecuteProc Saved = nullptr;
     static inline int Calls = 0;
@@ -144,6 +184,37 @@ TEST_F(Launch, ARefusedInstallerIsDeletedAndNeverReachesTheShell) {
         EXPECT_EQ(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES) << variant;
     }
     EXPECT_EQ(Calls, 0);
+}
+
+// Signed, by their time stamps, 200 and 100 days ago; "good" when its certificate was made
+// (its own signing time, unstamped); "other-publisher" then too, but refused.
+TEST_F(Launch, NoInstallerSignedBeforeTheNewestVerifiedStarts) {
+    ShellExecuteProc = Recorder;
+    struct Step {
+        const char* Variant;
+        bool Started;
+        TStartTrouble Trouble;
+    };
+    const Step steps[] = {
+        {"other-publisher", false, TStartTrouble::NotTheMakers}, // refused: its time not kept
+        {"expired-stamped", true, {}},
+        {"expired-legacy-stamped", true, {}},
+        {"expired-stamped", false, TStartTrouble::Older},
+        {"expired-legacy-stamped", true, {}}, // as old as the newest: the same build again
+        {"good", true, {}},
+        {"expired-legacy-stamped", false, TStartTrouble::Older},
+    };
+    int started = 0;
+    for (const Step& s : steps) {
+        ASSERT_TRUE(PutSignedInstaller(s.Variant, Path));
+        const TLaunch launch = LaunchInstaller(nullptr, Wide(Path));
+        EXPECT_EQ(launch.Started, s.Started) << s.Variant;
+        started += s.Started;
+        EXPECT_EQ(Calls, started) << s.Variant;
+        if (s.Started) continue;
+        EXPECT_EQ(launch.Trouble, s.Trouble) << s.Variant;
+        EXPECT_EQ(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES) << s.Variant;
+    }
 }
 
 TEST_F(Launch, ARefusedInstallerThatCannotBeDeletedIsSaidToBeThere) {

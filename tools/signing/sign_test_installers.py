@@ -20,9 +20,10 @@ sys.path.insert(0, HERE)
 import test_signer  # noqa: E402
 import tsa  # noqa: E402
 
-# name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS, with " borrowed" for a
-# token that stamps another signature's hash, or None; change made after signing; bytes
-# appended before signing, by seed)
+# name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS, with " legacy" for an
+# Authenticode counter-signature rather than RFC 3161 and " borrowed" for a token that stamps
+# another signature's hash, or None; change made after signing; bytes appended before
+# signing, by seed)
 VARIANTS = {
     "good": ("maker", None, None, None),
     "good-stamped": ("maker", "tsa", None, None),
@@ -38,6 +39,14 @@ VARIANTS = {
     "expired-stamped-late": ("expired", "tsa", None, None),
     "expired-untrusted-stamp": ("expired", "untrusted_tsa@-200", None, None),
     "expired-borrowed-stamp": ("expired", "tsa@-200 borrowed", None, None),
+    # Newer than expired-stamped, by its stamp.
+    "expired-legacy-stamped": ("expired", "tsa@-100 legacy", None, None),
+    "expired-legacy-late": ("expired", "tsa legacy", None, None),
+    "expired-legacy-untrusted": ("expired", "untrusted_tsa@-200 legacy", None, None),
+    "expired-legacy-borrowed": ("expired", "tsa@-200 legacy borrowed", None, None),
+    "expired-legacy-forged": ("expired", "tsa@-200 legacy", "flip_stamp_signature", None),
+    "expired-legacy-no-usage": ("expired", "tsa_no_usage@-200 legacy", None, None),
+    "lifetime-expired-stamped": ("lifetime_expired", "tsa@-200", None, None),
     "server-auth": ("server_auth", None, None, None),
     "revoked": ("revoked", None, "carry_crl", None),
     "not-yet-valid": ("not_yet_valid", None, None, None),
@@ -96,6 +105,16 @@ def flip_signature(data, cert_dir=None):
     data[at + 4 + 100] ^= 0x01
 
 
+def flip_stamp_signature(data, cert_dir=None):
+    # The time-stamping authority's signature value: its SignerInfo is the last part of the
+    # signer's, so its 256 bytes are the last such OCTET STRING.
+    at = data.rfind(b"\x04\x82\x01\x00", cert_table(data)[2])
+    first = data.find(b"\x04\x82\x01\x00", cert_table(data)[2])
+    if at < 0 or at == first:
+        raise ValueError("no time stamp's signature value found")
+    data[at + 4 + 100] ^= 0x01
+
+
 def _element(data, at):
     """(start of the contents, end) of the DER element at `at`."""
     length, start = data[at + 1], at + 2
@@ -142,7 +161,7 @@ def carry_crl(data, cert_dir):
 
 
 CHANGES = {"flip_body": flip_body, "swap_content": swap_content, "flip_signature": flip_signature,
-           "carry_crl": carry_crl}
+           "flip_stamp_signature": flip_stamp_signature, "carry_crl": carry_crl}
 
 
 def make(cert_dir, program, library, out_dir):
@@ -168,15 +187,17 @@ def make(cert_dir, program, library, out_dir):
                     g.write(f.read())
                 continue
             url = None
+            legacy = False
             if stamp:
+                authority, *how = stamp.split()
+                authority, _, days = authority.partition("@")
+                legacy = "legacy" in how
                 if stamp not in responders:
-                    authority, _, when = stamp.partition("@")
-                    days, _, how = when.partition(" ")
                     responders[stamp] = tsa.Responder(cert_dir, authority, float(days or 0),
-                                                      how == "borrowed")
+                                                      "borrowed" in how, legacy)
                     responders[stamp].__enter__()
                 url = responders[stamp].url
-            test_signer.sign(cert_dir, signer, source, target, url)
+            test_signer.sign(cert_dir, signer, source, target, url, legacy)
             if source != program:
                 os.remove(source)
             if change:

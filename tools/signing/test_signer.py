@@ -12,6 +12,11 @@ signatures made with osslsigncode, time-stamped by a responder of our own (tsa.p
         from the authority TSA (tsa or untrusted_tsa), given at DAYS from now (0 when left
         out; -200 is 200 days ago).
 
+Every signature names the time the certificates were made as its signing time, so that
+installers signed from one set of certificates are all of one age, whichever was signed
+last, and a tool that refuses older installers than it has seen starts each of them; only
+a time stamp (whose time counts first) makes one newer or older.
+
 OUT_DIR/root.pem, root.der   "Orlenz Test Code Signing Root": the one root a test prefix trusts
                              for code (tools/trust_root, in the prefix only)
 OUT_DIR/maker.pem, maker.key the maker's certificate: subject CN "Orlenz Software Co., Ltd.",
@@ -56,6 +61,8 @@ SIGNERS = {
                   "untrusted-root", "code", -1, 730),
     "expired": ("the maker's name, expired 30 days ago", "/C=CN/CN=" + MAKER, "root", "code",
                 -400, -30),
+    "lifetime_expired": ("the maker's name for lifetime signing, expired 30 days ago",
+                         "/C=CN/CN=" + MAKER, "root", "code_lifetime", -400, -30),
     "not_yet_valid": ("the maker's name, valid from a year ahead", "/C=CN/CN=" + MAKER, "root",
                       "code", 365, 730),
     "server_auth": ("the maker's name, for TLS servers only", "/C=CN/CN=" + MAKER, "root",
@@ -71,6 +78,10 @@ SIGNERS = {
     "untrusted_tsa": ("a time-stamping authority under the untrusted root",
                       "/C=CN/O=Orlenz Test/CN=Orlenz Untrusted Time-Stamping Authority",
                       "untrusted-root", "stamp", -4 * 365, 10 * 365),
+    "tsa_no_usage": ("an authority under the trusted root that names no extended key usage: "
+                     "a chain for time stamping passes it, Windows' time stamp check does not",
+                     "/C=CN/O=Orlenz Test/CN=Orlenz Test Stamper Without Usage", "root",
+                     "no_usage", -4 * 365, 10 * 365),
 }
 
 CONFIG = CA_CONFIG + """
@@ -87,6 +98,17 @@ authorityKeyIdentifier = keyid:always
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+[code_lifetime]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning, 1.3.6.1.4.1.311.10.3.13
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
+[no_usage]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
 [server]
@@ -167,17 +189,23 @@ def osslsigncode():
     return os.environ.get("OSSLSIGNCODE", "osslsigncode")
 
 
-def sign(folder, signer, source, target, stamp_url=None):
-    """Signs the program `source` as `signer` into `target` (replaced whole), with an RFC 3161
-    time stamp from `stamp_url` when given."""
+def signing_time(folder):
+    """The signing time every signature from the certificates in `folder` names."""
+    with open(os.path.join(folder, "signers.json")) as f:
+        return int(json.load(f)["made"])
+
+
+def sign(folder, signer, source, target, stamp_url=None, legacy=False):
+    """Signs the program `source` as `signer` into `target` (replaced whole), with a time stamp
+    from `stamp_url` when given: RFC 3161, or `legacy` Authenticode."""
     args = [osslsigncode(), "sign", "-certs", os.path.join(folder, signer + ".pem"),
             "-key", os.path.join(folder, signer + ".key"), "-h", "sha256",
-            "-n", "Orlenz Software Setup"]
+            "-n", "Orlenz Software Setup", "-time", str(signing_time(folder))]
     issuer = SIGNERS[signer][2]
     if issuer in SIGNERS:  # an authority under a root: the signature carries it
         args += ["-ac", os.path.join(folder, issuer + ".pem")]
     if stamp_url:
-        args += ["-ts", stamp_url]
+        args += ["-t" if legacy else "-ts", stamp_url]
     os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
     fresh = target + ".signing"
     if os.path.exists(fresh):

@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""An RFC 3161 time-stamping authority on 127.0.0.1 for the test bench, backed by `openssl ts
--reply`. It stamps with a certificate made by test_signer.py and, when asked, at another time
-than now (the openssl command then runs under faketime), so that a signature can carry a time
-stamp from a day when its certificate was valid; or, borrowed, one that stamps another hash than
-the one asked about, as a token lifted from another signature does.
+"""A time-stamping authority on 127.0.0.1 for the test bench: RFC 3161, backed by `openssl ts
+-reply`, or with --legacy the older Authenticode protocol (`osslsigncode sign -t`), answered
+with a PKCS #7 signature by `openssl cms -sign` over the signature value it is sent. It stamps
+with a certificate made by test_signer.py and, when asked, at another time than now (the
+openssl command then runs under faketime), so that a signature can carry a time stamp from a
+day when its certificate was valid; or, borrowed, one that stamps another hash than the one
+asked about, as a token lifted from another signature does.
 
-    tsa.py CERT_DIR [--tsa tsa|untrusted_tsa] [--days DAYS] [--borrowed]
+    tsa.py CERT_DIR [--tsa tsa|untrusted_tsa|...] [--days DAYS] [--borrowed] [--legacy]
 
 prints the URL it answers on (http://127.0.0.1:PORT/) and serves until interrupted. As a
 module: `with Responder(cert_dir, "tsa", -200) as r: ... r.url ...`.
 """
 
 import argparse
+import base64
 import hashlib
 import os
 import subprocess
@@ -63,8 +66,20 @@ def other_imprint(query):
     return bytes(q)
 
 
+def legacy_digest(request):
+    """The signature value a legacy request asks to be stamped: TimeStampRequest {countersignature
+    type, content {data type, [0] {OCTET STRING}}}."""
+    inside, _ = _tlv(request, 0)          # TimeStampRequest
+    _, type_end = _tlv(request, inside)   # countersignatureType
+    content, _ = _tlv(request, type_end)  # ContentInfo
+    _, data_end = _tlv(request, content)  # contentType
+    explicit, _ = _tlv(request, data_end)  # [0]
+    start, end = _tlv(request, explicit)  # the OCTET STRING
+    return request[start:end]
+
+
 class Responder:
-    def __init__(self, cert_dir, name="tsa", days=0.0, borrowed=False):
+    def __init__(self, cert_dir, name="tsa", days=0.0, borrowed=False, legacy=False):
         self.work = tempfile.mkdtemp(prefix="tsa-")
         self.config = os.path.join(self.work, "ts.cnf")
         with open(self.config, "w") as f:
@@ -72,8 +87,11 @@ class Responder:
                                   key=os.path.join(cert_dir, name + ".key")))
         with open(os.path.join(self.work, "serial"), "w") as f:
             f.write("01\n")
+        self.cert = os.path.join(cert_dir, name + ".pem")
+        self.key = os.path.join(cert_dir, name + ".key")
         self.days = days
         self.borrowed = borrowed
+        self.legacy = legacy
         self.lock = threading.Lock()
         responder = self
 
@@ -83,9 +101,14 @@ class Responder:
 
             def do_POST(self):
                 query = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-                reply = responder.reply(query)
+                if responder.legacy:
+                    reply = responder.legacy_reply(query)
+                    kind = "application/octet-stream"
+                else:
+                    reply = responder.reply(query)
+                    kind = "application/timestamp-reply"
                 self.send_response(200 if reply else 500)
-                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Type", kind)
                 self.send_header("Content-Length", str(len(reply)))
                 self.end_headers()
                 self.wfile.write(reply)
@@ -104,14 +127,35 @@ class Responder:
             with open(q, "wb") as f:
                 f.write(query)
             args = ["openssl", "ts", "-reply", "-config", self.config, "-queryfile", q, "-out", r]
-            if self.days:
-                args = ["faketime", "-f", "%+dd" % round(self.days)] + args
-            done = subprocess.run(args, capture_output=True)
-            if done.returncode != 0:
-                sys.stderr.write(done.stderr.decode(errors="replace"))
-                return b""
-            with open(r, "rb") as f:
-                return f.read()
+            return self._run(args, r)
+
+    def legacy_reply(self, request):
+        """The base64 PKCS #7 answer to a base64 legacy request, or b"" when openssl fails: the
+        signature value as signed content, with contentType, signingTime and messageDigest
+        (its hash) signed; the authority's certificate comes with it."""
+        digest = legacy_digest(base64.b64decode(request))
+        if self.borrowed:
+            digest = hashlib.sha256(digest).digest()[:len(digest)]
+        with self.lock:
+            content = os.path.join(self.work, "digest.bin")
+            r = os.path.join(self.work, "stamp.p7")
+            with open(content, "wb") as f:
+                f.write(digest)
+            signed = self._run(["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap",
+                                "-md", "sha256", "-signer", self.cert, "-inkey", self.key,
+                                "-in", content, "-outform", "DER", "-out", r], r)
+            return base64.b64encode(signed) if signed else b""
+
+    def _run(self, args, out):
+        """The file `out` that the openssl command `args` writes, at the authority's time."""
+        if self.days:
+            args = ["faketime", "-f", "%+dd" % round(self.days)] + args
+        done = subprocess.run(args, capture_output=True)
+        if done.returncode != 0:
+            sys.stderr.write(done.stderr.decode(errors="replace"))
+            return b""
+        with open(out, "rb") as f:
+            return f.read()
 
     def __enter__(self):
         self.thread.start()
@@ -131,8 +175,9 @@ def main():
     parser.add_argument("--tsa", default="tsa")
     parser.add_argument("--days", type=float, default=0.0)
     parser.add_argument("--borrowed", action="store_true")
+    parser.add_argument("--legacy", action="store_true")
     a = parser.parse_args()
-    with Responder(a.cert_dir, a.tsa, a.days, a.borrowed) as r:
+    with Responder(a.cert_dir, a.tsa, a.days, a.borrowed, a.legacy) as r:
         print(r.url, flush=True)
         try:
             threading.Event().wait()
