@@ -4,6 +4,12 @@
 # is first called. At load time the binaries then name only Known DLLs (and the engine), which
 # Windows never takes from the program's folder. `delay_<name>` links such a library.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# A delay-import library's stub for a function is kept only where code calls the function by its
+# own name: the i686 linker drops the stubs of an import library that are reached through their
+# import slots alone, and the slot then holds nothing. So the system headers are told to declare
+# these libraries' functions plainly rather than as imports (bcrypt's and wintrust's are already).
+add_compile_definitions(_COMCTL32_ _NO_KSECDD_IMPORT_ WINCRYPT32API= WINCRYPT32STRINGAPI=
+                        DPAPI_IMP=)
 find_library(DELAYIMP_LIBRARY delayimp REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(DELAY_MACHINE i386:x86-64)
