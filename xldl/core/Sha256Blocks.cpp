@@ -70,12 +70,12 @@ void PlainBlocks(uint32_t state[8], const uint8_t* p, size_t blocks) {
 __attribute__((target("sha,sse4.1"))) void ExtensionBlocks(uint32_t state[8], const uint8_t* p,
                                                            size_t blocks) {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
-    const __m128i dcba =
-        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1); // CDAB
+    const __m128i cdab =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
     const __m128i efgh =
         _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
-    __m128i abef = _mm_alignr_epi8(dcba, efgh, 8);
-    __m128i cdgh = _mm_blend_epi16(efgh, dcba, 0xF0);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
     for (; blocks; --blocks, p += 64) {
         const __m128i abefBefore = abef, cdghBefore = cdgh;
         __m128i w[4];
@@ -89,8 +89,8 @@ __attribute__((target("sha,sse4.1"))) void ExtensionBlocks(uint32_t state[8], co
                 _mm_add_epi32(w[q], _mm_loadu_si128(reinterpret_cast<const __m128i*>(K + 4 * g)));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
             if (g >= 3 && g < 15) {
-                // The next four words, whose first half msg1 began with earlier: w[t-7] still
-                // comes from the two quads before, as they were loaded or made.
+                // msg1 began these four words three steps ago; msg2 wants their w[t-7] added
+                // first, which straddles the two latest quads before msg1 changes the older.
                 const int next = (g + 1) & 3;
                 w[next] = _mm_add_epi32(w[next], _mm_alignr_epi8(w[q], w[(g - 1) & 3], 4));
                 w[next] = _mm_sha256msg2_epu32(w[next], w[q]);
