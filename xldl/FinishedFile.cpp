@@ -2,8 +2,8 @@
 
 #include "xldl/Files.h"
 #include "xldl/HttpConnection.h"
-#include "xldl/SystemSha256.h"
 #include "xldl/core/Confirmation.h"
+#include "xldl/core/Hashes.h"
 
 #include <algorithm>
 #include <vector>
@@ -16,10 +16,10 @@ std::optional<std::array<uint8_t, 32>> FileSha256(const std::wstring& path, HAND
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (f == INVALID_HANDLE_VALUE) return std::nullopt;
-    TSystemSha256 sha;
+    TSha256 sha;
     std::vector<uint8_t> buffer(1 << 20);
     int64_t read = 0;
-    bool ok = sha.Usable();
+    bool ok = true;
     while (ok) {
         if (WaitForSingleObject(abort, 0) == WAIT_OBJECT_0) {
             ok = false;
@@ -31,7 +31,7 @@ std::optional<std::array<uint8_t, 32>> FileSha256(const std::wstring& path, HAND
             break;
         }
         if (got == 0) break;
-        ok = sha.Update(buffer.data(), got);
+        sha.Update(buffer.data(), got);
         read += got;
     }
     CloseHandle(f);

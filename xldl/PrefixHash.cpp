@@ -57,20 +57,19 @@ void TPrefixHash::Follow() {
 }
 
 void TPrefixHash::Restart(uint64_t generation) {
-    Sha = std::make_unique<TSystemSha256>();
+    Sha = std::make_unique<TSha256>();
     Generation = generation;
     Hashed = 0;
     Finished.reset();
 }
 
 bool TPrefixHash::Advance(int64_t end, HANDLE stop) {
-    if (!Sha->Usable()) return false;
     if (Buffer.empty()) Buffer.resize(ChunkBytes);
     while (Hashed < end) {
         if (Set(stop)) return false;
         const auto n = static_cast<uint32_t>(std::min<int64_t>(ChunkBytes, end - Hashed));
         if (Part.ReadAt(Hashed, Buffer.data(), n) != 0) return false;
-        if (!Sha->Update(Buffer.data(), n)) return false;
+        Sha->Update(Buffer.data(), n);
         Hashed += n;
     }
     return true;
@@ -106,7 +105,6 @@ std::optional<std::array<uint8_t, 32>> TPrefixHash::Digest(int64_t total, HANDLE
         return std::nullopt;
     }
     Finished = Sha->Final();
-    if (!Finished) Sha.reset();
     return Finished;
 }
 

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "xldl/Files.h"
-#include "xldl/SystemSha256.h"
+#include "xldl/core/Hashes.h"
 
 #include <windows.h>
 
@@ -62,7 +62,7 @@ private:
     HANDLE StopEvent = nullptr;
     HANDLE Thread = nullptr;
     // The thread's while it runs, Digest's after it has ended: never both at once.
-    std::unique_ptr<TSystemSha256> Sha;
+    std::unique_ptr<TSha256> Sha;
     std::vector<uint8_t> Buffer;
     uint64_t Generation = 0;
     int64_t Hashed = 0;

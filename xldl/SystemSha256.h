@@ -1,4 +1,5 @@
-// SHA-256 through the system's own implementation.
+// SHA-256 through the system's own implementation: the engine hashes with its own TSha256, and
+// this is what the tests hold its digests against and bench/hash_speed its speed.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +12,6 @@
 
 namespace xldl {
 
-// The system's SHA-256: where the processor has instructions for it, several times the speed
-// of a portable one, and a finished file may be large.
 class TSystemSha256 {
 public:
     TSystemSha256() {

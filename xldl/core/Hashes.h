@@ -2,6 +2,8 @@
 // server advertised. Pure code, so the check behaves the same on every Windows and natively.
 #pragma once
 
+#include "xldl/core/Sha256Blocks.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,12 +12,16 @@ namespace xldl {
 
 class TSha256 {
 public:
+    // With the fastest code this processor runs.
     TSha256();
+    // With `code`, for comparing one with another; plain where the processor lacks it.
+    explicit TSha256(TSha256Code code);
     void Update(const void* data, size_t size);
     std::array<uint8_t, 32> Final();
 
 private:
-    void Block(const uint8_t* p);
+    explicit TSha256(TSha256Blocks blocks);
+    TSha256Blocks Blocks;
     uint32_t H[8];
     uint8_t Buffer[64];
     size_t Used = 0;
