@@ -8,7 +8,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # own name: the i686 linker drops the stubs of an import library that are reached through their
 # import slots alone, and the slot then holds nothing. So the system headers are told to declare
 # these libraries' functions plainly rather than as imports (bcrypt's and wintrust's are already).
-add_compile_definitions(_COMCTL32_ _NO_KSECDD_IMPORT_ WINCRYPT32API= WINCRYPT32STRINGAPI=
+add_compile_definitions(_COMCTL32_ _NO_KSECDD_IMPORT_ WINIMPM= WINCRYPT32API= WINCRYPT32STRINGAPI=
                         DPAPI_IMP=)
 find_library(DELAYIMP_LIBRARY delayimp REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

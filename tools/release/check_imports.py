@@ -86,20 +86,26 @@ def delay_imports(read, descriptors, image_base, wide):
         return raw[:raw.index(b"\0")].decode("ascii")
 
     for at in descriptors:
-        attributes, name, _, _, names = struct.unpack("<5I", read(at, 20))
+        attributes, name, _, addresses, names = struct.unpack("<5I", read(at, 20))
         # Addresses are relative to the image, or (attribute bit 0 clear) absolute.
         base = image_base if attributes & 1 else 0
         dll = text(base + name)
-        slot, size = base + names, 8 if wide else 4
+        slot, address, size = base + names, base + addresses, 8 if wide else 4
         while True:
             thunk = int.from_bytes(read(slot, size), "little")
             if not thunk:
                 break
             if thunk >> (size * 8 - 1):
-                imports.append((dll, "@%d" % (thunk & 0xFFFF)))
+                function = "@%d" % (thunk & 0xFFFF)
             else:
-                imports.append((dll, text(base + thunk + 2 if base else thunk + 2)))
+                function = text(base + thunk + 2 if base else thunk + 2)
+            # Until its first call, a late import's slot leads to the loader's stub; an empty
+            # one (a stub the linker dropped) would be a call to address zero.
+            if not int.from_bytes(read(address, size), "little"):
+                function += " (its slot is empty: the call would jump to zero)"
+            imports.append((dll, function))
             slot += size
+            address += size
     return imports
 
 

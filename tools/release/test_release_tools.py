@@ -60,7 +60,7 @@ class ImportCheck(unittest.TestCase):
 
     def test_reads_the_late_imports_of_each_descriptor(self):
         # Two descriptors, one with addresses relative to the image (its bit 0 set), one with
-        # absolute ones; a function by name and one by ordinal.
+        # absolute ones; a function by name and one by ordinal, whose slot is empty.
         base = 0x400000
         memory = {}
 
@@ -68,8 +68,10 @@ class ImportCheck(unittest.TestCase):
             for i, b in enumerate(data):
                 memory[at + i] = b
 
-        put(base + 0x1000, struct.pack("<5I", 1, 0x100, 0, 0, 0x200))
-        put(base + 0x1020, struct.pack("<5I", 0, base + 0x140, 0, 0, base + 0x240))
+        put(base + 0x1000, struct.pack("<5I", 1, 0x100, 0, 0x280, 0x200))
+        put(base + 0x1020, struct.pack("<5I", 0, base + 0x140, 0, base + 0x2A0, base + 0x240))
+        put(base + 0x280, struct.pack("<2I", base + 0x50, 0))
+        put(base + 0x2A0, struct.pack("<I", base + 0x60))
         put(base + 0x100, b"crypt32.dll\0")
         put(base + 0x140, b"bcrypt.dll\0")
         put(base + 0x200, struct.pack("<3I", 0x300, 0x80000000 | 17, 0))
@@ -79,7 +81,8 @@ class ImportCheck(unittest.TestCase):
         read = lambda at, size: bytes(memory.get(at + i, 0) for i in range(size))  # noqa: E731
         self.assertEqual(
             check_imports.delay_imports(read, [base + 0x1000, base + 0x1020], base, False),
-            [("crypt32.dll", "CertOpenStore"), ("crypt32.dll", "@17"),
+            [("crypt32.dll", "CertOpenStore"),
+             ("crypt32.dll", "@17 (its slot is empty: the call would jump to zero)"),
              ("bcrypt.dll", "BCryptHash")])
 
     def test_names_each_import_the_list_lacks(self):
