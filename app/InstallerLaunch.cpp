@@ -3,6 +3,7 @@
 #include <optional>
 
 TShellExecuteProc ShellExecuteProc = ShellExecuteExW;
+const wchar_t* NewestSignedValue = L"NewestInstallerSigned";
 
 namespace {
 

@@ -14,9 +14,10 @@
 #include <string>
 
 // The tool's key under HKEY_CURRENT_USER, and the value there that holds the newest signing
-// time (REG_QWORD, seconds since 1970 UTC) of an installer it verified.
+// time (REG_QWORD, seconds since 1970 UTC) of an installer it verified; tests running side by
+// side in one prefix each name a value of their own.
 constexpr const wchar_t* ToolRegistryKey = L"Software\\Orlenz\\Downloader";
-constexpr const wchar_t* NewestSignedValue = L"NewestInstallerSigned";
+extern const wchar_t* NewestSignedValue;
 
 // How the installer is started; tests put a recorder here.
 using TShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);

@@ -93,33 +93,32 @@ TEST(InstallerSignature, AFileNotOpenIsNotChecked) {
               TSignatureVerdict::Unreadable);
 }
 
-// The tool's record of the newest installer it verified, emptied for one test and then put
-// back: what other tests and runs in this prefix recorded neither refuses nor lets through.
-class TNoRecord {
+// The tool's record of the newest installer it verified, under a name of this test process's
+// own (tests and tools run side by side in this prefix), empty at the start and removed after.
+class TOwnRecord {
 public:
-    TNoRecord() {
-        RegCreateKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &Key, nullptr);
-        DWORD size = sizeof Old;
-        Had = RegQueryValueExW(Key, NewestSignedValue, nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(&Old), &size) == ERROR_SUCCESS;
-        RegDeleteValueW(Key, NewestSignedValue);
+    TOwnRecord() : Name(L"NewestInstallerSigned-test-" + std::to_wstring(GetCurrentProcessId())) {
+        Clear();
+        NewestSignedValue = Name.c_str();
     }
-    ~TNoRecord() {
-        if (Had)
-            RegSetValueExW(Key, NewestSignedValue, 0, REG_QWORD, reinterpret_cast<BYTE*>(&Old),
-                           sizeof Old);
-        else
-            RegDeleteValueW(Key, NewestSignedValue);
-        RegCloseKey(Key);
+    ~TOwnRecord() {
+        Clear();
+        NewestSignedValue = Saved;
     }
-    TNoRecord(const TNoRecord&) = delete;
-    TNoRecord& operator=(const TNoRecord&) = delete;
+    TOwnRecord(const TOwnRecord&) = delete;
+    TOwnRecord& operator=(const TOwnRecord&) = delete;
 
 private:
-    HKEY Key = nullptr;
-    bool Had = false;
-    int64_t Old = 0;
+    void Clear() const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, KEY_SET_VALUE, &key) !=
+            ERROR_SUCCESS)
+            return;
+        RegDeleteValueW(key, Name.c_str());
+        RegCloseKey(key);
+    }
+    const std::wstring Name;
+    const wchar_t* const Saved = NewestSignedValue;
 };
 
 // The launch, in a folder of its own, with the shell recorded or real.
@@ -153,7 +152,7 @@ protected:
         return TRUE;
     }
 
-    TNoRecord NoRecord;
+    TOwnRecord OwnRecord;
     std::string Dir, Path;
     TShellExecuteProc Saved = nullptr;
     static inline int Calls = 0;
