@@ -14,7 +14,10 @@ use_x11_prefix() { # prefix folder
   # The tool refuses installers signed before the newest it verified, and the demo installer
   # is time-stamped when built, after the tests' installers were signed: each script starts
   # with no such record, whichever ran in this prefix before.
-  wine reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerSigned /f >/dev/null 2>&1 || true
+  "$WINE_LOADER" reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerSigned /f \
+    >/dev/null 2>&1 || true
+  # The server that change started ends (and keeps the registry) before the script starts its own.
+  "$WINE_SERVER" -w
 }
 
 # Starts Xvfb on a free display (SCREEN=WxH, 1920x1080 by default) and exports DISPLAY.
