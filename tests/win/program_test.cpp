@@ -162,15 +162,15 @@ TEST_F(Program, FinishedDownloadStartsTheInstallerAndEnds) {
     ASSERT_NE(main, nullptr);
     TToolProcess::Click(TToolProcess::Button(main));
     EXPECT_EQ(Tool.ExitCode(20000), 0);
+    // The installer's marker is there from its opening, its line only once written.
+    std::string line;
     EXPECT_TRUE(WaitFor(
-        [] {
-            return GetFileAttributesA("D:\\KORVA\\setup-started.txt") != INVALID_FILE_ATTRIBUTES;
+        [&] {
+            std::ifstream marker("D:\\KORVA\\setup-started.txt");
+            return std::getline(marker, line) && !line.empty();
         },
         15000))
         << "the installer was started through the shell";
-    std::ifstream marker("D:\\KORVA\\setup-started.txt");
-    std::string line;
-    std::getline(marker, line);
     EXPECT_EQ(line.substr(0, 6), "show=1") << "normally shown";
     EXPECT_EQ(Calls(),
               (std::vector<std::string>{"XL_Init", "XL_CreateTask", "XL_StartTask",
