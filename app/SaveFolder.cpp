@@ -1,5 +1,7 @@
 #include "app/SaveFolder.h"
 
+#include "framework/ProgramText.h"
+
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -36,8 +38,8 @@ bool IsFolder(const std::wstring& path) {
 // right to write, a folder whose permissions say no. Only creating one tells.
 bool CanCreateFileIn(const std::wstring& folder) {
     for (unsigned attempt = 0; attempt < 8; ++attempt) {
-        const std::wstring probe = folder + L"~korva-" + std::to_wstring(GetCurrentProcessId()) +
-                                   L"-" + std::to_wstring(GetTickCount() + attempt) + L".tmp";
+        const std::wstring probe = folder + L"~korva-" + DecimalText(GetCurrentProcessId()) + L"-" +
+                                   DecimalText(GetTickCount() + attempt) + L".tmp";
         const HANDLE f = CreateFileW(
             probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
             FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

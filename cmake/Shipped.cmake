@@ -36,3 +36,24 @@ foreach(lang C CXX)
   set(CMAKE_${lang}_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
   set(CMAKE_${lang}_ARCHIVE_FINISH "<CMAKE_RANLIB> -D <TARGET>")
 endforeach()
+
+# The C++ runtime of the two binaries we ship is the toolchain's build for Win32 threads. The
+# compiler's own (the POSIX thread model, which the tests' std::thread needs) puts winpthreads,
+# 32 KB, in each binary, only for the locks behind function-local statics and each thread's
+# exception state; the Win32 build does those with Windows' own calls. Our product code uses
+# no std::thread, std::mutex or other thread type of the library, the only place where the
+# two builds' headers differ. (`shipped_runtime(target)`; without that build, the default.)
+string(REPLACE "-posix" "-win32" _win32_threads_cxx "${CMAKE_CXX_COMPILER}")
+set(SHIPPED_RUNTIME_DIR "")
+if(NOT _win32_threads_cxx STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${_win32_threads_cxx}")
+  execute_process(COMMAND "${_win32_threads_cxx}" -print-file-name=libstdc++.a
+                  OUTPUT_VARIABLE _runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(EXISTS "${_runtime}")
+    get_filename_component(SHIPPED_RUNTIME_DIR "${_runtime}" DIRECTORY)
+  endif()
+endif()
+function(shipped_runtime target)
+  if(SHIPPED_RUNTIME_DIR)
+    target_link_options(${target} PRIVATE "-L${SHIPPED_RUNTIME_DIR}")
+  endif()
+endfunction()

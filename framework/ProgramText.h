@@ -19,5 +19,11 @@ std::string FromWide(const std::wstring& text);
 // a Windows of another language may not match the Chinese name.
 std::wstring FontFaceForSystem(const std::wstring& face);
 
+// A number in decimal digits. (std::to_wstring would bring the C runtime's whole wide printf.)
+inline std::wstring DecimalText(long long value) {
+    const std::string digits = std::to_string(value);
+    return std::wstring(digits.begin(), digits.end());
+}
+
 // A caption as a screen reader reads it: without the '&' that marks its accelerator.
 std::wstring WithoutAccelerator(const std::wstring& caption);

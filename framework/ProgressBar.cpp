@@ -1,6 +1,7 @@
 #include "framework/ProgressBar.h"
 
 #include "framework/Accessible.h"
+#include "framework/ProgramText.h"
 
 #include <commctrl.h>
 
@@ -63,6 +64,6 @@ TAccessibleObject* TProgressBar::CreateAccessibleObject() {
         e.State = STATE_SYSTEM_READONLY | (Visible() ? 0 : STATE_SYSTEM_INVISIBLE);
         const int range = FMax - FMin;
         const int percent = range > 0 ? MulDiv(Position() - FMin, 100, range) : 0;
-        e.Value = std::to_wstring(std::clamp(percent, 0, 100)) + L"%";
+        e.Value = DecimalText(std::clamp(percent, 0, 100)) + L"%";
     });
 }

@@ -121,6 +121,7 @@ public:
     ~TFailingWindow() override { DestroyWindow(WindowHandle()); }
     void WndProc(TMessage& m) override {
         if (m.Msg == WM_APP) throw std::runtime_error("bad state in window procedure");
+        if (m.Msg == WM_APP + 1) (void)std::string().at(3); // a fault the C++ library reports
         DefaultWindowProc(m);
     }
 };
@@ -164,16 +165,27 @@ TEST_F(ErrorBox, TimerErrorShowsTheBoxWhileTicksGoOn) {
 }
 
 TEST_F(ErrorBox, WindowProcedureErrorShowsTheBox) {
-    TFailingWindow window;
-    TBoxWatcher watcher(nullptr, nullptr);
-    PostMessageA(window.WindowHandle(), WM_APP, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return watcher.Done(); }, 15000));
-    const TBoxSeen& seen = watcher.Seen();
-    ASSERT_TRUE(seen.Found) << "no message box on the GUI thread";
-    EXPECT_EQ(seen.Caption, Title);
-    ASSERT_EQ(seen.Texts.size(), 1u);
-    EXPECT_EQ(seen.Texts[0], "bad state in window procedure.");
-    EXPECT_TRUE(IsWindow(window.WindowHandle()));
+    const struct {
+        UINT Msg;
+        const char* Text;
+    } rows[] = {
+        {WM_APP, "bad state in window procedure."},
+        // The program's own stand-in for the library's exception types keeps its message.
+        {WM_APP + 1, "basic_string::at: __n (which is 3) >= this->size() (which is 0)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Text);
+        TFailingWindow window;
+        TBoxWatcher watcher(nullptr, nullptr);
+        PostMessageA(window.WindowHandle(), row.Msg, 0, 0);
+        ASSERT_TRUE(PumpUntil([&] { return watcher.Done(); }, 15000));
+        const TBoxSeen& seen = watcher.Seen();
+        ASSERT_TRUE(seen.Found) << "no message box on the GUI thread";
+        EXPECT_EQ(seen.Caption, Title);
+        ASSERT_EQ(seen.Texts.size(), 1u);
+        EXPECT_EQ(seen.Texts[0], row.Text);
+        EXPECT_TRUE(IsWindow(window.WindowHandle()));
+    }
 }
 
 TEST_F(ErrorBox, OnExceptionTakesTheErrorInsteadOfTheBox) {
