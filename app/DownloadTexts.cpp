@@ -2,7 +2,7 @@
 
 #include "engine/XLDownload.h"
 
-#include <cstdio>
+#include <string>
 
 std::string FileNameFromUrl(const std::string& url) {
     const size_t slash = url.rfind('/');
@@ -26,17 +26,14 @@ int64_t DivideHalfEven(int64_t n, int64_t d) {
 } // namespace
 
 std::string FormatSizeText(int64_t bytes, char decimalSeparator) {
+    // Digits without printf: the C runtime's would bring its whole formatter into the program.
     const int64_t kb = DivideHalfEven(bytes, 1024);
-    char text[48];
-    if (kb <= 1000) {
-        std::snprintf(text, sizeof text, "%lld KB", static_cast<long long>(kb));
-        return text;
-    }
+    if (kb <= 1000) return std::to_string(kb) + " KB";
     // Hundredths of a megabyte, rounded on the exact value with halves going up (kb > 0 here).
     const int64_t cents = (kb * 100 + 512) / 1024;
-    std::snprintf(text, sizeof text, "%lld%c%02lld MB", static_cast<long long>(cents / 100),
-                  decimalSeparator, static_cast<long long>(cents % 100));
-    return text;
+    const int64_t hundredths = cents % 100;
+    return std::to_string(cents / 100) + decimalSeparator + (hundredths < 10 ? "0" : "") +
+           std::to_string(hundredths) + " MB";
 }
 
 std::string FailureText(uint32_t error) {

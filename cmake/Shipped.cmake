@@ -43,16 +43,40 @@ endforeach()
 # exception state; the Win32 build does those with Windows' own calls. Our product code uses
 # no std::thread, std::mutex or other thread type of the library, the only place where the
 # two builds' headers differ. (`shipped_runtime(target)`; without that build, the default.)
+option(SHIPPED_WIN32_RUNTIME "Link the shipped binaries with the Win32-threads C++ runtime" ON)
 string(REPLACE "-posix" "-win32" _win32_threads_cxx "${CMAKE_CXX_COMPILER}")
 set(SHIPPED_RUNTIME_DIR "")
-if(NOT _win32_threads_cxx STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${_win32_threads_cxx}")
+if(SHIPPED_WIN32_RUNTIME AND NOT _win32_threads_cxx STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${_win32_threads_cxx}")
   execute_process(COMMAND "${_win32_threads_cxx}" -print-file-name=libstdc++.a
                   OUTPUT_VARIABLE _runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(EXISTS "${_runtime}")
     get_filename_component(SHIPPED_RUNTIME_DIR "${_runtime}" DIRECTORY)
   endif()
 endif()
-function(shipped_runtime target)
+
+# Link-time optimisation of the two shipped binaries, as one unit each: the libraries they are
+# made of carry both their code and the compiler's intermediate form (fat objects), so the
+# tests link them as usual while the exe and the DLL are optimised across all their sources.
+# (GCC 12 stops with an internal error when it splits the unit into partitions.)
+option(SHIPPED_LTO "Optimise the shipped binaries across their sources at link time" ON)
+set(SHIPPED_LTO_COMPILE "")
+if(SHIPPED_LTO)
+  set(SHIPPED_LTO_COMPILE -flto -ffat-lto-objects)
+  # Everything else links the objects' plain code (the linker would optimise them all again).
+  add_link_options(-fno-lto)
+endif()
+# The libraries the shipped binaries are made of.
+function(shipped_library)
+  foreach(t ${ARGN})
+    target_compile_options(${t} PRIVATE ${SHIPPED_LTO_COMPILE})
+  endforeach()
+endfunction()
+# The exe and the DLL themselves: their own sources, their link and their runtime.
+function(shipped_binary target)
+  shipped_library(${target})
+  if(SHIPPED_LTO)
+    target_link_options(${target} PRIVATE -flto -flto-partition=one)
+  endif()
   if(SHIPPED_RUNTIME_DIR)
     target_link_options(${target} PRIVATE "-L${SHIPPED_RUNTIME_DIR}")
   endif()

@@ -11,12 +11,47 @@
 
 #include <bits/functexcept.h>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <typeinfo>
 
 namespace {
+
+// Appends `more` to the text in `text` (of `capacity` bytes), cut to fit.
+void Append(char* text, size_t capacity, const char* more) {
+    size_t used = std::strlen(text);
+    while (*more && used + 1 < capacity)
+        text[used++] = *more++;
+    text[used] = '\0';
+}
+
+// The library's messages carry only %s and %zu (its own formatter knows no more): formatted
+// here without printf, whose formatter would otherwise come into the program for these alone.
+void Format(char* text, size_t capacity, const char* format, va_list args) {
+    text[0] = '\0';
+    for (const char* f = format; *f; ++f) {
+        char piece[24] = {f[0], '\0'};
+        if (f[0] == '%' && f[1] == 's') {
+            Append(text, capacity, va_arg(args, const char*));
+            ++f;
+            continue;
+        }
+        if (f[0] == '%' && (f[1] == 'z' || f[1] == 'l') && f[2] == 'u') {
+            size_t n = f[1] == 'z' ? va_arg(args, size_t) : va_arg(args, unsigned long);
+            char* p = piece + sizeof piece - 1;
+            *p = '\0';
+            do {
+                *--p = static_cast<char>('0' + n % 10);
+            } while (n /= 10);
+            Append(text, capacity, p);
+            f += 2;
+            continue;
+        }
+        if (f[0] == '%' && f[1] == '%') ++f;
+        Append(text, capacity, piece);
+    }
+}
 
 [[noreturn]] void Raise(const char* message) {
 #if __cpp_exceptions
@@ -40,12 +75,14 @@ template <class E> [[noreturn]] void RaiseType(const char* message) {
 
 #if __cpp_exceptions
 TLibraryError::TLibraryError(const char* message) {
-    std::snprintf(Text, sizeof Text, "%s", message ? message : "");
+    Text[0] = '\0';
+    Append(Text, sizeof Text, message ? message : "");
 }
 #else
 void NoExceptionsFailure(const char* message) {
-    char text[300];
-    std::snprintf(text, sizeof text, "terminate called: %s\n", message);
+    char text[300] = "terminate called: ";
+    Append(text, sizeof text, message);
+    Append(text, sizeof text, "\n");
     OutputDebugStringA(text);
     std::abort();
 }
@@ -103,7 +140,7 @@ void __throw_out_of_range_fmt(const char* format, ...) {
     char text[sizeof TLibraryError::Text];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    Format(text, sizeof text, format, args);
     va_end(args);
     Raise(text);
 }

@@ -2,11 +2,11 @@
 
 #include "xldl/NameLookup.h"
 #include "xldl/Trace.h"
+#include "xldl/core/TraceFormat.h"
 
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace xldl {
@@ -282,7 +282,7 @@ TNetResult TSocket::Connect(const std::string& host, uint16_t port, HANDLE abort
     HoldsNet = true;
     const uint64_t start = GetTickCount64();
     char label[16] = "";
-    if (options.TraceId >= 0) std::snprintf(label, sizeof label, "c%d ", options.TraceId);
+    if (options.TraceId >= 0) FormatTraceArgs(label, sizeof label, "c%d ", options.TraceId);
 
     // An IPv6 literal comes in brackets, as URLs write it.
     std::string name = host;

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include "xldl/core/TraceFormat.h"
+
 #include <cstdarg>
-#include <cstdio>
 
 namespace xldl {
 
@@ -40,14 +41,13 @@ void Trace(const char* format, ...) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     char line[512];
-    int n = std::snprintf(line, sizeof line, "%9.3f ",
-                          static_cast<double>(now.QuadPart - Start.QuadPart) * 1000.0 /
-                              static_cast<double>(Frequency.QuadPart));
+    // Milliseconds to the microsecond, nine wide.
+    const long long us = (now.QuadPart - Start.QuadPart) * 1000000 / Frequency.QuadPart;
+    size_t n = FormatTraceArgs(line, sizeof line, "%5lld.%03lld ", us / 1000, us % 1000);
     va_list args;
     va_start(args, format);
-    n += std::vsnprintf(line + n, sizeof line - static_cast<size_t>(n) - 1, format, args);
+    n += FormatTrace(line + n, sizeof line - n - 1, format, args);
     va_end(args);
-    if (n > static_cast<int>(sizeof line) - 2) n = sizeof line - 2;
     line[n++] = '\n';
     EnterCriticalSection(&Lock);
     DWORD written;

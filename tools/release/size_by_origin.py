@@ -43,6 +43,8 @@ def origin(path):
         return "import libraries"
     if path == "dll stuff":
         return "linker: relocations, exports"
+    if re.search(r"\.ltrans\d*\.ltrans\.o$", path):  # our sources, optimised at link time
+        return "ours: optimised at link time"
     target = re.search(r"CMakeFiles/([^/]+)\.dir/", path)
     if target:  # a target's own objects
         return "ours: " + target.group(1)
