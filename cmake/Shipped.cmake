@@ -25,8 +25,9 @@ endif()
 # Reproducible: the same commit gives the same bytes in any folder, at any time.
 # - No build paths: sources and the build tree are named by fixed prefixes in the debug
 #   information (and in __FILE__); the later option wins for the build tree inside the sources.
-add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/orlenz
-                    -ffile-prefix-map=${CMAKE_BINARY_DIR}=/orlenz-build)
+set(SHIPPED_PREFIX_MAPS -ffile-prefix-map=${CMAKE_SOURCE_DIR}=/orlenz
+                        -ffile-prefix-map=${CMAKE_BINARY_DIR}=/orlenz-build)
+add_compile_options(${SHIPPED_PREFIX_MAPS})
 # - No time stamps in the PE header; a build id (a hash of the image) names the build instead,
 #   in the debug directory, where a crash dump finds it to match the symbols.
 add_link_options(-Wl,--no-insert-timestamp -Wl,--build-id)
@@ -75,7 +76,9 @@ endfunction()
 function(shipped_binary target)
   shipped_library(${target})
   if(SHIPPED_LTO)
-    target_link_options(${target} PRIVATE -flto -flto-partition=one)
+    # Compiled again at the link, in the link's folder: its debug information names that
+    # folder, mapped as the sources' are.
+    target_link_options(${target} PRIVATE -flto -flto-partition=one ${SHIPPED_PREFIX_MAPS})
   endif()
   if(SHIPPED_RUNTIME_DIR)
     target_link_options(${target} PRIVATE "-L${SHIPPED_RUNTIME_DIR}")
