@@ -109,20 +109,32 @@ TEST(Planner, ConnectionsFollowTheSizeAndWhatTheServerAllows) {
     EXPECT_EQ(bare.Parts, 4);
     EXPECT_TRUE(bare.Planner.Guarded(0));
     // Near, connections come one at a time, as they prove to add throughput, unless the first
-    // one carries little: then the others cost next to nothing and come at once.
+    // one carries little: then the others cost next to nothing and come at once. A second's
+    // worth in a burst is little; the first tenth of a fast second is not.
     TOpened near(64 * Seg, "");
     EXPECT_EQ(near.Parts, 1);
-    for (const auto& [rate, more] : {std::pair{4000000, 3}, {50000000, 0}}) {
+    const struct {
+        const char* What;
+        uint64_t Ms;    // the answer's time so far
+        int64_t Bytes;  // what came in it
+        uint64_t Asked; // when the others are called, its last bytes having come at Ms
+        int More;
+    } feeds[] = {{"a second at 4 MB/s", 1000, 4000000, 1000, 3},
+                 {"a second at 50 MB/s", 1000, 50000000, 1000, 0},
+                 {"the first 100 ms at 50 MB/s", 100, 5000000, 100, 0},
+                 {"a burst of 6 MB, then a pause", 30, 6000000, 300, 3}};
+    for (const auto& k : feeds) {
         TOpened o(64 * Seg, "");
         TPace pace(64 * 1024, Seg);
-        pace.AnswerEnds(1000, rate, 0);
-        o.Planner.Measured(0, pace, 1000);
+        pace.BodyBegins(0);
+        pace.Arrived(k.Ms, k.Bytes);
+        o.Planner.Measured(0, pace, k.Ms);
         int working = 0;
         for (const TPlanner::TStart& s : o.Begun)
             if (s.Role == TPlanner::TRole::Standby &&
-                o.Planner.Call(s.Id, 1000) == TPlanner::TCall::Work)
+                o.Planner.Call(s.Id, k.Asked) == TPlanner::TCall::Work)
                 ++working;
-        EXPECT_EQ(working, more) << rate << " bytes a second";
+        EXPECT_EQ(working, k.More) << k.What;
     }
 }
 

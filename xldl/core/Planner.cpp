@@ -152,7 +152,7 @@ bool TPlanner::Far(int source, uint64_t nowMs) const {
     for (const auto& [id, c] : Connections) {
         if (c.Source != source) continue;
         if (c.ConnectMs && (!connect || c.ConnectMs < connect)) connect = c.ConnectMs;
-        fastest = std::max(fastest, RateOf(c, nowMs));
+        fastest = std::max(fastest, RateOf(c, nowMs, true));
     }
     // Connections that go again every few requests idle through each reconnection: more of
     // them fill those gaps, and rates over windows short enough to probe by would mostly
@@ -584,9 +584,10 @@ bool TPlanner::Slower(int id, int64_t piece, uint64_t nowMs) const {
                       Segments.Size() - Segments.Done());
 }
 
-int64_t TPlanner::RateOf(const TConnection& c, uint64_t nowMs) const {
+int64_t TPlanner::RateOf(const TConnection& c, uint64_t nowMs, bool settled) const {
     const int64_t silent =
         c.Working && nowMs > c.SeenMs ? static_cast<int64_t>(nowMs - c.SeenMs) : 0;
+    if (settled && !Settled(c.Delivery, silent)) return -1;
     return SustainedRate(c.Delivery, silent);
 }
 

@@ -262,8 +262,8 @@ private:
     int Allowed(int source, uint64_t nowMs) const;
     // Whether `source` gets its connections at once rather than one by one as they add speed.
     bool Far(int source, uint64_t nowMs) const;
-    // Bytes per second connection `c` sustains, -1 unknown.
-    int64_t RateOf(const TConnection& c, uint64_t nowMs) const;
+    // Bytes per second connection `c` sustains, -1 unknown (or, asked `settled`, not settled).
+    int64_t RateOf(const TConnection& c, uint64_t nowMs, bool settled = false) const;
     bool Down(int source, uint64_t nowMs) const;
     // Connections of `source` started and not ended, working or not.
     int Running(int source) const;

@@ -29,6 +29,8 @@ public:
     // A rate is never credited over less than this: until the connection has worked a whole
     // second, what came is a second's worth at most.
     static constexpr int64_t LeastMs = 1000;
+    // Silent at work this long, a connection is pausing, not merely between two reads.
+    static constexpr int64_t PauseMs = 100;
 
     // An answer's head came at `nowMs`; its time on the connection began at `fromMs`.
     void Begins(uint64_t nowMs, uint64_t fromMs);
@@ -56,6 +58,13 @@ private:
 // Whether `d` spans a whole window, long enough to judge a connection by.
 inline bool Proven(const TDelivery& d) {
     return d.Ms >= TSustained::WindowMs;
+}
+
+// Whether `d` shows how fast the connection is, silent for `silentMs` while at work: after a
+// whole second at work, or once it has paused at work (a server that paces by the second goes
+// silent after its burst); before, a fast connection is still bringing its first second.
+inline bool Settled(const TDelivery& d, int64_t silentMs) {
+    return d.Ms + silentMs >= TSustained::LeastMs || silentMs >= TSustained::PauseMs;
 }
 
 // Bytes per second of `d` for a connection silent for `silentMs` while at work (its server's
