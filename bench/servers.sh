@@ -11,11 +11,15 @@
 #   squid           squid 5 as a caching proxy in front of nginx (unlimited), fetching the whole
 #                   object for a range (range_offset_limit -1); RATE per connection between
 #                   the client and squid (the relay, bench/relay, with no delay)
+#   bursts          the test mirror (tools/mirror) pacing each connection by the second, as
+#                   lighttpd does: a second's worth of RATE at once, then nothing until the next
+#                   second (its seconds fall where they fall for each download, as a server's do)
 # Each fetches a file of random bytes (SIZE_MIB, 96) with our engine (xldl_driver under Wine, up
 # to 4 connections), aria2c -x4 -s4 -k1M and curl; every file is compared with the served one.
 # Each download runs REPEAT (2) times and the fastest counts; ours is the engine's own time (the
 # driver's "finished ... in X s", without Wine's start). Prints seconds, MB/s and the speed
-# ratios ours/aria2c and ours/curl (> 1: ours faster); target: ours/aria2c >= 1.0 everywhere.
+# ratios ours/aria2c and ours/curl (> 1: ours faster); target: ours/aria2c >= 1.0 everywhere;
+# then, for ours and aria2c, every run's seconds and the spread (slowest / fastest).
 # Says how loaded the machine was (load average before and after). Installs what it needs
 # (apache2, lighttpd, nginx, squid, aria2, curl, bc), builds the engine and its driver
 # (WIN_BUILD: win32, the default, or win64) and the relay. Runs as root, or through sudo.
@@ -25,7 +29,7 @@ source "$ROOT/bench/lib.sh"
 size_mib=${1:-96}
 rate_kib=${RATE_KIB:-4096} # per connection or response, KiB/s
 repeat=${REPEAT:-2}
-only=${SERVERS:-apache lighttpd lighttpd-bare nginx squid}
+only=${SERVERS:-apache lighttpd lighttpd-bare nginx squid bursts}
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
@@ -144,6 +148,13 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 relay_port=$(head -1 "$work/squid/relay.port")
+mkdir -p "$work/mirror"
+printf '{"burst": %d}\n' "$((rate_kib * 1024))" > "$work/mirror/script.json"
+python3 "$ROOT/tools/mirror/mirror.py" --root "$work/www" --script "$work/mirror/script.json" \
+  > "$work/mirror/port" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/mirror/port" ] && break; sleep 0.1; done
+mirror_port=$(head -1 "$work/mirror/port")
 
 # --- the downloads ---------------------------------------------------------------------------
 "$wine_run" --server-start
@@ -168,13 +179,17 @@ timed() { # command...
     T=${T:-0}
   fi
 }
-best() { # command...: the fastest of REPEAT runs in B (0 when none went right)
-  local i
-  B=0
+best() { # command...: the fastest of REPEAT runs in B (0 when none went right), the slowest
+  local i wrong=0 # in W (0 when one went wrong), every run's seconds in RUNS
+  B=0 W=0 RUNS=""
   for i in $(seq "$repeat"); do
     timed "$@"
+    RUNS+=" $(printf '%.2f' "$T")"
+    [ "$T" != 0 ] || wrong=1
     if [ "$T" != 0 ] && { [ "$B" = 0 ] || [ "$(echo "$T < $B" | bc -l)" = 1 ]; }; then B=$T; fi
+    if [ "$(echo "$T > $W" | bc -l)" = 1 ]; then W=$T; fi
   done
+  [ "$wrong" = 0 ] || W=0
 }
 mbs() { echo "if ($1 > 0) $bytes / $1 / 1000000 else 0" | bc -l; }
 ratio() { echo "if ($1 > 0 && $2 > 0) $2 / $1 else 0" | bc -l; }
@@ -182,6 +197,7 @@ ratio() { echo "if ($1 > 0 && $2 > 0) $2 / $1 else 0" | bc -l; }
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 out="Z:${work//\//\\}\\out"
 rows=()
+spreads=()
 for server in $only; do
   proxy=()
   engine_env=()
@@ -190,6 +206,7 @@ for server in $only; do
     lighttpd) url=http://127.0.0.1:$lighttpd_port/file.bin ;;
     lighttpd-bare) url=http://127.0.0.1:$bare_port/file.bin ;;
     nginx) url=http://127.0.0.1:$nginx_port/file.bin ;;
+    bursts) url=http://127.0.0.1:$mirror_port/file.bin ;;
     squid)
       url=http://127.0.0.1:$origin_port/file.bin
       proxy=(-x "http://127.0.0.1:$relay_port")
@@ -197,7 +214,7 @@ for server in $only; do
       ;;
   esac
   best ${engine_env[@]+"${engine_env[@]}"} "$wine_run" "$driver" "$url" "$out" --quiet
-  ours=$B
+  ours=$B ours_worst=$W ours_runs=$RUNS
   if [ ${#proxy[@]} -gt 0 ]; then
     best aria2c -q -x4 -s4 -k1M --file-allocation=none --allow-overwrite=true \
       --all-proxy="http://127.0.0.1:$relay_port" -d "$work/out" -o file.bin "$url"
@@ -205,13 +222,15 @@ for server in $only; do
     best aria2c -q -x4 -s4 -k1M --file-allocation=none --allow-overwrite=true \
       -d "$work/out" -o file.bin "$url"
   fi
-  aria=$B
+  aria=$B aria_worst=$W aria_runs=$RUNS
   best curl -sS ${proxy[@]+"${proxy[@]}"} -o "$work/out/file.bin" "$url"
   curl_t=$B
   rows+=("$(printf '| %-13s | %6.2f s %6.1f MB/s | %6.2f s %6.1f MB/s | %6.2f s %6.1f MB/s | %5.2f | %5.2f |' \
     "$server" "$ours" "$(mbs "$ours")" "$aria" "$(mbs "$aria")" "$curl_t" "$(mbs "$curl_t")" \
     "$(ratio "$ours" "$aria")" "$(ratio "$ours" "$curl_t")")")
   echo "${rows[-1]}"
+  spreads+=("$(printf '%-13s ours %5.2f (%s ), aria2c %5.2f (%s )' "$server" \
+    "$(ratio "$ours" "$ours_worst")" "$ours_runs" "$(ratio "$aria" "$aria_worst")" "$aria_runs")")
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -221,3 +240,6 @@ echo "load average before: $load_before; after: $load_after"
 echo "| server        | ours (engine's time)  | aria2c -x4            | curl                  | ours/aria2c | ours/curl |"
 echo "|---------------|-----------------------|-----------------------|-----------------------|-------|-------|"
 printf '%s\n' "${rows[@]}"
+echo
+echo "spread, slowest / fastest (every run's seconds; 0: a run went wrong):"
+printf '%s\n' "${spreads[@]}"

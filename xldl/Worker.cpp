@@ -248,7 +248,7 @@ void TWorker::Opening(std::unique_ptr<TAnswered> answered) {
     if (o.Claim >= 0) { // an empty file is complete without reading
         Begin(Current, answered->Answer.BodyEnd);
         AnswerBegan = now;
-        Pace.BodyBegins(AnswerBegan);
+        Pace.BodyBegins(now, AnswerBegan);
     } else {
         Dispatch.Completed();
     }
@@ -523,8 +523,8 @@ TWorker::TStep TWorker::ReadAnswer() {
                 p.AnsweredShort(Id, a.BodyEnd - q.From);
         });
         if (!Dispatch.RoomConfirmed()) return TStep::Stop;
-        Pace.BodyBegins(now);
         AnswerBegan = std::max(asked.SentAt, LastBodyEnd);
+        Pace.BodyBegins(now, AnswerBegan);
         if (Tracing())
             Trace("c%d head %lld after %llu ms%s", Id, static_cast<long long>(q.From),
                   static_cast<unsigned long long>(now - asked.SentAt), asked.Alone ? " alone" : "");
@@ -702,9 +702,9 @@ TWorker::TStep TWorker::ReadBody() {
     if (r.Kind == TNet::Ok) {
         ++Reads;
         ReadBytes += r.Bytes;
+        Pace.Arrived(GetTickCount64(), r.Bytes); // first: what Take reports holds a pause
         const TStep step = Take(data, r.Bytes);
         if (step != TStep::Go) return step;
-        Pace.Arrived(GetTickCount64(), r.Bytes);
         const bool windowLeft = !Cut && StreamEnd >= 0 && At < StreamEnd;
         if (Holding || windowLeft) return TStep::Go;
         Reading = false;

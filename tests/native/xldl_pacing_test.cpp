@@ -134,5 +134,43 @@ TEST(Pacing, AServerThatSendsInBurstsGetsNoLongerQueueThanItDrains) {
     EXPECT_EQ(q.Throughput(), 0);
 }
 
+// What a connection sustains, whatever the shape of its flow: the bursts of a server that
+// paces by the second count as their second's worth, however fast each came and wherever the
+// reads fell; the pause after a burst, while it lasts, lowers the figure; time when nothing
+// was asked does not.
+TEST(Pacing, ARateIsWhatTheConnectionSustains) {
+    constexpr int64_t R = 4000000;
+    const struct {
+        const char* What;
+        int Seconds;
+        bool Bursts; // each second's bytes in its first milliseconds, or spread over it
+        int Reads;   // per second
+        int64_t SilentMs;
+        bool Idle;        // each second's answer dropped halfway, the next asked a second later
+        double Low, High; // the rate, as a share of R
+    } cases[] = {
+        {"bursts, each in one read", 3, true, 1, 0, false, 0.95, 1.05},
+        {"bursts, each in many reads", 3, true, 8, 0, false, 0.95, 1.05},
+        {"an even flow", 3, false, 20, 0, false, 0.95, 1.05},
+        {"the first burst alone", 1, true, 8, 0, false, 0.95, 1.05},
+        {"a second's pause after the bursts", 3, true, 8, 1000, false, 0.6, 0.75},
+        {"answers dropped, then idle", 3, false, 20, 0, true, 0.95, 1.05},
+    };
+    for (const auto& c : cases) {
+        TPace p(64 * 1024, 16 << 20);
+        p.BodyBegins(0);
+        for (uint64_t second = 0; second < static_cast<uint64_t>(c.Seconds); ++second) {
+            const uint64_t t = c.Idle ? 2000 * second : 1000 * second;
+            if (c.Idle && second > 0) p.BodyBegins(t);
+            const int reads = c.Idle ? c.Reads / 2 : c.Reads;
+            for (int i = 1; i <= reads; ++i)
+                p.Arrived(t + (c.Bursts ? 5 * i : 1000 * i / c.Reads), R / c.Reads);
+        }
+        const double rate = static_cast<double>(SustainedRate(p.Sustained(), c.SilentMs));
+        EXPECT_GE(rate, c.Low * R) << c.What;
+        EXPECT_LE(rate, c.High * R) << c.What;
+    }
+}
+
 } // namespace
 } // namespace xldl

@@ -109,20 +109,32 @@ TEST(Planner, ConnectionsFollowTheSizeAndWhatTheServerAllows) {
     EXPECT_EQ(bare.Parts, 4);
     EXPECT_TRUE(bare.Planner.Guarded(0));
     // Near, connections come one at a time, as they prove to add throughput, unless the first
-    // one carries little: then the others cost next to nothing and come at once.
+    // one carries little: then the others cost next to nothing and come at once. A second's
+    // worth in a burst is little; the first tenth of a fast second is not.
     TOpened near(64 * Seg, "");
     EXPECT_EQ(near.Parts, 1);
-    for (const auto& [rate, more] : {std::pair{4000000, 3}, {50000000, 0}}) {
+    const struct {
+        const char* What;
+        uint64_t Ms;    // the answer's time so far
+        int64_t Bytes;  // what came in it
+        uint64_t Asked; // when the others are called, its last bytes having come at Ms
+        int More;
+    } feeds[] = {{"a second at 4 MB/s", 1000, 4000000, 1000, 3},
+                 {"a second at 50 MB/s", 1000, 50000000, 1000, 0},
+                 {"the first 100 ms at 50 MB/s", 100, 5000000, 100, 0},
+                 {"a burst of 6 MB, then a pause", 30, 6000000, 300, 3}};
+    for (const auto& k : feeds) {
         TOpened o(64 * Seg, "");
         TPace pace(64 * 1024, Seg);
-        pace.AnswerEnds(1000, rate, 0);
-        o.Planner.Measured(0, pace, 1000);
+        pace.BodyBegins(0);
+        pace.Arrived(k.Ms, k.Bytes);
+        o.Planner.Measured(0, pace, k.Ms);
         int working = 0;
         for (const TPlanner::TStart& s : o.Begun)
             if (s.Role == TPlanner::TRole::Standby &&
-                o.Planner.Call(s.Id, 1000) == TPlanner::TCall::Work)
+                o.Planner.Call(s.Id, k.Asked) == TPlanner::TCall::Work)
                 ++working;
-        EXPECT_EQ(working, more) << rate << " bytes a second";
+        EXPECT_EQ(working, k.More) << k.What;
     }
 }
 
@@ -612,47 +624,71 @@ TEST(Planner, TwoMirrorsOnOneServerShareItsConnections) {
 
 // Near the end, a connection far slower than the rest stands back rather than take a piece
 // that would come after they had fetched everything left; it takes work again when they stop.
+// Judged by what each sustains: from a server that paces by the second, one read across each
+// pause and another in many reads through each burst are as fast as each other.
 TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
-    const int64_t total = 3 * 1024 * 1024 + 777;
-    TTwo t(Bytes(static_cast<size_t>(total), 24));
-    ASSERT_EQ(t.Verdict, TReaction::Use);
-    TPlanner& p = t.Planner;
-    const int slow = t.First[1];
-    const std::vector<int> fast = {t.Second[1], t.Second[2]};
-    const auto measured = [&](int id, int64_t rate, uint32_t trip, uint64_t now) {
-        TPace pace(64 * 1024, Seg);
-        pace.Answered(trip);
-        pace.BodyBegins(0);
-        pace.Arrived(1000, rate);
-        p.Measured(id, pace, now);
+    struct TFeed {
+        int64_t Rate;
+        bool Bursts; // each second's bytes in its first milliseconds, or spread over it
+        int Reads;   // per second
+        uint32_t Trip;
     };
-    // Asks and fetches one piece at `now`; false when it was not given one.
-    const auto fetch = [&](int id, uint64_t now) {
+    const struct {
+        const char* What;
+        TFeed Slow, Fast;
+        bool StandsBack;
+    } cases[] = {
+        {"much slower", {700000, false, 20, 80}, {2100000, false, 20, 20}, true},
+        {"as fast, in bursts", {2100000, true, 1, 20}, {2100000, true, 8, 20}, false},
+    };
+    for (const auto& k : cases) {
+        const int64_t total = 3 * 1024 * 1024 + 777;
+        TTwo t(Bytes(static_cast<size_t>(total), 24));
+        ASSERT_EQ(t.Verdict, TReaction::Use);
+        TPlanner& p = t.Planner;
+        const int slow = t.First[1];
+        const std::vector<int> fast = {t.Second[1], t.Second[2]};
+        // Three seconds of one answer as the feed brings it.
+        const auto measured = [&](int id, const TFeed& f, uint64_t now) {
+            TPace pace(64 * 1024, Seg);
+            pace.Answered(f.Trip);
+            pace.BodyBegins(0);
+            for (uint64_t second = 0; second < 3; ++second)
+                for (int i = 1; i <= f.Reads; ++i)
+                    pace.Arrived(second * 1000 + (f.Bursts ? 5 * i : 1000 * i / f.Reads),
+                                 f.Rate / f.Reads);
+            p.Measured(id, pace, now);
+        };
+        // Asks and fetches one piece at `now`; false when it was not given one.
+        const auto fetch = [&](int id, uint64_t now) {
+            TPace pace(64 * 1024, Seg);
+            TPlan plan;
+            if (p.Next(id, pace, false, plan, now) != TPlanner::TNext::Ask) return false;
+            const int64_t n = p.Table().Reserve(plan.Claim, plan.WriteEnd - plan.WriteFrom);
+            p.Table().Commit(plan.Claim, n);
+            p.Table().Release(plan.Claim);
+            return true;
+        };
+        for (int id : fast) {
+            ASSERT_TRUE(fetch(id, 10)) << k.What;
+            measured(id, k.Fast, 10);
+        }
+        measured(slow, k.Slow, 10);
+        EXPECT_TRUE(fetch(slow, 10)) << k.What << ": with much left, it takes its share";
+        while (p.Table().Size() - p.Table().Done() > 200 * 1024) {
+            ASSERT_TRUE(fetch(fast[0], 20)) << k.What;
+            measured(fast[1], k.Fast, 20); // still delivering
+        }
         TPace pace(64 * 1024, Seg);
         TPlan plan;
-        if (p.Next(id, pace, false, plan, now) != TPlanner::TNext::Ask) return false;
-        const int64_t n = p.Table().Reserve(plan.Claim, plan.WriteEnd - plan.WriteFrom);
-        p.Table().Commit(plan.Claim, n);
-        p.Table().Release(plan.Claim);
-        return true;
-    };
-    for (int id : fast) {
-        ASSERT_TRUE(fetch(id, 10));
-        measured(id, 2100000, 20, 10);
+        const TPlanner::TNext next = p.Next(slow, pace, false, plan, 30);
+        EXPECT_EQ(next == TPlanner::TNext::Wait, k.StandsBack) << k.What;
+        if (!k.StandsBack) continue;
+        EXPECT_EQ(p.Next(slow, pace, true, plan, 30), TPlanner::TNext::Nothing);
+        EXPECT_TRUE(fetch(fast[0], 30)) << "a fast one is never held back";
+        // The fast ones fall silent: it takes the rest.
+        EXPECT_TRUE(fetch(slow, 30 + TPlanner::StoppedMs));
     }
-    measured(slow, 700000, 80, 10);
-    EXPECT_TRUE(fetch(slow, 10)) << "with much left, it takes its share";
-    while (p.Table().Size() - p.Table().Done() > 200 * 1024) {
-        ASSERT_TRUE(fetch(fast[0], 20));
-        measured(fast[1], 2100000, 20, 20); // still delivering
-    }
-    TPace pace(64 * 1024, Seg);
-    TPlan plan;
-    EXPECT_EQ(p.Next(slow, pace, false, plan, 30), TPlanner::TNext::Wait);
-    EXPECT_EQ(p.Next(slow, pace, true, plan, 30), TPlanner::TNext::Nothing);
-    EXPECT_TRUE(fetch(fast[0], 30)) << "a fast one is never held back";
-    // The fast ones fall silent: it takes the rest.
-    EXPECT_TRUE(fetch(slow, 30 + TPlanner::StoppedMs));
 }
 
 } // namespace

@@ -102,10 +102,15 @@ false in the script makes the mirror ignore both, as a server without conditiona
 
 max_concurrent limits file requests in flight; one more is refused with 503 and
 Retry-After: 1 (refuse: "503") or by a reset (refuse: "reset"). "rate": B paces every file
-body at B bytes per second per request, as a far mirror would.
+body at B bytes per second per request, as a far mirror would. "burst": B caps each connection
+at B body bytes per second as servers that count by the second do (lighttpd's
+connection.kbytes-per-second): in each second a connection sends its B bytes as fast as they
+go, then nothing until the next second begins. The seconds count from when the script was set,
+so that a test chooses where in a second its download begins.
 
 GET /_mirror/stats tells how many body bytes the mirror has written to its connections since
-the script was set: {"body_bytes": N, "requests": R}.
+the script was set, and to each connection, by the client's port as the log's peer= names it:
+{"body_bytes": N, "requests": R, "peers": {"PORT": N, ...}}.
 
 GET /_mirror/log lists the file requests served so far, one line each:
     GET /setup.exe range=bytes=0-99 if_range="abc" status=206 fault=- inflight=1 abs=0
@@ -154,8 +159,10 @@ class Script:
                 r["_fired"] = 0
             self.max_concurrent = int(script.get("max_concurrent", 0))
             self.rate = float(script.get("rate", 0))
+            self.burst = int(script.get("burst", 0))
             self.since = time.monotonic()
             self.body_bytes = 0
+            self.peer_bytes = {}
             self.requests = 0
             self.refuse = script.get("refuse", "503")
             self.keepalive = int(script.get("keepalive", 0))
@@ -318,6 +325,7 @@ class Handler(BaseHTTPRequestHandler):
         rate = script.rate
         started = time.monotonic()
         i = 0
+        peer = str(self.client_address[1])
         while i < n:
             end = min(n, i + (CHUNK if not rate else max(1024, min(CHUNK, int(rate / 20)))))
             if pause_at is not None and i < pause_at <= end:
@@ -327,10 +335,18 @@ class Handler(BaseHTTPRequestHandler):
                 wait = due - time.monotonic()
                 if wait > 0 and self.server.stopping.wait(wait):
                     return
+            if script.burst:
+                allowed = self.burst_allowance(script.burst)
+                if allowed is None:
+                    return
+                end = min(end, i + allowed)
             self.wfile.write(data[i:end])
             self.wfile.flush()
+            if script.burst:
+                self.burst_sent += end - i
             with script.lock:
                 script.body_bytes += end - i
+                script.peer_bytes[peer] = script.peer_bytes.get(peer, 0) + end - i
             if pause_at is not None and end == pause_at:
                 self.wfile.flush()
                 self.server.stopping.wait(stall)
@@ -340,6 +356,23 @@ class Handler(BaseHTTPRequestHandler):
             self.server.stopping.wait(stall)
         if stop_after is not None:
             self.close_connection = True
+
+    def burst_allowance(self, per_second):
+        """Bytes this connection may still send in the current second, waiting for the next
+        second once it has sent its share; None when the mirror stops. The seconds count from
+        when the script was set, for every connection alike: one that begins late in a second
+        has the whole share at once, and the next comes when the next second does."""
+        since = self.server.script.since
+        while True:
+            now = time.monotonic()
+            second = int(now - since)
+            if getattr(self, "burst_second", None) != (since, second):
+                self.burst_second = (since, second)
+                self.burst_sent = 0
+            if self.burst_sent < per_second:
+                return per_second - self.burst_sent
+            if self.server.stopping.wait(since + second + 1 - now):
+                return None
 
     # --- control --------------------------------------------------------------------------
 
@@ -352,7 +385,8 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/_mirror/stats" and self.command == "GET":
             with self.server.script.lock:
                 body = json.dumps({"body_bytes": self.server.script.body_bytes,
-                                   "requests": self.server.script.requests}).encode()
+                                   "requests": self.server.script.requests,
+                                   "peers": self.server.script.peer_bytes}).encode()
             self.send_simple(200, [("Content-Type", "application/json")], body)
         elif path == "/_mirror/tls_log" and self.command == "GET":
             with self.server.script.lock:

@@ -186,6 +186,23 @@ class MirrorTest(unittest.TestCase):
             self.assertEqual(b"Connection: close" in got, not silent)
             self.assertEqual(reset, silent == "reset", silent)
 
+    def test_bursts_share_each_second_per_connection(self):
+        # 100000 bytes a second per connection: 250000 bytes on one connection need the
+        # shares of three seconds from the script on, whatever the machine's speed; the
+        # per-connection count names the client's port.
+        began = time.monotonic()
+        self.script({"burst": 100000})
+        c = http.client.HTTPConnection("127.0.0.1", self.mirror.port, timeout=10)
+        c.request("GET", "/setup.exe", headers={"Range": "bytes=0-249999"})
+        body = c.getresponse().read()
+        ended = time.monotonic()
+        port = c.sock.getsockname()[1]
+        c.close()
+        self.assertEqual(body, self.data[:250000])
+        self.assertGreaterEqual(ended - began, 2)
+        stats = json.loads(self.get("/_mirror/stats")[1])
+        self.assertEqual(stats["peers"], {str(port): 250000})
+
     def test_changed_file_gets_a_new_tag(self):
         with open(os.path.join(self.dir.name, "v2.exe"), "wb") as f:
             f.write(b"second version")

@@ -21,7 +21,8 @@ TPace::TPace(int64_t minRequest, int64_t maxRequest)
     : MinRequest(std::max<int64_t>(1, std::min(minRequest, maxRequest))),
       MaxRequest(std::max<int64_t>(1, maxRequest)) {}
 
-void TPace::BodyBegins(uint64_t nowMs) {
+void TPace::BodyBegins(uint64_t nowMs, uint64_t beganMs) {
+    Work.Begins(nowMs, beganMs);
     Flowing = true;
     WindowStart = nowMs;
     WindowBytes = 0;
@@ -33,6 +34,7 @@ void TPace::Arrived(uint64_t nowMs, int64_t bytes) {
         return;
     }
     WindowBytes += bytes;
+    Work.Arrived(nowMs, bytes);
     const uint64_t span = nowMs - WindowStart;
     // Measured only while a body flows: the waits for the next answer say nothing about what
     // the link carries, and counting them would keep a starved pipeline starved.
@@ -56,11 +58,15 @@ void TPace::Followed(uint32_t ms) {
 }
 
 void TPace::AnswerEnds(uint64_t nowMs, int64_t bytes, uint64_t beganMs) {
-    // Shorter answers tell more about timers and scheduling than about the connection.
-    if (nowMs < beganMs + 100 || bytes <= 0) return;
-    const int64_t sample =
-        static_cast<int64_t>(static_cast<uint64_t>(bytes) * 1000 / (nowMs - beganMs));
-    AnswerRate = AnswerRate ? (AnswerRate * 3 + sample) / 4 : sample;
+    Work.Ends(nowMs, bytes, beganMs);
+}
+
+int64_t TPace::Throughput() const {
+    // Shorter spans tell more about timers and scheduling than about the connection.
+    const TDelivery d = Work.Recent();
+    if (d.Ms < 100 || d.Bytes <= 0) return 0;
+    return static_cast<int64_t>(static_cast<uint64_t>(d.Bytes) * 1000 /
+                                static_cast<uint64_t>(d.Ms));
 }
 
 void TPace::Lend(uint32_t roundTripMs, int64_t firstByteMs) {
@@ -96,7 +102,7 @@ bool TPace::SendAhead(int64_t left) const {
     // What is queued drains at the rate over whole answers: a burst's rate would queue far
     // more than the next round trips need, and bind bytes to this connection that the end
     // game could have shared.
-    const int64_t rate = AnswerRate > 0 ? std::min(AnswerRate, BytesPerSecond) : BytesPerSecond;
+    const int64_t rate = Throughput() > 0 ? std::min(Throughput(), BytesPerSecond) : BytesPerSecond;
     return left <= rate / 1000 * (2 * trip + 100) + Granule;
 }
 

@@ -12,6 +12,8 @@
 // Pure arithmetic on what the connection observed; tested natively.
 #pragma once
 
+#include "xldl/core/Sustained.h"
+
 #include <cstdint>
 
 namespace xldl {
@@ -21,8 +23,11 @@ public:
     // Requests ask for `minRequest` to `maxRequest` bytes.
     TPace(int64_t minRequest, int64_t maxRequest);
 
-    // An answer's head came at `nowMs` (any monotonic clock): its body begins to flow.
-    void BodyBegins(uint64_t nowMs);
+    // An answer's head came at `nowMs` (any monotonic clock): its body begins to flow. Its
+    // time on the connection began at `beganMs` (its request sent, or the answer before it
+    // ended, whichever came later).
+    void BodyBegins(uint64_t nowMs, uint64_t beganMs);
+    void BodyBegins(uint64_t nowMs) { BodyBegins(nowMs, nowMs); }
     // `bytes` of an answer's body came at `nowMs`.
     void Arrived(uint64_t nowMs, int64_t bytes);
     // A request sent on an idle connection was answered (its head came) after `ms`.
@@ -42,7 +47,9 @@ public:
     // Bytes per second the connection carries when busy, 0 while unknown.
     int64_t Rate() const { return BytesPerSecond; }
     // Bytes per second over whole answers and the gaps between them, 0 while unknown.
-    int64_t Throughput() const { return AnswerRate; }
+    int64_t Throughput() const;
+    // What the connection delivered over its recent time at work.
+    TDelivery Sustained() const { return Work.Recent(); }
     // The network's round trip in milliseconds (the server's delay taken out when known), 0
     // while unknown.
     uint32_t RoundTrip() const;
@@ -64,7 +71,7 @@ private:
     int64_t BytesPerSecond = 0;
     uint32_t HeadMs = 0;      // the quickest answer on an idle connection
     int64_t FirstByteMs = -1; // smoothed over the answers that followed others
-    int64_t AnswerRate = 0;   // smoothed over answers that lasted long enough to tell
+    TSustained Work;
     uint64_t WindowStart = 0;
     int64_t WindowBytes = 0;
     bool Flowing = false;

@@ -1,5 +1,6 @@
 #include "xldl/core/Planner.h"
 
+#include "xldl/core/EndGame.h"
 #include "xldl/core/Retry.h"
 #include "xldl/core/Text.h"
 
@@ -143,7 +144,7 @@ int TPlanner::Running(int source) const {
     return n;
 }
 
-bool TPlanner::Far(int source) const {
+bool TPlanner::Far(int source, uint64_t nowMs) const {
     // Either sign will do: a connect can look near where a proxy or relay accepts for a far
     // server, and an answer's time is not known before the first one.
     uint32_t connect = 0;
@@ -151,7 +152,7 @@ bool TPlanner::Far(int source) const {
     for (const auto& [id, c] : Connections) {
         if (c.Source != source) continue;
         if (c.ConnectMs && (!connect || c.ConnectMs < connect)) connect = c.ConnectMs;
-        fastest = std::max(fastest, c.Rate);
+        fastest = std::max(fastest, RateOf(c, nowMs, true));
     }
     // Connections that go again every few requests idle through each reconnection: more of
     // them fill those gaps, and rates over windows short enough to probe by would mostly
@@ -238,7 +239,7 @@ std::vector<TPlanner::TStart> TPlanner::Starts(uint64_t nowMs) {
         const int allowed = Allowed(i, nowMs);
         int target = allowed;
         if (Src[i].Standing == TStanding::Same)
-            target = Growth.Target(i, allowed, Far(i), nowMs);
+            target = Growth.Target(i, allowed, Far(i, nowMs), nowMs);
         else
             Growth.Target(i, 0, false, nowMs);
         const int running = Running(i);
@@ -430,7 +431,8 @@ TPlanner::TCall TPlanner::Call(int id, uint64_t nowMs) {
     if (nowMs >= c->StartedMs + StandbyMs) return TCall::Quit;
     if (!Src.Known() || s.Standing != TStanding::Same) return TCall::Wait;
     if (Segments.Complete() || Segments.Free() == 0) return TCall::Quit;
-    const int target = Growth.Target(c->Source, Allowed(c->Source, nowMs), Far(c->Source), nowMs);
+    const int target =
+        Growth.Target(c->Source, Allowed(c->Source, nowMs), Far(c->Source, nowMs), nowMs);
     if (s.Active < target) {
         Work(*c);
         return TCall::Work;
@@ -493,7 +495,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         return TNext::Ask;
     }
     if (!ahead && s.Standing == TStanding::Same &&
-        s.Active > Growth.Target(source, Allowed(source, nowMs), Far(source), nowMs)) {
+        s.Active > Growth.Target(source, Allowed(source, nowMs), Far(source, nowMs), nowMs)) {
         // One too many: what it has asked is read, then it goes.
         Unwork(*c, nowMs);
         return TNext::Nothing;
@@ -507,8 +509,9 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     for (const auto& [other, oc] : Connections) {
         if (!oc.Working) continue;
         ++working;
-        all += std::max<int64_t>(oc.Rate, 0);
-        if (other == id) mine = std::max<int64_t>(oc.Rate, 0);
+        const int64_t rate = std::max<int64_t>(RateOf(oc, nowMs), 0);
+        all += rate;
+        if (other == id) mine = rate;
     }
     const double share = mine > 0 && all > 0 ? static_cast<double>(mine) / static_cast<double>(all)
                                              : 1.0 / std::max(working, 1);
@@ -518,7 +521,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         const TConnection* o = Conn(owner);
         if (!o) return -1;
         if (nowMs >= o->SeenMs + StoppedMs) return 0;
-        return o->Rate > 0 ? o->Rate : -1;
+        return RateOf(*o, nowMs);
     };
     if (Slower(id, std::min(size, Segments.Free()), nowMs)) {
         // It stays ready, in case the faster ones fail.
@@ -567,27 +570,25 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
 
 bool TPlanner::Slower(int id, int64_t piece, uint64_t nowMs) const {
     const TConnection* c = Conn(id);
-    if (!c || c->Flow <= 0 || piece <= 0 || !Segments.Bounded()) return false;
-    // Near the end, a piece for a connection much slower than the others would come after they
-    // had fetched everything left without it: it would only delay the finish. Rates while
-    // bodies flow: a pipelined answer's rate counts its wait behind the one before.
-    const int64_t left = Segments.Size() - Segments.Done();
-    int64_t others = 0, fastest = 0;
-    uint32_t trip = 0;
+    // Judged only on rates sustained over a whole window: a burst, or the pause after it, says
+    // nothing of who brings the last pieces sooner.
+    if (!c || piece <= 0 || !Segments.Bounded() || !Proven(c->Delivery)) return false;
+    std::vector<TRunner> others;
     for (const auto& [other, oc] : Connections) {
-        if (other == id || !oc.Working || oc.Flow <= 0 || nowMs >= oc.SeenMs + StoppedMs) continue;
-        others += oc.Flow;
-        fastest = std::max(fastest, oc.Flow);
-        const uint32_t t = Src[oc.Source].RoundTrip;
-        if (!trip || t < trip) trip = t;
+        if (other == id || !oc.Working || !Proven(oc.Delivery) || nowMs >= oc.SeenMs + StoppedMs)
+            continue;
+        const int64_t r = RateOf(oc, nowMs);
+        if (r > 0) others.push_back({r, Src[oc.Source].RoundTrip});
     }
-    // Among peers, who fetches the last pieces is a matter of where the cuts fell.
-    if (fastest < 2 * c->Flow) return false;
-    const double theirs = trip + 1000.0 * static_cast<double>(left) / static_cast<double>(others);
-    const double mine = Src[c->Source].RoundTrip + 1000.0 *
-                                                       static_cast<double>(std::min(piece, left)) /
-                                                       static_cast<double>(c->Flow);
-    return mine > theirs;
+    return StandsBack({RateOf(*c, nowMs), Src[c->Source].RoundTrip}, others, piece,
+                      Segments.Size() - Segments.Done());
+}
+
+int64_t TPlanner::RateOf(const TConnection& c, uint64_t nowMs, bool settled) const {
+    const int64_t silent =
+        c.Working && nowMs > c.SeenMs ? static_cast<int64_t>(nowMs - c.SeenMs) : 0;
+    if (settled && !Settled(c.Delivery, silent)) return -1;
+    return SustainedRate(c.Delivery, silent);
 }
 
 void TPlanner::AnsweredShort(int id, int64_t bytes) {
@@ -601,9 +602,8 @@ void TPlanner::Measured(int id, const TPace& pace, uint64_t nowMs) {
     TConnection* c = Conn(id);
     if (!c) return;
     c->SeenMs = nowMs;
-    const int64_t rate = pace.Throughput() > 0 ? pace.Throughput() : pace.Rate();
-    if (rate > 0) c->Rate = rate;
-    if (pace.Rate() > 0) c->Flow = pace.Rate();
+    const TDelivery d = pace.Sustained();
+    if (d.Bytes > 0) c->Delivery = d;
     TSource& s = Src[c->Source];
     if (pace.RoundTrip() && (!s.RoundTrip || pace.RoundTrip() < s.RoundTrip))
         s.RoundTrip = pace.RoundTrip();

@@ -250,8 +250,7 @@ private:
         bool Working = false; // counted among its source's connections at work
         bool Flowing = false; // delivered bytes since it last began or failed
         bool Judging = false; // its request judges the source
-        int64_t Rate = -1;    // bytes per second as it last measured, -1 unknown
-        int64_t Flow = -1;    // bytes per second while a body flows (no waits for answers)
+        TDelivery Delivery;   // what it sustained, as it last measured
         uint64_t SeenMs = 0;  // when it last showed life (a head or bytes)
         uint64_t StartedMs = 0;
         uint32_t ConnectMs = 0;
@@ -262,7 +261,9 @@ private:
     // Connections `source` may have now (0: none).
     int Allowed(int source, uint64_t nowMs) const;
     // Whether `source` gets its connections at once rather than one by one as they add speed.
-    bool Far(int source) const;
+    bool Far(int source, uint64_t nowMs) const;
+    // Bytes per second connection `c` sustains, -1 unknown (or, asked `settled`, not settled).
+    int64_t RateOf(const TConnection& c, uint64_t nowMs, bool settled = false) const;
     bool Down(int source, uint64_t nowMs) const;
     // Connections of `source` started and not ended, working or not.
     int Running(int source) const;

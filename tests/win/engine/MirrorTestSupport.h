@@ -94,6 +94,19 @@ inline long long ServedBytes() {
     return at == std::string::npos ? -1 : std::atoll(stats.c_str() + at + 14);
 }
 
+// Body bytes the mirror has written to each connection since the last script.
+inline std::vector<long long> BytesPerConnection() {
+    const std::string stats = Exchange("GET", "/_mirror/stats", "");
+    std::vector<long long> bytes;
+    size_t at = stats.find("\"peers\": {");
+    if (at == std::string::npos) return bytes;
+    at = stats.find('{', at);
+    const size_t end = stats.find('}', at);
+    while ((at = stats.find(": ", at + 1)) != std::string::npos && at < end)
+        bytes.push_back(std::atoll(stats.c_str() + at + 2));
+    return bytes;
+}
+
 // Waits until the mirror has had no new file request for a while: requests still on their
 // way from connections already closed (a session before, pipelined) have come and gone.
 inline void Quiesce() {

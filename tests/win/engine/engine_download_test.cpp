@@ -83,6 +83,36 @@ TEST_F(EngineDownload, ALargeFileIsSharedAmongConnectionsWithValidatedRanges) {
     EXPECT_TRUE(sawSeveral);
 }
 
+TEST_F(EngineDownload, AServerThatPacesBySecondsKeepsEveryConnectionBusyToTheEnd) {
+    // Each connection gets a second's worth at once, then nothing until the next second, as
+    // lighttpd's cap per connection: the burst's speed is no connection's rate, and the pause
+    // after it no sign of a slow one. Four connections carry a quarter each, give or take,
+    // wherever in its second the server's first burst falls.
+    constexpr long long Size = 24 << 20;
+    const auto content = Serve("big.bin", Size, 31);
+    XL_UnInit();
+    StartEngine({"XLDL_SEGMENT_BYTES=4194304", "XLDL_STALL_MS=10000"});
+    for (DWORD offset : {0, 250, 500, 750}) {
+        Script(R"({"burst": 2097152})");
+        Sleep(offset);
+        const TRun run = Download(Url("/big.bin"), Out, "big.bin", true, 60000);
+        ExpectFinished(run, "big.bin", content);
+        const auto carried = BytesPerConnection();
+        std::ostringstream shares;
+        long long most = 0;
+        int busy = 0;
+        for (long long bytes : carried) {
+            shares << " " << bytes;
+            most = std::max(most, bytes);
+            busy += bytes >= Size / 8;
+        }
+        EXPECT_LE(most, Size / 2) << offset << " ms into a second, one connection carried most:"
+                                  << shares.str();
+        EXPECT_GE(busy, 4) << offset << " ms into a second, bytes per connection:" << shares.str();
+        DeleteFileA((Out + "big.bin").c_str());
+    }
+}
+
 TEST_F(EngineDownload, WithoutTheOptionFlagOneConnectionDoesIt) {
     const auto content = Serve("big.bin", 4 << 20, 8);
     const TRun run = Download(Url("/big.bin"), Out, "big.bin", false);
