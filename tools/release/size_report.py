@@ -15,8 +15,8 @@ import sys
 import tempfile
 
 # The shipped pair plus 5 %: link-time optimisation, the Win32-threads runtime, no exception
-# machinery in the engine and no printf took it from 1,053,724 to 629,788 bytes.
-BUDGET = 646 * 1024
+# machinery in the engine and no printf took it from 1,053,724 to 632,860 bytes.
+BUDGET = 649 * 1024
 GOAL = 600 * 1024
 
 
