@@ -41,7 +41,7 @@ size_t FormatTrace(char* out, size_t capacity, const char* format, va_list args)
             o.Put(*f);
             continue;
         }
-        const char* spec = f++;
+        const char* conversion = f++;
         bool left = false, zero = false;
         for (; *f == '-' || *f == '0'; ++f)
             (*f == '-' ? left : zero) = true;
@@ -80,7 +80,7 @@ size_t FormatTrace(char* out, size_t capacity, const char* format, va_list args)
             continue;
         }
         if (c != 'd' && c != 'i' && c != 'u' && c != 'x' && c != 'X') {
-            for (f = spec; *f; ++f)
+            for (f = conversion; *f; ++f)
                 o.Put(*f);
             break;
         }
