@@ -43,11 +43,12 @@ endforeach()
 # 32 KB, in each binary, only for the locks behind function-local statics and each thread's
 # exception state; the Win32 build does those with Windows' own calls. Our product code uses
 # no std::thread, std::mutex or other thread type of the library, the only place where the
-# two builds' headers differ. (`shipped_runtime(target)`; without that build, the default.)
+# two builds' headers differ. (Where the toolchain has no such build, the compiler's own.)
 option(SHIPPED_WIN32_RUNTIME "Link the shipped binaries with the Win32-threads C++ runtime" ON)
 string(REPLACE "-posix" "-win32" _win32_threads_cxx "${CMAKE_CXX_COMPILER}")
 set(SHIPPED_RUNTIME_DIR "")
-if(SHIPPED_WIN32_RUNTIME AND NOT _win32_threads_cxx STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${_win32_threads_cxx}")
+if(SHIPPED_WIN32_RUNTIME AND NOT _win32_threads_cxx STREQUAL CMAKE_CXX_COMPILER
+   AND EXISTS "${_win32_threads_cxx}")
   execute_process(COMMAND "${_win32_threads_cxx}" -print-file-name=libstdc++.a
                   OUTPUT_VARIABLE _runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(EXISTS "${_runtime}")
