@@ -44,11 +44,13 @@ uint32_t DetailOf(const TNetResult& r, const THttpConnection* connection) {
 
 std::string HeaderLines(const TQuestion& q) {
     std::string h = "Accept: */*\r\n";
-    if (q.Ask != TAsk::Whole)
+    if (q.Ask == TAsk::Last)
+        h += "Range: bytes=-" + std::to_string(q.End) + "\r\n";
+    else if (q.Ask != TAsk::Whole)
         h += "Range: bytes=" + std::to_string(q.From) + "-" +
              (q.End >= 0 ? std::to_string(q.End - 1) : std::string()) + "\r\n";
     if (q.Ask == TAsk::Part && !q.Validator.empty()) h += "If-Range: " + q.Validator + "\r\n";
-    if (q.Ask != TAsk::Part) h += "Want-Repr-Digest: sha-256=10\r\n";
+    if (q.Ask == TAsk::First || q.Ask == TAsk::Whole) h += "Want-Repr-Digest: sha-256=10\r\n";
     return h;
 }
 
@@ -255,88 +257,6 @@ void TWorker::Opening(std::unique_ptr<TAnswered> answered) {
     Run();
 }
 
-void TWorker::Candidate() {
-    const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
-    for (;;) {
-        if (Dispatch.Stopping()) return;
-        const uint64_t now = GetTickCount64();
-        switch (Dispatch.Locked([&](TPlanner& p) { return p.Candidate(Id, now); })) {
-        case TPlanner::TCandidate::Open:
-            Open();
-            return;
-        case TPlanner::TCandidate::Run:
-            Run();
-            return;
-        case TPlanner::TCandidate::Quit:
-            return;
-        case TPlanner::TCandidate::Wait:
-            break;
-        }
-        WaitForMultipleObjects(2, events, FALSE, 50);
-    }
-}
-
-void TWorker::Standby() {
-    TUrl url;
-    Dispatch.Locked([&](TPlanner& p) { url = p.Location(Source); });
-    Connection = std::make_unique<THttpConnection>(
-        url, Proxies, TConnectOptions{Settings.AttemptDelayMs, &Families, Id});
-    const uint64_t start = GetTickCount64();
-    if (Connection->Open(Abort, Settings.StallMs).Kind != TNet::Ok) {
-        // Not there, or not for one more: the others manage without.
-        Connection.reset();
-        return;
-    }
-    const uint64_t connected = GetTickCount64();
-    TAsked early;
-    early.Early = true;
-    const bool asks = Dispatch.Locked([&](TPlanner& p) {
-        p.Connected(Id, static_cast<uint32_t>(connected - start));
-        return p.AsksEarly(Id, early.Plan.Question);
-    });
-    const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
-    if (asks) {
-        const bool sent = Ask(Connection, url, early.Plan.Question).Kind == TNet::Ok;
-        if (sent) {
-            early.SentAt = GetTickCount64();
-            if (Tracing())
-                Trace("c%d ask %lld-%lld early", Id,
-                      static_cast<long long>(early.Plan.Question.From),
-                      static_cast<long long>(early.Plan.Question.End));
-        } else {
-            Connection.reset();
-        }
-        WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        // Not needed after all, or called off while the first request met a refusal.
-        if (Dispatch.Stopping() || Dispatch.EarlyCalledOff()) return;
-        const int claim =
-            Dispatch.Locked([&](TPlanner& p) { return p.TakeEarly(Id, sent, early.Plan); });
-        if (claim >= 0) {
-            Asked.push_back(early);
-            Run();
-            return;
-        }
-        Connection.reset(); // its answer is of no use: the next request goes on a new one
-    }
-    for (;;) {
-        if (Dispatch.Stopping()) return;
-        const uint64_t now = GetTickCount64();
-        switch (Dispatch.Locked([&](TPlanner& p) { return p.Call(Id, now); })) {
-        case TPlanner::TCall::Work:
-            // A connection kept idle for long may have been closed by the server meanwhile:
-            // its first request would read as a refusal.
-            if (now > connected + 2000) Connection.reset();
-            Run();
-            return;
-        case TPlanner::TCall::Quit:
-            return;
-        case TPlanner::TCall::Wait:
-            break;
-        }
-        WaitForMultipleObjects(2, events, FALSE, 30);
-    }
-}
-
 void TWorker::Adopt(std::unique_ptr<TAnswered> answered) {
     Opening(std::move(answered));
 }
@@ -456,7 +376,8 @@ TWorker::TStep TWorker::ReadAnswer() {
     const TQuestion& q = asked.Plan.Question;
     const THeaders& head = Connection->Head();
     const TAnswer a = JudgeAnswer(head, q, NowEpoch(), Program);
-    if (asked.Early && a.Verdict != TVerdict::Ok && a.Verdict != TVerdict::Transient) {
+    if (asked.Early && !asked.Plan.Judging && a.Verdict != TVerdict::Ok &&
+        a.Verdict != TVerdict::Transient) {
         // Asked before anything was known: an answer that is not exactly the share of this
         // very file proves nothing, and costs nothing but this connection.
         if (Tracing()) Trace("c%d early answer %d not used", Id, head.Status);

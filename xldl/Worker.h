@@ -43,8 +43,9 @@ public:
     // whole file; its answer defines the file (or, when another source's came first, is
     // judged), then the connection works on.
     void Open();
-    // A source that is not preferred: waits for the preferred one's first answer (then asks
-    // as any connection), or for a sign that it will not come soon (then opens itself).
+    // A source that is not preferred: asks at once for the file's end, then waits for the
+    // preferred one's first answer (then reads that answer if it is wanted, and asks as any
+    // connection), or for a sign that it will not come soon (then opens itself).
     void Candidate();
     // Connects and waits to be called; on a far link, asks at once for the share it would
     // have if the file is large (its answer waits on the wire until the first one shows
@@ -66,6 +67,11 @@ private:
     };
     enum class TStep { Go, Stop, Retired };
 
+    // Sends a request before the file is known (`early`'s question): false when it could not.
+    bool SendEarly(const TUrl& url, TAsked& early);
+    // The file is known: the early request (if `sent`) is read when it is wanted, else its
+    // connection goes. True when it is to be read.
+    bool KeepEarly(bool sent, TAsked& early);
     // The opening answer in `answered`: the file defined by it, or judged; then the body is
     // read and the connection works on.
     void Opening(std::unique_ptr<TAnswered> answered);

@@ -454,10 +454,11 @@ TEST(Planner, AFileReplacedHalfWayIsSeenWhereItsAnswersMeet) {
 
 // Two mirrors of one file, each on a server of its own: the planner after the first's first
 // answer defined the file as `file` (its digest given by both, honestly or not) and the
-// second's first answer was judged. Connections kept ready connected over a long trip.
+// second's first answer was judged: the one it asked at once for the file's end (`early`), or
+// the one it asked once the file was known. Connections kept ready connected over a long trip.
 struct TTwo {
     explicit TTwo(const std::vector<uint8_t>& file, bool secondSays = true,
-                  const char* second = "http://other.test/setup.exe")
+                  const char* second = "http://other.test/setup.exe", bool early = false)
         : Planner(Settings(), {Start(), *ParseUrl(second)}, 0) {
         TSourceFacts facts = Said(static_cast<int64_t>(file.size()), "\"a\"");
         facts.Digest = {TDigestKind::Sha256, std::vector<uint8_t>(32, 7)};
@@ -477,7 +478,11 @@ struct TTwo {
         EXPECT_EQ(Planner.Candidate(Second[0], 1), TPlanner::TCandidate::Run);
         TPace pace(64 * 1024, Seg);
         TPlan judging;
-        EXPECT_EQ(Planner.Next(Second[0], pace, false, judging, 1), TPlanner::TNext::Ask);
+        const int earlyClaim = Planner.TakeEarly(Second[0], early, judging);
+        EXPECT_EQ(earlyClaim >= 0, early);
+        if (!early) {
+            EXPECT_EQ(Planner.Next(Second[0], pace, false, judging, 1), TPlanner::TNext::Ask);
+        }
         EXPECT_TRUE(judging.Judging);
         EXPECT_EQ(judging.Question.Total, -1) << "asked of a newcomer, its head is judged first";
         TSourceFacts theirs = facts;
@@ -495,8 +500,8 @@ TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
     const int64_t total = 3 * 1024 * 1024 + 777;
     const auto file = Bytes(static_cast<size_t>(total), 21);
     const auto other = Bytes(static_cast<size_t>(total), 22);
-    {
-        TTwo t(file);
+    for (const bool early : {false, true}) {
+        TTwo t(file, true, "http://other.test/setup.exe", early);
         ASSERT_EQ(t.Verdict, TReaction::Use);
         EXPECT_TRUE(t.Planner.Guarded(0)) << "bytes of two sources meet in windows";
         std::vector<int> ids = t.First;
@@ -576,6 +581,41 @@ TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {
     EXPECT_TRUE(p.Table().Complete());
     EXPECT_TRUE(disk == file);
     EXPECT_EQ(p.Sources()[0].Delivered, 0);
+}
+
+// The other mirror asks at once for the file's end. Once the file is known, that request gets
+// the end where nothing else holds it, past a window, and is judged as its source's first.
+TEST(Planner, TheOtherMirrorAsksAtOnceForTheFileEnd) {
+    constexpr int64_t Large = 40 * Seg, Window = TOverlapGuard::WindowBytes;
+    const struct {
+        const char* What;
+        const char* Other;
+        int64_t Total;
+        bool Asks;
+        int64_t WriteFrom; // -1: no claim, its answer is not read
+    } cases[] = {
+        {"a large file", "http://other.test/setup.exe", Large, true, Large - Seg / 4 + Window},
+        {"its end within the first answer", "http://other.test/setup.exe", Seg + Seg / 8, true, -1},
+        {"the same server", "http://MIRROR.test/b/setup.exe", Large, false, -1},
+    };
+    for (const auto& c : cases) {
+        TPlanner p(Settings(), {Start(), *ParseUrl(c.Other)}, 0);
+        int other = -1;
+        for (const TPlanner::TStart& s : p.BeginPass(-1, 0))
+            if (s.Role == TPlanner::TRole::Candidate) other = s.Id;
+        TQuestion q;
+        ASSERT_EQ(p.AsksEarly(other, q), c.Asks) << c.What;
+        EXPECT_TRUE(!c.Asks || (q.Ask == TAsk::Last && q.End == Seg / 4)) << c.What;
+        p.Opened(0, Said(c.Total, "\"a\""), std::min(c.Total, Seg), false, 0);
+        EXPECT_FALSE(p.AsksEarly(other, q)) << c.What << ": the file is known";
+        TPlan plan;
+        ASSERT_EQ(p.TakeEarly(other, c.Asks, plan) >= 0, c.WriteFrom >= 0) << c.What;
+        if (c.WriteFrom < 0) continue;
+        EXPECT_EQ(plan.Question.From, c.Total - Seg / 4);
+        EXPECT_EQ(plan.WriteFrom, c.WriteFrom);
+        EXPECT_EQ(plan.WriteEnd, c.Total);
+        EXPECT_TRUE(plan.Judging && plan.Question.Total < 0) << "its head is judged first";
+    }
 }
 
 // The other mirror waits for the chosen one's first answer, from the start of the pass: 3 s,

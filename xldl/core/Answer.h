@@ -16,6 +16,8 @@ enum class TAsk {
     First, // the file's first bytes, to learn its size and validator (the whole file will do)
     Whole, // the whole file
     Part,  // a range of a file known by its validator or digest
+    Last,  // the file's last `End` bytes, its size not known yet (asked of another mirror
+           // before the file is known; judged as the Part it turned out to be)
 };
 
 struct TQuestion {

@@ -19,7 +19,7 @@ bool OwnLocation(const TUrl& location, const TUrl& start) {
 } // namespace
 
 TPlanner::TPlanner(const TPlanSettings& settings, const std::vector<TUrl>& sources, uint64_t nowMs)
-    : Settings(settings), Src(sources), LastProgressMs(nowMs) {
+    : Settings(settings), Src(sources), EarlyAsks(settings.SegmentBytes), LastProgressMs(nowMs) {
     Segments.Reset(-1);
     Growth.Reset(Src.Count(), nowMs);
 }
@@ -185,7 +185,7 @@ int TPlanner::Allowed(int source, uint64_t nowMs) const {
 std::vector<TPlanner::TStart> TPlanner::BeginPass(int handoverSource, uint64_t nowMs) {
     PassStartMs = nowMs;
     CalledOff = false;
-    EarlyClaims.clear();
+    EarlyAsks.Clear();
     Connections.clear();
     WholeStream = false;
     for (int i = 0; i < Src.Count(); ++i) {
@@ -221,9 +221,10 @@ std::vector<TPlanner::TStart> TPlanner::BeginPass(int handoverSource, uint64_t n
             starts.push_back(Add(i, TRole::Run, nowMs));
         else if (i == preferred)
             starts.push_back(Add(i, TRole::Open, nowMs));
-        else if (s.RangesUsable)
+        else if (s.RangesUsable) {
             starts.push_back(Add(i, TRole::Candidate, nowMs));
-        else
+            Connections[starts.back().Id].Slot = TEarlyShares::Last;
+        } else
             continue;
         if (Src.Known() ? s.RangesUsable : true) ready(i);
     }
@@ -259,12 +260,7 @@ void TPlanner::Ended(int id, uint64_t nowMs) {
     TConnection* c = Conn(id);
     if (!c) return;
     Unwork(*c, nowMs);
-    for (auto it = EarlyClaims.begin(); it != EarlyClaims.end(); ++it) {
-        if (it->first != id) continue;
-        if (Segments.Holds(it->second, id)) Segments.Release(it->second);
-        EarlyClaims.erase(it);
-        break;
-    }
+    EarlyAsks.Ended(Segments, id);
     Connections.erase(id);
 }
 
@@ -363,42 +359,42 @@ void TPlanner::Connected(int id, uint32_t ms) {
     if (TConnection* c = Conn(id)) c->ConnectMs = std::max<uint32_t>(ms, 1);
 }
 
-bool TPlanner::AsksEarly(int id, TQuestion& q) const {
-    const TConnection* c = Conn(id);
+bool TPlanner::Early(const TConnection& c) const {
+    const int preferred = Preferred();
+    if (preferred < 0 || !Src[c.Source].RangesUsable) return false;
+    if (c.Role == TRole::Candidate) {
+        // Another server answers while the preferred one does: held on the wire until the
+        // file is known, its answer is judged as any first answer of a mirror is.
+        return c.Source != preferred && !Src.SameServer(c.Source, preferred);
+    }
     // Before the first answer, a share is a guess made under no validator; it pays only where
     // waiting for that answer costs a round trip that matters.
-    if (!c || c->Role != TRole::Standby || c->Slot < 1 || Src.Known() || CalledOff ||
-        c->Source != Preferred() || c->ConnectMs < FarMs || !Src[c->Source].RangesUsable)
-        return false;
-    q = {};
-    q.Ask = TAsk::Part;
-    q.From = c->Slot * Settings.SegmentBytes;
-    q.End = (c->Slot + 1) * Settings.SegmentBytes;
+    return c.Role == TRole::Standby && c.Slot >= 1 && !CalledOff && c.Source == preferred &&
+           c.ConnectMs >= FarMs;
+}
+
+bool TPlanner::AsksEarly(int id, TQuestion& q) const {
+    const TConnection* c = Conn(id);
+    if (!c || Src.Known() || !Early(*c)) return false;
+    q = EarlyAsks.Question(c->Slot);
     return true;
 }
 
 void TPlanner::PlaceEarly() {
-    if (!Segments.Bounded()) return;
     // Under the guard the first bytes of each share are its window: the share proper begins
-    // after them, and they are written by the connection before it.
-    for (auto& [id, c] : Connections) {
-        TQuestion q;
-        if (c.Role != TRole::Standby || c.Slot < 1 || c.Source != Src.Reference()) continue;
-        const int64_t from = c.Slot * Settings.SegmentBytes;
-        const int64_t end = std::min((c.Slot + 1) * Settings.SegmentBytes, Segments.Size());
-        if (c.ConnectMs < FarMs || from + WindowBytes(c.Source) >= end) continue;
-        const int claim = Segments.ClaimRange(id, from + WindowBytes(c.Source), end);
-        if (claim >= 0) EarlyClaims[id] = claim;
-    }
+    // after them, and they are written by the connection before it. The preferred source's
+    // shares come first, in order; another mirror's end takes what they leave.
+    const int reference = Src.Reference();
+    for (const bool own : {true, false})
+        for (auto& [id, c] : Connections)
+            if (Early(c) && (c.Role == TRole::Standby) == own && (c.Source == reference) == own)
+                EarlyAsks.Place(Segments, id, c.Slot, WindowBytes(c.Source));
 }
 
 int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
-    const auto it = EarlyClaims.find(id);
     TConnection* c = Conn(id);
-    if (it == EarlyClaims.end() || !c) return -1;
-    const int claim = it->second;
-    EarlyClaims.erase(it);
-    if (!Segments.Holds(claim, id)) return -1;
+    const int claim = EarlyAsks.Take(id);
+    if (claim < 0 || !c || !Segments.Holds(claim, id)) return -1;
     if (!sent) {
         // Nobody would ever read it: the share goes back to the others.
         Segments.Release(claim);
@@ -409,12 +405,17 @@ int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
     plan = {};
     plan.Claim = claim;
     plan.Question.Ask = TAsk::Part;
-    plan.Question.From = c->Slot * Settings.SegmentBytes;
+    plan.Question.From = EarlyAsks.Range(c->Slot, Segments.Size()).Start;
     plan.Question.End = seg.End; // now known: where the share ends in the file
-    plan.Question.Validator = s.Validator;
-    plan.Question.Total = Segments.Size();
-    plan.Question.Named = !s.Validator.empty() || Src.File().Digest.Kind != TDigestKind::None;
-    plan.Question.MustName = true;
+    if (c->Role == TRole::Candidate) {
+        // Its source has not said what it serves: the head is judged against the file's facts.
+        plan.Judging = c->Judging = true;
+    } else {
+        plan.Question.Validator = s.Validator;
+        plan.Question.Total = Segments.Size();
+        plan.Question.Named = !s.Validator.empty() || Src.File().Digest.Kind != TDigestKind::None;
+        plan.Question.MustName = true;
+    }
     plan.Url = s.Where;
     plan.WriteFrom = seg.Pos;
     plan.WriteEnd = seg.End;

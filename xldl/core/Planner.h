@@ -8,6 +8,7 @@
 #pragma once
 
 #include "xldl/core/Answer.h"
+#include "xldl/core/EarlyShares.h"
 #include "xldl/core/Growth.h"
 #include "xldl/core/HttpHeaders.h"
 #include "xldl/core/Overlap.h"
@@ -147,7 +148,8 @@ public:
     // --- a pass ---
     enum class TRole {
         Open,      // asks for the file's first bytes, to learn what it is
-        Candidate, // a source not preferred: waits, then asks as Open or as any connection
+        Candidate, // a source not preferred: asks early for the file's end, waits, then asks
+                   // as Open or as any connection
         Standby,   // connects and waits until it is called (or, far, asks early)
         Run,       // asks for ranges
         Adopt,     // reads a whole-file answer the last pass handed over
@@ -186,11 +188,13 @@ public:
     // --- connections kept ready ---
     // `id` connected, taking `ms`: a long time says the source is far.
     void Connected(int id, uint32_t ms);
-    // Whether standby `id` asks now for its share of a large file, before the first answer is
-    // in (its source is far, and the preferred one), and what for.
+    // Whether `id` asks now, before the first answer is in, and what for: a standby of the
+    // preferred source, when that is far, for its share of a large file; the candidate of
+    // another server for the file's end.
     bool AsksEarly(int id, TQuestion& q) const;
-    // The first answer is in: standby `id` asked early (`sent`) or not. Its claim (-1: none;
-    // its share given back when it could not ask); `plan` gets what it asked.
+    // The first answer is in: `id` asked early (`sent`) or not. Its claim (-1: none; its share
+    // given back when it could not ask); `plan` gets what it asked (another mirror's answer is
+    // judged).
     int TakeEarly(int id, bool sent, TPlan& plan);
     enum class TCall { Work, Wait, Quit };
     TCall Call(int id, uint64_t nowMs);
@@ -246,7 +250,8 @@ private:
     struct TConnection {
         int Source = 0;
         TRole Role = TRole::Run;
-        int Slot = 0;         // standby of the preferred source: its early share (1..3)
+        int Slot = 0;         // what it asks early: a standby's share (1..3), or the file's
+                              // end (TEarlyShares::Last) for a candidate
         bool Working = false; // counted among its source's connections at work
         bool Flowing = false; // delivered bytes since it last began or failed
         bool Judging = false; // its request judges the source
@@ -278,6 +283,8 @@ private:
     bool Slower(int id, int64_t piece, uint64_t nowMs) const;
     void Work(TConnection& c);
     void Unwork(TConnection& c, uint64_t nowMs);
+    // Whether `c` asks before the first answer is in, were the file not known yet.
+    bool Early(const TConnection& c) const;
     void PlaceEarly();
     // The source of the file is settled (defined or taken up): early claims placed, etc.
     void Define(int source, const TSourceFacts& facts, int64_t bodyEnd, bool whole);
@@ -295,8 +302,8 @@ private:
     int NextId = 0;
     uint64_t PassStartMs = 0;
     bool CalledOff = false;
-    std::map<int, int> EarlyClaims; // by connection: the claim its early request asks for
-    uint64_t LastProgressMs = 0;    // when a byte was last written, or the task began
+    TEarlyShares EarlyAsks;
+    uint64_t LastProgressMs = 0; // when a byte was last written, or the task began
 };
 
 } // namespace xldl
