@@ -237,6 +237,12 @@ TNetResult THttpConnection::Fill(HANDLE abort, uint32_t waitMs) {
     return r;
 }
 
+TNetResult THttpConnection::Await(HANDLE wake, uint32_t waitMs) {
+    if (Begin < End) return {TNet::Ok, 0, 0};
+    const TNetResult r = Fill(wake, waitMs);
+    return r.Kind == TNet::Ok ? TNetResult{TNet::Ok, 0, 0} : r;
+}
+
 TNetResult THttpConnection::Request(const TUrl& url, const std::string& headers, HANDLE abort,
                                     uint32_t stallMs) {
     TNetResult r = Open(abort, stallMs);

@@ -63,6 +63,9 @@ public:
     // connection closed before a byte of it came: the request may simply be sent again.
     TNetResult ReadHead(HANDLE abort, uint32_t stallMs);
     const THeaders& Head() const { return Response; }
+    // Waits up to `waitMs` (or until `wake` is set) for the first bytes of what is still to
+    // come, kept for ReadHead: Ok once some are at hand, Stalled or Aborted (woken) if not.
+    TNetResult Await(HANDLE wake, uint32_t waitMs);
     const TBodyFraming& Framing() const { return Frame; }
     // The next bytes of the current body, at most `max`: `data` points into the buffer and
     // stays valid until the next call. Eof at the body's proper end; a body cut short fails.

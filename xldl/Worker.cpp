@@ -423,7 +423,9 @@ TWorker::TStep TWorker::ReadAnswer() {
         if (f.Kind == TFraming::Length && a.BodyEnd >= 0 && f.Length != a.BodyEnd - q.From)
             return Failed({TNet::Failed, NetBadResponse, 0}, false, std::nullopt, true);
         const uint64_t now = GetTickCount64();
-        if (asked.Alone) {
+        if (asked.TripMs) {
+            Pace.Answered(asked.TripMs);
+        } else if (asked.Alone) {
             Pace.Answered(static_cast<uint32_t>(now - asked.SentAt));
         } else if (LastBodyEnd && asked.SentAt + Pace.RoundTrip() <= LastBodyEnd) {
             // Its request waited at the server while the answer before it came: from that

@@ -61,9 +61,10 @@ private:
     struct TAsked {
         TPlan Plan;
         uint64_t SentAt = 0;
-        bool Alone = false; // nothing else was outstanding: its wait is a round trip
-        bool Early = false; // sent before the first answer, under no validator: its answer
-                            // counts only if it names the same file, and is dropped if not
+        bool Alone = false;  // nothing else was outstanding: its wait is a round trip
+        bool Early = false;  // sent before the first answer, under no validator: its answer
+                             // counts only if it names the same file, and is dropped if not
+        uint32_t TripMs = 0; // its round trip, when seen before the answer was read
     };
     enum class TStep { Go, Stop, Retired };
 

@@ -5,6 +5,8 @@
 
 #include "xldl/Trace.h"
 
+#include <algorithm>
+
 namespace xldl {
 
 bool TWorker::SendEarly(const TUrl& url, TAsked& early) {
@@ -45,6 +47,7 @@ void TWorker::Candidate() {
         return p.AsksEarly(Id, early.Plan.Question);
     });
     const bool sent = asks && SendEarly(url, early);
+    bool arrived = !sent;
     const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
     for (;;) {
         if (Dispatch.Stopping()) return;
@@ -62,6 +65,16 @@ void TWorker::Candidate() {
             return;
         case TPlanner::TCandidate::Wait:
             break;
+        }
+        if (!arrived && WaitForSingleObject(Dispatch.GoEvent(), 0) != WAIT_OBJECT_0) {
+            // When its answer begins to come is the mirror's round trip, which decides whether
+            // its connections come at once: watched for while the file is not known.
+            const TNetResult r = Connection->Await(Dispatch.GoEvent(), 50);
+            if (r.Kind == TNet::Ok)
+                early.TripMs =
+                    std::max<uint32_t>(static_cast<uint32_t>(GetTickCount64() - early.SentAt), 1);
+            arrived = r.Kind != TNet::Stalled && r.Kind != TNet::Aborted;
+            continue;
         }
         WaitForMultipleObjects(2, events, FALSE, 50);
     }
