@@ -7,7 +7,9 @@
 #include "xldl/ProxyAuth.h"
 #include "xldl/Socket.h"
 #include "xldl/Task.h"
+#include "xldl/Threads.h"
 #include "xldl/Trace.h"
+#include "xldl/UserKey.h"
 #include "xldl/core/Url.h"
 
 #include <windows.h>
@@ -35,6 +37,17 @@ public:
     TEngineLocked(const TEngineLocked&) = delete;
     TEngineLocked& operator=(const TEngineLocked&) = delete;
 };
+
+// The user's key is read through the system's data protection, loaded on first use (tens of
+// milliseconds, many more on a slow machine): made ready while the window waits for its press,
+// so that a task's start does not wait for it.
+bool KeyReadied = false;
+
+unsigned __stdcall ReadyKey(void*) {
+    UserSealKey();
+    InterlockedDecrement(&LiveThreads);
+    return 0;
+}
 
 std::optional<std::string> Environment(const char* name) {
     char buffer[1024];
@@ -74,6 +87,10 @@ uint32_t __stdcall XL_Init() {
     TraceOpen(Settings.TracePath);
     if (!NetStartup()) return 0;
     Initialized = true;
+    if (!KeyReadied) {
+        KeyReadied = true;
+        if (const HANDLE thread = StartThread(ReadyKey, nullptr)) CloseHandle(thread);
+    }
     return 1;
 }
 

@@ -17,9 +17,6 @@ namespace {
 constexpr uint32_t ReadChunk = 1 << 20;
 // Requests a connection may have on the wire beyond the answer it is reading.
 constexpr size_t MaxAhead = 8;
-// An answer's bytes beyond a cut claim: read and dropped up to this much, rather than closing
-// the connection (and losing the requests queued behind it).
-constexpr int64_t DrainLimit = 512 * 1024;
 
 int64_t NowEpoch() {
     FILETIME now;
@@ -288,6 +285,7 @@ void TWorker::DropConnection() {
         if (Reading && Holding) p.Table().Release(Current.Plan.Claim);
         for (const TAsked& a : Asked)
             if (p.Table().Holds(a.Plan.Claim, Id)) p.Table().Release(a.Plan.Claim);
+        if (Connection) p.Disconnected(Id);
     });
     Reading = false;
     Holding = false;
@@ -636,7 +634,7 @@ TWorker::TStep TWorker::ReadBody() {
         const int64_t surplus = Connection->BodyRemaining();
         if (Tracing() && surplus)
             Trace("c%d cut, %lld left unread", Id, static_cast<long long>(surplus));
-        if (surplus < 0 || surplus > DrainLimit) {
+        if (!Pace.Drains(surplus)) {
             DropConnection();
             return TStep::Go;
         }

@@ -81,6 +81,26 @@ TEST(Pacing, TheNextRequestGoesWhileAboutTwoRoundTripsAreLeft) {
     EXPECT_EQ(Measured(1000000, 0).MinSplit(), 500000) << "half a second while unknown";
 }
 
+// The rest of a cut answer is read only while that is quicker than a new connection's connect
+// and first head; never more than half a megabyte, and a little always.
+TEST(Pacing, ACutAnswersRestIsReadOnlyWhileThatIsQuickerThanConnectingAgain) {
+    const struct {
+        int64_t Rate;
+        uint32_t Trip; // 0: nothing measured
+        int64_t Surplus;
+        bool Drains;
+    } cases[] = {
+        {0, 0, 300000, true},         {0, 0, 600000, false},        {2000000, 25, 60000, true},
+        {2000000, 25, 95000, true},   {2000000, 25, 270000, false}, {700000, 160, 210000, true},
+        {700000, 160, 300000, false}, {40000000, 1, 64000, true},   {40000000, 1, 100000, false},
+    };
+    for (const auto& c : cases) {
+        const TPace p = c.Trip ? Measured(c.Rate, c.Trip) : TPace(64 * 1024, 16 << 20);
+        EXPECT_EQ(p.Drains(c.Surplus), c.Drains)
+            << c.Rate << " B/s, " << c.Trip << " ms, " << c.Surplus << " bytes";
+    }
+}
+
 TEST(Pacing, AServersDelayBeforeEachAnswerIsASmallShareOfItsRequests) {
     // 4 MB/s, answers on an idle connection after 250 ms, of which 200 ms are the server's:
     // the round trip is 50 ms, and a request lasts ten of the server's delays.

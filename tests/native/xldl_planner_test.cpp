@@ -676,10 +676,18 @@ TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
     const struct {
         const char* What;
         TFeed Slow, Fast;
+        bool Closed; // the slow one's connection closed: its next request connects first
         bool StandsBack;
     } cases[] = {
-        {"much slower", {700000, false, 20, 80}, {2100000, false, 20, 20}, true},
-        {"as fast, in bursts", {2100000, true, 1, 20}, {2100000, true, 8, 20}, false},
+        {"much slower", {700000, false, 20, 80}, {2100000, false, 20, 20}, false, true},
+        {"as fast, in bursts", {2100000, true, 1, 20}, {2100000, true, 8, 20}, false, false},
+        // Nearer but slower: a piece is worth its while only on the connection it has.
+        {"slower, near", {2000000, false, 20, 30}, {4200000, false, 20, 60}, false, false},
+        {"slower, near, to connect",
+         {2000000, false, 20, 30},
+         {4200000, false, 20, 60},
+         true,
+         true},
     };
     for (const auto& k : cases) {
         const int64_t total = 3 * 1024 * 1024 + 777;
@@ -721,6 +729,7 @@ TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
         }
         TPace pace(64 * 1024, Seg);
         TPlan plan;
+        if (k.Closed) p.Disconnected(slow);
         const TPlanner::TNext next = p.Next(slow, pace, false, plan, 30);
         EXPECT_EQ(next == TPlanner::TNext::Wait, k.StandsBack) << k.What;
         if (!k.StandsBack) continue;

@@ -14,6 +14,8 @@ constexpr int64_t UnknownRequest = 1 << 20;
 // A request lasts this many times the server's delay before its first byte, so that the delay
 // costs at most about a tenth of the time.
 constexpr int64_t DelayShare = 10;
+// The most of a cut answer ever read and dropped.
+constexpr int64_t DrainLimit = 512 * 1024;
 
 } // namespace
 
@@ -110,6 +112,14 @@ int64_t TPace::MinSplit() const {
     // What a taker waits for before its first byte: the trip and the server's delay.
     const int64_t trip = HeadMs ? HeadMs : 500;
     return std::max<int64_t>(Granule, BytesPerSecond / 1000 * trip);
+}
+
+bool TPace::Drains(int64_t surplus) const {
+    if (surplus < 0 || surplus > DrainLimit) return false;
+    // A new connection waits for its connect and its first answer's head: two heads' time.
+    const int64_t rate = Throughput();
+    if (rate <= 0 || HeadMs == 0) return true;
+    return surplus <= std::max<int64_t>(Granule, rate * 2 * HeadMs / 1000);
 }
 
 } // namespace xldl

@@ -64,6 +64,11 @@ public:
     // The least worth cutting from another connection's claim: what this one would fetch in
     // the round trip it needs to get going.
     int64_t MinSplit() const;
+    // Whether `surplus` bytes of an answer beyond a cut claim are read and dropped, rather than
+    // the connection closed (and the requests queued behind it asked again on a new one):
+    // when reading them takes no longer than that new connection would to get going. Every
+    // byte dropped was fetched for nothing.
+    bool Drains(int64_t surplus) const;
 
 private:
     int64_t MinRequest;

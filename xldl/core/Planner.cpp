@@ -493,6 +493,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         plan.WriteFrom = end;
         plan.WriteEnd = end;
         c->Judging = true;
+        c->Closed = false;
         return TNext::Ask;
     }
     if (!ahead && s.Standing == TStanding::Same &&
@@ -529,8 +530,10 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         Unwork(*c, nowMs);
         return ahead ? TNext::Nothing : TNext::Wait;
     }
-    // Only free bytes are taken ahead; cutting another's claim is for an idle connection.
-    const int claim = Segments.Claim(id, size, ahead ? 0 : pace.MinSplit(), rateOf);
+    // Only free bytes are taken ahead; cutting another's claim is for an idle connection, and
+    // one whose connection closed waits for a connect as well before its first byte.
+    const int claim =
+        Segments.Claim(id, size, ahead ? 0 : pace.MinSplit() * (c->Closed ? 2 : 1), rateOf);
     if (claim < 0) return TNext::Nothing;
     if (!s.RangesUsable) {
         // Bytes are missing and cannot be fetched apart: the file starts over.
@@ -566,6 +569,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     plan.WriteFrom = seg.Pos;
     plan.WriteEnd = seg.End;
     c->Judging = judging;
+    c->Closed = false;
     return TNext::Ask;
 }
 
@@ -581,8 +585,9 @@ bool TPlanner::Slower(int id, int64_t piece, uint64_t nowMs) const {
         const int64_t r = RateOf(oc, nowMs);
         if (r > 0) others.push_back({r, Src[oc.Source].RoundTrip});
     }
-    return StandsBack({RateOf(*c, nowMs), Src[c->Source].RoundTrip}, others, piece,
-                      Segments.Size() - Segments.Done());
+    // Its connection to make first costs it another round trip before the piece's first byte.
+    const uint32_t trip = Src[c->Source].RoundTrip * (c->Closed ? 2 : 1);
+    return StandsBack({RateOf(*c, nowMs), trip}, others, piece, Segments.Size() - Segments.Done());
 }
 
 int64_t TPlanner::RateOf(const TConnection& c, uint64_t nowMs, bool settled) const {
@@ -779,6 +784,10 @@ TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
     if (serving || !Src.Known()) return TReaction::Quit;
     // What is left serves another file, or only whole: it becomes the file.
     return live ? TReaction::Restart : TReaction::Fail;
+}
+
+void TPlanner::Disconnected(int id) {
+    if (TConnection* c = Conn(id)) c->Closed = true;
 }
 
 void TPlanner::Left(int id, uint64_t nowMs) {

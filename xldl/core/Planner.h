@@ -241,6 +241,8 @@ public:
     void WaitEnded(int id);
     // Connection `id` stops working (done, retired, or its source not used).
     void Left(int id, uint64_t nowMs);
+    // Connection `id` closed its connection: its next request waits for a connect too.
+    void Disconnected(int id);
 
     // --- looks ---
     int ActiveConnections() const;
@@ -255,6 +257,7 @@ private:
         bool Working = false; // counted among its source's connections at work
         bool Flowing = false; // delivered bytes since it last began or failed
         bool Judging = false; // its request judges the source
+        bool Closed = false;  // its next request goes on a new connection
         TDelivery Delivery;   // what it sustained, as it last measured
         uint64_t SeenMs = 0;  // when it last showed life (a head or bytes)
         uint64_t StartedMs = 0;
