@@ -56,6 +56,8 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
                   saying so), as servers that cap the size of range answers do
     tls_garbage   bytes=N: over TLS, send N bytes of the body, then bytes that are no TLS record
                   (a record damaged on the way), then close
+    hold          until=P, seconds=S: answer (as usual) only once a request for the path P
+                  has come, or after S seconds (10): orders two clients' requests for a test
     to_https      status=301: redirect to https://<same host>:<port><same path and query>, port
                   the TLS twin's (or port=N); only over plain HTTP. {"fault": "to_https",
                   "status": 308, "times": -1} sends every file request to the twin.
@@ -149,7 +151,19 @@ class Script:
 
     def __init__(self):
         self.lock = threading.Lock()
+        self.came = threading.Condition(self.lock)
         self.set({})
+
+    def arrived(self, path):
+        """A request for `path` came: whoever holds an answer until then goes on."""
+        with self.lock:
+            self.paths.add(path)
+            self.came.notify_all()
+
+    def hold(self, path, seconds):
+        """Waits until a request for `path` has come since the script was set, `seconds` at most."""
+        with self.lock:
+            self.came.wait_for(lambda: path in self.paths, seconds)
 
     def set(self, script):
         with self.lock:
@@ -170,6 +184,7 @@ class Script:
             self.keepalive_reset = script.get("keepalive_silent") == "reset"
             self.conditionals = bool(script.get("conditionals", True))
             self.swaps = {}
+            self.paths = set()
             self.tls = dict(script.get("tls", {}))
             self.log = []
             self.tls_log = []
@@ -554,10 +569,13 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_simple(503, [("Retry-After", "1")], b"busy\n")
             return
 
+        script.arrived(path)
         rule = script.pick(path, range_header is not None, self.scheme(), host=host,
                            if_range=self.headers.get("If-Range") is not None,
                            authorized=self.headers.get("Proxy-Authorization") is not None)
         fault = rule["fault"] if rule else "-"
+        if fault == "hold":
+            script.hold(rule["until"], float(rule.get("seconds", 10)))
         if fault == "change":
             with script.lock:
                 script.swaps[path] = rule["file"]

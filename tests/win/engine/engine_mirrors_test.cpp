@@ -110,13 +110,15 @@ TEST_F(EngineMirrors, BothServeTheFileAndTheChosenOneDefinesIt) {
         DeleteFileA((Out + "setup.exe").c_str());
         const auto file = Serve("a/setup.exe", Bytes, 5);
         Serve("b/setup.exe", Bytes, 5);
-        // Slow enough per request that more connections, and the other mirror, pay.
-        std::string script = R"({"rate": 1500000)";
+        // Slow enough per request that more connections, and the other mirror, pay. The chosen
+        // mirror answers what it is asked before the file is known only once the other has been
+        // asked, as on a link where answers take longer than a thread takes to start.
+        std::string script = R"({"rate": 1500000, "rules": [{"path": "/a/setup.exe",
+            "if_range": false, "times": -1, "fault": "hold", "until": "/b/setup.exe"})";
         if (*c.OtherFault)
-            script +=
-                std::string(R"(, "rules": [{"path": "/b/setup.exe", "times": -1, "fault": ")") +
-                c.OtherFault + R"("}])";
-        Script(script + "}");
+            script += std::string(R"(, {"path": "/b/setup.exe", "times": -1, "fault": ")") +
+                      c.OtherFault + R"("})";
+        Script(script + "]}");
         const TRun run = Both(Url("/a/setup.exe"), Other("/b/setup.exe"));
         ExpectFinished(run, "setup.exe", file);
         std::vector<std::string> asked[2]; // ranges, by mirror
