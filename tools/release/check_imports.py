@@ -186,7 +186,7 @@ def main():
             for dll, name in unknown:
                 print(f"  {dll}: {name}", file=sys.stderr)
     if failed:
-        print(f"Check each on Windows 7 SP1 as the README says (\"Windows versions\") before "
+        print(f"Check each on Windows 7 SP1 as docs/releases.md says (\"Windows versions\") before "
               f"adding it to {os.path.relpath(os.path.abspath(args.list), ROOT)}, or call it "
               f"through GetProcAddress.",
               file=sys.stderr)
