@@ -1,8 +1,8 @@
-// Starting the downloaded installer: only the maker's (app/InstallerSignature), and none signed
-// before the newest this user's tool has verified (so that an old build, with whatever it got
-// wrong, cannot be passed off as the current one), held open against writers from its check
-// until the shell has started it, so that nothing can swap it in between; a file refused is
-// deleted from its name; a start that fails says why.
+// Starting the downloaded installer: only the maker's (app/InstallerSignature), and none of a
+// lower version than the newest this user's tool has verified (app/InstallerVersion: so that an
+// old build, with whatever it got wrong, cannot be passed off as the current one), held open
+// against writers from its check until the shell has started it, so that nothing can swap it in
+// between; a file refused is deleted from its name; a start that fails says why.
 #pragma once
 
 #include "app/DownloadTexts.h"
@@ -13,11 +13,13 @@
 
 #include <string>
 
-// The tool's key under HKEY_CURRENT_USER, and the value there that holds the newest signing
-// time (REG_QWORD, seconds since 1970 UTC) of an installer it verified; tests running side by
-// side in one prefix each name a value of their own.
+// The tool's key under HKEY_CURRENT_USER, and the value there that holds the newest version of
+// an installer it verified (REG_BINARY, app/InstallerVersion's record); tests running side by
+// side in one prefix each name a value of their own. The value an earlier release kept (the
+// newest signing time) is removed when the first version is recorded.
 constexpr const wchar_t* ToolRegistryKey = L"Software\\Orlenz\\Downloader";
-extern const wchar_t* NewestSignedValue;
+extern const wchar_t* NewestVersionValue;
+constexpr const wchar_t* EarlierNewestValue = L"NewestInstallerSigned";
 
 // How the installer is started; tests put a recorder here.
 using TShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
@@ -31,8 +33,7 @@ struct TLaunch {
 };
 
 // Checks the installer at `path` and, when it is the maker's and not older, asks the shell to
-// open it
-// (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
+// open it (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
 TLaunch LaunchInstaller(HWND owner, const std::wstring& path);
 
 // The trouble behind a system error of opening or starting the file.

@@ -485,7 +485,6 @@ TSignatureCheck VerifyInstallerSignature(HANDLE file, const std::wstring& path,
         }
         stamped = time;
     }
-    check.SignedAt = stamped ? stamped : SigningTime(signer.AuthAttrs);
     // A certificate for lifetime signing makes its signatures last only as long as itself,
     // time stamp or not.
     if (NamesUsage(cert.get(), LifetimeSigningOid)) stamped.reset();

@@ -112,7 +112,11 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     RzBitBtn1->SetEnabled(false);
 
     // Chosen again at every press: a drive may have come or gone meanwhile.
-    FSaveFolder = ChooseSaveFolder();
+    FSaveFolder = ChooseSaveFolder(FSaveFolderHold);
+    if (FSaveFolder.empty()) { // no folder of the user's alone, not even one made for it
+        OfferRetry(FailureText(ErrorFile), false);
+        return;
+    }
 
     std::string url;
     FTaskMirror = nullptr;
@@ -186,6 +190,7 @@ void TFormOfZQX::TaskFinished() {
     // Only a program is started; the name comes from the URL, the folder from the press.
     if (FFileName.find(".exe") != std::string::npos) {
         const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName));
+        FSaveFolderHold.Release();
         if (!launch.Started) {
             // The window stays: the user waited for this, and one press tries again.
             OfferRetry(StartTroubleText(launch.Trouble), MirrorMayHelp(launch.Trouble));
@@ -198,6 +203,7 @@ void TFormOfZQX::TaskFinished() {
 
 void TFormOfZQX::TaskFailed(uint32_t error) {
     XLTime->SetEnabled(false);
+    FSaveFolderHold.Release();
     // The size text keeps the last sizes: how far the task got.
     OfferRetry(FailureText(error), MirrorMayHelp(error));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/InstallerLaunch.h"
+#include "runtime/FolderHold.h"
 #include "app/TaskbarButton.h"
 #include "controls/RzButton.h"
 #include "controls/RzLabel.h"
@@ -43,8 +44,10 @@ public:
 
     TaskHandle FTaskHandle = 0;
     std::string FFileName;
-    // Where the press saved the download (app/SaveFolder), ending in a backslash.
+    // Where the press saved the download (app/SaveFolder), ending in a backslash, and that
+    // folder held in place until the installer in it has started or the task has failed.
     std::wstring FSaveFolder;
+    TFolderHold FSaveFolderHold;
     // The mirror's radio button that the task was made from (null before the first press).
     TRadioButton* FTaskMirror = nullptr;
     // Whether the engine keeps failed tasks in StateFailed with their reason; asked once, of

@@ -146,7 +146,9 @@ void TTask::Run() {
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
     // What this engine leaves is sealed with the user's key; what an older one left (a plain
     // checksum anyone can make) is believed only in a folder nobody else may change.
-    const TSeal seal{UserSealKey(), FolderIsOurs(Folder, ReadFolderFacts)};
+    const TSealKey& key = UserSealKey();
+    const TSeal seal{key.Key, !key.Unreadable && FolderIsOurs(Folder, ReadFolderFacts),
+                     key.Unreadable};
     // A sensible moment to clear away what earlier downloads left and nobody took up.
     RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
     std::vector<TUrl> sources{*start};

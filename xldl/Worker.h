@@ -12,6 +12,7 @@
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
 #include "xldl/core/Settings.h"
+#include "xldl/core/WebPage.h"
 
 #include <windows.h>
 
@@ -85,6 +86,9 @@ private:
     // The bytes of the answer being read, at its stream position: windows compared, the share
     // written, what lies beyond the share dropped.
     TStep Take(const uint8_t* data, uint32_t size);
+    // The same, a program's first bytes held back until they tell it is no web page (`ended`:
+    // the body ended with those held).
+    TStep Checked(const uint8_t* data, uint32_t size, bool ended = false);
     // Compares a window's bytes with what is or will be written: false when they differ.
     bool Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& step);
     // `established`: the connection was up (the failure came while reading, not connecting).
@@ -120,6 +124,8 @@ private:
     bool Holding = false;     // Current's claim is still this connection's to write
     bool Cut = false;         // another connection took the end of Current's claim
     int64_t At = 0;           // the stream position of the next byte of Current's answer
+    bool Checking = false;    // Current's first bytes are held in PageCheck
+    TPageCheck PageCheck;
     int64_t StreamEnd = -1;   // where Current's answer ends (-1: at the stream's end)
     uint64_t LastBodyEnd = 0; // when the last answer's body ended on this connection
     uint64_t AnswerBegan = 0; // when Current's time on the connection began

@@ -11,10 +11,9 @@ use_x11_prefix() { # prefix folder
   export WINEARCH=$WIN_BUILD WINEDEBUG=-all WINEPREFIX=$1
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   "$ROOT/scripts/wine-prefix" "$WINEPREFIX" "$WIN_BUILD" x11
-  # The tool refuses installers signed before the newest it verified, and the demo installer
-  # is time-stamped when built, after the tests' installers were signed: each script starts
-  # with no such record, whichever ran in this prefix before.
-  "$WINE_LOADER" reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerSigned /f \
+  # The tool refuses installers of a lower version than the newest it verified: each script
+  # starts with no such record, whichever installers ran in this prefix before.
+  "$WINE_LOADER" reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerVersion /f \
     >/dev/null 2>&1 || true
   # The server that change started ends (and keeps the registry) before the script starts its own.
   "$WINE_SERVER" -w

@@ -31,15 +31,18 @@ TEST(FolderFacts, OnlyAFolderNobodyElseMayChangeIsOurs) {
              f.Grants.push_back({false, Modify, false});
          },
          false},
-        {"others may delete it",
-         [](TFolderFacts& f) {
-             f.Grants.push_back({false, 0x10000, false});
-         },
+        // Each right that changes the folder, on its own.
+        {"others may delete it", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); },
          false},
+        {"others may delete what is in it",
+         [](TFolderFacts& f) { f.Grants.push_back({false, 0x40, false}); }, false},
         {"others may change its access list",
-         [](TFolderFacts& f) {
-             f.Grants.push_back({false, 0x40000, false});
-         },
+         [](TFolderFacts& f) { f.Grants.push_back({false, 0x40000, false}); }, false},
+        {"others may take it over", [](TFolderFacts& f) { f.Grants.push_back({false, 0x80000, false}); },
+         false},
+        {"others may do anything", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000000, false}); },
+         false},
+        {"others may write", [](TFolderFacts& f) { f.Grants.push_back({false, 0x40000000, false}); },
          false},
         {"others may write what is made inside only",
          [](TFolderFacts& f) {
@@ -57,45 +60,127 @@ TEST(FolderFacts, OnlyAFolderNobodyElseMayChangeIsOurs) {
     }
 }
 
-TEST(FolderFacts, EveryLinkOnTheWayIsOursAndTheFolderLeadsToOneOfOurs) {
-    // D:\KORVA, its volume's root D:\, and where links lead.
-    struct {
-        const char* What;
-        std::map<std::wstring, TFolderFacts> Seen, Followed;
-        bool Ours;
-    } cases[] = {
-        {"a plain folder", {{L"D:\\KORVA", Ours()}, {L"D:\\", Ours()}}, {}, true},
-        {"a link of ours to a folder of ours",
-         {{L"D:\\KORVA", Ours()}, {L"D:\\", Ours()}},
-         {{L"D:\\KORVA", Ours()}},
-         true},
-        {"a link of ours to someone else's folder",
-         {{L"D:\\KORVA", Ours()}, {L"D:\\", Ours()}},
-         {{L"D:\\KORVA", Ours()}},
-         false},
-        {"someone else's link", {{L"D:\\KORVA", Ours()}, {L"D:\\", Ours()}}, {}, false},
-        {"someone else's link above it", {{L"D:\\KORVA", Ours()}, {L"D:\\", Ours()}}, {}, false},
+// The folder and every folder above it, as each is seen and as followed where it is a link;
+// every path not named reads as a folder of ours.
+struct TWalk {
+    const char* What;
+    std::wstring Folder;
+    std::map<std::wstring, void (*)(TFolderFacts&)> Seen, Followed;
+    bool Ours;
+};
+
+void ExpectWalks(const TWalk& c) {
+    std::vector<std::wstring> asked;
+    const auto read = [&](const std::wstring& path, bool follow) {
+        asked.push_back(path);
+        TFolderFacts f = Ours();
+        const auto& changes = follow ? c.Followed : c.Seen;
+        if (const auto it = changes.find(path); it != changes.end()) it->second(f);
+        return f;
     };
-    cases[1].Seen[L"D:\\KORVA"].Link = true;
-    cases[2].Seen[L"D:\\KORVA"].Link = true;
-    cases[2].Followed[L"D:\\KORVA"].OwnerOurs = false;
-    cases[3].Seen[L"D:\\KORVA"].Link = true;
-    cases[3].Seen[L"D:\\KORVA"].OwnerOurs = false;
-    cases[4].Seen[L"D:\\"].Link = true;
-    cases[4].Seen[L"D:\\"].Grants.push_back({false, Modify, false});
-    for (const auto& c : cases) {
-        std::vector<std::wstring> asked;
-        const auto read = [&](const std::wstring& path, bool follow) {
-            asked.push_back(path);
-            const auto& where = follow ? c.Followed : c.Seen;
-            const auto it = where.find(path);
-            return it == where.end() ? TFolderFacts{} : it->second;
-        };
-        EXPECT_EQ(FolderIsOurs(L"D:\\KORVA\\", read), c.Ours) << c.What;
-        if (c.Ours) {
-            EXPECT_EQ(asked.back(), L"D:\\") << c.What << ": the walk ends at the root";
-        }
+    EXPECT_EQ(FolderIsOurs(c.Folder, read), c.Ours) << c.What;
+    if (c.Ours) {
+        EXPECT_EQ(asked.back().back(), L'\\') << c.What << ": the walk ends at the root";
     }
+}
+
+constexpr auto Link = [](TFolderFacts& f) { f.Link = true; };
+constexpr auto OthersEmpty = [](TFolderFacts& f) { f.Grants.push_back({false, 0x40, false}); };
+
+TEST(FolderFacts, EveryLinkOnTheWayIsOursAndTheFolderLeadsToOneOfOurs) {
+    const TWalk cases[] = {
+        {"a plain folder", L"D:\\KORVA\\", {}, {}, true},
+        {"a link of ours to a folder of ours", L"D:\\KORVA", {{L"D:\\KORVA", Link}}, {}, true},
+        {"a link of ours to someone else's folder",
+         L"D:\\KORVA",
+         {{L"D:\\KORVA", Link}},
+         {{L"D:\\KORVA", [](TFolderFacts& f) { f.OwnerOurs = false; }}},
+         false},
+        {"someone else's link",
+         L"D:\\KORVA",
+         {{L"D:\\KORVA",
+           [](TFolderFacts& f) {
+               f.Link = true;
+               f.OwnerOurs = false;
+           }}},
+         {},
+         false},
+        {"someone else's link above it",
+         L"D:\\KORVA",
+         {{L"D:\\",
+           [](TFolderFacts& f) {
+               f.Link = true;
+               f.Grants.push_back({false, 0x1301BF, false});
+           }}},
+         {},
+         false},
+    };
+    for (const TWalk& c : cases)
+        ExpectWalks(c);
+}
+
+TEST(FolderFacts, NobodyElseMayRenameTheFolderOrOneAboveItUpToTheRoot) {
+    const TWalk cases[] = {
+        {"its parent lets others delete what is in it", L"D:\\KORVA", {{L"D:\\", OthersEmpty}}, {},
+         false},
+        {"its parent lets others take it over",
+         L"D:\\KORVA",
+         {{L"D:\\", [](TFolderFacts& f) { f.Grants.push_back({false, 0x40000, false}); }}},
+         {},
+         false},
+        {"its parent is someone else's",
+         L"D:\\KORVA",
+         {{L"D:\\", [](TFolderFacts& f) { f.OwnerOurs = false; }}},
+         {},
+         false},
+        {"others may make folders beside it, and delete what is made inside only",
+         L"D:\\KORVA",
+         {{L"D:\\",
+           [](TFolderFacts& f) {
+               f.Grants.push_back({false, 0x1200AF, false});
+               f.Grants.push_back({false, 0x1F01FF, true});
+           }}},
+         {},
+         true},
+        {"a root others may delete", L"D:\\KORVA",
+         {{L"D:\\", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); }}}, {}, true},
+        {"three levels up, one lets others delete what is in it",
+         L"C:\\Users\\Ann\\Downloads\\KORVA",
+         {{L"C:\\Users", OthersEmpty}},
+         {},
+         false},
+        {"three levels up, one others may delete",
+         L"C:\\Users\\Ann\\Downloads\\KORVA",
+         {{L"C:\\Users\\Ann", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); }}},
+         {},
+         false},
+        {"a link above it leads to a folder that lets others empty it",
+         L"C:\\Users\\Ann\\Downloads\\KORVA",
+         {{L"C:\\Users\\Ann\\Downloads", Link}},
+         {{L"C:\\Users\\Ann\\Downloads", OthersEmpty}},
+         false},
+        {"on a share", L"\\\\server\\share\\dl\\KORVA", {}, {}, true},
+        {"on a share whose root lets others delete what is in it",
+         L"\\\\server\\share\\KORVA",
+         {{L"\\\\server\\share\\", OthersEmpty}},
+         {},
+         false},
+        {"on a share, a folder above it others may delete",
+         L"\\\\server\\share\\dl\\KORVA",
+         {{L"\\\\server\\share\\dl", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); }}},
+         {},
+         false},
+    };
+    for (const TWalk& c : cases)
+        ExpectWalks(c);
+    // Where links lead elsewhere, the folders above where it really is count too.
+    TWalk elsewhere{"its own path lies under a folder that lets others empty it",
+                    L"C:\\Users\\Ann\\Downloads\\KORVA",
+                    {{L"E:\\dl", OthersEmpty}},
+                    {{L"C:\\Users\\Ann\\Downloads\\KORVA",
+                      [](TFolderFacts& f) { f.FinalPath = L"E:\\dl\\KORVA"; }}},
+                    false};
+    ExpectWalks(elsewhere);
 }
 
 } // namespace

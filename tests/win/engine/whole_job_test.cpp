@@ -341,6 +341,53 @@ TEST_F(WholeJob, ASignInPageLeavesTheMirrorAndOnePressAfterSigningInGetsTheInsta
     ExpectCompleted(tool, 1, "after signing in");
 }
 
+// An old build of the maker's, time-stamped today (which anyone can do without the maker's key):
+// refused as older, and the current build still starts after it.
+TEST_F(WholeJob, AnOldBuildStampedTodayIsRefusedAndTheCurrentBuildStillStarts) {
+    TToolProcess first;
+    ASSERT_TRUE(StartAndPress(first, 1));
+    ExpectCompleted(first, 1, "the current build");
+    DeleteFileA(Started);
+    Serve(1, "host1-old-restamped");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(PressAnswered(button));
+    EXPECT_FALSE(Exists(Saved)) << "an older build under the installer's name";
+    EXPECT_FALSE(Exists(Started));
+    EXPECT_EQ(SendMessageA(TToolProcess::SecondRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED);
+    TToolProcess::Click(button);
+    ExpectCompleted(tool, 2, "the current build from the other mirror");
+}
+
+// Someone renames the save folder aside while the mirror holds the download, and puts a folder
+// of their own in its place: the folder is held, so the rename fails; or else nothing starts
+// from theirs.
+TEST_F(WholeJob, TheSaveFolderCannotBeSwappedDuringTheDownload) {
+    Script(R"({"rules": [{"path": "/service/setup.exe", "fault": "hold", "until": "/go",
+               "seconds": 300, "times": -1}]})");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    ASSERT_TRUE(WaitFor([] { return Exists("D:\\KORVA\\setup.exe.part"); }, 60000));
+    const bool moved = MoveFileA("D:\\KORVA", "D:\\KORVA-aside") != FALSE;
+    EXPECT_FALSE(moved) << "renamed mid-download";
+    if (moved) CreateDirectoryA("D:\\KORVA", nullptr);
+    Exchange("GET", "/go", "");
+    if (!moved) {
+        ExpectCompleted(tool, 1, "the folder held");
+        return;
+    }
+    const HWND button = TToolProcess::Button(Main);
+    EXPECT_TRUE(WaitFor([&] { return !tool.Running() || IsWindowEnabled(button); }, 90000));
+    EXPECT_FALSE(Exists(Started)) << "started from the planted folder";
+    PostMessageA(Main, WM_CLOSE, 0, 0);
+    tool.ExitCode(10000);
+    for (const char* f : {Saved, Started, "D:\\KORVA\\setup.exe.part", "D:\\KORVA\\setup.exe.part.state"})
+        DeleteFileA(f);
+    RemoveDirectoryA("D:\\KORVA");
+    MoveFileA("D:\\KORVA-aside", "D:\\KORVA");
+}
+
 // Libraries left beside the tool under the names of every system library the tool and its
 // engine load that is not one Windows only ever takes from the system folder, with Wine told to
 // prefer a library found on the search path, as Windows does: the whole job runs, and none of
