@@ -91,12 +91,18 @@ TStartTrouble StartTroubleOf(DWORD error) {
     }
 }
 
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder) {
     TLaunch launch;
     THeldFile file(path);
-    if (file.Handle == INVALID_HANDLE_VALUE) {
-        launch.Error = file.Error;
-        launch.Trouble = StartTroubleOf(file.Error);
+    // Where the folder can be renamed while held (Wine), it is asked again after the file is
+    // held and once more just before the start.
+    const auto moved = [&] {
+        return folder && !folder->At(path.substr(0, path.find_last_of(L'\\')));
+    };
+    const DWORD unopened = moved() ? ERROR_PATH_NOT_FOUND : file.Error;
+    if (file.Handle == INVALID_HANDLE_VALUE || unopened) {
+        launch.Error = unopened;
+        launch.Trouble = StartTroubleOf(unopened);
         return launch;
     }
     launch.Signature = VerifyInstallerSignature(file.Handle, path);
@@ -129,6 +135,11 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
     info.lpVerb = L"Open";
     info.lpFile = path.c_str();
     info.nShow = SW_SHOWNORMAL;
+    if (moved()) {
+        launch.Error = ERROR_PATH_NOT_FOUND;
+        launch.Trouble = StartTroubleOf(launch.Error);
+        return launch;
+    }
     const bool started = ShellExecuteProc(&info) != FALSE;
     DWORD error = started ? 0 : GetLastError();
     if (!started && !error) { // only the shell's own code, in hInstApp

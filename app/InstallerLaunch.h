@@ -7,6 +7,7 @@
 
 #include "app/DownloadTexts.h"
 #include "app/InstallerSignature.h"
+#include "runtime/FolderHold.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -34,7 +35,9 @@ struct TLaunch {
 
 // Checks the installer at `path` and, when it is the maker's and not older, asks the shell to
 // open it (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path);
+// With `folder`, only while the installer's folder is still the one held there: a folder put
+// in its place by someone else is as if the file were gone.
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder = nullptr);
 
 // The trouble behind a system error of opening or starting the file.
 TStartTrouble StartTroubleOf(DWORD error);

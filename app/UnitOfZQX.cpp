@@ -189,7 +189,8 @@ void TFormOfZQX::TaskFinished() {
     FTaskbar->Clear();
     // Only a program is started; the name comes from the URL, the folder from the press.
     if (FFileName.find(".exe") != std::string::npos) {
-        const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName));
+        const TLaunch launch =
+            LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName), &FSaveFolderHold);
         FSaveFolderHold.Release();
         if (!launch.Started) {
             // The window stays: the user waited for this, and one press tries again.

@@ -223,7 +223,7 @@ TEST_F(Launch, NoInstallerOfALowerVersionThanTheNewestVerifiedStarts) {
         const char* Variant;
         bool Started;
         TStartTrouble Trouble;
-        std::optional<TVersionRecord> Before; // put in place first
+        std::optional<TVersionRecord> Before = std::nullopt; // put in place first
     };
     const Step steps[] = {
         {"other-publisher", false, TStartTrouble::NotTheMakers}, // refused: its version not kept
@@ -260,6 +260,25 @@ TEST_F(Launch, NoInstallerOfALowerVersionThanTheNewestVerifiedStarts) {
     EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, ToolRegistryKey, EarlierNewestValue, RRF_RT_ANY,
                            nullptr, nullptr, nullptr),
               ERROR_FILE_NOT_FOUND);
+}
+
+// The folder renamed aside and another put in its place (where the system lets a held folder be
+// renamed at all, as Wine does): nothing starts from that one.
+TEST_F(Launch, NothingStartsFromAFolderPutInTheHeldOnesPlace) {
+    ShellExecuteProc = Recorder;
+    const std::string aside = Dir + "-aside";
+    DeleteFileA((aside + "\\setup.exe").c_str());
+    RemoveDirectoryA(aside.c_str());
+    ASSERT_TRUE(PutSignedInstaller("good", Path));
+    const TFolderHold hold(Wide(Dir));
+    EXPECT_TRUE(LaunchInstaller(nullptr, Wide(Path), &hold).Started);
+    if (!MoveFileA(Dir.c_str(), aside.c_str())) return; // held, as on Windows
+    ASSERT_TRUE(CreateDirectoryA(Dir.c_str(), nullptr));
+    ASSERT_TRUE(PutSignedInstaller("good", Path));
+    const TLaunch launch = LaunchInstaller(nullptr, Wide(Path), &hold);
+    EXPECT_FALSE(launch.Started);
+    EXPECT_EQ(launch.Trouble, TStartTrouble::Missing);
+    EXPECT_EQ(Calls, 1);
 }
 
 TEST_F(Launch, ARefusedInstallerThatCannotBeDeletedIsSaidToBeThere) {

@@ -92,12 +92,7 @@ TEST_F(SaveFolder, TheFirstCandidateThatTakesFilesWins) {
     EXPECT_TRUE(Empty(Base + L"good\\KORVA\\"));
     EXPECT_FALSE(IsFolder(Base + L"later\\KORVA")) << "nothing made beyond the choice";
     EXPECT_FALSE(IsFolder(Base + L"missing")) << "parents are not made";
-    // Held: neither renamed nor removed while the hold lasts; free again after it.
-    EXPECT_FALSE(MoveFileW((Base + L"good\\KORVA").c_str(), (Base + L"good\\aside").c_str()));
-    EXPECT_FALSE(RemoveDirectoryW((Base + L"good\\KORVA").c_str()));
-    Hold.Release();
-    ASSERT_TRUE(MoveFileW((Base + L"good\\KORVA").c_str(), (Base + L"good\\aside").c_str()));
-    ASSERT_TRUE(MoveFileW((Base + L"good\\aside").c_str(), (Base + L"good\\KORVA").c_str()));
+    EXPECT_TRUE(Hold.At(Base + L"good\\KORVA")) << "held";
     // Made already: taken as it is.
     EXPECT_EQ(ChooseSaveFolder(candidates, Hold), Base + L"good\\KORVA\\");
 
@@ -125,6 +120,7 @@ TEST_F(SaveFolder, DWhereItWorksElseDownloadsElseTheLocalApplicationData) {
     EXPECT_EQ(c[2].Folder, local + L"\\Orlenz\\KORVA\\");
 
     EXPECT_EQ(ChooseSaveFolder(Hold), L"D:\\KORVA\\");
+    Hold.Release();
     BlockD();
     EXPECT_EQ(ChooseSaveFolder(Hold), downloads + L"\\KORVA\\");
     EXPECT_TRUE(IsFolder(downloads + L"\\KORVA")) << "made under its real name";

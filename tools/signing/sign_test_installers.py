@@ -267,9 +267,13 @@ def make(cert_dir, program, library, out_dir):
             test_signer.sign(cert_dir, signer, source, target, url, legacy)
             if second:
                 url, legacy = responder(second)
-                other = test_signer.add_stamp(target, url, legacy)
                 with open(target, "rb") as f:
-                    data = bytearray(f.read())
+                    first_stamped = f.read()
+                other = test_signer.add_stamp(target, url, legacy)
+                # The legacy stamp's certificate rides among the signature's own: that one
+                # is kept whole, the RFC 3161 token (which carries its own) joins it.
+                data, other = (bytearray(other), first_stamped) if legacy else \
+                    (bytearray(first_stamped), other)
                 join_stamps(data, other)
                 with open(target, "wb") as f:
                     f.write(data)
