@@ -8,10 +8,20 @@
 
 #include <memory>
 
+namespace {
+
+// Before any library is loaded on the program's behalf, which the first call into the system's
+// window library already does (Wine's user32 loads uxtheme by name on its first call, from the
+// program's static objects): the program's own folder may hold files left there by others. So
+// this is the first of the program's static objects.
+struct TLibrariesFirst {
+    TLibrariesFirst() { KeepLibrariesToTheSystemFolder(); }
+};
+__attribute__((init_priority(101))) const TLibrariesFirst LibrariesFirst;
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // Before any library is loaded on the program's behalf: the program's own folder may hold
-    // files left there by others.
-    KeepLibrariesToTheSystemFolder();
     // Held until the program ends. Asked before anything of the window exists, so that a
     // second start touches neither the engine nor the screen.
     TInstanceLock instance(InstanceLockName);
