@@ -125,6 +125,11 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold*
             launch.Trouble = deleted ? TStartTrouble::Older : TStartTrouble::OlderKept;
         return launch;
     }
+    if (moved()) {
+        launch.Error = ERROR_PATH_NOT_FOUND;
+        launch.Trouble = StartTroubleOf(launch.Error);
+        return launch;
+    }
     if (order.Record) RecordVerified(*version);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
@@ -135,11 +140,6 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold*
     info.lpVerb = L"Open";
     info.lpFile = path.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (moved()) {
-        launch.Error = ERROR_PATH_NOT_FOUND;
-        launch.Trouble = StartTroubleOf(launch.Error);
-        return launch;
-    }
     const bool started = ShellExecuteProc(&info) != FALSE;
     DWORD error = started ? 0 : GetLastError();
     if (!started && !error) { // only the shell's own code, in hInstApp

@@ -138,7 +138,8 @@ std::optional<TVersionRecord> ParseVersionRecord(const uint8_t* data, size_t siz
 
 TBuildOrder JudgeBuildOrder(std::optional<TBuildVersion> version,
                             const std::optional<TVersionRecord>& record, int64_t now) {
-    if (!record || record->RecordedAt > now + RecordLeadSeconds) return {false, version.has_value()};
+    if (!record || record->RecordedAt > now + RecordLeadSeconds)
+        return {false, version.has_value()};
     if (!version || *version < record->Version) return {true, false};
     return {false, *version > record->Version};
 }

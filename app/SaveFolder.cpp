@@ -58,8 +58,7 @@ std::vector<TSaveFolder> SaveFolderCandidates() {
     return candidates;
 }
 
-bool PrepareSaveFolder(const TSaveFolder& candidate, TFolderHold& hold,
-                       const TFolderReader& read) {
+bool PrepareSaveFolder(const TSaveFolder& candidate, TFolderHold& hold, const TFolderReader& read) {
     hold.Release();
     const std::wstring parent = candidate.Create.substr(0, candidate.Create.find_last_of(L'\\'));
     if (candidate.MakeParent && !IsFolder(parent)) MakeOwnFolder(parent);

@@ -12,8 +12,8 @@ constexpr uint32_t AddFile = 0x00000002, AddSubfolder = 0x00000004, WriteEa = 0x
 // What lets someone give themselves any right at all.
 constexpr uint32_t TakeOver = WriteDac | WriteOwner | GenericAll;
 // The rights that change a folder or what is in it.
-constexpr uint32_t ChangingRights =
-    AddFile | AddSubfolder | WriteEa | DeleteChild | WriteAttributes | Delete | TakeOver | GenericWrite;
+constexpr uint32_t ChangingRights = AddFile | AddSubfolder | WriteEa | DeleteChild |
+                                    WriteAttributes | Delete | TakeOver | GenericWrite;
 // What lets someone delete or rename the folder itself; or what is in it.
 constexpr uint32_t DeletingRights = Delete | TakeOver;
 constexpr uint32_t EmptyingRights = DeleteChild | TakeOver;

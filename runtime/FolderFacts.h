@@ -21,7 +21,7 @@ struct TFolderFacts {
     bool Folder = false;        // there, and a folder
     bool Link = false;          // a reparse point (junction, symbolic link, mount point)
     bool AccessControl = false; // its volume keeps access lists (not FAT or exFAT)
-    bool OwnerOurs = false;     // owned by the user, SYSTEM, the Administrators or the installer service
+    bool OwnerOurs = false;     // owned by the user, SYSTEM, the Administrators, or the installer
     bool NoAccessList = false;  // a null access list: everyone may do anything
     std::vector<TGrant> Grants;
     // Read following links: the folder's own path on its volume ("X:\..." or "\\server\share\...")

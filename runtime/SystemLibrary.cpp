@@ -17,7 +17,7 @@ struct TBringsIn {
     const char* Library;
     const char* First[2];
 } const BringsIn[] = {
-    {"comctl32.dll", {"uxtheme.dll"}},           // its themed drawing, when first asked
+    {"comctl32.dll", {"uxtheme.dll"}},                 // its themed drawing, when first asked
     {"wintrust.dll", {"dbghelp.dll", "imagehlp.dll"}}, // the image's hash; imagehlp needs dbghelp
 };
 

@@ -124,8 +124,6 @@ private:
     bool Holding = false;     // Current's claim is still this connection's to write
     bool Cut = false;         // another connection took the end of Current's claim
     int64_t At = 0;           // the stream position of the next byte of Current's answer
-    bool Checking = false;    // Current's first bytes are held in PageCheck
-    TPageCheck PageCheck;
     int64_t StreamEnd = -1;   // where Current's answer ends (-1: at the stream's end)
     uint64_t LastBodyEnd = 0; // when the last answer's body ended on this connection
     uint64_t AnswerBegan = 0; // when Current's time on the connection began
@@ -133,6 +131,9 @@ private:
     unsigned Hops = 0;                 // redirects met by this connection's ranges
     uint64_t Reads = 0, ReadBytes = 0; // for the trace
     bool Retired = false;
+    // A program's first bytes, held back until they tell it is no web page.
+    bool Checking = false;
+    TPageCheck PageCheck;
 };
 
 } // namespace xldl

@@ -32,17 +32,35 @@ TEST(FolderFacts, OnlyAFolderNobodyElseMayChangeIsOurs) {
          },
          false},
         // Each right that changes the folder, on its own.
-        {"others may delete it", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); },
+        {"others may delete it",
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x10000, false});
+         },
          false},
         {"others may delete what is in it",
-         [](TFolderFacts& f) { f.Grants.push_back({false, 0x40, false}); }, false},
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x40, false});
+         },
+         false},
         {"others may change its access list",
-         [](TFolderFacts& f) { f.Grants.push_back({false, 0x40000, false}); }, false},
-        {"others may take it over", [](TFolderFacts& f) { f.Grants.push_back({false, 0x80000, false}); },
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x40000, false});
+         },
          false},
-        {"others may do anything", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000000, false}); },
+        {"others may take it over",
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x80000, false});
+         },
          false},
-        {"others may write", [](TFolderFacts& f) { f.Grants.push_back({false, 0x40000000, false}); },
+        {"others may do anything",
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x10000000, false});
+         },
+         false},
+        {"others may write",
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x40000000, false});
+         },
          false},
         {"others may write what is made inside only",
          [](TFolderFacts& f) {
@@ -121,11 +139,17 @@ TEST(FolderFacts, EveryLinkOnTheWayIsOursAndTheFolderLeadsToOneOfOurs) {
 
 TEST(FolderFacts, NobodyElseMayRenameTheFolderOrOneAboveItUpToTheRoot) {
     const TWalk cases[] = {
-        {"its parent lets others delete what is in it", L"D:\\KORVA", {{L"D:\\", OthersEmpty}}, {},
+        {"its parent lets others delete what is in it",
+         L"D:\\KORVA",
+         {{L"D:\\", OthersEmpty}},
+         {},
          false},
         {"its parent lets others take it over",
          L"D:\\KORVA",
-         {{L"D:\\", [](TFolderFacts& f) { f.Grants.push_back({false, 0x40000, false}); }}},
+         {{L"D:\\",
+           [](TFolderFacts& f) {
+               f.Grants.push_back({false, 0x40000, false});
+           }}},
          {},
          false},
         {"its parent is someone else's",
@@ -142,8 +166,14 @@ TEST(FolderFacts, NobodyElseMayRenameTheFolderOrOneAboveItUpToTheRoot) {
            }}},
          {},
          true},
-        {"a root others may delete", L"D:\\KORVA",
-         {{L"D:\\", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); }}}, {}, true},
+        {"a root others may delete",
+         L"D:\\KORVA",
+         {{L"D:\\",
+           [](TFolderFacts& f) {
+               f.Grants.push_back({false, 0x10000, false});
+           }}},
+         {},
+         true},
         {"three levels up, one lets others delete what is in it",
          L"C:\\Users\\Ann\\Downloads\\KORVA",
          {{L"C:\\Users", OthersEmpty}},
@@ -151,7 +181,10 @@ TEST(FolderFacts, NobodyElseMayRenameTheFolderOrOneAboveItUpToTheRoot) {
          false},
         {"three levels up, one others may delete",
          L"C:\\Users\\Ann\\Downloads\\KORVA",
-         {{L"C:\\Users\\Ann", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); }}},
+         {{L"C:\\Users\\Ann",
+           [](TFolderFacts& f) {
+               f.Grants.push_back({false, 0x10000, false});
+           }}},
          {},
          false},
         {"a link above it leads to a folder that lets others empty it",
@@ -167,7 +200,10 @@ TEST(FolderFacts, NobodyElseMayRenameTheFolderOrOneAboveItUpToTheRoot) {
          false},
         {"on a share, a folder above it others may delete",
          L"\\\\server\\share\\dl\\KORVA",
-         {{L"\\\\server\\share\\dl", [](TFolderFacts& f) { f.Grants.push_back({false, 0x10000, false}); }}},
+         {{L"\\\\server\\share\\dl",
+           [](TFolderFacts& f) {
+               f.Grants.push_back({false, 0x10000, false});
+           }}},
          {},
          false},
     };

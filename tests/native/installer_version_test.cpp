@@ -11,12 +11,12 @@
 namespace {
 
 struct TPe {
-    bool Wide = false;             // PE32+
-    uint32_t Type = 16;            // of the one resource
-    uint32_t CertificatesAt = 0;   // the signature's certificates, from there
+    bool Wide = false;           // PE32+
+    uint32_t Type = 16;          // of the one resource
+    uint32_t CertificatesAt = 0; // the signature's certificates, from there
     const char16_t* Key = u"VS_VERSION_INFO";
     uint32_t Signature = 0xFEEF04BD;
-    size_t Size = 0x400;           // the file's bytes that can be read
+    size_t Size = 0x400; // the file's bytes that can be read
 };
 
 void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, size_t bytes = 4) {
@@ -44,9 +44,9 @@ std::vector<uint8_t> Image(const TPe& pe) {
     Put(b, section + 16, 0x200);
     Put(b, section + 20, 0x200);
     const uint32_t r = 0x200;
-    for (const auto& [dir, id, next] : {std::tuple{0u, pe.Type, 0x80000018u},
-                                        std::tuple{0x18u, 1u, 0x80000030u},
-                                        std::tuple{0x30u, 0x409u, 0x48u}}) {
+    for (const auto& [dir, id, next] :
+         {std::tuple{0u, pe.Type, 0x80000018u}, std::tuple{0x18u, 1u, 0x80000030u},
+          std::tuple{0x30u, 0x409u, 0x48u}}) {
         Put(b, r + dir + 14, 1, 2);
         Put(b, r + dir + 16, id);
         Put(b, r + dir + 20, next);

@@ -49,8 +49,11 @@ TEST(SealKey, MadeOnceKeptWhereNoneIsAndNeverReplaced) {
     } cases[] = {
         {"kept", {.Stored = theirs}, Theirs, false, 0},
         {"kept, unreadable this run", {.Stored = unreadable}, {}, true, 0},
-        {"kept, of another length", {.Stored = {TKeyKept::Key, std::vector<uint8_t>(16, 1)}}, {},
-         true, 0},
+        {"kept, of another length",
+         {.Stored = {TKeyKept::Key, std::vector<uint8_t>(16, 1)}},
+         {},
+         true,
+         0},
         {"none: made, kept, read back", {.Stored = none}, Mine, false, 1},
         {"none, then another process's first", {.Stored = none, .Other = theirs}, Theirs, false, 0},
         {"none, and nowhere to keep one", {.Stored = none, .CanKeep = false}, {}, false, 0},

@@ -130,8 +130,8 @@ public:
     std::optional<TVersionRecord> Get(const wchar_t* name = nullptr) const {
         uint8_t bytes[16];
         DWORD size = sizeof bytes;
-        if (RegGetValueW(HKEY_CURRENT_USER, ToolRegistryKey, name ? name : Name.c_str(),
-                         RRF_RT_ANY, nullptr, bytes, &size) != ERROR_SUCCESS)
+        if (RegGetValueW(HKEY_CURRENT_USER, ToolRegistryKey, name ? name : Name.c_str(), RRF_RT_ANY,
+                         nullptr, bytes, &size) != ERROR_SUCCESS)
             return std::nullopt;
         return ParseVersionRecord(bytes, size);
     }

@@ -1,7 +1,7 @@
 // Where the installer is saved: the first folder of D:, the Downloads folder as the shell
 // reports it (moved, and named outside the ANSI code page) and the local application data's
-// that works; whichever folder was chosen exists, takes files, and is held in place. Drive D: is this build's folder (the
-// tests that change it run the whole program in a prefix of their own).
+// that works; whichever folder was chosen exists, takes files, and is held in place. Drive D: is
+// this build's folder (the tests that change it run the whole program in a prefix of their own).
 #include "app/SaveFolder.h"
 #include "tests/win/MovedDownloads.h"
 
@@ -159,7 +159,10 @@ TEST_F(SaveFolder, AFolderSomeoneElseMayChangeOrRenameIsPassedOverForTheNext) {
          }},
         {"on FAT", [](TFolderFacts& f) { f.AccessControl = false; }},
         {"in a folder others may empty",
-         [](TFolderFacts& f) { f.Grants.push_back({false, 0x40, false}); }, true},
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x40, false});
+         },
+         true},
     };
     for (const auto& flaw : flaws) {
         const std::wstring at = flaw.Above ? Base + L"first" : candidates[0].Create;

@@ -54,7 +54,7 @@ TPageCheck::TVerdict TPageCheck::Judge() const {
     if (i + 1 == size) return TVerdict::Undecided;
     const char next = Lower(static_cast<char>(Bytes[i + 1]));
     return (next >= 'a' && next <= 'z') || next == '!' || next == '?' ? TVerdict::Page
-                                                                       : TVerdict::NotPage;
+                                                                      : TVerdict::NotPage;
 }
 
 } // namespace xldl

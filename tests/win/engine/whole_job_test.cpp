@@ -408,17 +408,16 @@ TEST_F(WholeJob, TheSaveFolderCannotBeSwappedDuringTheDownload) {
 // takes it along the program's path as the program starts, before its first instruction;
 // Windows' user32 does not import it.)
 TEST_F(WholeJob, NoLibraryPlantedBesideTheToolIsLoaded) {
-    const std::vector<std::string> used = {"comctl32", "uxtheme", "crypt32",  "bcrypt",
-                                           "wintrust", "imagehlp", "dbghelp", "rsaenh",
-                                           "credui",   "oleacc"},
+    const std::vector<std::string> used = {"comctl32", "uxtheme", "crypt32", "bcrypt", "wintrust",
+                                           "imagehlp", "dbghelp", "rsaenh",  "credui", "oleacc"},
                                    others = {"cryptnet", "secur32", "winhttp", "msimg32",
                                              "dwmapi",   "userenv", "sspicli", "cryptbase"};
     std::vector<std::string> names = used;
     names.insert(names.end(), others.begin(), others.end());
     const std::string control = Folder + "\\control";
     CreateDirectoryA(control.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(WindowsPath(UNPROTECTED_EXE).c_str(), (control + "\\Tool.exe").c_str(),
-                          FALSE));
+    ASSERT_TRUE(
+        CopyFileA(WindowsPath(UNPROTECTED_EXE).c_str(), (control + "\\Tool.exe").c_str(), FALSE));
     // Read by each new process of that name (the environment's overrides are not passed on).
     const char* const key = "Software\\Wine\\AppDefaults\\Tool.exe\\DllOverrides";
     HKEY overrides;
@@ -490,10 +489,10 @@ TEST_F(WholeJob, NoLibraryPlantedBesideTheToolIsLoaded) {
     const std::string systemFolder(systemDir, GetSystemDirectoryA(systemDir, MAX_PATH));
     for (const std::string& name : used) {
         const auto it = loaded.find(name + ".dll");
-        EXPECT_TRUE(it != loaded.end() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE,
-                                                         it->second.c_str(),
-                                                         static_cast<int>(systemFolder.size()),
-                                                         systemFolder.c_str(), -1) == CSTR_EQUAL)
+        EXPECT_TRUE(it != loaded.end() &&
+                    CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, it->second.c_str(),
+                                   static_cast<int>(systemFolder.size()), systemFolder.c_str(),
+                                   -1) == CSTR_EQUAL)
             << name << ".dll: " << (it == loaded.end() ? "not loaded" : it->second);
     }
     for (const std::string& name : names)
