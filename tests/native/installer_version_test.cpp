@@ -12,7 +12,9 @@ namespace {
 
 struct TPe {
     bool Wide = false;           // PE32+
-    uint32_t Type = 16;          // of the one resource
+    uint32_t Type = 16;          // of the second resource (the first is an icon)
+    uint32_t Directories = 16;   // how many data directories the header has
+    uint32_t RawSize = 0x200;    // of the one section in the file
     uint32_t CertificatesAt = 0; // the signature's certificates, from there
     const char16_t* Key = u"VS_VERSION_INFO";
     uint32_t Signature = 0xFEEF04BD;
@@ -24,8 +26,8 @@ void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, size_t bytes = 4) {
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A PE image with one section, of resources at 0x1000 (in the file at 0x200): three levels of
-// directory to a version resource whose file version is 2.0.3.4.
+// A PE image with one section, of resources at 0x1000 (in the file at 0x200): an icon's data,
+// then three levels of directory to a version resource whose file version is 2.0.3.4.
 std::vector<uint8_t> Image(const TPe& pe) {
     std::vector<uint8_t> b(0x400);
     Put(b, 0, 0x5A4D, 2);
@@ -33,26 +35,28 @@ std::vector<uint8_t> Image(const TPe& pe) {
     Put(b, 0x40, 0x4550);
     Put(b, 0x46, 1, 2);
     const uint32_t optionalSize = pe.Wide ? 240 : 224, optional = 0x58;
-    Put(b, 0x54, optionalSize, 2);
-    Put(b, optional, pe.Wide ? 0x20B : 0x10B, 2);
+    Put(b, 0x54, optionalSize | 0x01020000); // and the image's characteristics
+    Put(b, optional, (pe.Wide ? 0x20B : 0x10B) | 0x0E0000); // and the linker's version
     const uint32_t directories = optional + (pe.Wide ? 112 : 96);
-    Put(b, directories - 4, 16);
+    Put(b, directories - 4, pe.Directories);
     Put(b, directories + 16, 0x1000);
     Put(b, directories + 32, pe.CertificatesAt);
     const uint32_t section = optional + optionalSize;
     Put(b, section + 12, 0x1000);
-    Put(b, section + 16, 0x200);
+    Put(b, section + 16, pe.RawSize);
     Put(b, section + 20, 0x200);
     const uint32_t r = 0x200;
+    Put(b, r + 16, 3);
+    Put(b, r + 20, 0x50);
     for (const auto& [dir, id, next] :
-         {std::tuple{0u, pe.Type, 0x80000018u}, std::tuple{0x18u, 1u, 0x80000030u},
-          std::tuple{0x30u, 0x409u, 0x48u}}) {
-        Put(b, r + dir + 14, 1, 2);
-        Put(b, r + dir + 16, id);
-        Put(b, r + dir + 20, next);
+         {std::tuple{0u, pe.Type, 0x80000020u}, std::tuple{0x20u, 1u, 0x80000038u},
+          std::tuple{0x38u, 0x409u, 0x50u}}) {
+        Put(b, r + dir + 14, dir ? 1 : 2, 2);
+        Put(b, r + dir + (dir ? 16 : 24), id);
+        Put(b, r + dir + (dir ? 20 : 28), next);
     }
-    Put(b, r + 0x48, 0x1060);
-    Put(b, r + 0x4C, 92);
+    Put(b, r + 0x50, 0x1060);
+    Put(b, r + 0x54, 92);
     Put(b, r + 0x62, 52, 2);
     for (size_t i = 0; i < 16; ++i)
         Put(b, r + 0x66 + 2 * i, pe.Key[i], 2);
@@ -82,6 +86,10 @@ TEST(InstallerVersion, TheVersionResourceWithinWhatTheSignatureCovers) {
         {"32-bit", {}, BuildVersion(2, 0, 3, 4)},
         {"64-bit", {.Wide = true}, BuildVersion(2, 0, 3, 4)},
         {"signed after it", {.CertificatesAt = 0x400}, BuildVersion(2, 0, 3, 4)},
+        {"ending where its section ends", {.RawSize = 0xBC}, BuildVersion(2, 0, 3, 4)},
+        {"beyond its section's end", {.RawSize = 0xBB}, none},
+        {"no directory for signatures", {.Directories = 4}, none},
+        {"cut inside the resources' directory", {.Size = 0x21C}, none},
         {"within the certificates", {.CertificatesAt = 0x280}, none},
         {"no version resource", {.Type = 3}, none},
         {"another key", {.Key = u"VS_VERSION_INFX"}, none},

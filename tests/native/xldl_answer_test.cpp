@@ -225,9 +225,10 @@ TEST(Answer, AWebPageIsNoProgram) {
             seen += read;
         }
         if (rest == "$") verdict = check.End();
-        EXPECT_EQ(verdict, b.Verdict) << b.Reads;
+        const std::string shown = ::testing::PrintToString(b.Reads);
+        EXPECT_EQ(verdict, b.Verdict) << shown;
         const std::string held(check.Held().begin(), check.Held().end());
-        EXPECT_EQ(held, seen.substr(0, PageCheckBytes)) << b.Reads << ": held back as it came";
+        EXPECT_EQ(held, seen.substr(0, PageCheckBytes)) << shown << ": held back as it came";
     }
 }
 
