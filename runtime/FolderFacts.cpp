@@ -17,8 +17,8 @@ constexpr uint32_t ChangingRights = AddFile | AddSubfolder | WriteEa | DeleteChi
 // What lets someone delete or rename the folder itself; or what is in it.
 constexpr uint32_t DeletingRights = Delete | TakeOver;
 constexpr uint32_t EmptyingRights = DeleteChild | TakeOver;
-// More folders above one than any path on Windows can have.
-constexpr int MaxLevels = 16384;
+// Far more folders above one than any save folder has: beyond, refused rather than judged.
+constexpr int MaxLevels = 128;
 
 // `path` without the backslashes it may end in, but for a root's ("D:\").
 std::wstring Bare(std::wstring path) {
@@ -65,7 +65,7 @@ bool KeepsWhatIsInIt(const TFolderFacts& folder) {
 bool StaysInPlace(const std::wstring& folder, const TFolderReader& read) {
     int levels = 0;
     for (std::wstring above = Parent(folder); !above.empty(); above = Parent(above)) {
-        if (++levels > MaxLevels) return false; // no folder lies that deep: not judged, refused
+        if (++levels > MaxLevels) return false;
         const TFolderFacts seen = read(above, false);
         if (seen.Link && !LinkIsOurs(seen)) return false;
         // A link's contents are where it leads.

@@ -30,6 +30,13 @@ void SomeoneElses(TFolderFacts& f) {
 void Link(TFolderFacts& f) {
     f.Link = true;
 }
+// `levels` folders, each in the one before.
+std::wstring Deep(int levels) {
+    std::wstring path;
+    for (int i = 0; i < levels; ++i)
+        path += L"\\a";
+    return path;
+}
 
 TEST(FolderFacts, OnlyAFolderNobodyElseMayChangeIsOurs) {
     const struct {
@@ -95,7 +102,12 @@ TEST(FolderFacts, NobodyElseMayChangeOrRenameItOrAFolderAboveItNorALinkOnTheWay)
          {{L"D:\\", Others<WriteDac>}},
          {},
          false},
-        {"its parent is someone else's", L"D:\\KORVA", {{L"D:\\", SomeoneElses}}, {}, false},
+        {"its parent is someone else's", L"D:\\K", {{L"D:\\", SomeoneElses}}, {}, false},
+        {"not there",
+         L"D:\\KORVA",
+         {{L"D:\\KORVA", [](TFolderFacts& f) { f.Folder = false; }}},
+         {},
+         false},
         {"others may make folders beside it, and do anything to what is made inside only",
          L"D:\\KORVA",
          {{L"D:\\", [](TFolderFacts& f) { Others<0x1200AF>(f), Others<Full, true>(f); }}},
@@ -119,11 +131,17 @@ TEST(FolderFacts, NobodyElseMayChangeOrRenameItOrAFolderAboveItNorALinkOnTheWay)
          false},
         {"where links lead, a folder above its own path lets others delete what is in it",
          L"C:\\Users\\Ann\\Downloads\\KORVA",
-         {{L"E:\\dl", Others<DeleteChild>}},
+         {{L"E:\\Users", Others<DeleteChild>}},
          {{L"C:\\Users\\Ann\\Downloads\\KORVA",
-           [](TFolderFacts& f) { f.FinalPath = L"E:\\dl\\KORVA"; }}},
+           [](TFolderFacts& f) { f.FinalPath = L"E:\\Users\\Ann\\Downloads\\KORVA"; }}},
          false},
-        {"on a share", L"\\\\server\\share\\dl\\KORVA", {}, {}, true},
+        {"on a share, the walk ending at its root",
+         L"\\\\server\\share\\dl\\KORVA",
+         {{L"\\\\server\\", [](TFolderFacts& f) { f.Folder = false; }}},
+         {},
+         true},
+        {"128 folders deep", std::wstring(L"D:") + Deep(128), {}, {}, true},
+        {"deeper", std::wstring(L"D:") + Deep(129), {}, {}, false},
         {"on a share whose root lets others delete what is in it",
          L"\\\\server\\share\\KORVA",
          {{L"\\\\server\\share\\", Others<DeleteChild>}},

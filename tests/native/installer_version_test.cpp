@@ -12,7 +12,7 @@ namespace {
 
 struct TPe {
     bool Wide = false;           // PE32+
-    uint32_t Type = 16;          // of the second resource (the first is an icon)
+    uint32_t Type = 16;          // of the first numbered resource
     uint32_t Directories = 16;   // how many data directories the header has
     uint32_t RawSize = 0x200;    // of the one section in the file
     uint32_t CertificatesAt = 0; // the signature's certificates, from there
@@ -26,16 +26,18 @@ void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, size_t bytes = 4) {
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A PE image with one section, of resources at 0x1000 (in the file at 0x200): an icon's data,
-// then three levels of directory to a version resource whose file version is 2.0.3.4.
+// A PE image with one section, of resources at 0x1000 (in the file at 0x200): a named
+// resource's data, three levels of directory to a version resource whose file version is
+// 2.0.3.4, and a manifest's data.
 std::vector<uint8_t> Image(const TPe& pe) {
     std::vector<uint8_t> b(0x400);
     Put(b, 0, 0x5A4D, 2);
     Put(b, 0x3C, 0x40);
     Put(b, 0x40, 0x4550);
     Put(b, 0x46, 1, 2);
+    Put(b, 0x48, 0x5F000000); // its time stamp
     const uint32_t optionalSize = pe.Wide ? 240 : 224, optional = 0x58;
-    Put(b, 0x54, optionalSize | 0x01020000); // and the image's characteristics
+    Put(b, 0x54, optionalSize | 0x01020000);                // and the image's characteristics
     Put(b, optional, (pe.Wide ? 0x20B : 0x10B) | 0x0E0000); // and the linker's version
     const uint32_t directories = optional + (pe.Wide ? 112 : 96);
     Put(b, directories - 4, pe.Directories);
@@ -46,23 +48,24 @@ std::vector<uint8_t> Image(const TPe& pe) {
     Put(b, section + 16, pe.RawSize);
     Put(b, section + 20, 0x200);
     const uint32_t r = 0x200;
-    Put(b, r + 16, 3);
-    Put(b, r + 20, 0x50);
-    for (const auto& [dir, id, next] :
-         {std::tuple{0u, pe.Type, 0x80000020u}, std::tuple{0x20u, 1u, 0x80000038u},
-          std::tuple{0x38u, 0x409u, 0x50u}}) {
-        Put(b, r + dir + 14, dir ? 1 : 2, 2);
-        Put(b, r + dir + (dir ? 16 : 24), id);
-        Put(b, r + dir + (dir ? 20 : 28), next);
+    Put(b, r + 12, 0x00020001); // one named entry, two numbered
+    for (const auto& [at, id, next] :
+         {std::tuple{0x10u, 0x80000200u, 0x58u}, std::tuple{0x18u, pe.Type, 0x80000028u},
+          std::tuple{0x20u, 24u, 0x58u}, std::tuple{0x28u + 16, 1u, 0x80000040u},
+          std::tuple{0x40u + 16, 0x409u, 0x58u}}) {
+        Put(b, r + at, id);
+        Put(b, r + at + 4, next);
     }
-    Put(b, r + 0x50, 0x1060);
-    Put(b, r + 0x54, 92);
-    Put(b, r + 0x62, 52, 2);
+    Put(b, r + 0x28 + 14, 1, 2);
+    Put(b, r + 0x40 + 14, 1, 2);
+    Put(b, r + 0x58, 0x1070);
+    Put(b, r + 0x5C, 92);
+    Put(b, r + 0x72, 52, 2);
     for (size_t i = 0; i < 16; ++i)
-        Put(b, r + 0x66 + 2 * i, pe.Key[i], 2);
-    Put(b, r + 0x88, pe.Signature);
-    Put(b, r + 0x90, 0x00020000);
-    Put(b, r + 0x94, 0x00030004);
+        Put(b, r + 0x76 + 2 * i, pe.Key[i], 2);
+    Put(b, r + 0x98, pe.Signature);
+    Put(b, r + 0xA0, 0x00020000);
+    Put(b, r + 0xA4, 0x00030004);
     b.resize(pe.Size);
     return b;
 }
@@ -86,8 +89,8 @@ TEST(InstallerVersion, TheVersionResourceWithinWhatTheSignatureCovers) {
         {"32-bit", {}, BuildVersion(2, 0, 3, 4)},
         {"64-bit", {.Wide = true}, BuildVersion(2, 0, 3, 4)},
         {"signed after it", {.CertificatesAt = 0x400}, BuildVersion(2, 0, 3, 4)},
-        {"ending where its section ends", {.RawSize = 0xBC}, BuildVersion(2, 0, 3, 4)},
-        {"beyond its section's end", {.RawSize = 0xBB}, none},
+        {"ending where its section ends", {.RawSize = 0xCC}, BuildVersion(2, 0, 3, 4)},
+        {"beyond its section's end", {.RawSize = 0xCB}, none},
         {"no directory for signatures", {.Directories = 4}, none},
         {"cut inside the resources' directory", {.Size = 0x21C}, none},
         {"within the certificates", {.CertificatesAt = 0x280}, none},
