@@ -77,16 +77,6 @@ bool StaysInPlace(const std::wstring& folder, const TFolderReader& read) {
     return true;
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const wchar_t x = a[i] >= L'a' && a[i] <= L'z' ? a[i] - 32 : a[i];
-        const wchar_t y = b[i] >= L'a' && b[i] <= L'z' ? b[i] - 32 : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool OthersMayChange(const TFolderFacts& facts) {
@@ -104,6 +94,6 @@ bool FolderIsOurs(const std::wstring& path, const TFolderReader& read) {
     const TFolderFacts real = read(folder, true);
     if (self.Link ? !(LinkIsOurs(self) && OnlyOurs(real)) : !OnlyOurs(self)) return false;
     if (!StaysInPlace(folder, read)) return false;
-    const std::wstring final = Bare(real.FinalPath);
-    return final.empty() || SamePath(final, folder) || StaysInPlace(final, read);
+    // Where it really lies (mostly the same path again).
+    return real.FinalPath.empty() || StaysInPlace(Bare(real.FinalPath), read);
 }

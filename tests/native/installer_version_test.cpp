@@ -14,7 +14,7 @@ struct TPe {
     bool Wide = false;           // PE32+
     uint32_t Type = 16;          // of the first numbered resource
     uint32_t Directories = 16;   // how many data directories the header has
-    uint32_t RawSize = 0x200;    // of the one section in the file
+    uint32_t RawSize = 0x200;    // of the resources' section in the file
     uint32_t CertificatesAt = 0; // the signature's certificates, from there
     const char16_t* Key = u"VS_VERSION_INFO";
     uint32_t Signature = 0xFEEF04BD;
@@ -26,7 +26,7 @@ void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, size_t bytes = 4) {
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A PE image with one section, of resources at 0x1000 (in the file at 0x200): a named
+// A PE image with code, and resources at 0x1000 (in the file at 0x200): a named
 // resource's data, three levels of directory to a version resource whose file version is
 // 2.0.3.4, and a manifest's data.
 std::vector<uint8_t> Image(const TPe& pe) {
@@ -34,8 +34,8 @@ std::vector<uint8_t> Image(const TPe& pe) {
     Put(b, 0, 0x5A4D, 2);
     Put(b, 0x3C, 0x40);
     Put(b, 0x40, 0x4550);
-    Put(b, 0x46, 1, 2);
-    Put(b, 0x48, 0x5F000000); // its time stamp
+    Put(b, 0x46, 2, 2);       // sections
+    Put(b, 0x48, 0x5F0000AB); // its time stamp
     const uint32_t optionalSize = pe.Wide ? 240 : 224, optional = 0x58;
     Put(b, 0x54, optionalSize | 0x01020000);                // and the image's characteristics
     Put(b, optional, (pe.Wide ? 0x20B : 0x10B) | 0x0E0000); // and the linker's version
@@ -43,7 +43,11 @@ std::vector<uint8_t> Image(const TPe& pe) {
     Put(b, directories - 4, pe.Directories);
     Put(b, directories + 16, 0x1000);
     Put(b, directories + 32, pe.CertificatesAt);
-    const uint32_t section = optional + optionalSize;
+    // Code first, then the resources.
+    const uint32_t section = optional + optionalSize + 40;
+    Put(b, section - 40 + 12, 0x2000);
+    Put(b, section - 40 + 16, 0x10);
+    Put(b, section - 40 + 20, 0x3F0);
     Put(b, section + 12, 0x1000);
     Put(b, section + 16, pe.RawSize);
     Put(b, section + 20, 0x200);
@@ -88,7 +92,7 @@ TEST(InstallerVersion, TheVersionResourceWithinWhatTheSignatureCovers) {
     } cases[] = {
         {"32-bit", {}, BuildVersion(2, 0, 3, 4)},
         {"64-bit", {.Wide = true}, BuildVersion(2, 0, 3, 4)},
-        {"signed after it", {.CertificatesAt = 0x400}, BuildVersion(2, 0, 3, 4)},
+        {"signed right after it", {.CertificatesAt = 0x2CC}, BuildVersion(2, 0, 3, 4)},
         {"ending where its section ends", {.RawSize = 0xCC}, BuildVersion(2, 0, 3, 4)},
         {"beyond its section's end", {.RawSize = 0xCB}, none},
         {"no directory for signatures", {.Directories = 4}, none},

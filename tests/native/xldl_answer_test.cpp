@@ -207,6 +207,7 @@ TEST(Answer, AWebPageIsNoProgram) {
         {"PK\x03\x04", V::NotPage},
         {"\xEF\xBB|MZ", V::NotPage},
         {"<|< b", V::NotPage},
+        {"< b", V::NotPage},
         {" |\r\n", V::Undecided},
         {"\xEF\xBB", V::Undecided},
         {"<$", V::NotPage},
