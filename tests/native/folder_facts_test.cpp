@@ -76,7 +76,11 @@ TEST(FolderFacts, NobodyElseMayChangeOrRenameItOrAFolderAboveItNorALinkOnTheWay)
         bool Ours;
     } cases[] = {
         {"a plain folder", L"D:\\KORVA\\", {}, {}, true},
-        {"a link of ours to a folder of ours", L"D:\\KORVA", {{L"D:\\KORVA", Link}}, {}, true},
+        {"a link of ours to a folder of ours, elsewhere",
+         L"D:\\KORVA",
+         {{L"D:\\KORVA", Link}},
+         {{L"D:\\KORVA", [](TFolderFacts& f) { f.FinalPath = L"E:\\dl\\KORVA"; }}},
+         true},
         {"a link of ours to someone else's folder",
          L"D:\\KORVA",
          {{L"D:\\KORVA", Link}},
