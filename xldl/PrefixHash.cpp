@@ -45,9 +45,8 @@ void TPrefixHash::Feed(uint64_t generation, int64_t pos, const uint8_t* data, si
 void TPrefixHash::Start() {
     if (Thread || !StopEvent) return;
     ResetEvent(StopEvent);
+    // At the connections' own priority: a hash left behind is what the end waits for.
     Thread = StartThread(HasherMain, this);
-    // The connections come first: this only saves time at the end.
-    if (Thread) SetThreadPriority(Thread, THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 unsigned __stdcall TPrefixHash::HasherMain(void* hash) {

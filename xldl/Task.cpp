@@ -19,6 +19,14 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 
+bool AnyFile(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return true;
+}
+
 // Failures after which the bytes on disk are still worth taking up later; the others mean the
 // bytes themselves cannot be trusted.
 bool WorthKeeping(uint32_t error) {
@@ -154,10 +162,12 @@ void TTask::Run() {
     THttpsFirst https(sources, Settings, Proxies, Abort);
     CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
     // What this engine leaves is sealed with the user's key; what an older one left (a plain
-    // checksum anyone can make) is believed only in a folder nobody else may change.
-    const TSeal seal{UserSealKey(), FolderIsOurs(Folder, ReadFolderFacts)};
+    // checksum anyone can make) is believed only in a folder nobody else may change. Whose the
+    // folder is takes a while to learn, and matters only where such a file lies.
+    const bool kept = AnyFile(Folder + L"*.part.state") || AnyFile(Target + L".done");
+    const TSeal seal{UserSealKey(), kept && FolderIsOurs(Folder, ReadFolderFacts)};
     // A sensible moment to clear away what earlier downloads left and nobody took up.
-    RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
+    if (kept) RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
     const std::vector<std::optional<TUrl>> twins = https.Found(HttpsHeadStartMs);
     TFinishedFile finished(Target, Url, Utf8Name(FileName), seal);
     if (ConfirmFinished(finished, twins[0].value_or(*start))) return;
