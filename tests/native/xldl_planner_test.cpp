@@ -616,6 +616,8 @@ TEST(Planner, TheOtherMirrorAsksAtOnceForTheFileEnd) {
             }
         }
         TQuestion q;
+        for (int id : ready)
+            EXPECT_TRUE(p.AsksEarly(id, q) && q.From >= Seg && q.End == q.From + Seg) << c.What;
         ASSERT_EQ(p.AsksEarly(other, q), c.Asks) << c.What;
         EXPECT_TRUE(!c.Asks || (q.Ask == TAsk::Last && q.End == Seg / 4)) << c.What;
         p.Opened(0, Said(c.Total, "\"a\""), std::min(c.Total, Seg), false, 0);
@@ -661,9 +663,11 @@ TEST(Planner, AnUnusableAnswerToTheEarlyEndOnlyDropsThatRequest) {
     };
     for (const auto& c : cases) {
         TPlanner p(Settings(), {Start(), *ParseUrl("http://other.test/setup.exe")}, 0);
-        int other = -1;
-        for (const TPlanner::TStart& s : p.BeginPass(-1, 0))
+        int other = -1, ready = -1;
+        for (const TPlanner::TStart& s : p.BeginPass(-1, 0)) {
             if (s.Role == TPlanner::TRole::Candidate) other = s.Id;
+            if (s.Role == TPlanner::TRole::Standby && s.Source == 1) ready = s.Id;
+        }
         TSourceFacts file = Said(Total, "\"a\"");
         file.LastModified = Date;
         p.Opened(0, file, Seg, false, 0);
@@ -679,14 +683,16 @@ TEST(Planner, AnUnusableAnswerToTheEarlyEndOnlyDropsThatRequest) {
         p.Table().Release(plan.Claim);
         if (c.Reaction != TReaction::Drop) continue;
         EXPECT_EQ(p.Sources()[1].Standing, TStanding::Unknown) << c.What;
-        // The same answer to an ordinary range is judged as it always was.
+        // Any of its connections asks an ordinary range next, whose same answer is judged as
+        // it always was.
         TPace pace(64 * 1024, Seg);
-        ASSERT_EQ(p.Next(other, pace, false, plan, 1), TPlanner::TNext::Ask) << c.What;
+        ASSERT_EQ(p.Next(ready, pace, false, plan, 1), TPlanner::TNext::Ask) << c.What;
         EXPECT_TRUE(plan.Judging && plan.Question.Ask == TAsk::Part) << c.What;
         const TAnswer again = JudgeAnswer(head, plan.Question, 0);
-        EXPECT_EQ(p.Judged(other, again, whole, AnswerFacts(head, whole, Total)),
+        EXPECT_EQ(p.Judged(ready, again, whole, AnswerFacts(head, whole, Total)),
                   TReaction::Quit)
             << c.What;
+        EXPECT_EQ(p.Sources()[1].WholeOnly, whole) << c.What << ": only a 200 ignores ranges";
     }
 }
 
@@ -723,29 +729,34 @@ TEST(Planner, HttpsFirstAndTheFallBackToPlainHttp) {
     const TUrl twin = *ParseUrl("https://mirror.test/setup.exe");
     const struct {
         const char* What;
+        const char* Start;
         bool Answered;        // TLS came up
         const char* MovedTo;  // a redirect before the try's answer ("": none)
         const char* Location; // where its requests go then
-        bool FallsBack;       // an answer that cannot change there sends it to plain http
     } cases[] = {
-        {"https answered", true, "", "https://mirror.test/setup.exe", true},
-        {"no https", false, "", "http://mirror.test/setup.exe", false},
-        {"redirected over https elsewhere", true, "https://cdn.test/setup.exe",
-         "https://cdn.test/setup.exe", false},
+        {"https answered", "http://mirror.test/setup.exe", true, "", "https://mirror.test/setup.exe"},
+        {"no https", "http://mirror.test/setup.exe", false, "", "http://mirror.test/setup.exe"},
+        {"redirected over https elsewhere", "http://mirror.test/setup.exe", true,
+         "https://cdn.test/setup.exe", "https://cdn.test/setup.exe"},
+        {"redirected over https to another file", "http://mirror.test/setup.exe", true,
+         "https://mirror.test/dl/setup.exe", "https://mirror.test/dl/setup.exe"},
+        {"https to begin with, redirected", "https://mirror.test/setup.exe", false,
+         "https://mirror.test:8443/setup.exe", "https://mirror.test:8443/setup.exe"},
     };
     for (const auto& c : cases) {
-        TPlanner p(Settings(), {Start()}, 0);
+        TPlanner p(Settings(), {*ParseUrl(c.Start)}, 0);
         if (*c.MovedTo) p.MovedTo(0, *ParseUrl(c.MovedTo));
         p.HttpsFirst(0, c.Answered ? std::optional<TUrl>(twin) : std::nullopt);
         EXPECT_EQ(FormatUrl(p.Location(0)), c.Location) << c.What;
         p.BeginPass(-1, 0);
         EXPECT_TRUE(p.Facts().Sources.empty()) << c.What << ": nothing known yet";
         p.Opened(0, Said(10 * Seg, "\"over tls\""), Seg, false, 0);
+        const bool fallsBack = c.Answered && !*c.MovedTo;
         const TReaction r = p.Dead(0, ErrorHttpStatus, 404);
-        EXPECT_EQ(r == TReaction::Drop, c.FallsBack) << c.What;
-        if (!c.FallsBack) continue;
+        EXPECT_EQ(r == TReaction::Drop, fallsBack) << c.What;
+        if (!fallsBack) continue;
         const TSource& s = p.Sources()[0];
-        EXPECT_EQ(FormatUrl(s.Where), FormatUrl(Start())) << c.What;
+        EXPECT_EQ(FormatUrl(s.Where), c.Start) << c.What;
         EXPECT_TRUE(s.Validator.empty() && !s.Proven && s.Standing == TStanding::Unknown)
             << c.What << ": https's validator or standing carried to plain http";
         EXPECT_NE(p.Dead(0, ErrorHttpStatus, 404), TReaction::Drop) << "falls back once";

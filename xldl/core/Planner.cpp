@@ -5,7 +5,6 @@
 #include "xldl/core/Text.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace xldl {
 
@@ -494,7 +493,6 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         plan.WriteFrom = end;
         plan.WriteEnd = end;
         c->Judging = true;
-        c->AskedEnd = false;
         c->Closed = false;
         return TNext::Ask;
     }
@@ -644,7 +642,7 @@ TReaction TPlanner::Judged(int id, const TAnswer& answer, bool whole,
                            const TSourceFacts& facts) {
     TConnection* c = Conn(id);
     if (!c) return TReaction::Quit;
-    if (std::exchange(c->AskedEnd, false) && (whole || answer.Verdict != TVerdict::Ok)) {
+    if (c->AskedEnd && (whole || answer.Verdict != TVerdict::Ok)) {
         c->Judging = false;
         return TReaction::Drop;
     }

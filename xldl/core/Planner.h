@@ -263,7 +263,7 @@ private:
         bool Working = false; // counted among its source's connections at work
         bool Flowing = false; // delivered bytes since it last began or failed
         bool Judging = false; // its request judges the source
-        bool AskedEnd = false; // that request is its source's early one for the file's end
+        bool AskedEnd = false; // its request is its source's early one for the file's end
         bool Closed = false;  // its next request goes on a new connection
         TDelivery Delivery;   // what it sustained, as it last measured
         uint64_t SeenMs = 0;  // when it last showed life (a head or bytes)
