@@ -704,6 +704,7 @@ TEST(Planner, AStateSendsASourceOnlyToItselfOrToItselfOverHttps) {
         const char* Location;
         bool Kept;
     } cases[] = {
+        {"http://mirror.test/setup.exe", "http://MIRROR.test/setup.exe", true},
         {"http://mirror.test/setup.exe", "https://mirror.test/setup.exe", true},
         {"http://mirror.test/setup.exe", "https://MIRROR.test:8443/setup.exe", true},
         {"http://mirror.test/setup.exe", "http://mirror.test:8080/setup.exe", false},
