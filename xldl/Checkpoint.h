@@ -38,8 +38,8 @@ public:
     // What an earlier task left in `part` (which we hold), to resume from. Nothing when there
     // is no state or it cannot be trusted: then the state is removed and the partial emptied.
     std::optional<TFileFacts> TakeUp(TPartFile& part);
-    // Records what `transfer` has written to `part` every interval, on a thread of its own,
-    // until Stop.
+    // Records what `transfer` has written to `part` every interval (sooner on a fast link),
+    // on a thread of its own, until Stop.
     bool Start(TTransfer& transfer, TPartFile& part);
     void Stop();
     // Flushes the partial and records what it holds now (after Stop: the final word).

@@ -192,5 +192,23 @@ TEST(Pacing, ARateIsWhatTheConnectionSustains) {
     }
 }
 
+// Bytes per second over the time at work, at least a second of it; a read of nothing is no
+// sign of work; the window's edge falls on a read exactly a window back.
+TEST(Pacing, ARateIsBytesOverTheTimeAtWork) {
+    const struct {
+        int64_t Bytes, Ms, SilentMs, Rate;
+    } cases[] = {{4000000, 2000, 0, 2000000}, {4000000, 500, 0, 4000000},
+                 {4000000, 1000, 1000, 2000000}, {0, 1000, 0, -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SustainedRate({c.Bytes, c.Ms}, c.SilentMs), c.Rate) << c.Bytes << "/" << c.Ms;
+    TSustained s;
+    s.Begins(0, 0);
+    for (uint64_t t = 1000; t <= 3000; t += 1000)
+        s.Arrived(t, 1000);
+    s.Arrived(4000, 0);
+    EXPECT_EQ(s.Recent().Ms, TSustained::WindowMs);
+    EXPECT_EQ(s.Recent().Bytes, 2000);
+}
+
 } // namespace
 } // namespace xldl
