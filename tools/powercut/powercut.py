@@ -27,8 +27,8 @@ Each decision comes from one seed: where the cut falls, and what of each file su
 a failing cut is replayed by its seed (given a run that makes the same operations).
 
 Control, GET on the port, answers in JSON (a request that waits answers once it may):
-  /reset            LOWER emptied, a new session; the operations of the session that ends,
-                    when it ended without a cut, become the reference for /arm
+  /reset            LOWER emptied, a new session; with ?reference=1 the operations of the
+                    session that ends (a whole run, uncut) become the reference for /arm
   /arm?seed=S       cut at a moment S picks among the reference's operations: half of the
                     seeds before one of its writes, the others before the n-th operation of
                     one kind on one name (a flush, a rename...), n within the reference's count
@@ -266,8 +266,8 @@ class PowerCut(Fuse):
         self.cond.notify_all()
         return result
 
-    def reset(self):
-        if self.cut_at is None and self.log:
+    def reset(self, reference):
+        if reference:
             self.reference = list(self.log)
         for name in os.listdir(self.lower):
             p = os.path.join(self.lower, name)
@@ -464,7 +464,7 @@ class Control(BaseHTTPRequestHandler):
         try:
             with layer.cond:
                 if url.path == "/reset":
-                    layer.reset()
+                    layer.reset(q.get("reference") == "1")
                     answer = {"reference": len(layer.reference)}
                 elif url.path == "/arm":
                     answer = layer.arm(int(q["seed"]))

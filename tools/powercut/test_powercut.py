@@ -123,7 +123,7 @@ class Layer(unittest.TestCase):
             os.rename(os.path.join(self.mount, "f0"), os.path.join(self.mount, "g"))
         self.ask("reset")
         steps()
-        self.ask("reset")  # the run above is the reference
+        self.ask("reset?reference=1")
         moments = set()
         for seed in SEEDS:
             self.ask("reset")

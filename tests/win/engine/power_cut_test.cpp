@@ -1,0 +1,177 @@
+// Downloads through power cuts. The save folder is the power-cut layer (tools/powercut/, mounted
+// by with_power_cut.py): a run is cut at a moment its seed picks among the operations of a whole
+// run, its program killed, and the disk left as a real one could be found after the cut
+// (unflushed blocks lost or zero, unflushed names undone). Then, before a new run: nothing under
+// the final name unless it is the served file, no state claims bytes the partial lacks; after
+// it: the served file byte for byte, and no more fetched again than the cut could have lost.
+#include "DriverProcess.h"
+#include "MirrorTestSupport.h"
+#include "tests/win/TestPaths.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace mirror {
+namespace {
+
+// One question to the layer's control; its JSON answer.
+std::string Layer(const std::string& what) {
+    return Exchange(Env("XLDL_TEST_CUT_CONTROL"), "GET", "/" + what, "");
+}
+
+// The number after `"key": ` in `json` (the first one after `after`), or -1.
+long long Number(const std::string& json, const std::string& key, const std::string& after = "") {
+    const size_t from = after.empty() ? 0 : json.find(after);
+    const size_t at = from == std::string::npos ? from : json.find("\"" + key + "\": ", from);
+    return at == std::string::npos ? -1 : std::atoll(json.c_str() + at + key.size() + 4);
+}
+
+// The moment a cut fell, from the layer's answer; empty when it did not cut.
+std::string Moment(const std::string& json) {
+    const size_t at = json.find("\"before ");
+    return at == std::string::npos ? std::string()
+                                   : json.substr(at + 1, json.find('"', at + 1) - at - 1);
+}
+
+// Per connection of a run (the mirror's log since its script), the largest range it asked.
+long long OneRequestPerConnection() {
+    std::map<std::string, long long> largest;
+    for (const std::string& line : Log()) {
+        long long first = 0, last = -1;
+        if (std::sscanf(Field(line, "range").c_str(), "bytes=%lld-%lld", &first, &last) != 2)
+            continue;
+        long long& most = largest[Field(line, "peer")];
+        most = std::max(most, last - first + 1);
+    }
+    long long sum = 0;
+    for (const auto& [peer, bytes] : largest)
+        sum += bytes;
+    return sum;
+}
+
+// What one seed's cut came to.
+struct TCutFigures {
+    std::string Moment;     // empty: the run ended before its moment came
+    long long Again = 0;    // bytes served twice, over the cut run and the run after
+    long long Bound = 0;    // what the cut could lose: unflushed, and one request per connection
+};
+
+// Seeds whose cut once found a fault, each replaying it; then seeds of no note. `Found` says
+// what the fault was.
+struct TCutRow {
+    uint32_t Seed;
+    const char* Found;
+};
+
+class PowerCut : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (Env("XLDL_TEST_CUT_CONTROL").empty()) GTEST_SKIP() << "run through with_power_cut.py";
+        Mount = Env("XLDL_TEST_CUT_MOUNT_WIN") + "\\";
+        Disk = Env("XLDL_TEST_CUT_DISK_WIN") + "\\";
+        Driver = WindowsPath(DRIVER_EXE);
+        // A state every 100 ms, so that cuts find records in every step; answers paced, so
+        // that a run lasts a few seconds whatever the machine.
+        SetEnvironmentVariableA("XLDL_RECORD_MS", "100");
+        SetEnvironmentVariableA("XLDL_SEGMENT_BYTES", "262144");
+    }
+
+    // The disk as the cut left it, before anything reads it: whatever is under the final name
+    // is the served file, and what a state records the partial holds.
+    void ExpectNothingClaimedThatIsNotThere(const std::string& folder, const std::string& url,
+                                            const std::string& name,
+                                            const std::vector<uint8_t>& served,
+                                            const std::string& moment) {
+        SCOPED_TRACE(moment);
+        if (const auto file = ReadFileBytes(folder + name))
+            EXPECT_TRUE(*file == served) << "a file under the final name that is not whole";
+        CheckedState(folder, url, name, served);
+    }
+
+    std::string Mount, Disk, Driver;
+};
+
+// The driver's run into the layer: cut where `seed` says (0: never), then the disk checked, and
+// a run after it that must finish.
+class EngineCut : public PowerCut {
+protected:
+    static constexpr const char* Paced = R"({"rate": 300000})";
+
+    void Reference(const std::vector<uint8_t>& content) {
+        Layer("reset");
+        Script(Paced);
+        TDriverProcess run;
+        ASSERT_TRUE(run.Start(Driver, Url("/setup.exe"), Mount));
+        ASSERT_EQ(run.Wait(120000), 0) << run.Output();
+        const auto got = ReadFileBytes(Mount + "setup.exe");
+        ASSERT_TRUE(got && *got == content) << "a whole run through the layer went wrong";
+        Layer("reset?reference=1");
+    }
+
+    TCutFigures Cut(uint32_t seed, const std::vector<uint8_t>& content) {
+        TCutFigures f;
+        const std::string url = Url("/setup.exe");
+        Layer("reset");
+        Script(Paced);
+        Layer("arm?seed=" + std::to_string(seed));
+        TDriverProcess run;
+        EXPECT_TRUE(run.Start(Driver, url, Mount));
+        std::string answer;
+        while (f.Moment.empty() && run.Running())
+            f.Moment = Moment(answer = Layer("wait?ms=200"));
+        if (f.Moment.empty()) f.Moment = Moment(Layer("wait"));
+        run.Kill();
+        if (f.Moment.empty()) return f;
+        const long long before = ServedBytes();
+        const long long perConnection = OneRequestPerConnection();
+        const std::string summary = Layer("apply");
+        const long long unflushed = std::max(Number(summary, "unflushed", "setup.exe.part\""),
+                                             Number(summary, "unflushed", "setup.exe\""));
+        f.Bound = std::max(0LL, unflushed) + perConnection;
+        ExpectNothingClaimedThatIsNotThere(Disk, url, "setup.exe", content, f.Moment);
+        Script("{}");
+        TDriverProcess after;
+        EXPECT_TRUE(after.Start(Driver, url, Mount));
+        EXPECT_EQ(after.Wait(120000), 0) << f.Moment << "\n" << after.Output();
+        const auto got = ReadFileBytes(Mount + "setup.exe");
+        EXPECT_TRUE(got && *got == content) << f.Moment << ": the file after the cut is wrong";
+        f.Again = before + ServedBytes() - static_cast<long long>(content.size());
+        return f;
+    }
+};
+
+const TCutRow EngineCuts[] = {
+    {1, ""},  {2, ""},  {3, ""},  {4, ""},  {5, ""},  {6, ""},  {7, ""},
+    {8, ""},  {9, ""},  {10, ""}, {11, ""}, {12, ""}, {13, ""}, {14, ""},
+    {15, ""}, {16, ""}, {17, ""}, {18, ""}, {19, ""}, {20, ""},
+};
+
+TEST_F(EngineCut, AfterEveryCutTheNextRunFinishesTheServedFileFetchingLittleAgain) {
+    const char* count = std::getenv("XLDL_CUTS");
+    const size_t size = std::getenv("XLDL_CUT_BYTES") ? std::atoi(std::getenv("XLDL_CUT_BYTES"))
+                                                      : 1 << 20;
+    const auto content = Serve("setup.exe", size, 41);
+    Reference(content);
+    std::vector<TCutRow> rows(std::begin(EngineCuts), std::end(EngineCuts));
+    for (uint32_t seed = 1000; count && rows.size() < static_cast<size_t>(std::atoi(count)); ++seed)
+        rows.push_back({seed, ""});
+    int cuts = 0;
+    double worst = 0;
+    for (const TCutRow& row : rows) {
+        const TCutFigures f = Cut(row.Seed, content);
+        std::printf("seed %u: %s; fetched again %lld of at most %lld\n", row.Seed,
+                    f.Moment.empty() ? "no cut" : f.Moment.c_str(), f.Again, f.Bound);
+        if (f.Moment.empty()) continue;
+        ++cuts;
+        EXPECT_LE(f.Again, f.Bound) << "seed " << row.Seed << " " << row.Found << ": " << f.Moment;
+        worst = std::max(worst, f.Bound ? double(f.Again) / f.Bound : 0);
+    }
+    std::printf("%d cuts of %zu seeds; fetched again at worst %.2f of the bound\n", cuts,
+                rows.size(), worst);
+    EXPECT_GE(cuts * 4, static_cast<int>(rows.size()) * 3) << "too few seeds found their moment";
+}
+
+} // namespace
+} // namespace mirror
