@@ -39,8 +39,13 @@ def python_with_fuse():
 
 
 def unmount(folder):
-    if os.path.ismount(folder) and subprocess.call(["umount", folder]) != 0:
-        subprocess.call(["umount", "-l", folder])
+    # Wine's server may hold a killed program's files a moment longer.
+    for _ in range(20):
+        if not os.path.ismount(folder) or subprocess.call(["umount", folder],
+                                                          stderr=subprocess.DEVNULL) == 0:
+            return
+        time.sleep(0.5)
+    subprocess.call(["umount", "-l", folder])
 
 
 def main():

@@ -115,6 +115,53 @@ protected:
     std::string Mount, Disk, Driver;
 };
 
+// What a thread watching the final name saw: the task's state when the new file was there.
+struct TWatch {
+    std::string File; // the final name on the disk beneath the layer
+    volatile TaskHandle Task = 0;
+    volatile LONG Seen = -1;
+};
+
+DWORD WINAPI WatchFinalName(void* context) {
+    auto& w = *static_cast<TWatch*>(context);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 60000) {
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (w.Task && GetFileAttributesExA(w.File.c_str(), GetFileExInfoStandard, &a) &&
+            a.nFileSizeLow != 700) {
+            DownloadTaskInfo info;
+            if (EngineTrue(XL_QueryTaskInfoEx(w.Task, &info))) w.Seen = info.State;
+            return 0;
+        }
+        Sleep(1);
+    }
+    return 0;
+}
+
+TEST_F(PowerCut, TheFinalNameChangesOnlyWithTheFinishedState) {
+    // Whoever looks sees the older file under the name in every state but the last: it is
+    // replaced in the same step as the task says it is finished. The layer makes the move and
+    // answers it only 3 s later; a thread that sees the new file meanwhile asks the task, which
+    // can answer only once that step is over, and then says finished.
+    Serve("setup.exe", 300000, 17);
+    ASSERT_TRUE(WriteFileBytes(Mount + "setup.exe", RandomBytes(700, 18)));
+    Layer("hold?rename_to=/setup.exe&ms=3000");
+    TWatch w;
+    w.File = Disk + "setup.exe";
+    // Started before the move: while it is held, Wine's server starts no thread.
+    const HANDLE watcher = CreateThread(nullptr, 0, WatchFinalName, &w, 0, nullptr);
+    ASSERT_TRUE(watcher);
+    TRun run;
+    w.Task = StartDownload(Url("/setup.exe"), Mount, "setup.exe", false, run);
+    ASSERT_TRUE(run.Started);
+    Follow(w.Task, run, 60000, Ended);
+    WaitForSingleObject(watcher, 60000);
+    CloseHandle(watcher);
+    EXPECT_EQ(run.State(), StateFinished);
+    ASSERT_NE(Layer("held").find("/setup.exe"), std::string::npos) << "the move was not held";
+    EXPECT_EQ(w.Seen, StateFinished) << "the new file was there, the task said otherwise";
+}
+
 // The driver's run into the layer: cut where `seed` says (0: never), then the disk checked, and
 // a run after it that must finish.
 class EngineCut : public PowerCut {
