@@ -118,6 +118,11 @@ class Inode:
         return bytes(data), lost
 
 
+def hidden(path):
+    """A name libfuse gives an open file that was removed, until it is closed."""
+    return os.path.basename(path).startswith(".fuse_hidden")
+
+
 class Handle:
     def __init__(self, fd, inode, epoch):
         self.fd, self.inode, self.epoch = fd, inode, epoch
@@ -331,6 +336,9 @@ class PowerCut(Fuse):
 
     def unlink(self, path):
         with self.cond:
+            if hidden(path):
+                os.unlink(self.path(path))  # already gone, as far as the disk goes
+                return
             self.enter("unlink", path)
             if self.known(path) is None:
                 os.unlink(self.path(path))  # not a file we model (a link)
@@ -340,6 +348,18 @@ class PowerCut(Fuse):
 
     def rename(self, old, new):
         with self.cond:
+            if hidden(new):
+                # An open file removed: libfuse keeps it aside until it is closed. For the
+                # disk it is removed now; its bytes stay in the stash while the log has it.
+                self.enter("unlink", old)
+                ino = self.known(old)
+                self.serial += 1
+                ino.real = os.path.join(self.stash, str(self.serial))
+                os.link(self.path(old), ino.real)
+                os.rename(self.path(old), self.path(new))
+                del self.live[old]
+                self.journal.append(("unlink", old))
+                return
             self.enter("rename", old + ">" + new)
             ino = self.known(old)
             if ino is None:

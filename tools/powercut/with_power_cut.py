@@ -38,11 +38,18 @@ def python_with_fuse():
     return None
 
 
+def mounted(folder):
+    """Whether something is mounted on `folder`, also a layer whose process died (the folder
+    then cannot even be looked at)."""
+    with open("/proc/self/mounts") as mounts:
+        return any(line.split()[1] == folder for line in mounts)
+
+
 def unmount(folder):
     # Wine's server may hold a killed program's files a moment longer.
     for _ in range(20):
-        if not os.path.ismount(folder) or subprocess.call(["umount", folder],
-                                                          stderr=subprocess.DEVNULL) == 0:
+        if not mounted(folder) or subprocess.call(["umount", folder],
+                                                  stderr=subprocess.DEVNULL) == 0:
             return
         time.sleep(0.5)
     subprocess.call(["umount", "-l", folder])
@@ -76,9 +83,9 @@ def main():
     try:
         port = layer.stdout.readline().strip()
         deadline = time.monotonic() + 20
-        while not os.path.ismount(mount) and layer.poll() is None and time.monotonic() < deadline:
+        while not mounted(mount) and layer.poll() is None and time.monotonic() < deadline:
             time.sleep(0.05)
-        if not port or not os.path.ismount(mount):
+        if not port or not mounted(mount):
             print("skipped: the power-cut layer could not mount (FUSE refused)")
             return SKIPPED
         env = dict(os.environ, XLDL_TEST_CUT_CONTROL="127.0.0.1:" + port,

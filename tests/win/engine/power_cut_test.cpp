@@ -6,11 +6,15 @@
 // it: the served file byte for byte, and no more fetched again than the cut could have lost.
 #include "DriverProcess.h"
 #include "MirrorTestSupport.h"
+#include "WholeJobSupport.h"
+#include "app/UnitOfZQX.h"
 #include "tests/win/TestPaths.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <memory>
 
 namespace mirror {
 namespace {
@@ -69,50 +73,124 @@ std::string Listing(const std::string& folder) {
 
 // What one seed's cut came to.
 struct TCutFigures {
-    std::string Moment;     // empty: the run ended before its moment came
-    long long Again = 0;    // bytes served twice, over the cut run and the run after
-    long long Bound = 0;    // what the cut could lose: unflushed, and one request per connection
+    std::string Moment;  // empty: the run ended before its moment came
+    long long Again = 0; // bytes served twice, over the cut run and the run after
+    long long Bound = 0; // what the cut could cost: unflushed, one request per connection
 };
 
-// Seeds whose cut once found a fault, each replaying it; then seeds of no note. `Found` says
+// Seeds whose cut once found a fault, each replaying it, and seeds of no note. `Found` says
 // what the fault was.
 struct TCutRow {
     uint32_t Seed;
     const char* Found;
 };
 
+// The program a table cuts: a run into the layer, and a run after the cut that must end well.
+struct TProgram {
+    std::function<void()> Start;
+    std::function<bool()> Running;
+    std::function<void()> Kill;
+    std::function<void(const std::string& what)> RunToTheEnd;
+};
+
+// Where the file goes: its URL as the task has it, its name, the save folder on the layer and
+// beneath it (trailing backslashes), and what that folder holds once a run has ended well.
+struct TCutPlace {
+    std::string Url, Name, Mount, Disk, Left;
+    std::vector<uint8_t> Content;
+};
+
+const char* const Paced = R"({"rate": 300000})";
+
+// The disk as the cut left it, before anything reads it: whatever is under the final name is
+// the served file, and what a state records the partial holds.
+void ExpectNothingClaimedThatIsNotThere(const TCutPlace& at, const std::string& moment) {
+    SCOPED_TRACE(moment);
+    const auto file = ReadFileBytes(at.Disk + at.Name);
+    EXPECT_TRUE(!file || *file == at.Content) << "a file under the final name that is not whole";
+    // Between the finished file's move and its state's removal, the state's partial is the file.
+    if (!file || Exists(at.Disk + at.Name + ".part"))
+        CheckedState(at.Disk, at.Url, at.Name, at.Content);
+}
+
+TCutFigures CutOnce(uint32_t seed, const TCutPlace& at, const TProgram& program) {
+    TCutFigures f;
+    Layer("reset");
+    Script(Paced);
+    Layer("arm?seed=" + std::to_string(seed));
+    program.Start();
+    while (f.Moment.empty() && program.Running())
+        f.Moment = Moment(Layer("wait?ms=200"));
+    if (f.Moment.empty()) f.Moment = Moment(Layer("wait"));
+    program.Kill();
+    if (f.Moment.empty()) return f;
+    const long long before = ServedBytes();
+    const long long perConnection = OneRequestPerConnection();
+    const std::string summary = Layer("apply");
+    const long long unflushed = std::max(Number(summary, "unflushed", at.Name + ".part\""),
+                                         Number(summary, "unflushed", at.Name + "\""));
+    f.Bound = std::max(0LL, unflushed) + perConnection;
+    ExpectNothingClaimedThatIsNotThere(at, f.Moment);
+    Script("{}");
+    program.RunToTheEnd(f.Moment);
+    EXPECT_EQ(Listing(at.Mount), at.Left) << f.Moment << ": left behind";
+    f.Again = before + ServedBytes() - static_cast<long long>(at.Content.size());
+    f.Bound += OneRequestPerConnection();
+    return f;
+}
+
+// Every row's cut (XLDL_CUT_SEED=N: that seed alone; XLDL_CUTS=N: more seeds, up to N), after a
+// whole run that gives the moments to cut at.
+void CutEach(const std::vector<TCutRow>& table, const TCutPlace& at, const TProgram& program) {
+    Layer("reset");
+    Script(Paced);
+    program.RunToTheEnd("a whole run through the layer");
+    Layer("reset?reference=1");
+    std::vector<TCutRow> rows = table;
+    const char* count = std::getenv("XLDL_CUTS");
+    for (uint32_t seed = 1000; count && rows.size() < static_cast<size_t>(std::atoi(count)); ++seed)
+        rows.push_back({seed, ""});
+    if (const char* one = std::getenv("XLDL_CUT_SEED"))
+        rows = {{static_cast<uint32_t>(std::atoi(one)), "replayed"}};
+    int cuts = 0;
+    double worst = 0;
+    for (const TCutRow& row : rows) {
+        const TCutFigures f = CutOnce(row.Seed, at, program);
+        std::printf("seed %u: %s; fetched again %lld of at most %lld\n", row.Seed,
+                    f.Moment.empty() ? "no cut" : f.Moment.c_str(), f.Again, f.Bound);
+        if (f.Moment.empty()) continue;
+        ++cuts;
+        EXPECT_LE(f.Again, f.Bound) << "seed " << row.Seed << " " << row.Found << ": " << f.Moment;
+        worst = std::max(worst, f.Bound ? double(f.Again) / f.Bound : 0);
+    }
+    std::printf("%d cuts of %zu seeds; fetched again at worst %.2f of the bound\n", cuts,
+                rows.size(), worst);
+    EXPECT_GE(cuts * 4, static_cast<int>(rows.size()) * 3) << "too few seeds found their moment";
+}
+
+// The layer's folders, from with_power_cut.py; empty when the test does not run under it.
+std::string CutFolder(const char* which) {
+    const std::string folder = Env(which);
+    return folder.empty() ? folder : folder + "\\";
+}
+
+// A state every 100 ms, so that cuts find records at every step; answers are paced, so that a
+// run lasts seconds whatever the machine.
+void CutTunables() {
+    SetEnvironmentVariableA("XLDL_RECORD_MS", "100");
+    SetEnvironmentVariableA("XLDL_SEGMENT_BYTES", "262144");
+}
+
 class PowerCut : public EngineTest {
 protected:
     void SetUp() override {
         EngineTest::SetUp();
-        if (Env("XLDL_TEST_CUT_CONTROL").empty()) GTEST_SKIP() << "run through with_power_cut.py";
-        Mount = Env("XLDL_TEST_CUT_MOUNT_WIN") + "\\";
-        Disk = Env("XLDL_TEST_CUT_DISK_WIN") + "\\";
-        Driver = WindowsPath(DRIVER_EXE);
-        // A state every 100 ms, so that cuts find records in every step; answers paced, so
-        // that a run lasts a few seconds whatever the machine.
-        SetEnvironmentVariableA("XLDL_RECORD_MS", "100");
-        SetEnvironmentVariableA("XLDL_SEGMENT_BYTES", "262144");
+        Mount = CutFolder("XLDL_TEST_CUT_MOUNT_WIN");
+        Disk = CutFolder("XLDL_TEST_CUT_DISK_WIN");
+        if (Mount.empty()) GTEST_SKIP() << "run through with_power_cut.py";
+        CutTunables();
     }
-
-    // The disk as the cut left it, before anything reads it: whatever is under the final name
-    // is the served file, and what a state records the partial holds.
-    void ExpectNothingClaimedThatIsNotThere(const std::string& folder, const std::string& url,
-                                            const std::string& name,
-                                            const std::vector<uint8_t>& served,
-                                            const std::string& moment) {
-        SCOPED_TRACE(moment);
-        const auto file = ReadFileBytes(folder + name);
-        EXPECT_TRUE(!file || *file == served) << "a file under the final name that is not whole";
-        // Between the finished file's move and its state's removal, the state's partial is the
-        // file.
-        if (!file || Exists(folder + name + ".part")) CheckedState(folder, url, name, served);
-    }
-
-    // The save folder as the driver takes it (a trailing backslash would escape its quote).
-    std::string Folder() const { return Mount.substr(0, Mount.size() - 1); }
-
-    std::string Mount, Disk, Driver;
+    std::string Mount, Disk;
 };
 
 // What a thread watching the final name saw: the task's state when the new file was there.
@@ -162,91 +240,77 @@ TEST_F(PowerCut, TheFinalNameChangesOnlyWithTheFinishedState) {
     EXPECT_EQ(w.Seen, StateFinished) << "the new file was there, the task said otherwise";
 }
 
-// The driver's run into the layer: cut where `seed` says (0: never), then the disk checked, and
-// a run after it that must finish.
-class EngineCut : public PowerCut {
-protected:
-    static constexpr const char* Paced = R"({"rate": 300000})";
-
-    void Reference(const std::vector<uint8_t>& content) {
-        Layer("reset");
-        Script(Paced);
-        TDriverProcess run;
-        ASSERT_TRUE(run.Start(Driver, Url("/setup.exe"), Folder()));
-        ASSERT_EQ(run.Wait(120000), 0) << run.Output();
-        const auto got = ReadFileBytes(Mount + "setup.exe");
-        ASSERT_TRUE(got && *got == content) << "a whole run through the layer went wrong";
-        Layer("reset?reference=1");
-    }
-
-    TCutFigures Cut(uint32_t seed, const std::vector<uint8_t>& content) {
-        TCutFigures f;
-        const std::string url = Url("/setup.exe");
-        Layer("reset");
-        Script(Paced);
-        Layer("arm?seed=" + std::to_string(seed));
-        TDriverProcess run;
-        EXPECT_TRUE(run.Start(Driver, url, Folder()));
-        std::string answer;
-        while (f.Moment.empty() && run.Running())
-            f.Moment = Moment(answer = Layer("wait?ms=200"));
-        if (f.Moment.empty()) f.Moment = Moment(Layer("wait"));
-        run.Kill();
-        if (f.Moment.empty()) return f;
-        const long long before = ServedBytes();
-        const long long perConnection = OneRequestPerConnection();
-        const std::string summary = Layer("apply");
-        const long long unflushed = std::max(Number(summary, "unflushed", "setup.exe.part\""),
-                                             Number(summary, "unflushed", "setup.exe\""));
-        f.Bound = std::max(0LL, unflushed) + perConnection;
-        ExpectNothingClaimedThatIsNotThere(Disk, url, "setup.exe", content, f.Moment);
-        Script("{}");
-        TDriverProcess after;
-        EXPECT_TRUE(after.Start(Driver, url, Folder()));
-        EXPECT_EQ(after.Wait(120000), 0) << f.Moment << "\n" << after.Output();
-        const auto got = ReadFileBytes(Mount + "setup.exe");
-        EXPECT_TRUE(got && *got == content) << f.Moment << ": the file after the cut is wrong";
-        EXPECT_EQ(Listing(Mount), "setup.exe setup.exe.done ") << f.Moment << ": left behind";
-        f.Again = before + ServedBytes() - static_cast<long long>(content.size());
-        return f;
-    }
-};
-
-const TCutRow EngineCuts[] = {
-    {1, ""},  {2, ""},  {3, ""},  {4, ""},  {5, ""},  {6, ""},  {7, ""},
-    {8, ""},  {9, ""},  {10, ""}, {11, ""}, {12, ""}, {13, ""}, {14, ""},
-    {15, ""}, {16, ""}, {17, ""}, {18, ""},
-    // The finished file's name kept, its last blocks not (it is flushed before its move);
-    // then its state, kept, stayed beside it (it goes once the file is confirmed).
-    {19, "the finished file's move and its state"},
-    {20, ""},
-};
-
-TEST_F(EngineCut, AfterEveryCutTheNextRunFinishesTheServedFileFetchingLittleAgain) {
-    const char* count = std::getenv("XLDL_CUTS");
+// The engine's driver, cut and run again.
+TEST_F(PowerCut, AfterEveryCutOfTheEngineTheNextRunFinishesTheFileFetchingLittleAgain) {
     const size_t size = std::getenv("XLDL_CUT_BYTES") ? std::atoi(std::getenv("XLDL_CUT_BYTES"))
                                                       : 1 << 20;
-    const auto content = Serve("setup.exe", size, 41);
-    Reference(content);
-    std::vector<TCutRow> rows(std::begin(EngineCuts), std::end(EngineCuts));
-    for (uint32_t seed = 1000; count && rows.size() < static_cast<size_t>(std::atoi(count)); ++seed)
-        rows.push_back({seed, ""});
-    if (const char* one = std::getenv("XLDL_CUT_SEED")) // a cut replayed
-        rows = {{static_cast<uint32_t>(std::atoi(one)), "replayed"}};
-    int cuts = 0;
-    double worst = 0;
-    for (const TCutRow& row : rows) {
-        const TCutFigures f = Cut(row.Seed, content);
-        std::printf("seed %u: %s; fetched again %lld of at most %lld\n", row.Seed,
-                    f.Moment.empty() ? "no cut" : f.Moment.c_str(), f.Again, f.Bound);
-        if (f.Moment.empty()) continue;
-        ++cuts;
-        EXPECT_LE(f.Again, f.Bound) << "seed " << row.Seed << " " << row.Found << ": " << f.Moment;
-        worst = std::max(worst, f.Bound ? double(f.Again) / f.Bound : 0);
+    TCutPlace at{Url("/setup.exe"), "setup.exe", Mount, Disk, "setup.exe setup.exe.done ",
+                 Serve("setup.exe", size, 41)};
+    const std::string driver = WindowsPath(DRIVER_EXE);
+    // The driver's folder without its trailing backslash, which would escape its quote.
+    const std::string folder = Mount.substr(0, Mount.size() - 1);
+    TDriverProcess cut;
+    TProgram program;
+    program.Start = [&] { EXPECT_TRUE(cut.Start(driver, at.Url, folder)); };
+    program.Running = [&] { return cut.Running(); };
+    program.Kill = [&] { cut.Kill(); };
+    program.RunToTheEnd = [&](const std::string& what) {
+        TDriverProcess run;
+        ASSERT_TRUE(run.Start(driver, at.Url, folder));
+        EXPECT_EQ(run.Wait(120000), 0) << what << "\n" << run.Output();
+        const auto got = ReadFileBytes(Mount + at.Name);
+        EXPECT_TRUE(got && *got == at.Content) << what << ": the file is not the served one";
+    };
+    CutEach({{1, ""},  {2, ""},  {3, ""},  {4, ""},  {5, ""},  {6, ""},  {7, ""},
+             {8, ""},  {9, ""},  {10, ""}, {11, ""}, {12, ""}, {13, ""}, {14, ""},
+             {15, ""}, {16, ""}, {17, ""}, {18, ""},
+             // The finished file's name kept, its last blocks not (it is flushed before its
+             // move); then its state, kept, stayed beside it (it goes once the file is
+             // confirmed).
+             {19, "the finished file's move and its state"},
+             {20, ""}},
+            at, program);
+}
+
+// The whole tool, cut and run again, its save folder on the layer (the build's drive D:).
+class ToolCut : public WholeJob {
+protected:
+    void SetUp() override {
+        Disk = CutFolder("XLDL_TEST_CUT_DISK_WIN");
+        if (Disk.empty()) GTEST_SKIP() << "run through with_power_cut.py --at (drive D:)";
+        WholeJob::SetUp();
+        Serve(2, "host1"); // both mirrors serve the file, as they do
+        CutTunables();
     }
-    std::printf("%d cuts of %zu seeds; fetched again at worst %.2f of the bound\n", cuts,
-                rows.size(), worst);
-    EXPECT_GE(cuts * 4, static_cast<int>(rows.size()) * 3) << "too few seeds found their moment";
+    std::string Disk;
+};
+
+TEST_F(ToolCut, AfterEveryCutOfTheToolItsNextRunStartsTheWholeInstaller) {
+    TCutPlace at{MirrorUrl1, "setup.exe", "D:\\KORVA\\", Disk + "KORVA\\",
+                 "setup-started.txt setup.exe setup.exe.done ", Served[0]};
+    std::unique_ptr<TToolProcess> cut;
+    TProgram program;
+    program.Start = [&] {
+        cut = std::make_unique<TToolProcess>();
+        EXPECT_TRUE(StartAndPress(*cut, 1));
+    };
+    program.Running = [&] { return cut->Running(); };
+    program.Kill = [&] { cut->Kill(); };
+    program.RunToTheEnd = [&](const std::string& what) {
+        TToolProcess run;
+        ASSERT_TRUE(StartAndPress(run, 1)) << what;
+        ExpectCompleted(run, 1, what);
+    };
+    CutEach({{1, ""},
+             {2, ""},
+             {3, ""},
+             {4, ""},
+             {5, ""},
+             // The save folder's probe kept, its removal not: the next probe takes it away.
+             {6, "the save folder's probe"},
+             {7, ""},
+             {8, ""}},
+            at, program);
 }
 
 } // namespace
