@@ -150,8 +150,7 @@ void TCheckpoint::Remove() {
 }
 
 void RemoveStateWithoutPartial(const std::wstring& partPath) {
-    if (GetFileAttributesW(partPath.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        GetLastError() == ERROR_FILE_NOT_FOUND)
+    if (GetFileAttributesW(partPath.c_str()) == INVALID_FILE_ATTRIBUTES)
         DeleteFileW((partPath + L".state").c_str());
 }
 
