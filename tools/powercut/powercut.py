@@ -30,15 +30,20 @@ Control, GET on the port, answers in JSON (a request that waits answers once it 
   /reset            LOWER emptied, a new session; with ?reference=1 the operations of the
                     session that ends (a whole run, uncut) become the reference for /arm
   /arm?seed=S       cut at a moment S picks among the reference's operations: half of the
-                    seeds before one of its writes, the others before the n-th operation of
-                    one kind on one name (a flush, a rename...), n within the reference's count
+                    seeds before one of its writes (the write that takes its file past as many
+                    bytes as the reference had written to it), the others before the n-th
+                    operation of one kind on one name (a flush, a rename...), n within the
+                    reference's count
   /cut?seed=S       cut now, the disk image chosen by S
   /wait?ms=N        whether the layer has cut (waits up to N ms for it), and where
-  /apply            after a cut: LOWER made the disk image, a summary of what it kept and lost
-                    per file; a new session, in which every old handle fails
+  /apply            after a cut: LOWER made the disk image, and per file kept: its size,
+                    the bytes unflushed at the cut, those of them lost, and those written
+                    since its flush before last ("unrecorded"); a new session, in which every
+                    old handle fails
   /hold?rename_to=NAME&ms=N   the next rename onto a name ending in NAME is made and its
                     caller answered only N ms later; /held?ms=N waits until one was held
-  /log              the session's operations so far, one "kind path" a line (text)
+  /log              the session's operations so far, one "kind path" a line (text), a
+                    write followed by its size
 
 Once cut, every operation fails (EIO) until /apply: nothing more reaches the disk, as nothing
 more would have. The processes that used the layer are then to be killed.
@@ -74,6 +79,8 @@ class Inode:
         self.flushed_size = size  # its data is durable up to here
         self.logged_size = size  # its size as the disk's log has it
         self.undo = {}  # block -> its bytes as of the last flush (beyond that size: none)
+        self.written = 0  # bytes written to it in this session
+        self.marks = [0, 0]  # `written` at its last two flushes
         self.shrinks = []  # journal entries that made it shorter since its last flush
 
     def size(self):
@@ -91,6 +98,7 @@ class Inode:
         return sum(max(0, min(BLOCK, size - b * BLOCK)) for b in self.undo)
 
     def flushed(self):
+        self.marks = [self.marks[1], self.written]
         self.flushed_size = self.logged_size = self.size()
         self.undo.clear()
         self.shrinks.clear()
@@ -146,7 +154,7 @@ class PowerCut(Fuse):
         self.live_dirs, self.durable_dirs = set(), set()
         self.journal = []  # names changed since the log last reached the disk
         self.log = []
-        self.armed = None  # (kind, name or None, n)
+        self.armed = None  # (kind, name, n-th time, or bytes before it for a write)
         self.counts = {}
         self.rng = None
         self.cut_at = None
@@ -191,19 +199,27 @@ class PowerCut(Fuse):
             ino.logged_size = ino.size()
             ino.shrinks.clear()
 
-    def enter(self, kind, name):
+    def enter(self, kind, name, size=0):
         """Every operation comes through here, under the lock: it fails once the layer is cut
         (it must not wait: Wine's server makes some of them, and every program of the prefix
-        waits on that server), and cuts when it is the armed moment."""
+        waits on that server), and cuts when it is the armed moment (a write of `size`)."""
         if kind is not None and self.armed and self.cut_at is None:
             want_kind, want_name, n = self.armed
-            key = (kind, name if want_name is not None else None)
-            self.counts[key] = self.counts.get(key, 0) + 1
-            if key == (want_kind, want_name) and self.counts[key] == n:
-                self.cut("before %s %s #%d" % (kind, name, n))
+            if (kind, name) == (want_kind, want_name):
+                if kind == "write":
+                    # The write that would take the file's bytes past n.
+                    if self.counts.get((kind, name), 0) + size > n:
+                        self.cut("before write %s past %d bytes" % (name, n))
+                else:
+                    self.counts[kind, name] = self.counts.get((kind, name), 0) + 1
+                    if self.counts[kind, name] == n:
+                        self.cut("before %s %s #%d" % (kind, name, n))
         if self.cut_at is not None:
             raise OSError(errno.EIO, "cut")
-        if kind is not None:
+        if kind == "write":
+            self.counts[kind, name] = self.counts.get((kind, name), 0) + size
+            self.log.append("write %s %d" % (name, size))
+        elif kind is not None:
             self.log.append("%s %s" % (kind, name))
 
     def cut(self, moment):
@@ -217,16 +233,21 @@ class PowerCut(Fuse):
 
     def arm(self, seed):
         self.rng = random.Random(seed)
+        moment = None
         ops = [line.split(" ", 1) for line in self.reference]
-        writes = [i for i, (kind, _) in enumerate(ops) if kind == "write"]
-        keys = sorted({(k, n) for k, n in ops if k not in ("write", "read")})
+        writes = [rest.rsplit(" ", 1) for kind, rest in ops if kind == "write"]
+        keys = sorted({(k, n) for k, n in ops if k != "write"})
         if writes and (not keys or self.rng.random() < 0.5):
-            self.armed = ("write", None, self.rng.randint(1, len(writes)))
+            # Before one of the reference's writes: once as many bytes went to that file.
+            i = self.rng.randrange(len(writes))
+            name = writes[i][0]
+            self.armed = ("write", name, sum(int(n) for f, n in writes[:i] if f == name))
+            moment = "write %s past %d bytes" % self.armed[1:]
         elif keys:
             kind, name = self.rng.choice(keys)
-            count = sum(1 for op in ops if op == [kind, name])
-            self.armed = (kind, name, self.rng.randint(1, count))
-        return {"armed": "%s %s #%d" % self.armed if self.armed else None}
+            self.armed = (kind, name, self.rng.randint(1, ops.count([kind, name])))
+            moment = "%s %s #%d" % self.armed
+        return {"armed": moment}
 
     def apply(self):
         """LOWER as the disk would be found after the cut."""
@@ -251,7 +272,10 @@ class PowerCut(Fuse):
         for name, ino in sorted(names.items()):
             unflushed = ino.unflushed()
             files[name], lost = ino.image(rng, lost_shrinks)
-            summary[name] = {"size": len(files[name]), "unflushed": unflushed, "lost": lost}
+            # What a record written after each flush may not cover: the rename of the newest
+            # may be lost, so the one before it may be all there is.
+            summary[name] = {"size": len(files[name]), "unflushed": unflushed, "lost": lost,
+                             "unrecorded": ino.written - ino.marks[0]}
         touched = set(self.live) | set(self.durable) | set(names)
         touched |= {e[1] for e in self.journal if e[0] in ("link", "unlink", "rename")}
         touched |= {e[2] for e in self.journal if e[0] == "rename"}
@@ -434,9 +458,10 @@ class PowerCut(Fuse):
 
     def write(self, path, buf, offset, fh):
         with self.cond:
-            self.enter("write", path)
+            self.enter("write", path, len(buf))
             self.check(fh)
             fh.inode.save(fh.fd, offset, offset + len(buf))
+            fh.inode.written += len(buf)
             return os.pwrite(fh.fd, buf, offset)
 
     def ftruncate(self, path, size, fh):
