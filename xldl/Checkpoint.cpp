@@ -165,6 +165,11 @@ void TCheckpoint::Remove() {
     LastSaved.clear();
 }
 
+void RemoveStateWithoutPartial(const std::wstring& partPath) {
+    if (GetFileAttributesW(partPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        DeleteFileW((partPath + L".state").c_str());
+}
+
 void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days,
                          const TSeal& seal) {
     WIN32_FIND_DATAW found;

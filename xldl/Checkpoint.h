@@ -67,6 +67,10 @@ private:
     std::string LastSaved;
 };
 
+// Removes the state of the partial `partPath` when that partial is not there: a power cut
+// between a finished file's move into place and its state's removal leaves such a state.
+void RemoveStateWithoutPartial(const std::wstring& partPath);
+
 // Removes the partial downloads this engine left in `folder` (a state file and its partial)
 // untouched for more than `days` days, unless a task holds them; `keep` is the state path of
 // the task that asks, never removed here.

@@ -283,10 +283,10 @@ void TTask::Run() {
     if (!sha ||
         !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
         finished.Forget();
-    // Not flushed again: that would hold the file back for as long as the disk takes to
-    // write all of it; a crash before the rename costs at most what came since the last
-    // record.
+    // Durable before it has its name: a power cut may keep a rename and lose blocks written
+    // before it. Recorded as whole too, so that a cut that loses the rename costs nothing.
     Checkpoint->Stop();
+    Checkpoint->Record();
     ClosePart();
     // The final name changes in the same step as the state says so, and never after a stop:
     // whoever looks sees the old file with any other state, the new one only as finished.
@@ -331,6 +331,7 @@ bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {
         TLocked l(Lock);
         ConfirmedSize = record->Total;
     }
+    RemoveStateWithoutPartial(PartPath);
     Finish(StateFinished, ErrorNone);
     return true;
 }
