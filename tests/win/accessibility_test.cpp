@@ -35,7 +35,8 @@ VARIANT Child(LONG id) {
 // What the reader gets for one property of `object`'s element `id`.
 std::wstring NameOf(IAccessible* object, LONG id = CHILDID_SELF) {
     BSTR name = nullptr;
-    if (object->get_accName(Child(id), &name) != S_OK || !name) return L"(none)";
+    const HRESULT hr = object->get_accName(Child(id), &name);
+    if (hr != S_OK || !name) return FAILED(hr) ? L"error" : L"(none)";
     std::wstring text = name;
     SysFreeString(name);
     return text;
@@ -140,14 +141,7 @@ const struct {
     {"what is at the button", [](const TReader& r) { return r.HitTest(300, 128); },
      L"下载Orlenz软件完整安装包"},
     {"what is at an empty place", [](const TReader& r) { return r.HitTest(5, 5); }, L"self"},
-    {"the button's name",
-     [](const TReader& r) {
-         BSTR name = nullptr;
-         const HRESULT hr = r.Button->get_accName(Child(CHILDID_SELF), &name);
-         std::wstring answer = SUCCEEDED(hr) && name ? name : L"error";
-         SysFreeString(name);
-         return answer;
-     },
+    {"the button's name", [](const TReader& r) { return NameOf(r.Button); },
      L"下载Orlenz软件完整安装包"},
     {"the button's own place", [](const TReader& r) { return r.Place(r.Button, CHILDID_SELF); },
      L"48,104 537x49"},
