@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 #include <set>
+#include <utility>
 
 namespace {
 
