@@ -15,6 +15,14 @@
 #include <vector>
 
 namespace xldl {
+
+const char* CodeName(TSha256Code code) {
+    return code == TSha256Code::Plain ? "Plain" : "Extensions";
+}
+void PrintTo(TSha256Code code, std::ostream* out) {
+    *out << CodeName(code);
+}
+
 namespace {
 
 // Random bytes of every length up to a few blocks past the padding's edge, and a few megabytes.
@@ -72,9 +80,7 @@ protected:
 };
 INSTANTIATE_TEST_SUITE_P(Hashes, Sha256Code,
                          ::testing::Values(TSha256Code::Plain, TSha256Code::Extensions),
-                         [](const auto& code) {
-                             return code.param == TSha256Code::Plain ? "Plain" : "Extensions";
-                         });
+                         [](const auto& code) { return std::string(CodeName(code.param)); });
 
 TEST_P(Sha256Code, Vectors) {
     // FIPS 180's examples: empty, one block, the 448-bit and 896-bit messages, a million 'a'.
