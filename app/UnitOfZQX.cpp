@@ -57,12 +57,12 @@ void RegisterFormOfZQXLayoutClasses() {
 
 TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 
-TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
+TFormOfZQX::TFormOfZQX(const std::string& layout)
+    : TForm(nullptr), FTaskbar(Application().Handle()) {
     Load(layout);
     FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
     FEngineAddMirror = EngineAddMirror(BoundEngineModule());
     FSetPromptOwner = EnginePromptOwnerCall(BoundEngineModule());
-    FTaskbar = std::make_unique<TWindowsTaskbarButton>(Application().Handle());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -103,7 +103,7 @@ void TFormOfZQX::FormShow(TObject*) {
 }
 
 void TFormOfZQX::FormDestroy(TObject*) {
-    FTaskbar->Clear();
+    FTaskbar.Clear();
     if (FSetPromptOwner) FSetPromptOwner(nullptr);
     XL_UnInit();
 }
@@ -139,7 +139,7 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
 
     // After a failure the status line said why; this task is at work again.
     RzLabel4->SetCaption(FWorkingCaption);
-    FTaskbar->Clear();
+    FTaskbar.Clear();
     FFileName = fileName;
     FTaskHandle = XL_CreateTask(&param);
     // The mirror not chosen backs the chosen one up, where the engine can use it: no press
@@ -167,8 +167,8 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
         const char separator = DecimalSeparator();
         RzLabel1->SetCaption(FormatSizeText(info.DoneSize, separator) + "/" +
                              FormatSizeText(info.TotalSize, separator));
-        FTaskbar->Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
-                           static_cast<uint64_t>(std::max<int64_t>(info.TotalSize, 0)));
+        FTaskbar.Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
+                          static_cast<uint64_t>(std::max<int64_t>(info.TotalSize, 0)));
         break;
     }
     case StateFinished:
@@ -186,7 +186,7 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
 
 void TFormOfZQX::TaskFinished() {
     XLTime->SetEnabled(false);
-    FTaskbar->Clear();
+    FTaskbar.Clear();
     // Only a program is started; the name comes from the URL, the folder from the press.
     if (FFileName.find(".exe") != std::string::npos) {
         const TLaunch launch =
@@ -212,8 +212,8 @@ void TFormOfZQX::TaskFailed(uint32_t error) {
 void TFormOfZQX::OfferRetry(const std::string& text, bool otherMirror) {
     RzLabel4->SetCaption(text);
     // Seen on the taskbar too; behind other windows the button asks for the user.
-    FTaskbar->Failed();
-    if (HandleAllocated() && GetForegroundWindow() != Handle()) FTaskbar->Flash();
+    FTaskbar.Failed();
+    if (HandleAllocated() && GetForegroundWindow() != Handle()) FTaskbar.Flash();
     if (otherMirror) {
         if (FTaskMirror == RadioButton1) RadioButton2->SetChecked(true);
         if (FTaskMirror == RadioButton2) RadioButton1->SetChecked(true);

@@ -34,11 +34,11 @@ public:
         WaitForSingleObject(FProcess.hProcess, 15000);
     }
 
-    // Starts `folder`\Tool.exe in `folder`; it inherits this process's environment.
-    bool Start(const std::string& folder) {
+    // Starts `folder`\`name` in `folder`; it inherits this process's environment.
+    bool Start(const std::string& folder, const std::string& name = "Tool.exe") {
         STARTUPINFOA si{};
         si.cb = sizeof si;
-        std::string command = "\"" + folder + "\\Tool.exe\"";
+        std::string command = "\"" + folder + "\\" + name + "\"";
         return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                               folder.c_str(), &si, &FProcess) != FALSE;
     }
