@@ -75,7 +75,7 @@ TStartTrouble StartTroubleOf(DWORD error) {
     }
 }
 
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TStartOptions& options) {
     TLaunch launch;
     THeldFile file(path);
     if (file.Handle == INVALID_HANDLE_VALUE) {
@@ -102,6 +102,8 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
         return launch;
     }
     if (signedAt && (!newest || *signedAt > *newest)) RecordSigned(*signedAt);
+    launch.Verified = true;
+    if (options.CheckOnly) return launch;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // The tool says itself what went wrong; NOASYNC: the start is done when the call returns,
@@ -110,6 +112,7 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
     info.hwnd = owner;
     info.lpVerb = L"Open";
     info.lpFile = path.c_str();
+    if (!options.Parameters.empty()) info.lpParameters = options.Parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     const bool started = ShellExecuteProc(&info) != FALSE;
     DWORD error = started ? 0 : GetLastError();
@@ -117,7 +120,10 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
         const auto code = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info.hInstApp));
         error = code == SE_ERR_SHARE ? ERROR_SHARING_VIOLATION : code;
     }
-    if (info.hProcess) CloseHandle(info.hProcess);
+    if (info.hProcess && options.KeepProcess)
+        launch.Process = info.hProcess;
+    else if (info.hProcess)
+        CloseHandle(info.hProcess);
     file.Release();
     launch.Started = started;
     if (!started) {

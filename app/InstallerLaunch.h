@@ -23,8 +23,18 @@ extern const wchar_t* NewestSignedValue;
 using TShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
 extern TShellExecuteProc ShellExecuteProc;
 
+// How a run with switches has the installer started: with the arguments given for it, with
+// its process handed back to wait for, or not at all (a layout is checked only).
+struct TStartOptions {
+    std::wstring Parameters;
+    bool KeepProcess = false;
+    bool CheckOnly = false;
+};
+
 struct TLaunch {
+    bool Verified = false; // the maker's, and not older: started, or kept as checked
     bool Started = false;
+    HANDLE Process = nullptr; // with KeepProcess, when the shell gave one: the caller's
     TStartTrouble Trouble = TStartTrouble::Other; // when not started
     DWORD Error = 0;                              // the system's word behind the trouble
     TSignatureCheck Signature;
@@ -33,7 +43,7 @@ struct TLaunch {
 // Checks the installer at `path` and, when it is the maker's and not older, asks the shell to
 // open it
 // (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path);
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TStartOptions& options = {});
 
 // The trouble behind a system error of opening or starting the file.
 TStartTrouble StartTroubleOf(DWORD error);

@@ -9,6 +9,7 @@
 
 #include "runtime/OwnFolder.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,17 @@ std::vector<TSaveFolder> SaveFolderCandidates();
 // user's alone as `read` tells, and a file can be created in it. Makes the folder when missing.
 bool PrepareSaveFolder(const TSaveFolder& candidate, const TFolderReader& read = ReadFolderFacts);
 
+// Told of each candidate tried and whether it works (a log says why a folder was chosen).
+using TFolderTried = std::function<void(const TSaveFolder& candidate, bool works)>;
+
 // The first candidate that works, made ready; the last one when none does, so that the
 // engine's own failure says why the file cannot be saved. Empty only without candidates.
 std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates,
-                              const TFolderReader& read = ReadFolderFacts);
+                              const TFolderReader& read = ReadFolderFacts,
+                              const TFolderTried& tried = nullptr);
 std::wstring ChooseSaveFolder();
+
+// A folder the user named for a download that is only kept, never started (/layout): made
+// with its parents when missing, and good when a file can be created in it. Its owner is
+// not asked: an admin's share is nobody's alone.
+bool PrepareGivenFolder(const std::wstring& folder);

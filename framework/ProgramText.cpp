@@ -24,18 +24,30 @@ std::string FromWide(const std::wstring& text) {
     return narrow;
 }
 
+namespace {
+
+const struct {
+    const wchar_t* Chinese;
+    const wchar_t* English;
+} ChineseFaces[] = {
+    {L"宋体", L"SimSun"},   {L"新宋体", L"NSimSun"}, {L"黑体", L"SimHei"},
+    {L"楷体", L"KaiTi"},    {L"仿宋", L"FangSong"},  {L"微软雅黑", L"Microsoft YaHei"},
+    {L"等线", L"DengXian"}, {L"隶书", L"LiSu"},      {L"幼圆", L"YouYuan"},
+};
+
+} // namespace
+
 std::wstring FontFaceForSystem(const std::wstring& face) {
-    static const struct {
-        const wchar_t* Chinese;
-        const wchar_t* English;
-    } faces[] = {
-        {L"宋体", L"SimSun"},   {L"新宋体", L"NSimSun"}, {L"黑体", L"SimHei"},
-        {L"楷体", L"KaiTi"},    {L"仿宋", L"FangSong"},  {L"微软雅黑", L"Microsoft YaHei"},
-        {L"等线", L"DengXian"}, {L"隶书", L"LiSu"},      {L"幼圆", L"YouYuan"},
-    };
-    for (const auto& f : faces)
+    for (const auto& f : ChineseFaces)
         if (face == f.Chinese) return f.English;
     return face;
+}
+
+BYTE CharsetForSystem(BYTE charset, const std::wstring& face) {
+    if (charset != DEFAULT_CHARSET) return charset;
+    for (const auto& f : ChineseFaces)
+        if (face == f.Chinese || face == f.English) return GB2312_CHARSET;
+    return charset;
 }
 
 std::wstring WithoutAccelerator(const std::wstring& caption) {

@@ -19,6 +19,11 @@ std::string FromWide(const std::wstring& text);
 // a Windows of another language may not match the Chinese name.
 std::wstring FontFaceForSystem(const std::wstring& face);
 
+// The character set a font is asked for: a Chinese face with the system's own (DEFAULT_CHARSET)
+// is asked for GB2312_CHARSET, so that a system without that face falls back to one with
+// Chinese glyphs, not to a Western one. At code page 936 the system's own is GB2312 already.
+BYTE CharsetForSystem(BYTE charset, const std::wstring& face);
+
 // A number in decimal digits. (std::to_wstring would bring the C runtime's whole wide printf.)
 inline std::wstring DecimalText(long long value) {
     const std::string digits = std::to_string(value);

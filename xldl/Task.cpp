@@ -98,6 +98,24 @@ void TTask::Snapshot(DownloadTaskInfo& info) {
     SetInfoField(info, InfoDetailOffset, Detail);
 }
 
+std::string TTask::Describe() {
+    std::vector<std::string> urls{Url};
+    std::vector<int64_t> bytes;
+    {
+        TLocked l(Lock);
+        urls.insert(urls.end(), Mirrors.begin(), Mirrors.end());
+        if (Transfer) bytes = Transfer->Delivered();
+    }
+    std::string text;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        const auto url = ParseUrl(urls[i]);
+        if (!url) continue;
+        text += FormatUrl(*url) + "\t" + std::to_string(i < bytes.size() ? bytes[i] : 0) + "\t" +
+                Proxies.KnownRoutesText(*url) + "\n";
+    }
+    return text;
+}
+
 unsigned __stdcall TTask::CoordinatorMain(void* task) {
     static_cast<TTask*>(task)->Run();
     InterlockedDecrement(&LiveThreads);

@@ -138,4 +138,12 @@ TEST_F(CodePage, TheWindowLooksAsAt936IdleAndFailed) {
     SameAsAt936("failed.bgra");
 }
 
+// A Chinese face this system does not have (no replacement names it here): the button's
+// caption is still drawn with Chinese glyphs, from the face the system picks for Chinese
+// text, as at 936, not as boxes from a Western face.
+TEST_F(CodePage, AChineseFaceTheSystemLacksStillDrawsChinese) {
+    Form->RzBitBtn1->Font().SetName("楷体");
+    SameAsAt936("lacking-face.bgra");
+}
+
 } // namespace
