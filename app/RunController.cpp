@@ -385,7 +385,8 @@ int RunWithSwitches(const TCommandLine& command) {
     const TSwitches& s = command.Switches;
     TRunLog log;
     log.Open(s.Log);
-    log.Line(L"Orlenz downloader " + ToWide(ORLENZ_VERSION) + L", switches: " + DescribeSwitches(s));
+    log.Line(L"Orlenz downloader " + ToWide(ORLENZ_VERSION) +
+             (command.Fault == TArgumentFault::None ? L", switches: " + DescribeSwitches(s) : L""));
     if (s.Help) {
         log.Say(ToWide(SwitchesHelpText));
         MessageBoxW(nullptr, ToWide(SwitchesHelpText).c_str(), ToWide(ApplicationTitle).c_str(),

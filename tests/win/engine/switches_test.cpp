@@ -66,7 +66,8 @@ struct TRow {
 };
 
 TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
-    const std::string log = "/log \"" + Folder + "\\run.log\"";
+    const std::string runLog = Folder + "\\run.log";
+    const std::string log = "/log \"" + runLog + "\"";
     const std::string media = Folder + "\\media\\setup.exe";
     const std::string lay = Folder + "\\lay";
     const std::string proxy = Address();
@@ -75,49 +76,51 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
                std::to_string(Served[host - 1].size()) + " bytes, by way of " + proxy;
     };
     const std::vector<TRow> rows = {
-        {"quiet: the installer's arguments and exit code", "/quiet " + log + " -- /S /code:7", "{}",
-         nullptr, 7, false, nullptr, "show=1 args=/S /code:7", Saved, 1, true,
+        {"quiet: the installer's arguments and exit code", "/quiet " + log + " -- /S /code:7",
+         R"({"rules": [{"fault": "pause", "bytes": 600000, "seconds": 2, "times": -1}]})", nullptr, 7, false, nullptr, "show=1 args=/S /code:7", Saved, 1, true,
          {"switches: /quiet /mirror 1 /log", "-- (2 arguments for the installer, not recorded)",
           "save folder D:\\KORVA\\: this user's alone and writable, chosen",
           "asking http://dl1.orlenz.com/service/setup.exe (mirror 1), backed by "
           "http://dl2.orlenz.com/service/setup.exe (mirror 2)",
-          from(1), "signature: good, publisher Orlenz Software Co., Ltd.",
-          "exit code 7: the installer's own"}},
+          "downloading: ", from(1), "signature: good, publisher Orlenz Software Co., Ltd.",
+          "exit code 7: the installer's own"}, runLog},
         {"passive: no press, the chosen mirror", "/passive /mirror:2 " + log, "{}", nullptr, 0, true,
          nullptr, "show=1 args=", Saved, 2, true,
-         {from(2), "exit code 0: the installer was started"}},
+         {from(2), "exit code 0: the installer was started"}, runLog},
         {"layout: verified, kept, nothing started", "/quiet /layout \"" + lay + "\" " + log, "{}",
          nullptr, 12, false, nullptr, nullptr, lay + "\\setup.exe", 1, true,
          {"layout folder " + lay + "\\", "verified and kept",
-          "exit code 12: the maker's installer is in the layout folder, nothing started"}},
+          "exit code 12: the maker's installer is in the layout folder, nothing started"}, runLog},
         {"both mirrors without the file: the other tried once", "/quiet " + log,
          R"({"rules": [{"fault": "status", "status": 404, "times": -1}]})", nullptr, 4, false,
          nullptr, nullptr, "", 0, true,
          {"failed: error 2, last HTTP status 404", "trying mirror 2",
-          "exit code 4: mirror or network failure"}},
+          "exit code 4: mirror or network failure"}, runLog},
         {"a sign-in page, logged where the last run's log is kept", "/quiet",
          R"({"rules": [{"fault": "hotspot", "times": -1}]})", nullptr, 5, false, nullptr, nullptr,
          "", 0, true, {"exit code 5: the network answered with a sign-in page"}, FixedLog()},
         {"a bad argument under quiet: only the log says it", log + " /quiet /mirror 3", "{}",
          nullptr, 2, false, nullptr, nullptr, "", 0, false,
-         {"bad argument \"/mirror 3\": the mirror is 1 or 2", "exit code 2"}},
+         {"bad argument \"/mirror 3\": the mirror is 1 or 2", "exit code 2"}, runLog},
         {"a bad argument: a box says which and why", "/layout", "{}", nullptr, 2, false,
          "参数错误：/layout\n缺少值", nullptr, "", 0, false,
          {"bad argument \"/layout\": its value is missing"}, FixedLog()},
         {"a URL of the admin's, alone", "/quiet /source http://dl2.orlenz.com/service/setup.exe " +
          log + " -- /code:9", "{}", nullptr, 9, false, nullptr, "show=1 args=/code:9", Saved, 2,
-         true, {"asking http://dl2.orlenz.com/service/setup.exe\r\n", from(2)}},
+         true, {"asking http://dl2.orlenz.com/service/setup.exe\r\n", from(2)}, runLog},
         {"a file of the admin's, copied", "/quiet /source \"" + media + "\" " + log + " -- /code:5",
          "{}", "good", 5, false, nullptr, "show=1 args=/code:5", Saved, 0, false,
-         {"copying " + media, "signature: good"}},
+         {"copying " + media, "signature: good"}, runLog},
         {"a file of the admin's that is not the maker's", "/passive /source \"" + media + "\" " + log,
          "{}", "tampered", 6, true, nullptr, nullptr, "", 0, false,
-         {"signature: broken", "exit code 6: not the maker's installer, or damaged"}},
+         {"signature: broken", "exit code 6: not the maker's installer, or damaged"}, runLog},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.What);
         Clean();
-        if (row.Media) ASSERT_TRUE(PutSignedInstaller(row.Media, media));
+        if (row.Media) {
+            ASSERT_TRUE(PutSignedInstaller(row.Media, media));
+        }
         Quiesce();
         Script(row.Faults);
         TToolProcess tool;
@@ -139,8 +142,11 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
             180000));
         EXPECT_EQ(tool.ExitCode(0), row.Code);
         EXPECT_EQ(window, row.Window);
-        EXPECT_EQ(box.rfind(row.BoxSays ? row.BoxSays : "", 0), row.BoxSays ? 0u : std::string::npos)
-            << box;
+        if (row.BoxSays) {
+            EXPECT_EQ(box.rfind(row.BoxSays, 0), 0u) << box;
+        } else {
+            EXPECT_EQ(box, "");
+        }
         if (row.Installer) {
             std::string line;
             EXPECT_TRUE(WaitFor(
@@ -160,15 +166,18 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
             const auto wanted = row.From ? Served[row.From - 1] : *ReadFileBytes(media);
             EXPECT_TRUE(*kept == wanted) << "not the file it should be";
         }
-        if (row.Kept != Saved) EXPECT_FALSE(Exists(Saved)) << "a file under the installer's name";
+        if (row.Kept != Saved) {
+            EXPECT_FALSE(Exists(Saved)) << "a file under the installer's name";
+        }
         bool dl1 = false;
         const auto asked = mirror::Log();
         for (const std::string& line : asked)
             dl1 |= line.find("dl1.orlenz.com") != std::string::npos;
         EXPECT_EQ(!asked.empty(), row.Asked);
-        if (row.Arguments.find("/source http") != std::string::npos)
+        if (row.Arguments.find("/source http") != std::string::npos) {
             EXPECT_FALSE(dl1) << "a mirror beside the admin's URL";
-        const std::string written = ReadText(row.Log.empty() ? Folder + "\\run.log" : row.Log);
+        }
+        const std::string written = ReadText(row.Log);
         for (const std::string& part : row.Logged)
             EXPECT_NE(written.find(part), std::string::npos) << "the log lacks: " << part << "\n"
                                                              << written;
