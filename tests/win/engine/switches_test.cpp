@@ -43,6 +43,7 @@ protected:
               std::string("D:\\KORVA\\setup.exe.part"), std::string("D:\\KORVA\\setup.exe.part.state"),
               Folder + "\\lay\\setup.exe", Folder + "\\lay\\setup.exe.part",
               Folder + "\\lay\\setup.exe.part.state", Folder + "\\lay\\setup.exe.done",
+              Folder + "\\lay\\setup-started.txt",
               Folder + "\\run.log", Folder + "\\out.txt", FixedLog()})
             DeleteFileA(f.c_str());
         RemoveDirectoryA((Folder + "\\lay").c_str());
