@@ -2,6 +2,7 @@
 // line to its exit code, what it left on disk, what it started and with what, whether a window
 // came, and what its log and its output say (never a proxy's password, never the installer's
 // arguments). A second run while one is at work waits for it.
+#include "app/SingleInstance.h"
 #include "tests/win/engine/WholeJobSupport.h"
 
 #include <fstream>
@@ -192,25 +193,30 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
     }
 }
 
-// Started while the tool is at work for this user, a run with switches waits for it (it does
-// not bring it forward and end) and downloads only once it has ended.
-TEST_F(Switches, ASecondRunWaitsForTheFirst) {
+// Started while the tool is at work for this user (here: while this test holds its lock), a
+// run with switches neither brings it forward nor ends silently: it waits, a minute at most,
+// without asking a mirror, and ends with its own code; or it goes on once the other has ended.
+TEST_F(Switches, ASecondRunWaitsForTheFirstAMinuteAtMost) {
     Clean();
     Script("{}");
-    TToolProcess first;
-    ASSERT_TRUE(first.Start(Folder));
-    const HWND main = first.WaitForMainWindow(60000);
-    ASSERT_NE(main, nullptr);
+    const HANDLE lock = CreateMutexA(nullptr, TRUE, InstanceLockName);
+    ASSERT_EQ(GetLastError(), 0u) << "the tool is running";
+    const std::string arguments = "/quiet /log \"" + Folder + "\\run.log\" -- /code:8";
+    TToolProcess patient;
+    ASSERT_TRUE(patient.Start(Folder, arguments));
+    EXPECT_EQ(patient.ExitCode(120000), 3);
+    EXPECT_TRUE(mirror::Log().empty()) << "asked a mirror while the other run was at work";
+    EXPECT_FALSE(Exists(Started));
+    EXPECT_NE(ReadText(Folder + "\\run.log").find("exit code 3: another run"), std::string::npos);
+
     TToolProcess second;
-    ASSERT_TRUE(second.Start(Folder, "/quiet /log \"" + Folder + "\\run.log\" -- /code:3"));
+    ASSERT_TRUE(second.Start(Folder, arguments));
     ASSERT_TRUE(WaitFor(
-        [&] { return ReadText(Folder + "\\run.log").find("waiting for it to end") != std::string::npos; },
+        [&] { return ReadText(Folder + "\\run.log").find("waiting for it") != std::string::npos; },
         60000));
-    EXPECT_TRUE(second.Running());
-    EXPECT_TRUE(mirror::Log().empty()) << "asked the mirror while the first was at work";
-    PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(first.ExitCode(10000), 0);
-    EXPECT_EQ(second.ExitCode(120000), 3);
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    EXPECT_EQ(second.ExitCode(120000), 8);
     EXPECT_TRUE(WaitFor([] { return Exists(Started); }, 15000));
 }
 
