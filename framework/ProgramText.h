@@ -19,9 +19,10 @@ std::string FromWide(const std::wstring& text);
 // a Windows of another language may not match the Chinese name.
 std::wstring FontFaceForSystem(const std::wstring& face);
 
-// The character set a font is asked for: a Chinese face with the system's own (DEFAULT_CHARSET)
-// is asked for GB2312_CHARSET, so that a system without that face falls back to one with
-// Chinese glyphs, not to a Western one. At code page 936 the system's own is GB2312 already.
+// The character set a font is asked for: a Chinese face with the Western one (ANSI_CHARSET,
+// 0, as stored layouts name it) or the system's own (DEFAULT_CHARSET) is asked for with
+// GB2312_CHARSET, so that a system without that face falls back to one with Chinese glyphs,
+// not to a Western one that draws boxes. At code page 936 the face found is the same.
 BYTE CharsetForSystem(BYTE charset, const std::wstring& face);
 
 // A number in decimal digits. (std::to_wstring would bring the C runtime's whole wide printf.)
