@@ -44,7 +44,7 @@ std::wstring FontFaceForSystem(const std::wstring& face) {
 }
 
 BYTE CharsetForSystem(BYTE charset, const std::wstring& face) {
-    if (charset != DEFAULT_CHARSET) return charset;
+    if (charset != DEFAULT_CHARSET && charset != ANSI_CHARSET) return charset;
     for (const auto& f : ChineseFaces)
         if (face == f.Chinese || face == f.English) return GB2312_CHARSET;
     return charset;
