@@ -266,22 +266,8 @@ void TRun::LogSources() {
     std::string text(length + 1, '\0');
     Engine.DescribeTask(Task, text.data(), length + 1);
     text.resize(length);
-    // "url \t bytes \t routes \n" per source.
-    for (size_t from = 0; from < text.size();) {
-        size_t end = text.find('\n', from);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(from, end - from);
-        from = end + 1;
-        const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-        if (tab2 == std::string::npos) continue;
-        const int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(tab1),
-                                          nullptr, 0);
-        std::wstring url(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(tab1), url.data(), n);
-        const std::string routes = line.substr(tab2 + 1);
-        Log.Line(L"from " + LoggableUrl(url) + L": " + ToWide(line.substr(tab1 + 1, tab2 - tab1 - 1)) +
-                 L" bytes, " + (routes.empty() ? L"not reached" : L"by way of " + ToWide(routes)));
-    }
+    for (size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+        Log.Line("from " + text.substr(from, end - from));
 }
 
 void TRun::Finished() {

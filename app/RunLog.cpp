@@ -84,7 +84,11 @@ bool TRunLog::Open(const std::wstring& path) {
 }
 
 void TRunLog::Line(const std::wstring& text) {
-    Write(LocalTime() + "  " + Utf8(text) + "\r\n");
+    Line(Utf8(text));
+}
+
+void TRunLog::Line(const std::string& utf8) {
+    Write(LocalTime() + "  " + utf8 + "\r\n");
 }
 
 void TRunLog::Say(const std::wstring& text) {

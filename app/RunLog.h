@@ -28,6 +28,8 @@ public:
     bool IsOpen() const { return FFile != INVALID_HANDLE_VALUE; }
 
     void Line(const std::wstring& text);
+    // A line that is UTF-8 already.
+    void Line(const std::string& utf8);
     // A line for the log and for the console.
     void Say(const std::wstring& text);
 

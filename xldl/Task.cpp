@@ -108,10 +108,12 @@ std::string TTask::Describe() {
     }
     std::string text;
     for (size_t i = 0; i < urls.size(); ++i) {
-        const auto url = ParseUrl(urls[i]);
+        auto url = ParseUrl(urls[i]);
         if (!url) continue;
-        text += FormatUrl(*url) + "\t" + std::to_string(i < bytes.size() ? bytes[i] : 0) + "\t" +
-                Proxies.KnownRoutesText(*url) + "\n";
+        const std::string routes = Proxies.KnownRoutesText(*url);
+        url->Target = url->Target.substr(0, url->Target.find('?')); // a query may hold a token
+        text += FormatUrl(*url) + ": " + std::to_string(i < bytes.size() ? bytes[i] : 0) +
+                " bytes, " + (routes.empty() ? "not reached" : "by way of " + routes) + "\n";
     }
     return text;
 }
