@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
+
 namespace {
 
 bool Blank(wchar_t c) {
@@ -123,8 +125,7 @@ std::vector<TArgument> SplitArguments(const std::wstring& line) {
         pos = line.find(L'"', 1);
         pos = pos == std::wstring::npos ? line.size() : pos + 1;
     } else {
-        while (pos < line.size() && !Blank(line[pos]))
-            ++pos;
+        pos = std::min(line.find_first_of(L" \t"), line.size());
     }
     return SplitFrom(line, pos);
 }
