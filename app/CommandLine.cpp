@@ -13,9 +13,8 @@ std::vector<TArgument> SplitFrom(const std::wstring& line, size_t pos) {
     std::vector<TArgument> arguments;
     const size_t n = line.size();
     for (;;) {
-        while (pos < n && Blank(line[pos]))
-            ++pos;
-        if (pos >= n) return arguments;
+        pos = line.find_first_not_of(L" \t", pos);
+        if (pos == std::wstring::npos) return arguments;
         TArgument a;
         bool quoted = false;
         while (pos < n && (quoted || !Blank(line[pos]))) {
@@ -37,7 +36,7 @@ std::vector<TArgument> SplitFrom(const std::wstring& line, size_t pos) {
                 ++pos;
             } else {
                 a.Text.append(slashes, L'\\');
-                if (slashes == 0 && pos < n) a.Text += line[pos++];
+                if (slashes == 0) a.Text += line[pos++]; // else it is looked at again
             }
         }
         a.End = pos;

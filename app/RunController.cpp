@@ -27,10 +27,6 @@ constexpr unsigned FailureShownMs = 5000;
 // How often a run without a window looks at its task.
 constexpr DWORD QuietTickMs = 250;
 
-std::wstring Decimal(long long n) {
-    return DecimalText(n);
-}
-
 std::wstring MirrorUrl(int mirror) {
     return ToWide(mirror == 1 ? MirrorUrl1 : MirrorUrl2);
 }
@@ -191,12 +187,12 @@ void TRun::Press() {
         Task = XL_CreateTask(&param);
         std::wstring asked = L"asking " + LoggableUrl(url);
         if (S.Source == TSourceKind::Mirrors) {
-            asked += L" (mirror " + Decimal(Mirror) + L")";
+            asked += L" (mirror " + DecimalText(Mirror) + L")";
             char16_t other[2084];
             if (Engine.AddMirror && CopyToUtf16Field(MirrorUrl(3 - Mirror), other) &&
                 EngineTrue(Engine.AddMirror(Task, other)))
                 asked += L", backed by " + MirrorUrl(3 - Mirror) + L" (mirror " +
-                         Decimal(3 - Mirror) + L")";
+                         DecimalText(3 - Mirror) + L")";
         }
         Log.Say(asked);
         started = Task && EngineTrue(XL_StartTask(Task));
@@ -239,9 +235,9 @@ void TRun::Tick() {
         StopTicking();
         LogSources();
         const uint32_t error = InfoField(info, InfoErrorOffset);
-        Log.Line(L"failed: error " + Decimal(error) + L", last HTTP status " +
-                 Decimal(InfoField(info, InfoHttpStatusOffset)) + L", system detail " +
-                 Decimal(InfoField(info, InfoDetailOffset)));
+        Log.Line(L"failed: error " + DecimalText(error) + L", last HTTP status " +
+                 DecimalText(InfoField(info, InfoHttpStatusOffset)) + L", system detail " +
+                 DecimalText(InfoField(info, InfoDetailOffset)));
         Failed(ExitCodeOf(error), FailureText(error),
                MirrorMayHelp(error) && S.Source == TSourceKind::Mirrors);
         break;
@@ -256,7 +252,7 @@ void TRun::LogProgress(const DownloadTaskInfo& info) {
     const long long tenth = info.DoneSize * 10 / info.TotalSize;
     if (tenth <= LastTenth) return;
     LastTenth = tenth;
-    Log.Say(L"downloading: " + Decimal(tenth * 10) + L"% (" +
+    Log.Say(L"downloading: " + DecimalText(tenth * 10) + L"% (" +
             ToWide(FormatSizeText(info.DoneSize) + "/" + FormatSizeText(info.TotalSize)) + L")");
 }
 
@@ -282,7 +278,7 @@ void TRun::Finished() {
         signature += std::wstring(L", publisher ") + MakerName;
     Log.Line(signature + (launch.Signature.Stamped ? L", time-stamped" : L""));
     if (!launch.Verified || (Layout.empty() && !launch.Started)) {
-        if (launch.Error) Log.Line(L"system error " + Decimal(launch.Error));
+        if (launch.Error) Log.Line(L"system error " + DecimalText(launch.Error));
         Failed(ExitCodeOf(launch.Trouble), StartTroubleText(launch.Trouble),
                MirrorMayHelp(launch.Trouble) && S.Source == TSourceKind::Mirrors);
         return;
@@ -303,7 +299,7 @@ void TRun::Finished() {
     DWORD code = 0;
     GetExitCodeProcess(launch.Process, &code);
     CloseHandle(launch.Process);
-    Log.Say(L"the installer ended with exit code " + Decimal(code));
+    Log.Say(L"the installer ended with exit code " + DecimalText(code));
     FromInstaller = true;
     End(static_cast<int>(code));
 }
@@ -321,7 +317,7 @@ void TRun::Failed(TExitCode code, const std::string& text, bool otherMirrorMayHe
         if (Form)
             (Mirror == 1 ? Form->RadioButton2 : Form->RadioButton1)->SetChecked(true);
         Mirror = 3 - Mirror;
-        Log.Say(L"trying mirror " + Decimal(Mirror));
+        Log.Say(L"trying mirror " + DecimalText(Mirror));
         Press();
         return;
     }
@@ -359,7 +355,7 @@ int Refuse(TRunLog& log, const TSwitches& s, TArgumentFault fault, const std::ws
 }
 
 int Ending(TRunLog& log, int code, bool installersOwn) {
-    log.Say(L"exit code " + Decimal(static_cast<DWORD>(code)) + L": " +
+    log.Say(L"exit code " + DecimalText(static_cast<DWORD>(code)) + L": " +
             (installersOwn ? L"the installer's own"
                            : ToWide(ExitCodeText(static_cast<TExitCode>(code)))));
     return code;

@@ -43,12 +43,14 @@ std::string Utf8(const std::wstring& text) {
 }
 
 TRunLog::TRunLog() {
-    // Output sent to a file or a pipe came along; a console must be joined. (A program for
-    // the desktop started from a console has no console of its own.)
+    // The output may have come along: a console that the process shares already, or a file or
+    // pipe it was sent to. Otherwise the console it was started from must be joined (a
+    // program for the desktop has none of its own).
     const HANDLE inherited = GetStdHandle(STD_OUTPUT_HANDLE);
-    const DWORD type =
-        inherited && inherited != INVALID_HANDLE_VALUE ? GetFileType(inherited) : FILE_TYPE_UNKNOWN;
-    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+    DWORD mode = 0;
+    if (inherited && inherited != INVALID_HANDLE_VALUE &&
+        (GetConsoleMode(inherited, &mode) || GetFileType(inherited) == FILE_TYPE_DISK ||
+         GetFileType(inherited) == FILE_TYPE_PIPE)) {
         FOutput = inherited;
     } else if (AttachConsole(ATTACH_PARENT_PROCESS)) {
         FOutput = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
@@ -56,7 +58,6 @@ TRunLog::TRunLog() {
         if (FOutput == INVALID_HANDLE_VALUE) FOutput = nullptr;
         FOwnOutput = FOutput != nullptr;
     }
-    DWORD mode = 0;
     FOutputIsConsole = FOutput && GetConsoleMode(FOutput, &mode);
     // The shell's prompt came back when the program started: begin below it.
     if (FOutputIsConsole) Console(L"");

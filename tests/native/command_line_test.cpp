@@ -129,6 +129,7 @@ TEST(CommandLine, SplitAsTheCRuntimeSplits) {
         {L"t \"say \"\"hi\"\"\" x", {L"say \"hi\"", L"x"}},
         {L"t \"unclosed arg", {L"unclosed arg"}},
         {L"t trailing\\", {L"trailing\\"}},
+        {L"t a\\ b\\\\c", {L"a\\", L"b\\\\c"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.Line));
