@@ -59,7 +59,8 @@ bool IsUrl(const std::wstring& s) {
     for (const wchar_t* scheme : {L"http://", L"https://"}) {
         const std::wstring p = scheme;
         if (!StartsWithNoCase(s, p)) continue;
-        const std::wstring authority = s.substr(p.size(), s.find_first_of(L"/?#", p.size()) - p.size());
+        const std::wstring authority =
+            s.substr(p.size(), s.find_first_of(L"/?#", p.size()) - p.size());
         return !authority.empty() && authority.find(L'@') == std::wstring::npos;
     }
     return false;
@@ -73,7 +74,8 @@ bool Separator(wchar_t c) {
 // relative, since an unattended run's working folder is anybody's guess.
 bool IsFullFilePath(const std::wstring& s) {
     if (s.empty() || Separator(s.back())) return false;
-    const bool drive = s.size() > 3 && ((s[0] | 0x20) >= L'a' && (s[0] | 0x20) <= L'z') && s[1] == L':' && Separator(s[2]);
+    const bool drive = s.size() > 3 && ((s[0] | 0x20) >= L'a' && (s[0] | 0x20) <= L'z') &&
+                       s[1] == L':' && Separator(s[2]);
     if (drive) return true;
     if (s.size() < 2 || s[0] != L'\\' || s[1] != L'\\') return false;
     // The server and the share, then the file.
@@ -92,10 +94,10 @@ struct TSwitchName {
 };
 
 constexpr TSwitchName Names[] = {
-    {L"?", TSwitch::Help, false},        {L"help", TSwitch::Help, false},
+    {L"?", TSwitch::Help, false},          {L"help", TSwitch::Help, false},
     {L"passive", TSwitch::Passive, false}, {L"quiet", TSwitch::Quiet, false},
-    {L"layout", TSwitch::Layout, true},  {L"mirror", TSwitch::Mirror, true},
-    {L"source", TSwitch::Source, true},  {L"log", TSwitch::Log, true},
+    {L"layout", TSwitch::Layout, true},    {L"mirror", TSwitch::Mirror, true},
+    {L"source", TSwitch::Source, true},    {L"log", TSwitch::Log, true},
 };
 
 const TSwitchName* Find(const std::wstring& name) {
@@ -162,7 +164,8 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
         }
         if (!IsSwitchForm(a)) return fail(TArgumentFault::Unknown, a);
         const size_t colon = a.find(L':');
-        const TSwitchName* name = Find(a.substr(1, colon == std::wstring::npos ? colon : colon - 1));
+        const TSwitchName* name =
+            Find(a.substr(1, colon == std::wstring::npos ? colon : colon - 1));
         if (!name) return fail(TArgumentFault::Unknown, a);
         std::wstring& seen = given[static_cast<int>(name->Switch)];
         if (!seen.empty()) return fail(TArgumentFault::Repeated, a);
@@ -171,8 +174,8 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
         if (colon != std::wstring::npos) {
             if (!name->TakesValue) return fail(TArgumentFault::NeedsNoValue, a);
             value = a.substr(colon + 1);
-        } else if (name->TakesValue && i + 1 < arguments.size() &&
-                   arguments[i + 1].Text != L"--" && arguments[i + 1].Text.rfind(L'/', 0) != 0) {
+        } else if (name->TakesValue && i + 1 < arguments.size() && arguments[i + 1].Text != L"--" &&
+                   arguments[i + 1].Text.rfind(L'/', 0) != 0) {
             value = arguments[++i].Text;
             seen += L" " + value;
         }
@@ -295,8 +298,8 @@ std::wstring DescribeSwitches(const TSwitches& s) {
     if (!s.Log.empty()) add(L"/log", s.Log);
     const size_t count = SplitFrom(s.InstallerArguments, 0).size();
     if (count)
-        text += L" -- (" + Decimal(count) +
-                (count == 1 ? L" argument" : L" arguments") + L" for the installer, not recorded)";
+        text += L" -- (" + Decimal(count) + (count == 1 ? L" argument" : L" arguments") +
+                L" for the installer, not recorded)";
     return text;
 }
 

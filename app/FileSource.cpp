@@ -83,7 +83,9 @@ uint32_t TFileCopy::Copy() {
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (part.Handle == INVALID_HANDLE_VALUE) {
             const DWORD e = GetLastError();
-            return e == ERROR_SHARING_VIOLATION ? ErrorInUse : DiskFull(e) ? ErrorDiskFull : ErrorFile;
+            return e == ERROR_SHARING_VIOLATION ? ErrorInUse
+                   : DiskFull(e)                ? ErrorDiskFull
+                                                : ErrorFile;
         }
         std::vector<char> block(1 << 20);
         int64_t done = 0;

@@ -80,7 +80,7 @@ private:
     bool Working = false;
     bool FromInstaller = false;
     int Code = static_cast<int>(TExitCode::Cancelled); // until an outcome says otherwise
-    std::unique_ptr<TFormOfZQX> Form;                   // none under /quiet
+    std::unique_ptr<TFormOfZQX> Form;                  // none under /quiet
     std::unique_ptr<TTimer> EndTimer;
     TaskHandle Task = 0;
     std::unique_ptr<TFileCopy> Copy;
@@ -157,12 +157,11 @@ void TRun::Press() {
     LastTenth = -1;
     std::wstring folder = Layout;
     if (folder.empty()) {
-        folder = ChooseSaveFolder(SaveFolderCandidates(), ReadFolderFacts,
-                                  [this](const TSaveFolder& c, bool works) {
-                                      Log.Line(L"save folder " + c.Folder +
-                                               (works ? L": this user's alone and writable, chosen"
-                                                      : L": not usable"));
-                                  });
+        folder = ChooseSaveFolder(
+            SaveFolderCandidates(), ReadFolderFacts, [this](const TSaveFolder& c, bool works) {
+                Log.Line(L"save folder " + c.Folder +
+                         (works ? L": this user's alone and writable, chosen" : L": not usable"));
+            });
     } else {
         Log.Line(L"layout folder " + folder);
     }
@@ -273,7 +272,8 @@ void TRun::Finished() {
     options.Parameters = S.InstallerArguments;
     options.KeepProcess = S.Mode == TRunMode::Quiet;
     const TLaunch launch = LaunchInstaller(Form ? Form->Handle() : nullptr, Target, options);
-    std::wstring signature = L"signature: " + ToWide(SignatureVerdictName(launch.Signature.Verdict));
+    std::wstring signature =
+        L"signature: " + ToWide(SignatureVerdictName(launch.Signature.Verdict));
     if (launch.Signature.Verdict == TSignatureVerdict::Good)
         signature += std::wstring(L", publisher ") + MakerName;
     Log.Line(signature + (launch.Signature.Stamped ? L", time-stamped" : L""));
@@ -314,8 +314,7 @@ void TRun::Failed(TExitCode code, const std::string& text, bool otherMirrorMayHe
     }
     if (otherMirrorMayHelp && !Retried) {
         Retried = true;
-        if (Form)
-            (Mirror == 1 ? Form->RadioButton2 : Form->RadioButton1)->SetChecked(true);
+        if (Form) (Mirror == 1 ? Form->RadioButton2 : Form->RadioButton1)->SetChecked(true);
         Mirror = 3 - Mirror;
         Log.Say(L"trying mirror " + DecimalText(Mirror));
         Press();
@@ -347,10 +346,10 @@ int Refuse(TRunLog& log, const TSwitches& s, TArgumentFault fault, const std::ws
     log.Say(L"bad argument \"" + argument + L"\": " + ToWide(ArgumentFaultLogText(fault)));
     if (!log.IsOpen()) log.Open(L""); // the /log given is what is wrong, or it is missing
     if (s.Mode != TRunMode::Quiet)
-        MessageBoxW(nullptr,
-                    (ToWide("参数错误：") + argument + L"\n" + ToWide(ArgumentFaultText(fault)))
-                        .c_str(),
-                    ToWide(ApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+        MessageBoxW(
+            nullptr,
+            (ToWide("参数错误：") + argument + L"\n" + ToWide(ArgumentFaultText(fault))).c_str(),
+            ToWide(ApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
     return static_cast<int>(TExitCode::BadArguments);
 }
 

@@ -35,7 +35,8 @@ std::wstring FixedLogPath() {
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string utf8(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), n, nullptr, nullptr);
@@ -53,8 +54,9 @@ TRunLog::TRunLog() {
          GetFileType(inherited) == FILE_TYPE_PIPE)) {
         FOutput = inherited;
     } else if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        FOutput = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        FOutput =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (FOutput == INVALID_HANDLE_VALUE) FOutput = nullptr;
         FOwnOutput = FOutput != nullptr;
     }

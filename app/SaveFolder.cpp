@@ -70,8 +70,8 @@ bool PrepareSaveFolder(const TSaveFolder& candidate, const TFolderReader& read) 
     return FolderIsOurs(candidate.Create, read) && CanCreateFileIn(candidate.Folder);
 }
 
-std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates,
-                              const TFolderReader& read, const TFolderTried& tried) {
+std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates, const TFolderReader& read,
+                              const TFolderTried& tried) {
     for (const TSaveFolder& c : candidates) {
         const bool works = PrepareSaveFolder(c, read);
         if (tried) tried(c, works);

@@ -50,9 +50,9 @@ public:
             si.dwFlags = STARTF_USESTDHANDLES;
             si.hStdOutput = si.hStdError = out;
         }
-        const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr,
-                                            out != INVALID_HANDLE_VALUE, 0, nullptr,
-                                            folder.c_str(), &si, &FProcess) != FALSE;
+        const bool started =
+            CreateProcessA(nullptr, command.data(), nullptr, nullptr, out != INVALID_HANDLE_VALUE,
+                           0, nullptr, folder.c_str(), &si, &FProcess) != FALSE;
         if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
         return started;
     }

@@ -33,7 +33,8 @@ protected:
         WholeJob::SetUp();
         // A credential in the proxy setting, which the mirror never asks for.
         SetEnvironmentVariableA(
-            "http_proxy", ("http://orlenz:" + std::string(ProxySecret) + "@" + Address() + "/").c_str());
+            "http_proxy",
+            ("http://orlenz:" + std::string(ProxySecret) + "@" + Address() + "/").c_str());
         CreateDirectoryA((Folder + "\\media").c_str(), nullptr);
     }
 
@@ -41,10 +42,10 @@ protected:
     void Clean() {
         for (const std::string& f :
              {std::string(Saved), std::string(Started), std::string(FinishedRecord),
-              std::string("D:\\KORVA\\setup.exe.part"), std::string("D:\\KORVA\\setup.exe.part.state"),
-              Folder + "\\lay\\setup.exe", Folder + "\\lay\\setup.exe.part",
-              Folder + "\\lay\\setup.exe.part.state", Folder + "\\lay\\setup.exe.done",
-              Folder + "\\lay\\setup-started.txt",
+              std::string("D:\\KORVA\\setup.exe.part"),
+              std::string("D:\\KORVA\\setup.exe.part.state"), Folder + "\\lay\\setup.exe",
+              Folder + "\\lay\\setup.exe.part", Folder + "\\lay\\setup.exe.part.state",
+              Folder + "\\lay\\setup.exe.done", Folder + "\\lay\\setup-started.txt",
               Folder + "\\run.log", Folder + "\\out.txt", FixedLog()})
             DeleteFileA(f.c_str());
         RemoveDirectoryA((Folder + "\\lay").c_str());
@@ -54,17 +55,17 @@ protected:
 struct TRow {
     const char* What;
     std::string Arguments;
-    const char* Faults = "{}";          // the mirror's script
-    const char* Media = nullptr;        // the signed variant put at <folder>\media\setup.exe
+    const char* Faults = "{}";   // the mirror's script
+    const char* Media = nullptr; // the signed variant put at <folder>\media\setup.exe
     long Code = 0;
-    bool Window = false;                // a window of the tool's showed
-    const char* BoxSays = nullptr;      // a box came, beginning with this (closed with OK)
-    const char* Installer = nullptr;    // the installer's command line when it was started
-    std::string Kept;                   // the maker's file left here, with the bytes of From
-    int From = 0;                       // 1, 2: that mirror's file; 0: the media's
-    bool Asked = true;                  // the mirror was asked
-    std::vector<std::string> Logged;    // lines of the log, in part
-    std::string Log;                    // where the log is
+    bool Window = false;             // a window of the tool's showed
+    const char* BoxSays = nullptr;   // a box came, beginning with this (closed with OK)
+    const char* Installer = nullptr; // the installer's command line when it was started
+    std::string Kept;                // the maker's file left here, with the bytes of From
+    int From = 0;                    // 1, 2: that mirror's file; 0: the media's
+    bool Asked = true;               // the mirror was asked
+    std::vector<std::string> Logged; // lines of the log, in part
+    std::string Log;                 // where the log is
 };
 
 TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
@@ -74,12 +75,15 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
     const std::string lay = Folder + "\\lay";
     const std::string proxy = Address();
     const auto from = [&](int host) {
-        return "from http://dl" + std::to_string(host) + ".orlenz.com/service/setup.exe: " +
-               std::to_string(Served[host - 1].size()) + " bytes, by way of " + proxy;
+        return "from http://dl" + std::to_string(host) +
+               ".orlenz.com/service/setup.exe: " + std::to_string(Served[host - 1].size()) +
+               " bytes, by way of " + proxy;
     };
+    // clang-format off
     const std::vector<TRow> rows = {
         {"quiet: the installer's arguments and exit code", "/quiet " + log + " -- /S /code:7",
-         R"({"rules": [{"fault": "pause", "bytes": 600000, "seconds": 2, "times": -1}]})", nullptr, 7, false, nullptr, "show=1 args=/S /code:7", Saved, 1, true,
+         R"({"rules": [{"fault": "pause", "bytes": 600000, "seconds": 2, "times": -1}]})",
+         nullptr, 7, false, nullptr, "show=1 args=/S /code:7", Saved, 1, true,
          {"switches: /quiet /mirror 1 /log", "-- (2 arguments for the installer, not recorded)",
           "save folder D:\\KORVA\\: this user's alone and writable, chosen",
           "asking http://dl1.orlenz.com/service/setup.exe (mirror 1), backed by "
@@ -117,6 +121,7 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
          "{}", "tampered", 6, true, nullptr, nullptr, "", 0, false,
          {"signature: broken", "exit code 6: not the maker's installer, or damaged"}, runLog},
     };
+    // clang-format on
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.What);
         Clean();
