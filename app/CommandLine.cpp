@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -223,64 +224,39 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
     return result;
 }
 
+namespace {
+
+// Why an argument is refused: for the box (program text) and for the log, by fault.
+const struct {
+    const char* Box;
+    const char* Log;
+} FaultTexts[] = {
+    {"", ""},
+    {"不是本工具的开关（/? 列出所有开关）", "not a switch of this tool"},
+    {"缺少值", "its value is missing"},
+    {"此开关不带值", "this switch takes no value"},
+    {"开关重复", "given twice"},
+    {"镜像只能是 1 或 2", "the mirror is 1 or 2"},
+    {"既不是 http:// 或 https:// 地址，也不是文件的完整路径",
+     "neither an http:// or https:// URL nor the full path of a file"},
+    {"/quiet 与 /passive 只能选一个", "a run is either quiet or passive"},
+    {"已用 /source 指定来源，不能再选镜像", "a source of one's own takes the place of the mirrors"},
+    {"/layout 不启动安装程序，不能带安装程序的参数",
+     "/layout starts no installer to give arguments to"},
+    {"无法创建该文件夹或在其中写入文件",
+     "the folder cannot be made, or no file can be written in it"},
+    {"无法写入该记录文件", "the log cannot be written there"},
+};
+static_assert(std::size(FaultTexts) == static_cast<size_t>(TArgumentFault::LogUnusable) + 1);
+
+} // namespace
+
 std::string ArgumentFaultText(TArgumentFault fault) {
-    switch (fault) {
-    case TArgumentFault::None:
-        break;
-    case TArgumentFault::Unknown:
-        return "不是本工具的开关（/? 列出所有开关）";
-    case TArgumentFault::MissingValue:
-        return "缺少值";
-    case TArgumentFault::NeedsNoValue:
-        return "此开关不带值";
-    case TArgumentFault::Repeated:
-        return "开关重复";
-    case TArgumentFault::BadMirror:
-        return "镜像只能是 1 或 2";
-    case TArgumentFault::BadSource:
-        return "既不是 http:// 或 https:// 地址，也不是文件的完整路径";
-    case TArgumentFault::QuietAndPassive:
-        return "/quiet 与 /passive 只能选一个";
-    case TArgumentFault::MirrorAndSource:
-        return "已用 /source 指定来源，不能再选镜像";
-    case TArgumentFault::NothingToStart:
-        return "/layout 不启动安装程序，不能带安装程序的参数";
-    case TArgumentFault::LayoutUnusable:
-        return "无法创建该文件夹或在其中写入文件";
-    case TArgumentFault::LogUnusable:
-        return "无法写入该记录文件";
-    }
-    return {};
+    return FaultTexts[static_cast<size_t>(fault)].Box;
 }
 
 std::string ArgumentFaultLogText(TArgumentFault fault) {
-    switch (fault) {
-    case TArgumentFault::None:
-        break;
-    case TArgumentFault::Unknown:
-        return "not a switch of this tool";
-    case TArgumentFault::MissingValue:
-        return "its value is missing";
-    case TArgumentFault::NeedsNoValue:
-        return "this switch takes no value";
-    case TArgumentFault::Repeated:
-        return "given twice";
-    case TArgumentFault::BadMirror:
-        return "the mirror is 1 or 2";
-    case TArgumentFault::BadSource:
-        return "neither an http:// or https:// URL nor the full path of a file";
-    case TArgumentFault::QuietAndPassive:
-        return "a run is either quiet or passive";
-    case TArgumentFault::MirrorAndSource:
-        return "a source of one's own takes the place of the mirrors";
-    case TArgumentFault::NothingToStart:
-        return "/layout starts no installer to give arguments to";
-    case TArgumentFault::LayoutUnusable:
-        return "the folder cannot be made, or no file can be written in it";
-    case TArgumentFault::LogUnusable:
-        return "the log cannot be written there";
-    }
-    return {};
+    return FaultTexts[static_cast<size_t>(fault)].Log;
 }
 
 std::wstring DescribeSwitches(const TSwitches& s) {

@@ -2,6 +2,8 @@
 
 #include "engine/XLDownload.h"
 
+#include <iterator>
+
 TExitCode ExitCodeOf(uint32_t engineError) {
     switch (engineError) {
     case ErrorSignInPage:
@@ -39,33 +41,21 @@ TExitCode ExitCodeOf(TStartTrouble trouble) {
 }
 
 const char* ExitCodeText(TExitCode code) {
-    switch (code) {
-    case TExitCode::Started:
-        return "the installer was started";
-    case TExitCode::CannotRun:
-        return "the tool could not start its window or its download engine";
-    case TExitCode::BadArguments:
-        return "bad arguments, nothing downloaded";
-    case TExitCode::AnotherRun:
-        return "another run of the tool did not end within a minute";
-    case TExitCode::Network:
-        return "mirror or network failure";
-    case TExitCode::SignInPage:
-        return "the network answered with a sign-in page";
-    case TExitCode::NotTheMakers:
-        return "not the maker's installer, or damaged";
-    case TExitCode::Older:
-        return "older than an installer already verified";
-    case TExitCode::CannotSave:
-        return "disk full, or the folder cannot be written";
-    case TExitCode::InUse:
-        return "the file is held by another program";
-    case TExitCode::Cancelled:
-        return "cancelled";
-    case TExitCode::StartFailed:
-        return "the installer could not be started";
-    case TExitCode::LayoutFinished:
-        return "the maker's installer is in the layout folder, nothing started";
-    }
-    return "";
+    static const char* const texts[] = {
+        "the installer was started",
+        "the tool could not start its window or its download engine",
+        "bad arguments, nothing downloaded",
+        "another run of the tool did not end within a minute",
+        "mirror or network failure",
+        "the network answered with a sign-in page",
+        "not the maker's installer, or damaged",
+        "older than an installer already verified",
+        "disk full, or the folder cannot be written",
+        "the file is held by another program",
+        "cancelled",
+        "the installer could not be started",
+        "the maker's installer is in the layout folder, nothing started",
+    };
+    static_assert(std::size(texts) == static_cast<size_t>(TExitCode::LayoutFinished) + 1);
+    return texts[static_cast<size_t>(code)];
 }

@@ -27,5 +27,5 @@ enum class TExitCode : int {
 TExitCode ExitCodeOf(uint32_t engineError);
 // The outcome of a finished download that was not started (or, with /layout, not verified).
 TExitCode ExitCodeOf(TStartTrouble trouble);
-// The outcome in a few words, for the log and the console.
+// The outcome in a few words, for the log and the console (as the README's table has them).
 const char* ExitCodeText(TExitCode code);

@@ -178,11 +178,7 @@ void TRun::Press() {
     } else {
         const std::wstring url = S.Source == TSourceKind::Url ? S.SourceText : MirrorUrl(Mirror);
         DownloadTaskParam param;
-        std::memset(&param, 0, sizeof param);
-        CopyToUtf16Field(url, param.TaskUrl);
-        CopyToUtf16Field(name, param.FileName);
-        CopyToUtf16Field(folder, param.SavePath);
-        param.OptionFlag = 0xFFFFFFFF;
+        FillTaskParam(param, url, name, folder);
         Task = XL_CreateTask(&param);
         std::wstring asked = L"asking " + LoggableUrl(url);
         if (S.Source == TSourceKind::Mirrors) {

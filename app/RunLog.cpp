@@ -1,5 +1,7 @@
 #include "app/RunLog.h"
 
+#include "framework/ProgramText.h"
+
 namespace {
 
 void TwoDigits(std::string& s, unsigned v) {
@@ -31,17 +33,6 @@ std::wstring FixedLogPath() {
 }
 
 } // namespace
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = static_cast<int>(text.size());
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), n, nullptr, nullptr);
-    return utf8;
-}
 
 TRunLog::TRunLog() {
     // The output may have come along: a console that the process shares already, or a file or
@@ -87,7 +78,7 @@ bool TRunLog::Open(const std::wstring& path) {
 }
 
 void TRunLog::Line(const std::wstring& text) {
-    Line(Utf8(text));
+    Line(FromWide(text, CP_UTF8));
 }
 
 void TRunLog::Line(const std::string& utf8) {
@@ -115,7 +106,7 @@ void TRunLog::Console(const std::wstring& text) {
         const std::wstring line = text + L"\r\n";
         WriteConsoleW(FOutput, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     } else {
-        const std::string line = Utf8(text) + "\r\n";
+        const std::string line = FromWide(text, CP_UTF8) + "\r\n";
         WriteFile(FOutput, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     }
 }

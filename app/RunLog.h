@@ -45,6 +45,3 @@ private:
     bool FOutputIsConsole = false;
     bool FOwnOutput = false;
 };
-
-// UTF-16 as UTF-8.
-std::string Utf8(const std::wstring& text);

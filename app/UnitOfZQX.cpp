@@ -123,11 +123,7 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     const std::string fileName = FileNameFromUrl(url);
 
     DownloadTaskParam param;
-    std::memset(&param, 0, sizeof param);
-    CopyToUtf16Field(url, param.TaskUrl);
-    CopyToUtf16Field(fileName, param.FileName);
-    CopyToUtf16Field(FSaveFolder, param.SavePath);
-    param.OptionFlag = 0xFFFFFFFF;
+    FillTaskParam(param, url, fileName, FSaveFolder);
 
     // After a failure the status line said why; this task is at work again.
     ShowWorking();

@@ -12,15 +12,14 @@ std::wstring ToWide(const std::string& text) {
     return wide;
 }
 
-std::string FromWide(const std::wstring& text) {
+std::string FromWide(const std::wstring& text, UINT codePage) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
     const int n =
-        WideCharToMultiByte(ProgramCodePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(ProgramCodePage, 0, text.data(), length, narrow.data(), n, nullptr,
-                        nullptr);
+    WideCharToMultiByte(codePage, 0, text.data(), length, narrow.data(), n, nullptr, nullptr);
     return narrow;
 }
 

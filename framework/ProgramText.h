@@ -12,8 +12,8 @@ constexpr UINT ProgramCodePage = 936;
 
 // A program text as UTF-16.
 std::wstring ToWide(const std::string& text);
-// UTF-16 as a program text (characters the code page lacks become '?').
-std::string FromWide(const std::wstring& text);
+// UTF-16 as a program text (characters the code page lacks become '?'), or in `codePage`.
+std::string FromWide(const std::wstring& text, UINT codePage = ProgramCodePage);
 
 // The name Windows knows a Chinese face by on every system ("SimSun" for 宋体), else `face`:
 // a Windows of another language may not match the Chinese name.
