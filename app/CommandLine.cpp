@@ -86,7 +86,7 @@ bool IsFullFilePath(const std::wstring& s) {
     return share != std::wstring::npos && share > server + 1;
 }
 
-enum class TSwitch { None, Help, Passive, Quiet, Layout, Mirror, Source, Log };
+enum class TSwitch { Help, Passive, Quiet, Layout, Mirror, Source, Log };
 
 struct TSwitchName {
     const wchar_t* Name;
@@ -152,9 +152,8 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
         }
     }
     // Whether the switch was given, and as what (for the faults that name it).
-    std::wstring given[8];
-    size_t i = 0;
-    for (; i < arguments.size(); ++i) {
+    std::wstring given[static_cast<int>(TSwitch::Log) + 1];
+    for (size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring& a = arguments[i].Text;
         if (a == L"--") {
             s.InstallerArguments = line.substr(arguments[i].End);
@@ -208,7 +207,6 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
             s.Log = value;
             break;
         case TSwitch::Help:
-        case TSwitch::None:
             break;
         }
     }
@@ -219,7 +217,7 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
     const auto& mirror = given[static_cast<int>(TSwitch::Mirror)];
     if (!mirror.empty() && s.Source != TSourceKind::Mirrors)
         return fail(TArgumentFault::MirrorAndSource, mirror);
-    if (!s.Layout.empty() && i < arguments.size())
+    if (!s.Layout.empty() && !s.InstallerArguments.empty())
         return fail(TArgumentFault::NothingToStart, L"-- " + s.InstallerArguments);
     return result;
 }
