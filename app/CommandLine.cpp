@@ -52,7 +52,7 @@ std::wstring Lower(std::wstring s) {
 }
 
 bool StartsWithNoCase(const std::wstring& s, const std::wstring& prefix) {
-    return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
+    return Lower(s.substr(0, prefix.size())) == prefix;
 }
 
 // An http:// or https:// URL with a host and no user name: the engine takes no other.

@@ -93,6 +93,11 @@ TEST(CommandLine, ReadAsTheSwitchesSay) {
         {L"tool /source setup.exe", F::BadSource, L"/source setup.exe"},
         {L"tool /source D:\\media\\", F::BadSource, L"/source D:\\media\\"},
         {L"tool /source \\\\server\\setup.exe", F::BadSource, L"/source \\\\server\\setup.exe"},
+        {L"tool /source \\\\server", F::BadSource, L"/source \\\\server"},
+        {L"tool /source \\\\\\s\\setup.exe", F::BadSource, L"/source \\\\\\s\\setup.exe"},
+        {L"tool /source \\\\h\\\\setup.exe", F::BadSource, L"/source \\\\h\\\\setup.exe"},
+        {L"tool /source \\\\h\\s\\setup.exe", F::None, L"", M::Window, 1, K::Path,
+         L"\\\\h\\s\\setup.exe"},
         {L"tool /quiet /passive", F::QuietAndPassive, L"/quiet /passive"},
         {L"tool /mirror 2 /source http://h/s.exe", F::MirrorAndSource, L"/mirror 2"},
         {L"tool /layout D:\\x -- /S", F::NothingToStart, L"-- /S"},
@@ -149,6 +154,7 @@ TEST(CommandLine, TheLogKeepsNoSecret) {
         {L"https://user:secret@h:8443/a/setup.exe?token=abc#f", L"https://h:8443/a/setup.exe"},
         {L"http://u:p@w@h?x=1", L"http://h"},
         {L"http://h#frag/x", L"http://h"},
+        {L"http://@h/x", L"http://h/x"},
         {L"no scheme", L""},
     };
     for (const auto& u : urls)
