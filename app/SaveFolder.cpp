@@ -34,9 +34,22 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A power cut may keep a probe's creation and lose its removal: what earlier probes left goes.
+void RemoveEarlierProbes(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((folder + L"~korva-*.tmp").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
 // A folder can look fine and still refuse files: a read-only medium, a share without the
 // right to write, a folder whose permissions say no. Only creating one tells.
 bool CanCreateFileIn(const std::wstring& folder) {
+    RemoveEarlierProbes(folder);
     for (unsigned attempt = 0; attempt < 8; ++attempt) {
         const std::wstring probe = folder + L"~korva-" + DecimalText(GetCurrentProcessId()) + L"-" +
                                    DecimalText(GetTickCount() + attempt) + L".tmp";

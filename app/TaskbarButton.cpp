@@ -11,11 +11,11 @@ constexpr CLSID TaskbarListClass = {
 
 } // namespace
 
-TWindowsTaskbarButton::~TWindowsTaskbarButton() {
+TTaskbarButton::~TTaskbarButton() {
     if (FList) FList->Release();
 }
 
-ITaskbarList3* TWindowsTaskbarButton::List() {
+ITaskbarList3* TTaskbarButton::List() {
     // Asked once; Vista and older, or a system without a taskbar, say no.
     if (!FAsked && FWindow) {
         FAsked = true;
@@ -32,7 +32,7 @@ ITaskbarList3* TWindowsTaskbarButton::List() {
     return FList;
 }
 
-void TWindowsTaskbarButton::Progress(uint64_t done, uint64_t total) {
+void TTaskbarButton::Progress(uint64_t done, uint64_t total) {
     ITaskbarList3* list = List();
     if (!list) return;
     FShowing = true;
@@ -44,7 +44,7 @@ void TWindowsTaskbarButton::Progress(uint64_t done, uint64_t total) {
     list->SetProgressValue(FWindow, done < total ? done : total, total);
 }
 
-void TWindowsTaskbarButton::Failed() {
+void TTaskbarButton::Failed() {
     ITaskbarList3* list = List();
     if (!list) return;
     // Failed before any progress: a full bar, so that the colour shows.
@@ -53,13 +53,13 @@ void TWindowsTaskbarButton::Failed() {
     list->SetProgressState(FWindow, TBPF_ERROR);
 }
 
-void TWindowsTaskbarButton::Clear() {
+void TTaskbarButton::Clear() {
     if (!FShowing) return;
     FShowing = false;
     if (ITaskbarList3* list = List()) list->SetProgressState(FWindow, TBPF_NOPROGRESS);
 }
 
-void TWindowsTaskbarButton::Flash() {
+void TTaskbarButton::Flash() {
     FLASHWINFO flash{sizeof flash, FWindow, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
     FlashWindowEx(&flash);
 }

@@ -10,29 +10,20 @@
 
 class TTaskbarButton {
 public:
-    virtual ~TTaskbarButton() = default;
+    // The taskbar button of `window` (the window that carries the program's taskbar entry).
+    explicit TTaskbarButton(HWND window) : FWindow(window) {}
+    ~TTaskbarButton();
+    TTaskbarButton(const TTaskbarButton&) = delete;
+    TTaskbarButton& operator=(const TTaskbarButton&) = delete;
+
     // Downloading: `done` of `total` (total 0: not known yet).
-    virtual void Progress(uint64_t done, uint64_t total) = 0;
+    void Progress(uint64_t done, uint64_t total);
     // The download failed: the bar stays where it was, in the error colour.
-    virtual void Failed() = 0;
+    void Failed();
     // No download to show.
-    virtual void Clear() = 0;
+    void Clear();
     // Flashes the button until the user brings the program to the front.
-    virtual void Flash() = 0;
-};
-
-// The taskbar button of `window` (the window that carries the program's taskbar entry).
-class TWindowsTaskbarButton : public TTaskbarButton {
-public:
-    explicit TWindowsTaskbarButton(HWND window) : FWindow(window) {}
-    ~TWindowsTaskbarButton() override;
-    TWindowsTaskbarButton(const TWindowsTaskbarButton&) = delete;
-    TWindowsTaskbarButton& operator=(const TWindowsTaskbarButton&) = delete;
-
-    void Progress(uint64_t done, uint64_t total) override;
-    void Failed() override;
-    void Clear() override;
-    void Flash() override;
+    void Flash();
 
 private:
     struct ITaskbarList3* List();

@@ -52,13 +52,13 @@ void RegisterFormOfZQXLayoutClasses() {
 
 TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 
-TFormOfZQX::TFormOfZQX(const std::string& layout) : TForm(nullptr) {
+TFormOfZQX::TFormOfZQX(const std::string& layout)
+    : TForm(nullptr), FTaskbar(Application().Handle()) {
     Load(layout);
     const TEngineExtras engine = BoundEngineExtras();
     FEngineReportsFailure = engine.ReportsFailure;
     FEngineAddMirror = engine.AddMirror;
     FSetPromptOwner = engine.SetPromptOwner;
-    FTaskbar = std::make_unique<TWindowsTaskbarButton>(Application().Handle());
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -99,7 +99,7 @@ void TFormOfZQX::FormShow(TObject*) {
 }
 
 void TFormOfZQX::FormDestroy(TObject*) {
-    FTaskbar->Clear();
+    FTaskbar.Clear();
     if (FSetPromptOwner) FSetPromptOwner(nullptr);
     XL_UnInit();
 }
@@ -165,7 +165,7 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
 
 void TFormOfZQX::ShowWorking() {
     RzLabel4->SetCaption(FWorkingCaption);
-    FTaskbar->Clear();
+    FTaskbar.Clear();
 }
 
 void TFormOfZQX::ShowProgress(const DownloadTaskInfo& info) {
@@ -175,13 +175,13 @@ void TFormOfZQX::ShowProgress(const DownloadTaskInfo& info) {
     const char separator = DecimalSeparator();
     RzLabel1->SetCaption(FormatSizeText(info.DoneSize, separator) + "/" +
                          FormatSizeText(info.TotalSize, separator));
-    FTaskbar->Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
+    FTaskbar.Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
                        static_cast<uint64_t>(std::max<int64_t>(info.TotalSize, 0)));
 }
 
 void TFormOfZQX::TaskFinished() {
     XLTime->SetEnabled(false);
-    FTaskbar->Clear();
+    FTaskbar.Clear();
     // Only a program is started; the name comes from the URL, the folder from the press.
     if (FFileName.find(".exe") != std::string::npos) {
         const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName));
@@ -204,8 +204,8 @@ void TFormOfZQX::TaskFailed(uint32_t error) {
 void TFormOfZQX::ShowFailure(const std::string& text) {
     RzLabel4->SetCaption(text);
     // Seen on the taskbar too; behind other windows the button asks for the user.
-    FTaskbar->Failed();
-    if (HandleAllocated() && GetForegroundWindow() != Handle()) FTaskbar->Flash();
+    FTaskbar.Failed();
+    if (HandleAllocated() && GetForegroundWindow() != Handle()) FTaskbar.Flash();
 }
 
 void TFormOfZQX::OfferRetry(const std::string& text, bool otherMirror) {

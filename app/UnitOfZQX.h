@@ -15,7 +15,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 // The two mirrors; each radio button's caption is "http://" and its host.
@@ -55,7 +54,7 @@ public:
     // The engine's call that takes the window owning its credential dialog, where it has one.
     TXLSetPromptOwner FSetPromptOwner = nullptr;
     // The program's taskbar button: the task's progress, its failure, a flash for the user.
-    std::unique_ptr<TTaskbarButton> FTaskbar;
+    TTaskbarButton FTaskbar;
 
     void FormShow(TObject* sender);
     void FormDestroy(TObject* sender);

@@ -158,6 +158,7 @@ start_relay r1 p1 --target "127.0.0.1:$port1" --delay-ms "$(half "$rtt1")" --rat
 start_relay r2 p2 --target "127.0.0.1:$port2" --delay-ms "$(half "$rtt2")" --rate "${cap2}m"
 for i in $(seq "$repeat"); do
   clear_logs
+  : >"$work/logs/failover.out" # read below before the driver may have made it
   "$wine_run" "$driver" "http://127.0.0.1:$r1/$name" "Z:${work//\//\\}\\out" \
     --mirror "http://127.0.0.1:$r2/$name" --timeout 300 >"$work/logs/failover.out" 2>&1 &
   driver_pid=$!

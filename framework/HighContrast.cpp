@@ -14,15 +14,13 @@ int Known = -1; // not read yet
 
 } // namespace
 
-THighContrastQuery HighContrastQuery = SystemHighContrast;
-
 bool HighContrast() {
-    if (Known < 0) Known = HighContrastQuery() ? 1 : 0;
+    if (Known < 0) Known = SystemHighContrast() ? 1 : 0;
     return Known == 1;
 }
 
 bool RefreshHighContrast() {
     const int before = Known;
-    Known = HighContrastQuery() ? 1 : 0;
+    Known = SystemHighContrast() ? 1 : 0;
     return before >= 0 && before != Known;
 }

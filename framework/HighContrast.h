@@ -6,7 +6,3 @@
 bool HighContrast();
 // Reads the setting again; true when it changed.
 bool RefreshHighContrast();
-
-// How the setting is read (SPI_GETHIGHCONTRAST); a test may put its own in its place.
-using THighContrastQuery = bool (*)();
-extern THighContrastQuery HighContrastQuery;

@@ -16,6 +16,11 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
                           b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
+// Bytes written since the last record that bring the next one forward.
+constexpr int64_t StepBytes = 16 << 20;
+// How often the recorder looks at the bytes written.
+constexpr uint32_t LookMs = 100;
+
 } // namespace
 
 TCheckpoint::TCheckpoint(std::wstring partPath, std::vector<std::string> urls, std::string name,
@@ -90,8 +95,19 @@ void TCheckpoint::Stop() {
 
 unsigned __stdcall TCheckpoint::RecorderMain(void* checkpoint) {
     auto* c = static_cast<TCheckpoint*>(checkpoint);
-    while (WaitForSingleObject(c->StopEvent, c->IntervalMs) == WAIT_TIMEOUT)
+    // Recorded every interval, and sooner once StepBytes have come since the last record: on
+    // a fast link the disk is then never far behind the writers, so that no flush (the next,
+    // or one at the end) has much to wait for.
+    uint64_t last = GetTickCount64();
+    int64_t recorded = 0;
+    while (WaitForSingleObject(c->StopEvent, std::min(c->IntervalMs, LookMs)) == WAIT_TIMEOUT) {
+        const uint64_t now = GetTickCount64();
+        const int64_t done = c->Transfer->Progress().Done;
+        if (now < last + c->IntervalMs && done < recorded + StepBytes) continue;
         c->Record();
+        last = now;
+        recorded = done;
+    }
     InterlockedDecrement(&LiveThreads);
     return 0;
 }
@@ -147,6 +163,11 @@ void TCheckpoint::Remove() {
     TLocked l(Lock);
     DeleteFileW(StatePath.c_str());
     LastSaved.clear();
+}
+
+void RemoveStateWithoutPartial(const std::wstring& partPath) {
+    if (GetFileAttributesW(partPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        DeleteFileW((partPath + L".state").c_str());
 }
 
 void RemoveStalePartials(const std::wstring& folder, const std::wstring& keep, uint32_t days,

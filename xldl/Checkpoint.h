@@ -38,8 +38,8 @@ public:
     // What an earlier task left in `part` (which we hold), to resume from. Nothing when there
     // is no state or it cannot be trusted: then the state is removed and the partial emptied.
     std::optional<TFileFacts> TakeUp(TPartFile& part);
-    // Records what `transfer` has written to `part` every interval, on a thread of its own,
-    // until Stop.
+    // Records what `transfer` has written to `part` every interval (sooner on a fast link),
+    // on a thread of its own, until Stop.
     bool Start(TTransfer& transfer, TPartFile& part);
     void Stop();
     // Flushes the partial and records what it holds now (after Stop: the final word).
@@ -66,6 +66,10 @@ private:
     CRITICAL_SECTION Lock; // one record at a time, and none while the partial is emptied
     std::string LastSaved;
 };
+
+// Removes the state of the partial `partPath` when that partial is not there: a power cut
+// between a finished file's move into place and its state's removal leaves such a state.
+void RemoveStateWithoutPartial(const std::wstring& partPath);
 
 // Removes the partial downloads this engine left in `folder` (a state file and its partial)
 // untouched for more than `days` days, unless a task holds them; `keep` is the state path of

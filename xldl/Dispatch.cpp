@@ -2,6 +2,7 @@
 
 #include "engine/XLDownload.h"
 #include "xldl/Files.h"
+#include "xldl/Trace.h"
 
 #include <cstdint>
 
@@ -58,6 +59,7 @@ void TDispatch::Completed() {
         PassEnded = true;
         PassEnd = TPassEnd::Complete;
     }
+    if (Tracing()) Trace("last byte written");
     // Connections that wait (to be called, or before trying a source again) have nothing
     // left to wait for.
     SetEvent(Abort);

@@ -135,6 +135,7 @@ TaskHandle __stdcall XL_CreateTask(DownloadTaskParam* param) {
     const TaskHandle handle = NextHandle++;
     if (NextHandle == 0) NextHandle = 1;
     Tasks[handle] = new TTask(url, folder, fileName, manyConnections, Settings, Proxies);
+    if (Tracing()) Trace("task %u created", static_cast<unsigned>(handle));
     return handle;
 }
 

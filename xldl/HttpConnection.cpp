@@ -52,7 +52,9 @@ bool THttpConnection::Serves(const TUrl& url) const {
 
 TProxyHandshake* THttpConnection::Handshake() {
     if (!Router || !Via) return nullptr;
-    if (!Auth) Auth = std::make_unique<TProxyHandshake>(Router->Credentials(*Via), Router->Sspi());
+    if (!Auth)
+        Auth = std::make_unique<TProxyHandshake>(Router->Credentials(*Via), Router->Sspi(),
+                                                 ConnectOptions.MayPrompt);
     return Auth.get();
 }
 
@@ -118,6 +120,7 @@ TNetResult THttpConnection::Open(HANDLE abort, uint32_t stallMs) {
             return r;
         }
     }
+    if (ConnectOptions.Reached) SetEvent(ConnectOptions.Reached);
     Tls = std::make_unique<TTlsSession>();
     r = Tls->Handshake(Socket, Origin.Host, abort, stallMs);
     if (r.Kind != TNet::Ok) {

@@ -1,5 +1,6 @@
 #include "xldl/PrefixHash.h"
 
+#include "xldl/Locked.h"
 #include "xldl/Threads.h"
 #include "xldl/Trace.h"
 
@@ -21,20 +22,31 @@ bool Set(HANDLE event) {
 
 TPrefixHash::TPrefixHash(const TPartFile& part, TSource source)
     : Part(part), Source(std::move(source)) {
+    InitializeCriticalSection(&Lock);
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 TPrefixHash::~TPrefixHash() {
     Stop();
     CloseHandle(StopEvent);
+    DeleteCriticalSection(&Lock);
+}
+
+void TPrefixHash::Feed(uint64_t generation, int64_t pos, const uint8_t* data, size_t size) {
+    // Never waits: a writer has better things to do than queue behind the thread's read.
+    if (!TryEnterCriticalSection(&Lock)) return;
+    if (Sha && !Finished && generation == Generation && pos == Hashed) {
+        Sha->Update(data, size);
+        Hashed += static_cast<int64_t>(size);
+    }
+    LeaveCriticalSection(&Lock);
 }
 
 void TPrefixHash::Start() {
     if (Thread || !StopEvent) return;
     ResetEvent(StopEvent);
+    // At the connections' own priority: a hash left behind is what the end waits for.
     Thread = StartThread(HasherMain, this);
-    // The connections come first: this only saves time at the end.
-    if (Thread) SetThreadPriority(Thread, THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 unsigned __stdcall TPrefixHash::HasherMain(void* hash) {
@@ -46,12 +58,15 @@ unsigned __stdcall TPrefixHash::HasherMain(void* hash) {
 void TPrefixHash::Follow() {
     while (!Set(StopEvent)) {
         const TWrittenPrefix now = Source();
-        if (now.Generation != Generation || !Sha || Finished) Restart(now.Generation);
+        bool behind;
+        {
+            TLocked l(Lock);
+            if (now.Generation != Generation || !Sha || Finished) Restart(now.Generation);
+            behind = now.End > Hashed;
+        }
         // A chunk at a time, so that a fresh start of the writers is seen soon. A read that
         // fails (the partial emptied under us) is tried again at the next look.
-        const bool behind = now.End > Hashed;
-        if (behind && Advance(std::min(now.End, Hashed + 4 * int64_t{ChunkBytes}), StopEvent))
-            continue;
+        if (behind && Advance(now.End, StopEvent, 4 * int64_t{ChunkBytes})) continue;
         WaitForSingleObject(StopEvent, LookMs);
     }
 }
@@ -63,16 +78,20 @@ void TPrefixHash::Restart(uint64_t generation) {
     Finished.reset();
 }
 
-bool TPrefixHash::Advance(int64_t end, HANDLE stop) {
+bool TPrefixHash::Advance(int64_t end, HANDLE stop, int64_t most) {
     if (Buffer.empty()) Buffer.resize(ChunkBytes);
-    while (Hashed < end) {
+    int64_t read = 0;
+    for (;;) {
         if (Set(stop)) return false;
+        // A chunk under the lock: the writers' bytes at the front wait for it, or come after.
+        TLocked l(Lock);
+        if (Hashed >= end || read >= most) return true;
         const auto n = static_cast<uint32_t>(std::min<int64_t>(ChunkBytes, end - Hashed));
         if (Part.ReadAt(Hashed, Buffer.data(), n) != 0) return false;
         Sha->Update(Buffer.data(), n);
         Hashed += n;
+        read += n;
     }
-    return true;
 }
 
 void TPrefixHash::Stop() {

@@ -41,6 +41,11 @@ public:
     // Starts following the writers, also again after a Digest (without it, Digest reads
     // everything itself).
     void Start();
+    // A writer's bytes of fresh start `generation`, just written at `pos` and counted as
+    // written: hashed at once on the writer's thread when they continue what is hashed, so
+    // that the front's bytes are not read back and the hash keeps in step with them. Nothing
+    // happens while the hash's own thread is at work (it reads them later).
+    void Feed(uint64_t generation, int64_t pos, const uint8_t* data, size_t size);
     // The SHA-256 of the partial's first `total` bytes, once the writers are done: the thread
     // stops, and what it has not hashed is read now. Nothing when reading fails or `abort` is
     // set meanwhile (`aborted` says which). The same answer again while nothing was written
@@ -54,14 +59,17 @@ private:
     void Follow();
     // From zero, for what the writers wrote since their fresh start number `generation`.
     void Restart(uint64_t generation);
-    // Hashes on up to `end`; false on a read error or when `stop` is set first.
-    bool Advance(int64_t end, HANDLE stop);
+    // Hashes on up to `end`, `most` bytes read at most; false on a read error or when `stop`
+    // is set first.
+    bool Advance(int64_t end, HANDLE stop, int64_t most = INT64_MAX);
 
     const TPartFile& Part;
     const TSource Source;
     HANDLE StopEvent = nullptr;
     HANDLE Thread = nullptr;
-    // The thread's while it runs, Digest's after it has ended: never both at once.
+    // Guards what follows: the thread's and the writers' (Feed) while it runs, Digest's after
+    // it has ended.
+    CRITICAL_SECTION Lock;
     std::unique_ptr<TSha256> Sha;
     std::vector<uint8_t> Buffer;
     uint64_t Generation = 0;

@@ -206,7 +206,7 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Working() {
 }
 
 std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refused, HANDLE abort,
-                                                                  bool& aborted) {
+                                                                  bool& aborted, bool mayPrompt) {
     aborted = false;
     EnterCriticalSection(&Lock);
     if (Current && Current->Generation == RefusedGeneration) refused = RefusedGeneration;
@@ -216,7 +216,8 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
             LeaveCriticalSection(&Lock);
             return basic;
         }
-        if (!Prompting) break;
+        // Without a prompt of its own, nothing is to be had from another's either.
+        if (!Prompting || !mayPrompt) break;
         // Another connection is asking the user: its answer serves this one too.
         LeaveCriticalSection(&Lock);
         const HANDLE handles[2] = {PromptDone, abort};
@@ -225,6 +226,11 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
             return std::nullopt;
         }
         EnterCriticalSection(&Lock);
+    }
+    if (!mayPrompt && StoreRead) {
+        // What the system has was offered already: the rest is the user's to give.
+        LeaveCriticalSection(&Lock);
+        return std::nullopt;
     }
     const bool fromPrompt = CurrentFromPrompt && Current;
     if (Current) Wipe(Current->Authorization);
@@ -247,6 +253,10 @@ std::optional<TProxyCredentials::TBasic> TProxyCredentials::Basic(uint32_t refus
             LeaveCriticalSection(&Lock);
             return basic;
         }
+    }
+    if (!mayPrompt) {
+        LeaveCriticalSection(&Lock);
+        return std::nullopt;
     }
     if (Exhausted || Prompts >= MaxPrompts) {
         Exhausted = true;
@@ -331,8 +341,9 @@ std::optional<TProxyCredentials::TPromptAnswer> TProxyCredentials::Prompt(bool a
     return answer;
 }
 
-TProxyHandshake::TProxyHandshake(TProxyCredentials& credentials, const TSspiFactory& sspi)
-    : Credentials(credentials), Sspi(sspi) {
+TProxyHandshake::TProxyHandshake(TProxyCredentials& credentials, const TSspiFactory& sspi,
+                                 bool mayPrompt)
+    : Credentials(credentials), Sspi(sspi), MayPrompt(mayPrompt) {
     // Basic that worked on another connection goes with the first request: no 407 first.
     if (const auto basic = Credentials.Working()) {
         Current = TAuthScheme::Basic;
@@ -368,9 +379,9 @@ std::optional<std::string> TProxyHandshake::Answer(const THeaders& head, HANDLE 
         const auto next = NextScheme(offered, spent);
         if (!next) return std::nullopt;
         if (*next == TAuthScheme::Basic) {
-            const auto basic = Credentials.Basic(refused, abort, aborted);
+            const auto basic = Credentials.Basic(refused, abort, aborted, MayPrompt);
             if (!basic) {
-                if (!aborted) Credentials.Spend(TAuthScheme::Basic);
+                if (!aborted && MayPrompt) Credentials.Spend(TAuthScheme::Basic);
                 return std::nullopt;
             }
             Current = TAuthScheme::Basic;

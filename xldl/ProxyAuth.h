@@ -62,10 +62,12 @@ public:
         uint32_t Generation = 0;   // which credentials these are, to report on them
     };
     // Basic credentials to send, other than those of `refused` (0: none refused): ones another
-    // connection got meanwhile, else the store's, else the user's answer to the dialog.
-    // Nothing when none are to be had (no owner window, the user cancelled, asked too often)
-    // or when `abort` was set (then `aborted`).
-    std::optional<TBasic> Basic(uint32_t refused, HANDLE abort, bool& aborted);
+    // connection got meanwhile, else the store's, else (`mayPrompt`) the user's answer to the
+    // dialog. Nothing when none are to be had (no owner window, the user cancelled, asked too
+    // often, a prompt not allowed or open for another) or when `abort` was set (then
+    // `aborted`).
+    std::optional<TBasic> Basic(uint32_t refused, HANDLE abort, bool& aborted,
+                                bool mayPrompt = true);
     // The proxy took them: credentials the user asked to save are saved now.
     void Accepted(uint32_t generation);
     // The proxy refused them without a word: they are not offered again.
@@ -108,7 +110,11 @@ private:
 // connection-based schemes over several rounds on the same connection.
 class TProxyHandshake {
 public:
-    TProxyHandshake(TProxyCredentials& credentials, const TSspiFactory& sspi);
+    // `mayPrompt`: Basic credentials may come from the dialog; without it only those the
+    // system has are offered, and needing others spends nothing the task's other connections
+    // could still use.
+    TProxyHandshake(TProxyCredentials& credentials, const TSspiFactory& sspi,
+                    bool mayPrompt = true);
 
     // The Proxy-Authorization value that answers the 407 `head`, or nothing when no way is
     // left (the proxy refused every scheme and credential we have); `aborted` when the task
@@ -128,6 +134,7 @@ public:
 private:
     TProxyCredentials& Credentials;
     const TSspiFactory& Sspi;
+    const bool MayPrompt;
     std::optional<TAuthScheme> Current;
     std::unique_ptr<TSspiExchange> Context;
     uint32_t BasicGeneration = 0;

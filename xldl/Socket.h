@@ -62,6 +62,8 @@ struct TConnectOptions {
     uint32_t AttemptDelayMs = 250;     // the head start of each address before the next one
     THostFamilies* Families = nullptr; // none: nothing is learned from one connect to the next
     int TraceId = -1;                  // the connection's number in the trace
+    bool MayPrompt = true; // a proxy's question may open the credential dialog
+    HANDLE Reached = nullptr; // set once the server's port answered (a connect, or a tunnel)
 };
 
 class TSocket {

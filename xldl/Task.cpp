@@ -19,6 +19,14 @@ std::wstring WithBackslash(std::wstring folder) {
     return folder;
 }
 
+bool AnyFile(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return true;
+}
+
 // Failures after which the bytes on disk are still worth taking up later; the others mean the
 // bytes themselves cannot be trusted.
 bool WorthKeeping(uint32_t error) {
@@ -163,19 +171,24 @@ void TTask::Run() {
         Finish(StateFailed, ErrorBadUrl);
         return;
     }
-    CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
-    // What this engine leaves is sealed with the user's key; what an older one left (a plain
-    // checksum anyone can make) is believed only in a folder nobody else may change.
-    const TSeal seal{UserSealKey(), FolderIsOurs(Folder, ReadFolderFacts)};
-    // A sensible moment to clear away what earlier downloads left and nobody took up.
-    RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
     std::vector<TUrl> sources{*start};
     {
         TLocked l(Lock);
         for (const std::string& m : Mirrors)
             sources.push_back(*ParseUrl(m));
     }
-    const std::vector<std::optional<TUrl>> twins = TryHttpsFirst(sources, Settings, Proxies, Abort);
+    // Tried over https while the rest of the start goes on; the first request waits for the
+    // tries a quarter of a second at most.
+    THttpsFirst https(sources, Settings, Proxies, Abort);
+    CreateDirectoryW(Folder.c_str(), nullptr); // usually there already
+    // What this engine leaves is sealed with the user's key; what an older one left (a plain
+    // checksum anyone can make) is believed only in a folder nobody else may change. Whose the
+    // folder is takes a while to learn, and matters only where such a file lies.
+    const bool kept = AnyFile(Folder + L"*.part.state") || AnyFile(Target + L".done");
+    const TSeal seal{UserSealKey(), kept && FolderIsOurs(Folder, ReadFolderFacts)};
+    // A sensible moment to clear away what earlier downloads left and nobody took up.
+    if (kept) RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
+    const std::vector<std::optional<TUrl>> twins = https.Found(HttpsHeadStartMs);
     TFinishedFile finished(Target, Url, Utf8Name(FileName), seal);
     if (ConfirmFinished(finished, twins[0].value_or(*start))) return;
     if (WaitForSingleObject(Abort, 0) == WAIT_OBJECT_0) return;
@@ -201,9 +214,11 @@ void TTask::Run() {
     }
     if (const auto facts = Checkpoint->TakeUp(Part)) Transfer->Resume(*facts);
     Transfer->HttpsFirst(twins);
+    https.OnLate([this](size_t source, const TUrl& twin) { Transfer->HttpsLate(source, twin); });
     Checkpoint->Start(*Transfer, Part);
     // The file's SHA-256 (its check, its record) is taken while it comes, not after.
     Hash = std::make_unique<TPrefixHash>(Part, [this] { return Transfer->WrittenPrefix(); });
+    Transfer->HashAsWritten(Hash.get());
     Hash->Start();
 
     for (;;) {
@@ -288,10 +303,10 @@ void TTask::Run() {
     if (!sha ||
         !finished.Record(FormatUrl(facts.Location), facts.Total, facts.Validator, sha, Abort))
         finished.Forget();
-    // Not flushed again: that would hold the file back for as long as the disk takes to
-    // write all of it; a crash before the rename costs at most what came since the last
-    // record.
+    // Durable before it has its name: a power cut may keep a rename and lose blocks written
+    // before it. Recorded as whole too, so that a cut that loses the rename costs nothing.
     Checkpoint->Stop();
+    Checkpoint->Record();
     ClosePart();
     // The final name changes in the same step as the state says so, and never after a stop:
     // whoever looks sees the old file with any other state, the new one only as finished.
@@ -307,6 +322,7 @@ void TTask::Run() {
                                           if (!error) {
                                               Phase = StateFinished;
                                               Error = ErrorNone;
+                                              if (Tracing()) Trace("task finished");
                                           }
                                           return error;
                                       });
@@ -335,6 +351,7 @@ bool TTask::ConfirmFinished(TFinishedFile& finished, const TUrl& url) {
         TLocked l(Lock);
         ConfirmedSize = record->Total;
     }
+    RemoveStateWithoutPartial(PartPath);
     Finish(StateFinished, ErrorNone);
     return true;
 }

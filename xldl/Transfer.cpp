@@ -1,6 +1,7 @@
 #include "xldl/Transfer.h"
 
 #include "engine/XLDownload.h"
+#include "xldl/Trace.h"
 #include "xldl/Worker.h"
 
 #include <cstddef>
@@ -45,6 +46,16 @@ void TTransfer::HttpsFirst(const std::vector<std::optional<TUrl>>& twins) {
         for (size_t i = 0; i < twins.size() && static_cast<int>(i) < p.Sources().Count(); ++i)
             p.HttpsFirst(static_cast<int>(i), twins[i]);
     });
+}
+
+void TTransfer::HttpsLate(size_t source, const TUrl& twin) {
+    const bool taken = Dispatch.Locked([&](TPlanner& p) {
+        const int i = static_cast<int>(source);
+        if (i >= p.Sources().Count()) return false;
+        p.HttpsFirst(i, twin);
+        return p.Location(i).Secure;
+    });
+    if (Tracing() && taken) Trace("source %u over https from now on", static_cast<unsigned>(source));
 }
 
 void TTransfer::Forget() {
@@ -116,7 +127,7 @@ unsigned __stdcall TTransfer::ConnectionMain(void* start) {
     {
         TTransfer& t = *s->Transfer;
         const TWorkerContext context{t.Dispatch, t.Settings, t.Proxies, t.Families,
-                                     t.Part,     t.Folder,   t.Program};
+                                     t.Part,     t.Folder,   t.Program, t.Hash};
         TWorker w(s->Connection.Id, s->Connection.Source, context);
         switch (s->Connection.Role) {
         case TPlanner::TRole::Open:

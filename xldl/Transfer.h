@@ -55,6 +55,11 @@ public:
     void Resume(const TFileFacts& facts);
     // What trying https first found for each source (before the first pass).
     void HttpsFirst(const std::vector<std::optional<TUrl>>& twins);
+    // A try that came up after the task had begun over plain http: the source's requests go
+    // over https from now on, unless a redirect took it elsewhere meanwhile.
+    void HttpsLate(size_t source, const TUrl& twin);
+    // The hash that follows the written front: told of each write (before the first pass).
+    void HashAsWritten(TPrefixHash* hash) { Hash = hash; }
     // One pass, on the caller's thread (its own connection threads beside it).
     TEnd RunPass();
     // The file changed or cannot be resumed: from zero, with nothing known.
@@ -88,6 +93,7 @@ private:
     THostFamilies Families;
     const std::wstring Folder;
     TPartFile& Part;
+    TPrefixHash* Hash = nullptr;
     TDispatch Dispatch;
 };
 

@@ -67,7 +67,8 @@ uint32_t FollowRedirect(const TUrl& from, const std::string& location, unsigned&
 TWorker::TWorker(int id, int source, const TWorkerContext& context)
     : Id(id), Source(source), Dispatch(context.Dispatch), Settings(context.Settings),
       Proxies(context.Proxies), Families(context.Families), Part(context.Part),
-      Folder(context.Folder), Program(context.Program), Abort(context.Dispatch.AbortEvent()),
+      Folder(context.Folder), Program(context.Program), Hash(context.Hash),
+      Abort(context.Dispatch.AbortEvent()),
       Pace(std::min<int64_t>(256 * 1024, context.Settings.SegmentBytes),
            context.Settings.SegmentBytes) {}
 
@@ -389,19 +390,8 @@ TWorker::TStep TWorker::ReadAnswer() {
         const TBodyFraming& f = Connection->Framing();
         const TSourceFacts facts =
             AnswerFacts(head, whole, f.Kind == TFraming::Length ? f.Length : -1);
-        TReaction verdict;
-        if (whole) {
-            // It answers a range with the whole file: of no use beside a source that does
-            // ranges.
-            verdict = Dispatch.Locked([&](TPlanner& p) {
-                p.Judge(Id, facts);
-                return p.Disagrees(Id, true);
-            });
-        } else if (a.Verdict == TVerdict::Restart) {
-            verdict = Dispatch.Locked([&](TPlanner& p) { return p.Disagrees(Id, false); });
-        } else {
-            verdict = Dispatch.Locked([&](TPlanner& p) { return p.Judge(Id, facts); });
-        }
+        const TReaction verdict =
+            Dispatch.Locked([&](TPlanner& p) { return p.Judged(Id, a, whole, facts); });
         if (Tracing())
             Trace("c%d source %d judged: %d (length %lld, date %s)", Id, Source,
                   static_cast<int>(verdict), static_cast<long long>(facts.Total),
@@ -546,7 +536,8 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
             if (take > 0) {
                 const DWORD error = Part.WriteAt(At, data + off, static_cast<uint32_t>(take));
                 bool same = true;
-                bool all = false;
+                bool all = false, first = false;
+                uint64_t generation = 0;
                 const uint64_t now = GetTickCount64();
                 Dispatch.Locked([&](TPlanner& p) {
                     if (error) {
@@ -554,6 +545,8 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
                         return;
                     }
                     same = p.Wrote(plan.Claim, At, data + off, static_cast<size_t>(take), now);
+                    first = p.Table().Done() == take;
+                    generation = p.Table().Generation();
                     // A long answer's rate counts while it lasts, not only from the next head:
                     // cuts and shares near the end depend on it.
                     p.Measured(Id, Pace, now);
@@ -561,6 +554,9 @@ TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
                     if (complete) p.Table().Release(plan.Claim);
                     all = complete && p.Table().Complete();
                 });
+                if (same && !error && Hash)
+                    Hash->Feed(generation, At, data + off, static_cast<size_t>(take));
+                if (first && Tracing()) Trace("c%d first byte written", Id);
                 if (all && same) Dispatch.Completed();
                 if (error) {
                     Dispatch.Fail(IsDiskFull(error) ? ErrorDiskFull : ErrorFile);

@@ -7,6 +7,7 @@
 #include "xldl/Dispatch.h"
 #include "xldl/Files.h"
 #include "xldl/HttpConnection.h"
+#include "xldl/PrefixHash.h"
 #include "xldl/ProxyRouter.h"
 #include "xldl/core/Pacing.h"
 #include "xldl/core/Planner.h"
@@ -31,6 +32,7 @@ struct TWorkerContext {
     TPartFile& Part;
     const std::wstring& Folder; // where the partial is: its disk must have room
     bool Program;               // the file is a program or an archive: never a web page
+    TPrefixHash* Hash;          // told of the bytes written, to hash the front at once (or null)
 };
 
 class TWorker {
@@ -111,6 +113,7 @@ private:
     TPartFile& Part;
     const std::wstring& Folder;
     const bool Program;
+    TPrefixHash* const Hash;
     const HANDLE Abort;
     TPace Pace;
     std::unique_ptr<THttpConnection> Connection;

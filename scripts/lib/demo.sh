@@ -13,7 +13,7 @@ demo_build() {
   [ -f "$dir/CMakeCache.txt" ] ||
     cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" >/dev/null
   cmake --build "$dir" -j "$(nproc)" --target orlenz_downloader xldl demo_installer_signed \
-    trust_root >/dev/null
+    trust_root window_probe >/dev/null
   DEMO_INSTALLER=$dir/tools/demo_installer/signed/setup.exe
   DEMO_SIGNING=$dir/signing
   DEMO_TRUST_ROOT=$dir/tools/trust_root/trust_root.exe

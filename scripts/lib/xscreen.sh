@@ -11,13 +11,23 @@ use_x11_prefix() { # prefix folder
   export WINEARCH=$WIN_BUILD WINEDEBUG=-all WINEPREFIX=$1
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   "$ROOT/scripts/wine-prefix" "$WINEPREFIX" "$WIN_BUILD" x11
+  start_wine_desktop
   # The tool refuses installers signed before the newest it verified, and the demo installer
   # is time-stamped when built, after the tests' installers were signed: each script starts
-  # with no such record, whichever ran in this prefix before.
+  # with no such record, whichever ran in this prefix before (in the server its programs use).
   "$WINE_LOADER" reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerSigned /f \
     >/dev/null 2>&1 || true
-  # The server that change started ends (and keeps the registry) before the script starts its own.
-  "$WINE_SERVER" -w
+}
+
+# Starts this prefix's server (to stay 30 s after its last program) and its desktop, before any
+# program of the script: Wine starts its desktop process with the first window a program makes
+# and waits ten seconds for it, and a program still waiting then gets no window (on a loaded
+# machine that emulates 32-bit code). The probe starts it and waits as long as it takes.
+start_wine_desktop() {
+  local probe=$BUILD/$WIN_BUILD/tests/win/window_probe.exe
+  "$WINE_SERVER" -p30 2>/dev/null || true # ends with 2 where it runs already
+  "$WINE_LOADER" "$probe" desktop </dev/null >/dev/null 2>&1 ||
+    { echo "Wine's desktop takes no window in $WINEPREFIX ($probe)" >&2; return 1; }
 }
 
 # Starts Xvfb on a free display (SCREEN=WxH, 1920x1080 by default) and exports DISPLAY.
@@ -57,19 +67,26 @@ titled_windows() {
   return 0
 }
 
-# Waits up to $2 seconds (60) for a window titled $1 and prints the largest such (a program's
-# application window of no size carries the same title). Polled, since Wine makes and drops
-# windows while it starts and a search that meets one going away fails.
+# Waits for a window titled $1 that has a size (a program's application window of no size
+# carries the same title and may come first) and prints the largest such: while the program
+# of process $2 runs, however long it takes, and fails as soon as it has ended without one;
+# without $2, up to 60 seconds. Polled, since Wine makes and drops windows while it starts.
 wait_for_window() {
-  local title=$1 tries=$(( ${2:-60} * 5 )) w
-  for _ in $(seq "$tries"); do
-    [ -n "$(titled_windows "$title")" ] && break
+  local title=$1 program=${2:-} tries=300 w found
+  while :; do
+    found=$(for w in $(titled_windows "$title"); do
+              xdotool getwindowgeometry --shell "$w" 2>/dev/null |
+                awk -F= -v w="$w" '/^WIDTH/ {x=$2} /^HEIGHT/ {y=$2} END {if (x * y > 1) print x * y, w}'
+            done | sort -n | tail -1 | cut -d' ' -f2)
+    [ -n "$found" ] && { echo "$found"; return 0; }
+    if [ -n "$program" ]; then
+      kill -0 "$program" 2>/dev/null || { echo "the program ended without a window" >&2; return 1; }
+    else
+      tries=$((tries - 1))
+      [ "$tries" -gt 0 ] || return 1
+    fi
     sleep 0.2
   done
-  for w in $(titled_windows "$title"); do
-    eval "$(xdotool getwindowgeometry --shell "$w")"
-    echo "$((WIDTH * HEIGHT)) $w"
-  done | sort -n | tail -1 | cut -d' ' -f2 | grep .
 }
 
 # Waits until no window titled $1 is visible (up to $2 seconds, 60).
@@ -85,9 +102,10 @@ wait_for_no_window() {
 # The whole screen cropped to the window: asking the X server for the window itself can stall
 # on the unmanaged windows Wine makes here.
 shoot_window() {
-  local crop=()
+  local crop=() geometry
   if [ "$1" != root ]; then
-    eval "$(xdotool getwindowgeometry --shell "$1")"
+    geometry=$(xdotool getwindowgeometry --shell "$1") || { echo "window $1 is gone" >&2; return 1; }
+    eval "$geometry"
     crop=(-crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage)
   fi
   mkdir -p "$(dirname "$2")"

@@ -230,5 +230,20 @@ TEST(Eyeballs, ATasksConnectionsWaitOutABrokenFamilyOnceAndComeBackWhenItWorks) 
     EXPECT_EQ(at, std::nullopt) << "nothing answers: no connection";
 }
 
+// The first request waits for the https try a head start while the port is silent, the try's
+// whole time once the port has answered, and never beyond either.
+TEST(Eyeballs, TheFirstRequestWaitsForHttpsOnlyWhileItsPortCouldStillAnswerInTime) {
+    const struct {
+        bool Answered;
+        uint32_t Elapsed, Left;
+    } cases[] = {
+        {false, 0, 250},  {false, 249, 1},  {false, 250, 0},   {false, 2000, 0},
+        {true, 249, 2751}, {true, 2999, 1}, {true, 3000, 0},   {true, 4000, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HttpsWaitLeftMs(c.Answered, c.Elapsed, 250, 3000), c.Left)
+            << c.Answered << " at " << c.Elapsed;
+}
+
 } // namespace
 } // namespace xldl

@@ -4,6 +4,8 @@
 // and of one replaced half way.
 #include "xldl/core/Planner.h"
 
+#include "engine/XLDownload.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -593,28 +595,172 @@ TEST(Planner, TheOtherMirrorAsksAtOnceForTheFileEnd) {
         int64_t Total;
         bool Asks;
         int64_t WriteFrom; // -1: no claim, its answer is not read
+        bool Far = false;  // the chosen one's connections kept ready ask early for their shares
     } cases[] = {
         {"a large file", "http://other.test/setup.exe", Large, true, Large - Seg / 4 + Window},
         {"its end within the first answer", "http://other.test/setup.exe", Seg + Seg / 8, true, -1},
         {"the same server", "http://MIRROR.test/b/setup.exe", Large, false, -1},
+        // The chosen one's own shares come first: the other's end takes what they leave.
+        {"its end within the chosen one's shares", "http://other.test/setup.exe",
+         3 * Seg + Seg / 2, true, -1, true},
     };
     for (const auto& c : cases) {
         TPlanner p(Settings(), {Start(), *ParseUrl(c.Other)}, 0);
         int other = -1;
-        for (const TPlanner::TStart& s : p.BeginPass(-1, 0))
+        std::vector<int> ready;
+        for (const TPlanner::TStart& s : p.BeginPass(-1, 0)) {
             if (s.Role == TPlanner::TRole::Candidate) other = s.Id;
+            if (s.Role == TPlanner::TRole::Standby && s.Source == 0 && c.Far) {
+                p.Connected(s.Id, FarConnectMs);
+                ready.push_back(s.Id);
+            }
+        }
         TQuestion q;
+        for (int id : ready)
+            EXPECT_TRUE(p.AsksEarly(id, q) && q.From >= Seg && q.End == q.From + Seg) << c.What;
         ASSERT_EQ(p.AsksEarly(other, q), c.Asks) << c.What;
         EXPECT_TRUE(!c.Asks || (q.Ask == TAsk::Last && q.End == Seg / 4)) << c.What;
         p.Opened(0, Said(c.Total, "\"a\""), std::min(c.Total, Seg), false, 0);
         EXPECT_FALSE(p.AsksEarly(other, q)) << c.What << ": the file is known";
         TPlan plan;
+        for (int id : ready)
+            EXPECT_GE(p.TakeEarly(id, true, plan), 0) << c.What << ": connection " << id;
         ASSERT_EQ(p.TakeEarly(other, c.Asks, plan) >= 0, c.WriteFrom >= 0) << c.What;
         if (c.WriteFrom < 0) continue;
         EXPECT_EQ(plan.Question.From, c.Total - Seg / 4);
         EXPECT_EQ(plan.WriteFrom, c.WriteFrom);
         EXPECT_EQ(plan.WriteEnd, c.Total);
         EXPECT_TRUE(plan.Judging && plan.Question.Total < 0) << "its head is judged first";
+    }
+}
+
+// A server or cache may mishandle that one request for the file's end while it serves ordinary
+// ranges well: whatever answers it otherwise than with the end asked for only drops it, and the
+// mirror is judged by its next, ordinary request. A real answer of another file still counts.
+TEST(Planner, AnUnusableAnswerToTheEarlyEndOnlyDropsThatRequest) {
+    constexpr int64_t Total = 40 * Seg, From = Total - Seg / 4;
+    const std::string end = std::to_string(From) + "-" + std::to_string(Total - 1);
+    const std::string Date = "Mon, 01 Jan 2024 00:00:00 GMT";
+    const struct {
+        const char* What;
+        std::string Head;
+        TReaction Reaction;
+    } cases[] = {
+        {"the end asked for", "206 P\r\nContent-Range: bytes " + end + "/" + std::to_string(Total),
+         TReaction::Use},
+        {"the whole file", "200 OK\r\nContent-Length: " + std::to_string(Total), TReaction::Drop},
+        {"not satisfiable", "416 R\r\nContent-Range: bytes */" + std::to_string(Total),
+         TReaction::Drop},
+        {"a range one byte off",
+         "206 P\r\nContent-Range: bytes " + std::to_string(From - 1) + "-" +
+             std::to_string(Total - 2) + "/" + std::to_string(Total),
+         TReaction::Drop},
+        {"the file's start", "206 P\r\nContent-Range: bytes 0-65535/" + std::to_string(Total),
+         TReaction::Drop},
+        {"the end of a file of another length",
+         "206 P\r\nContent-Range: bytes " + end + "/" + std::to_string(Total + 1),
+         TReaction::Quit},
+    };
+    for (const auto& c : cases) {
+        TPlanner p(Settings(), {Start(), *ParseUrl("http://other.test/setup.exe")}, 0);
+        int other = -1, ready = -1;
+        for (const TPlanner::TStart& s : p.BeginPass(-1, 0)) {
+            if (s.Role == TPlanner::TRole::Candidate) other = s.Id;
+            if (s.Role == TPlanner::TRole::Standby && s.Source == 1) ready = s.Id;
+        }
+        TSourceFacts file = Said(Total, "\"a\"");
+        file.LastModified = Date;
+        p.Opened(0, file, Seg, false, 0);
+        TPlan plan;
+        ASSERT_GE(p.TakeEarly(other, true, plan), 0) << c.What;
+        const THeaders head =
+            ParseHeaderBlock("HTTP/1.1 " + c.Head + "\r\nLast-Modified: " + Date + "\r\n\r\n");
+        const bool whole = head.Status == 200;
+        const TAnswer a = JudgeAnswer(head, plan.Question, 0);
+        EXPECT_EQ(p.Judged(other, a, whole, AnswerFacts(head, whole, whole ? Total : -1)),
+                  c.Reaction)
+            << c.What;
+        p.Table().Release(plan.Claim);
+        if (c.Reaction != TReaction::Drop) continue;
+        EXPECT_EQ(p.Sources()[1].Standing, TStanding::Unknown) << c.What;
+        // Any of its connections asks an ordinary range next, whose same answer is judged as
+        // it always was.
+        TPace pace(64 * 1024, Seg);
+        ASSERT_EQ(p.Next(ready, pace, false, plan, 1), TPlanner::TNext::Ask) << c.What;
+        EXPECT_TRUE(plan.Judging && plan.Question.Ask == TAsk::Part) << c.What;
+        const TAnswer again = JudgeAnswer(head, plan.Question, 0);
+        EXPECT_EQ(p.Judged(ready, again, whole, AnswerFacts(head, whole, Total)),
+                  TReaction::Quit)
+            << c.What;
+        EXPECT_EQ(p.Sources()[1].WholeOnly, whole) << c.What << ": only a 200 ignores ranges";
+    }
+}
+
+// A state says where it found the file; that counts only where it is the mirror itself, or
+// the same over https: never another host, file or port, never down from https.
+TEST(Planner, AStateSendsASourceOnlyToItselfOrToItselfOverHttps) {
+    const struct {
+        const char* Start;
+        const char* Location;
+        bool Kept;
+    } cases[] = {
+        {"http://mirror.test/setup.exe", "http://MIRROR.test/setup.exe", true},
+        {"http://mirror.test/setup.exe", "https://mirror.test/setup.exe", true},
+        {"http://mirror.test/setup.exe", "https://MIRROR.test:8443/setup.exe", true},
+        {"http://mirror.test/setup.exe", "http://mirror.test:8080/setup.exe", false},
+        {"http://mirror.test/setup.exe", "https://other.test/setup.exe", false},
+        {"http://mirror.test/setup.exe", "https://mirror.test/other.exe", false},
+        {"https://mirror.test/setup.exe", "http://mirror.test/setup.exe", false},
+        {"https://mirror.test/setup.exe", "https://mirror.test:8443/setup.exe", false},
+    };
+    for (const auto& c : cases) {
+        const TUrl start = *ParseUrl(c.Start), location = *ParseUrl(c.Location);
+        TPlanner p(Settings(), {start}, 0);
+        TFileFacts kept = Kept(10 * Seg, {{0, Seg}});
+        kept.Sources = {{c.Start, location, "\"v\""}};
+        p.Resume(kept);
+        EXPECT_EQ(FormatUrl(p.Location(0)), c.Kept ? FormatUrl(location) : FormatUrl(start))
+            << c.Location;
+    }
+}
+
+// An http mirror that came up over https is asked there; an answer there that cannot change
+// sends it back to plain http, where nothing https showed vouches for it: judged afresh.
+TEST(Planner, HttpsFirstAndTheFallBackToPlainHttp) {
+    const TUrl twin = *ParseUrl("https://mirror.test/setup.exe");
+    const struct {
+        const char* What;
+        const char* Start;
+        bool Answered;        // TLS came up
+        const char* MovedTo;  // a redirect before the try's answer ("": none)
+        const char* Location; // where its requests go then
+    } cases[] = {
+        {"https answered", "http://mirror.test/setup.exe", true, "", "https://mirror.test/setup.exe"},
+        {"no https", "http://mirror.test/setup.exe", false, "", "http://mirror.test/setup.exe"},
+        {"redirected over https elsewhere", "http://mirror.test/setup.exe", true,
+         "https://cdn.test/setup.exe", "https://cdn.test/setup.exe"},
+        {"redirected over https to another file", "http://mirror.test/setup.exe", true,
+         "https://mirror.test/dl/setup.exe", "https://mirror.test/dl/setup.exe"},
+        {"https to begin with, redirected", "https://mirror.test/setup.exe", false,
+         "https://mirror.test:8443/setup.exe", "https://mirror.test:8443/setup.exe"},
+    };
+    for (const auto& c : cases) {
+        TPlanner p(Settings(), {*ParseUrl(c.Start)}, 0);
+        if (*c.MovedTo) p.MovedTo(0, *ParseUrl(c.MovedTo));
+        p.HttpsFirst(0, c.Answered ? std::optional<TUrl>(twin) : std::nullopt);
+        EXPECT_EQ(FormatUrl(p.Location(0)), c.Location) << c.What;
+        p.BeginPass(-1, 0);
+        EXPECT_TRUE(p.Facts().Sources.empty()) << c.What << ": nothing known yet";
+        p.Opened(0, Said(10 * Seg, "\"over tls\""), Seg, false, 0);
+        const bool fallsBack = c.Answered && !*c.MovedTo;
+        const TReaction r = p.Dead(0, ErrorHttpStatus, 404);
+        EXPECT_EQ(r == TReaction::Drop, fallsBack) << c.What;
+        if (!fallsBack) continue;
+        const TSource& s = p.Sources()[0];
+        EXPECT_EQ(FormatUrl(s.Where), c.Start) << c.What;
+        EXPECT_TRUE(s.Validator.empty() && !s.Proven && s.Standing == TStanding::Unknown)
+            << c.What << ": https's validator or standing carried to plain http";
+        EXPECT_NE(p.Dead(0, ErrorHttpStatus, 404), TReaction::Drop) << "falls back once";
     }
 }
 
@@ -672,6 +818,7 @@ TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
         bool Bursts; // each second's bytes in its first milliseconds, or spread over it
         int Reads;   // per second
         uint32_t Trip;
+        uint64_t Seconds = 3; // measured over
     };
     const struct {
         const char* What;
@@ -680,6 +827,14 @@ TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
         bool StandsBack;
     } cases[] = {
         {"much slower", {700000, false, 20, 80}, {2100000, false, 20, 20}, false, true},
+        // A rate over less than a whole window says nothing yet of who is faster.
+        {"much slower, for a second", {700000, false, 20, 80, 1}, {2100000, false, 20, 20}, false,
+         false},
+        {"much slower than ones at work for a second",
+         {700000, false, 20, 80},
+         {2100000, false, 20, 20, 1},
+         false,
+         false},
         {"as fast, in bursts", {2100000, true, 1, 20}, {2100000, true, 8, 20}, false, false},
         // Nearer but slower: a piece is worth its while only on the connection it has.
         {"slower, near", {2000000, false, 20, 30}, {4200000, false, 20, 60}, false, false},
@@ -701,7 +856,7 @@ TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
             TPace pace(64 * 1024, Seg);
             pace.Answered(f.Trip);
             pace.BodyBegins(0);
-            for (uint64_t second = 0; second < 3; ++second)
+            for (uint64_t second = 0; second < f.Seconds; ++second)
                 for (int i = 1; i <= f.Reads; ++i)
                     pace.Arrived(second * 1000 + (f.Bursts ? 5 * i : 1000 * i / f.Reads),
                                  f.Rate / f.Reads);

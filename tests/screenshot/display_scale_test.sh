@@ -43,7 +43,6 @@ SCREEN=1920x1080 start_xvfb
 # Not the screenshot tests' prefix: its display setting must stay at 96 for them.
 use_x11_prefix "${X11_DPI_PREFIX:-$BUILD/$WIN_BUILD/wine-prefix-x11-dpi}"
 ln -sfn "$out/drive-d" "$WINEPREFIX/dosdevices/d:"
-"$WINE_SERVER" -p30
 "$WINE_LOADER" "$trust_root" add "$(winpath "$certs/root.der")" </dev/null >/dev/null 2>&1 ||
   { echo "FAIL the code-signing test root could not be trusted"; exit 1; }
 wine_env() { env LC_ALL=zh_CN.UTF-8 "$WINE_LOADER" "$@"; }
@@ -85,16 +84,6 @@ start_tool() {
      XLDL_GIVE_UP_MS=3000 "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
   tool=$!
 }
-# The tool's window (up to $1 seconds); fails at once when the tool ends without one.
-wait_for_tool_window() {
-  local until=$((SECONDS + $1))
-  while [ "$SECONDS" -lt "$until" ]; do
-    if [ -n "$(titled_windows "$title")" ]; then wait_for_window "$title" 5; return; fi
-    kill -0 "$tool" 2>/dev/null || return 1
-    sleep 0.2
-  done
-  return 1
-}
 visible_windows() {
   local w
   for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
@@ -115,12 +104,7 @@ for dpi in ${DPIS:-96 120 144 192}; do
   window=
   for attempt in 1 2; do
     start_tool
-    window=$(wait_for_tool_window 180) && break
-    if kill -0 "$tool" 2>/dev/null; then
-      echo "FAIL $dpi dpi: no window in 180 s, the tool still running; windows: $(visible_windows)"
-      kill "$tool" 2>/dev/null || true; wait "$tool" 2>/dev/null || true
-      break
-    fi
+    window=$(wait_for_window "$title" "$tool") && break
     code=0; wait "$tool" || code=$?
     # A tool still ending from the scale before holds the one-tool lock: the new one defers
     # to it and ends. Said, and tried once more.

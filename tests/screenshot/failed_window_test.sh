@@ -84,12 +84,14 @@ same_status() {
   fi
 }
 
-# The tool over the stand-in engine, scripted by $run/script.txt (tool, window).
+# The tool over the stand-in engine, scripted by $run/script.txt (tool, window); the server
+# and its desktop first, killed with the tool before.
 start_stand_in() {
+  start_wine_desktop
   (cd "$run/stand-in" && exec env LC_ALL=zh_CN.UTF-8 STANDIN_SCRIPT="$(winpath "$run/script.txt")" \
      "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
   tool=$!
-  window=$(wait_for_window "$title") || { echo "FAIL no window"; exit 1; }
+  window=$(wait_for_window "$title" "$tool") || { echo "FAIL no window"; exit 1; }
   sleep 1
 }
 
@@ -137,10 +139,11 @@ python3 "$root/tools/mirror/mirror.py" --root "$run/mirror" --port 0 > "$run/mir
 mirror_pid=$!
 read -r port < "$run/mirror.out"
 (cat "$run/mirror.out" > /dev/null &)
+start_wine_desktop
 (cd "$run/engine" && exec env LC_ALL=zh_CN.UTF-8 http_proxy="http://127.0.0.1:$port/" \
    "$WINE_LOADER" OrlenzDownloader.exe </dev/null >/dev/null 2>&1) &
 tool=$!
-window=$(wait_for_window "$title") || { echo "FAIL no window of the whole job"; exit 1; }
+window=$(wait_for_window "$title" "$tool") || { echo "FAIL no window of the whole job"; exit 1; }
 sleep 1
 press
 if shoot_until job-failed failed-bare 30 252; then

@@ -16,7 +16,8 @@ failed=0
 shot() { # screen, name, expected "X,Y"
   local line
   line=$(SCREEN=$1 "$root/scripts/screenshot" "$out/OrlenzDownloader.exe" "$out/$2.png" "$title" 3 \
-         2>/dev/null | grep '^window at') || { echo "FAIL $1: no window"; failed=1; return; }
+         2>"$out/$2.err" | grep '^window at') ||
+    { echo "FAIL $1: no window: $(tr '\n' ' ' < "$out/$2.err")"; failed=1; return; }
   case "$line" in
     "window at $3 "*) echo "ok   $1: $line" ;;
     *) echo "FAIL $1: $line, expected at $3"; failed=1 ;;

@@ -13,10 +13,13 @@
 //     scroll_bars H V            1 where the window shows that scroll bar
 //     small_icon_metric W H      the size the system asks of a caption's icon
 //     control CLASS L T W H      each child window, client coordinates
+// With "desktop", it only says by its exit code whether the session's desktop takes a window.
 // The fonts are the designed ones scaled by the display rule (the window's font by dpi / 96,
 // the button's by the window font's text height / 12), measured here independently of the
 // tool. The probe is DPI aware itself, so that no number it reads is virtualised.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -69,7 +72,51 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM parent) {
 
 } // namespace
 
-int main() {
+// Waits, however long, for each of this session's desktop processes to take input; false when
+// there is none.
+bool DesktopProcessesReady() {
+    bool any = false;
+    const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 p{};
+    p.dwSize = sizeof p;
+    for (BOOL more = Process32First(processes, &p); more; more = Process32Next(processes, &p))
+        if (lstrcmpiA(p.szExeFile, "explorer.exe") == 0)
+            if (HANDLE h =
+                    OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, p.th32ProcessID)) {
+                WaitForInputIdle(h, INFINITE);
+                CloseHandle(h);
+                any = true;
+            }
+    CloseHandle(processes);
+    return any;
+}
+
+// Whether this session's desktop takes a window. Wine starts its desktop process with the
+// first window a program makes and waits ten seconds for it to take input; a program still
+// waiting then gets no window, and the session is left at odds with its screen (on a loaded
+// machine that emulates 32-bit code, the desktop process takes longer). So the probe starts
+// the desktop process itself, unless it runs already, and waits for it as long as it takes.
+bool DesktopTakesWindows() {
+    if (!DesktopProcessesReady()) {
+        char command[] = "explorer.exe /desktop";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi))
+            return false;
+        WaitForInputIdle(pi.hProcess, INFINITE);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    const HWND w =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (w) DestroyWindow(w);
+    return w != nullptr;
+}
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "desktop") return DesktopTakesWindows() ? 0 : 1;
     SetProcessDPIAware();
     const HWND window = FindToolWindow();
     if (!window) {

@@ -1,5 +1,5 @@
 // Helpers shared by the Windows tests: pixels as "r,g,b" text (so a failure shows the
-// colours), and message pumping with a deadline.
+// colours), message pumping with a deadline, and the test in the system's place.
 #pragma once
 
 #include "framework/Application.h"
@@ -73,4 +73,36 @@ inline SIZE TextExtentIn(TFont& font, const std::string& text) {
     SelectObject(dc, old);
     ReleaseDC(nullptr, dc);
     return size;
+}
+
+// Puts `replacement` where this program's calls of `dll`'s `function` go (its import address
+// table: the program's own code still makes the call, the system's callers are untouched) and
+// returns what was there, the system's function the first time. For what Wine cannot be made
+// to answer as Windows would.
+inline void* ReplaceImport(const char* dll, const char* function, void* replacement) {
+    auto* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD table =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + table); d->Name; ++d) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+             name->u1.AddressOfData; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                lstrcmpA(reinterpret_cast<const char*>(
+                             reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)
+                                 ->Name),
+                         function) != 0)
+                continue;
+            DWORD was;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &was);
+            void* const before = reinterpret_cast<void*>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, was, &was);
+            return before;
+        }
+    }
+    return nullptr;
 }

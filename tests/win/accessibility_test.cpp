@@ -1,8 +1,13 @@
 // The tool as a screen reader sees it: a process of its own reads the running program through
 // oleacc (cross-process, as Narrator's and NVDA's bridges do), with the stand-in engine
 // scripted through the environment: the window's children, the button's role, name, states
-// and default action, the labels' texts, the progress, and a failure's text as one name
-// change event.
+// and default action, the labels' texts, the progress, the questions of moving through the
+// window (what comes next, what is where), and a failure's text as one name change event and,
+// on Windows 10, one live region change. A reader that asks after the window is gone (as one
+// in the program's own process may) gets an error to every question.
+#include "controls/RzButton.h"
+#include "controls/RzLabel.h"
+#include "framework/Form.h"
 #include "tests/win/TestSupport.h"
 #include "tests/win/ToolProcess.h"
 
@@ -13,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,7 +35,8 @@ VARIANT Child(LONG id) {
 // What the reader gets for one property of `object`'s element `id`.
 std::wstring NameOf(IAccessible* object, LONG id = CHILDID_SELF) {
     BSTR name = nullptr;
-    if (object->get_accName(Child(id), &name) != S_OK || !name) return L"(none)";
+    const HRESULT hr = object->get_accName(Child(id), &name);
+    if (hr != S_OK || !name) return FAILED(hr) ? L"error" : L"(none)";
     std::wstring text = name;
     SysFreeString(name);
     return text;
@@ -52,16 +60,112 @@ IAccessible* ClientOf(HWND window) {
     return object;
 }
 
-// The name changes the tool announced, as (window, object, child).
+// An answer as the reader takes it: "error", "none", "self", a simple child's number, or the
+// name a windowed child's client area gives.
+std::wstring Answer(HRESULT hr, VARIANT& v) {
+    if (FAILED(hr)) return L"error";
+    std::wstring answer = L"none";
+    if (hr == S_OK && v.vt == VT_I4)
+        answer = v.lVal == CHILDID_SELF ? L"self" : std::to_wstring(v.lVal);
+    if (hr == S_OK && v.vt == VT_DISPATCH && v.pdispVal) {
+        IAccessible* object = nullptr;
+        v.pdispVal->QueryInterface(__uuidof(IAccessible), reinterpret_cast<void**>(&object));
+        v.pdispVal->Release();
+        HWND window = nullptr;
+        if (object) WindowFromAccessibleObject(object, &window);
+        IAccessible* client = window ? ClientOf(window) : nullptr;
+        answer = client ? NameOf(client) : L"no window";
+        if (client) client->Release();
+        if (object) object->Release();
+    }
+    return answer;
+}
+
+// What a reader asks besides names and roles, of the window's client object (`Form`, its
+// window `Window`) and of the button's, with the tool's answers while it waits for a press:
+// its children in z-order are the status line, the size text, the button, the progress bar
+// and the two mirrors' radio buttons. Places are in the window's client area.
+struct TReader {
+    IAccessible* Form;
+    IAccessible* Button;
+    HWND Window;
+    POINT Origin() const {
+        POINT origin{0, 0};
+        ClientToScreen(Window, &origin);
+        return origin;
+    }
+    std::wstring Navigate(LONG direction, LONG from) const {
+        VARIANT end;
+        VariantInit(&end);
+        return Answer(Form->accNavigate(direction, Child(from), &end), end);
+    }
+    std::wstring HitTest(int x, int y) const {
+        VARIANT hit;
+        VariantInit(&hit);
+        return Answer(Form->accHitTest(Origin().x + x, Origin().y + y, &hit), hit);
+    }
+    std::wstring Place(IAccessible* object, LONG child) const {
+        LONG left = 0, top = 0, width = 0, height = 0;
+        if (FAILED(object->accLocation(&left, &top, &width, &height, Child(child))))
+            return L"error";
+        return std::to_wstring(left - Origin().x) + L"," + std::to_wstring(top - Origin().y) +
+               L" " + std::to_wstring(width) + L"x" + std::to_wstring(height);
+    }
+};
+const struct {
+    const char* What;
+    std::function<std::wstring(const TReader&)> Ask;
+    std::wstring Answer; // empty: asked only once the window is gone
+} Questions[] = {
+    {"the number of children",
+     [](const TReader& r) {
+         LONG count = 0;
+         return SUCCEEDED(r.Form->get_accChildCount(&count)) ? std::to_wstring(count) : L"error";
+     },
+     L"6"},
+    {"the first child", [](const TReader& r) { return r.Navigate(NAVDIR_FIRSTCHILD, 0); }, L"1"},
+    {"the last child", [](const TReader& r) { return r.Navigate(NAVDIR_LASTCHILD, 0); },
+     L"http://dl2.orlenz.com"},
+    {"after the status line", [](const TReader& r) { return r.Navigate(NAVDIR_NEXT, 1); }, L"2"},
+    {"after the size text", [](const TReader& r) { return r.Navigate(NAVDIR_NEXT, 2); },
+     L"下载Orlenz软件完整安装包"},
+    {"before the status line", [](const TReader& r) { return r.Navigate(NAVDIR_PREVIOUS, 1); },
+     L"none"},
+    {"after the last child", [](const TReader& r) { return r.Navigate(NAVDIR_NEXT, 6); }, L"none"},
+    {"the status line's place", [](const TReader& r) { return r.Place(r.Form, 1); },
+     L"47,16 90x13"},
+    {"the size text's place", [](const TReader& r) { return r.Place(r.Form, 2); },
+     L"336,24 241x12"},
+    {"what is at the status line", [](const TReader& r) { return r.HitTest(50, 20); }, L"1"},
+    {"what is at the size text's end", [](const TReader& r) { return r.HitTest(570, 30); }, L"2"},
+    {"what is at the button", [](const TReader& r) { return r.HitTest(300, 128); },
+     L"下载Orlenz软件完整安装包"},
+    {"what is at an empty place", [](const TReader& r) { return r.HitTest(5, 5); }, L"self"},
+    {"the button's name", [](const TReader& r) { return NameOf(r.Button); },
+     L"下载Orlenz软件完整安装包"},
+    {"the button's own place", [](const TReader& r) { return r.Place(r.Button, CHILDID_SELF); },
+     L"48,104 537x49"},
+    {"the button pressed",
+     [](const TReader& r) {
+         return SUCCEEDED(r.Button->accDoDefaultAction(Child(CHILDID_SELF))) ? L"pressed"
+                                                                             : L"error";
+     },
+     L""},
+};
+
+// The notices the tool gave, as (event, window, object, child).
 struct TEvent {
+    DWORD Event;
     HWND Window;
     LONG Object, Child;
 };
-std::vector<TEvent> NameChanges;
-void CALLBACK RecordNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD,
-                               DWORD) {
-    NameChanges.push_back({window, object, child});
+std::vector<TEvent> Events;
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD,
+                          DWORD) {
+    Events.push_back({event, window, object, child});
 }
+// Active Accessibility's notice of a live region's change (newer than the headers here).
+constexpr DWORD EventLiveRegionChanged = 0x8019;
 
 class ScreenReader : public ::testing::Test {
 protected:
@@ -71,16 +175,23 @@ protected:
         GetTempPathA(MAX_PATH, temp);
         Dir = std::string(temp) + "orlenz-screen-reader";
         CreateDirectoryA(Dir.c_str(), nullptr);
+        // The tool under a name of its own, which Wine runs as on Windows 10.
         ASSERT_TRUE(
-            CopyFileA(WindowsPath(PROGRAM_EXE).c_str(), (Dir + "\\Tool.exe").c_str(), FALSE));
+            CopyFileA(WindowsPath(PROGRAM_EXE).c_str(), (Dir + "\\" + Tool10).c_str(), FALSE));
         ASSERT_TRUE(
             CopyFileA(WindowsPath(STAND_IN_DLL).c_str(), (Dir + "\\xldl.dll").c_str(), FALSE));
-        NameChanges.clear();
+        ASSERT_EQ(
+            RegSetKeyValueA(HKEY_CURRENT_USER, Windows10.c_str(), "Version", REG_SZ, "win10", 6),
+            ERROR_SUCCESS);
+        Events.clear();
     }
     void TearDown() override {
         if (Hook) UnhookWinEvent(Hook);
+        RegDeleteKeyA(HKEY_CURRENT_USER, Windows10.c_str());
         CoUninitialize();
     }
+    const std::string Tool10 = "ReadTool.exe";
+    const std::string Windows10 = "Software\\Wine\\AppDefaults\\" + Tool10;
     void Script(const std::string& lines, bool append) {
         std::ofstream(Dir + "\\script.txt", append ? std::ios::app : std::ios::trunc) << lines;
     }
@@ -93,13 +204,13 @@ TEST_F(ScreenReader, ReadsTheWindowPressesTheButtonAndHearsTheFailureOnce) {
     // One tick of download, then the engine is silent until the test adds the failure.
     Script("query 1 3 3670016 524288\n", false);
     SetEnvironmentVariableA("STANDIN_SCRIPT", (Dir + "\\script.txt").c_str());
-    ASSERT_TRUE(Tool.Start(Dir));
+    ASSERT_TRUE(Tool.Start(Dir, Tool10));
     const HWND main = Tool.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
     DWORD process = 0;
     GetWindowThreadProcessId(main, &process);
-    Hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
-                           RecordNameChange, process, 0, WINEVENT_OUTOFCONTEXT);
+    Hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EventLiveRegionChanged, nullptr, RecordEvent,
+                           process, 0, WINEVENT_OUTOFCONTEXT);
     ASSERT_NE(Hook, nullptr);
 
     IAccessible* form = ClientOf(main);
@@ -165,6 +276,11 @@ TEST_F(ScreenReader, ReadsTheWindowPressesTheButtonAndHearsTheFailureOnce) {
     EXPECT_EQ(press->get_accDefaultAction(Child(CHILDID_SELF), &action), S_OK);
     EXPECT_NE(action, nullptr);
     SysFreeString(action);
+    const TReader reader{form, press, main};
+    for (const auto& q : Questions)
+        if (!q.Answer.empty()) {
+            EXPECT_EQ(q.Ask(reader), q.Answer) << q.What;
+        }
 
     // The reader's press starts the download: the button goes grey, the sizes come.
     ASSERT_EQ(press->accDoDefaultAction(Child(CHILDID_SELF)), S_OK);
@@ -179,22 +295,57 @@ TEST_F(ScreenReader, ReadsTheWindowPressesTheButtonAndHearsTheFailureOnce) {
     SysFreeString(value);
     bar->Release();
 
-    // The engine gives up: the status line's new text is announced, once.
-    const auto statusChanges = [&] {
+    // The engine gives up: the status line's new text is announced, once, and as a live
+    // region's; the size text's changes are not a live region's.
+    const auto heard = [&](DWORD event, LONG child) {
         int n = 0;
-        for (const TEvent& e : NameChanges)
-            n += e.Window == main && e.Object == OBJID_CLIENT && e.Child == 1;
+        for (const TEvent& e : Events)
+            n += e.Event == event && e.Window == main && e.Object == OBJID_CLIENT &&
+                 e.Child == child;
         return n;
     };
-    EXPECT_EQ(statusChanges(), 0) << "nothing to say about the status line yet";
+    EXPECT_EQ(heard(EVENT_OBJECT_NAMECHANGE, 1), 0) << "nothing to say about the status line yet";
     Script("query 1 5 3670016 524288 6\n", true);
-    EXPECT_TRUE(PumpUntil([&] { return statusChanges() > 0; }, 15000));
+    EXPECT_TRUE(PumpUntil([&] { return heard(EVENT_OBJECT_NAMECHANGE, 1) > 0; }, 15000));
     EXPECT_EQ(NameOf(form, 1), L"下载失败：无法连接网络或服务器，可换镜像重试");
     PumpUntil([] { return false; }, 2500); // the ticks that would repeat it
-    EXPECT_EQ(statusChanges(), 1);
+    const struct {
+        const char* What;
+        DWORD Event;
+        LONG Child, Times;
+    } notices[] = {
+        {"the status line's new name", EVENT_OBJECT_NAMECHANGE, 1, 1},
+        {"the status line's change as a live region", EventLiveRegionChanged, 1, 1},
+        {"the size text's changes as a live region", EventLiveRegionChanged, 2, 0},
+    };
+    for (const auto& n : notices)
+        EXPECT_EQ(heard(n.Event, n.Child), n.Times) << n.What;
     EXPECT_FALSE(StateOf(press) & STATE_SYSTEM_UNAVAILABLE) << "the button is back";
     press->Release();
     form->Release();
+}
+
+// A reader in the program's own process that kept a window's objects: once the window is gone,
+// every question gets an error, not an answer about controls that are no more.
+TEST_F(ScreenReader, AfterTheWindowIsGoneEveryQuestionGetsAnError) {
+    auto form = std::make_unique<TForm>(nullptr);
+    for (const char* text : {"status", "size"}) {
+        auto* label = new TRzLabel(form.get());
+        label->SetParent(form.get());
+        label->SetCaption(text);
+    }
+    auto* button = new TRzButton(form.get());
+    button->SetParent(form.get());
+    form->HandleNeeded();
+    const TReader reader{ClientOf(form->Handle()), ClientOf(button->Handle()), form->Handle()};
+    ASSERT_NE(reader.Form, nullptr);
+    ASSERT_NE(reader.Button, nullptr);
+    EXPECT_EQ(Questions[0].Ask(reader), L"3") << "while the window is there";
+    form.reset();
+    for (const auto& q : Questions)
+        EXPECT_EQ(q.Ask(reader), L"error") << q.What;
+    reader.Form->Release();
+    reader.Button->Release();
 }
 
 } // namespace

@@ -355,13 +355,17 @@ class Handler(BaseHTTPRequestHandler):
                 if allowed is None:
                     return
                 end = min(end, i + allowed)
-            self.wfile.write(data[i:end])
-            self.wfile.flush()
+            # Counted before they leave: a client that has read them may ask the counts at
+            # once, and must find them there.
+            self.count_sent(peer, end - i)
+            try:
+                self.wfile.write(data[i:end])
+                self.wfile.flush()
+            except OSError:
+                self.count_sent(peer, -(end - i))
+                raise
             if script.burst:
                 self.burst_sent += end - i
-            with script.lock:
-                script.body_bytes += end - i
-                script.peer_bytes[peer] = script.peer_bytes.get(peer, 0) + end - i
             if pause_at is not None and end == pause_at:
                 self.wfile.flush()
                 self.server.stopping.wait(stall)
@@ -770,6 +774,12 @@ class Handler(BaseHTTPRequestHandler):
             if interval and self.server.stopping.wait(interval):
                 return False
         return count >= 0
+
+    def count_sent(self, peer, n):
+        script = self.server.script
+        with script.lock:
+            script.body_bytes += n
+            script.peer_bytes[peer] = script.peer_bytes.get(peer, 0) + n
 
     def send_chunked(self, body, rule, flood):
         """The body in chunks, then trailers: a few, or (flood) without end."""

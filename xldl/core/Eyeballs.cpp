@@ -98,4 +98,10 @@ void TFamilyMemory::Learn(const std::string& host, TFamilies worked, TFamilies f
     known = static_cast<TFamilies>((known | failing) & ~worked);
 }
 
+uint32_t HttpsWaitLeftMs(bool portAnswered, uint32_t elapsedMs, uint32_t headStartMs,
+                         uint32_t tryMs) {
+    const uint32_t bound = portAnswered ? tryMs : headStartMs;
+    return elapsedMs < bound ? bound - elapsedMs : 0;
+}
+
 } // namespace xldl

@@ -83,4 +83,12 @@ private:
     std::map<std::string, TFamilies> Hosts;
 };
 
+// An http mirror is tried over https beside its plain connection. How much longer the task's
+// first request waits for that try, `elapsedMs` after it began: a head start of `headStartMs`
+// while the server's port says nothing (a firewall that drops, not refuses: the try would wait
+// out its whole time), the try's whole time `tryMs` once the port has answered (a handshake
+// under way), nothing after.
+uint32_t HttpsWaitLeftMs(bool portAnswered, uint32_t elapsedMs, uint32_t headStartMs,
+                         uint32_t tryMs);
+
 } // namespace xldl

@@ -409,7 +409,7 @@ int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
     plan.Question.End = seg.End; // now known: where the share ends in the file
     if (c->Role == TRole::Candidate) {
         // Its source has not said what it serves: the head is judged against the file's facts.
-        plan.Judging = c->Judging = true;
+        plan.Judging = c->Judging = c->AskedEnd = true;
     } else {
         plan.Question.Validator = s.Validator;
         plan.Question.Total = Segments.Size();
@@ -569,6 +569,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     plan.WriteFrom = seg.Pos;
     plan.WriteEnd = seg.End;
     c->Judging = judging;
+    c->AskedEnd = false;
     c->Closed = false;
     return TNext::Ask;
 }
@@ -635,6 +636,23 @@ TReaction TPlanner::Judge(int id, const TSourceFacts& facts) {
     default:
         return c->Source == Preferred() ? TReaction::Restart : TReaction::Quit;
     }
+}
+
+TReaction TPlanner::Judged(int id, const TAnswer& answer, bool whole,
+                           const TSourceFacts& facts) {
+    TConnection* c = Conn(id);
+    if (!c) return TReaction::Quit;
+    if (c->AskedEnd && (whole || answer.Verdict != TVerdict::Ok)) {
+        c->Judging = false;
+        return TReaction::Drop;
+    }
+    if (whole) {
+        // A range answered with the whole file: of no use beside a source that does ranges.
+        Judge(id, facts);
+        return Disagrees(id, true);
+    }
+    if (answer.Verdict != TVerdict::Ok) return Disagrees(id, false);
+    return Judge(id, facts);
 }
 
 TReaction TPlanner::Sampled(int id, bool same) {
@@ -755,9 +773,14 @@ TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
     const int source = c ? c->Source : std::max(Preferred(), 0);
     TSource& s = Src[source];
     if (s.HttpsFirst) {
-        // Tried over https on our own, where the server says what plain http might not.
+        // Tried over https on our own, where the server says what plain http might not. Over
+        // plain http it is another source: nothing https showed (its validator, that it serves
+        // the file) vouches for what http brings, which is judged afresh against the file.
         s.HttpsFirst = false;
         s.Where = s.Start;
+        s.Validator.clear();
+        s.Proven = false;
+        if (s.Standing != TStanding::Other) s.Standing = TStanding::Unknown;
         if (c) {
             c->Judging = false;
             Unwork(*c, LastProgressMs);

@@ -215,6 +215,12 @@ public:
     // --- what sources say of the file ---
     // The head of a judging request came: whether its bytes are used.
     TReaction Judge(int id, const TSourceFacts& facts);
+    // The same for a head as JudgeAnswer read it (Ok, or Restart: not the range asked for;
+    // `whole`: the file itself). Another mirror's early request for the file's end answered
+    // with anything but that end proves nothing of the mirror (a cache or server may mishandle
+    // that one form of range alone): the request is only dropped, and its next, ordinary
+    // request judges the source.
+    TReaction Judged(int id, const TAnswer& answer, bool whole, const TSourceFacts& facts);
     // A sample was compared with the bytes written.
     TReaction Sampled(int id, bool same);
     // An answer of `id` shows a file other than the one on disk (its validator changed, a
@@ -257,6 +263,7 @@ private:
         bool Working = false; // counted among its source's connections at work
         bool Flowing = false; // delivered bytes since it last began or failed
         bool Judging = false; // its request judges the source
+        bool AskedEnd = false; // its request is its source's early one for the file's end
         bool Closed = false;  // its next request goes on a new connection
         TDelivery Delivery;   // what it sustained, as it last measured
         uint64_t SeenMs = 0;  // when it last showed life (a head or bytes)

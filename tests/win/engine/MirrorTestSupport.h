@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,9 +49,10 @@ inline std::string Url(const std::string& path) {
     return "http://" + Address() + path;
 }
 
-// One HTTP exchange with the mirror's control side (synchronous, direct): the body.
-inline std::string Exchange(const char* verb, const std::string& path, const std::string& body) {
-    const std::string address = Address();
+// One HTTP exchange with a test server's control side at `address` (host:port; synchronous,
+// direct): the body.
+inline std::string Exchange(const std::string& address, const char* verb, const std::string& path,
+                            const std::string& body) {
     const std::string host = address.substr(0, address.find(':'));
     const auto port =
         static_cast<INTERNET_PORT>(std::atoi(address.substr(address.find(':') + 1).c_str()));
@@ -71,6 +73,10 @@ inline std::string Exchange(const char* verb, const std::string& path, const std
     InternetCloseHandle(con);
     InternetCloseHandle(net);
     return answer;
+}
+// The same with the mirror.
+inline std::string Exchange(const char* verb, const std::string& path, const std::string& body) {
+    return Exchange(Address(), verb, path, body);
 }
 
 // Replaces the fault script (JSON), clearing the log.
@@ -210,6 +216,38 @@ inline std::vector<uint8_t> Serve(const std::string& name, size_t size, uint32_t
     }
     EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
     return bytes;
+}
+
+// The state beside `name`'s partial in `folder`, checked: it parses, and every range it
+// records holds the served bytes in the partial. The ranges, or nothing when there is no state.
+inline std::optional<std::vector<xldl::TByteRange>>
+CheckedState(const std::string& folder, const std::string& url, const std::string& name,
+             const std::vector<uint8_t>& served) {
+    const auto text = ReadFileBytes(folder + name + ".part.state");
+    if (!text) return std::nullopt;
+    const auto state = xldl::ParseState(std::string(text->begin(), text->end()), url, name,
+                                        nullptr, UserSeal());
+    EXPECT_TRUE(state) << "a state that does not read whole was left";
+    if (!state) return std::nullopt;
+    const auto part = ReadFileBytes(folder + name + ".part");
+    EXPECT_TRUE(part) << "a state without its partial";
+    if (!part) return std::nullopt;
+    for (const auto& r : state->Done) {
+        EXPECT_LE(r.End, static_cast<int64_t>(part->size()))
+            << "the state claims bytes the partial does not hold";
+        if (r.End > static_cast<int64_t>(part->size())) continue;
+        EXPECT_TRUE(std::equal(part->begin() + r.Start, part->begin() + r.End,
+                               served.begin() + r.Start))
+            << "recorded bytes " << r.Start << "-" << r.End << " are not the served ones";
+    }
+    return state->Done;
+}
+
+inline int64_t Bytes(const std::vector<xldl::TByteRange>& ranges) {
+    int64_t n = 0;
+    for (const auto& r : ranges)
+        n += r.End - r.Start;
+    return n;
 }
 
 // Everything one task reported, from start to end.

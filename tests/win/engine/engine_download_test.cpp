@@ -292,30 +292,6 @@ TEST_F(EngineDownload, UnInitStopsRunningTasksPromptlyAndLeavesNoThread) {
     (void)content;
 }
 
-TEST_F(EngineDownload, TheFinalNameChangesOnlyWithTheFinishedState) {
-    // Whoever looks sees the older file under the name in every state but the last: it is
-    // replaced in the same step as the task says it is finished. Looked at as fast as can be.
-    Serve("setup.exe", 300000, 17);
-    const std::string name = Out + "setup.exe";
-    for (int round = 0; round < 5; ++round) {
-        ASSERT_TRUE(WriteFileBytes(name, RandomBytes(700, 18)));
-        TRun run;
-        const TaskHandle task = StartDownload(Url("/setup.exe"), Out, "setup.exe", false, run);
-        ASSERT_TRUE(run.Started);
-        const DWORD start = GetTickCount();
-        DownloadTaskInfo info{};
-        bool replaced = false;
-        while (!replaced && !Ended(info) && GetTickCount() - start < 20000) {
-            WIN32_FILE_ATTRIBUTE_DATA a;
-            replaced = GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &a) &&
-                       a.nFileSizeLow != 700;
-            ASSERT_TRUE(EngineTrue(XL_QueryTaskInfoEx(task, &info)));
-        }
-        EXPECT_EQ(info.State, StateFinished)
-            << "round " << round << ", file replaced: " << replaced;
-    }
-}
-
 TEST_F(EngineDownload, NoRequestAsksForMoreThanOneChunk) {
     // A request dropped before the end of its body costs its remainder (WinINet reads it out
     // on closing), so none may ask for more than a chunk, on one connection or on several.

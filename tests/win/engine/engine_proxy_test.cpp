@@ -391,24 +391,35 @@ TEST_F(EngineProxy, WithoutCredentialsTheUserIsAskedOverTheToolsWindow) {
     const HWND owner = CreateWindowExA(0, "STATIC", "Orlenz", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
                                        nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(owner, nullptr);
+    const std::vector<std::string> throughSquid = {"http_proxy=http://" + squid,
+                                                   "XLDL_GIVE_UP_MS=120000"};
     struct TCase {
         const char* Name;
         std::vector<TPromptAnswer> Answers; // one per dialog, in turn
         uint32_t Error;                     // 0: finished
         bool Stored;
+        std::vector<std::string> Env;
     } cases[] = {
-        {"saved", {{user.c_str(), password.c_str(), true, false}}, 0, true},
+        {"saved", {{user.c_str(), password.c_str(), true, false}}, 0, true, throughSquid},
         {"again",
          {{user.c_str(), "guess", false, false}, {user.c_str(), password.c_str(), false, false}},
          0,
-         false},
-        {"cancelled", {{nullptr, nullptr, false, true}}, ErrorProxyAuth, false},
+         false,
+         throughSquid},
+        {"cancelled", {{nullptr, nullptr, false, true}}, ErrorProxyAuth, false, throughSquid},
+        // Only the https tried first goes through it: that try never asks the user.
+        {"https tried first",
+         {},
+         0,
+         false,
+         {"http_proxy=http://" + MirrorAsProxy(), "https_proxy=http://" + squid,
+          "XLDL_HTTPS_PORTS=80:443"}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         ForgetCredentials(squid);
         DeleteFileA((Out + "setup.exe").c_str());
-        Start({"http_proxy=http://" + squid, "XLDL_GIVE_UP_MS=120000"});
+        Start(c.Env);
         setOwner(owner);
         TRun run;
         const TaskHandle task = StartDownload(MirrorFile, Out, "setup.exe", true, run);

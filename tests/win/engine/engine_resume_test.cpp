@@ -26,38 +26,6 @@ protected:
         SetEnvironmentVariableA("XLDL_RECORD_MS", "1000");
     }
 
-    // The state beside `name`'s partial, checked: it parses, and every range it records holds
-    // the served bytes in the partial. The ranges, or nothing when there is no state.
-    std::optional<std::vector<xldl::TByteRange>> CheckedState(const std::string& url,
-                                                              const std::string& name,
-                                                              const std::vector<uint8_t>& served) {
-        const auto text = ReadFileBytes(Out + name + ".part.state");
-        if (!text) return std::nullopt;
-        const auto state = xldl::ParseState(std::string(text->begin(), text->end()), url, name,
-                                            nullptr, UserSeal());
-        EXPECT_TRUE(state) << "a state that does not read whole was left";
-        if (!state) return std::nullopt;
-        const auto part = ReadFileBytes(Out + name + ".part");
-        EXPECT_TRUE(part) << "a state without its partial";
-        if (!part) return std::nullopt;
-        for (const auto& r : state->Done) {
-            EXPECT_LE(r.End, static_cast<int64_t>(part->size()))
-                << "the state claims bytes the partial does not hold";
-            if (r.End > static_cast<int64_t>(part->size())) continue;
-            EXPECT_TRUE(std::equal(part->begin() + r.Start, part->begin() + r.End,
-                                   served.begin() + r.Start))
-                << "recorded bytes " << r.Start << "-" << r.End << " are not the served ones";
-        }
-        return state->Done;
-    }
-
-    static int64_t Bytes(const std::vector<xldl::TByteRange>& ranges) {
-        int64_t n = 0;
-        for (const auto& r : ranges)
-            n += r.End - r.Start;
-        return n;
-    }
-
     // Waits until the mirror has served `bytes` more than `before`.
     static bool ServedMore(long long before, long long bytes, DWORD ms) {
         return WaitFor([&] { return ServedBytes() >= before + bytes; }, ms);
@@ -87,7 +55,7 @@ TEST_F(EngineResume, KilledAgainAndAgainAtRandomItResumesToTheWholeFile) {
         Quiesce();
         const long long served = ServedBytes() - before;
         EXPECT_FALSE(Exists(Out + "big.bin")) << "kill " << k;
-        const auto ranges = CheckedState(url, "big.bin", content);
+        const auto ranges = CheckedState(Out, url, "big.bin", content);
         ASSERT_TRUE(ranges) << "kill " << k << ": nothing kept";
         const int64_t now = Bytes(*ranges);
         EXPECT_GE(now, kept) << "kill " << k << ": progress was lost, not resumed";
@@ -322,7 +290,7 @@ TEST_F(EngineResume, WithoutValidatorsAResumeIsComparedWithWhatIsOnDisk) {
         ASSERT_TRUE(run.Started);
         Follow(task, run, 20000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 1 << 20; });
         XL_UnInit();
-        const auto kept = CheckedState(url, "setup.exe", first);
+        const auto kept = CheckedState(Out, url, "setup.exe", first);
         ASSERT_TRUE(kept) << change << ": no state to take up without a validator";
         StartEngine({});
         std::vector<uint8_t> expected = first;
@@ -353,7 +321,7 @@ TEST_F(EngineResume, RecordedBytesDamagedOnDiskAreCaughtByTheDigest) {
     ASSERT_TRUE(run.Started);
     Follow(task, run, 20000, [](const DownloadTaskInfo& i) { return i.DoneSize >= 2 << 20; });
     XL_UnInit();
-    const auto kept = CheckedState(url, "setup.exe", content);
+    const auto kept = CheckedState(Out, url, "setup.exe", content);
     ASSERT_TRUE(kept && !kept->empty());
     // The state is sound; the bytes it vouches for are not (a bad sector, another program).
     auto part = ReadFileBytes(Out + "setup.exe.part");

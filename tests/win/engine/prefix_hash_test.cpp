@@ -57,8 +57,9 @@ struct PrefixHash : ::testing::Test {
         DeleteFileW(Path.c_str());
     }
     // Writes `b` in pieces of `piece` bytes in a shuffled order, moving the prefix as the
-    // front fills, and lets the hash catch up now and then.
-    void Write(const std::vector<uint8_t>& b, int64_t piece, uint32_t seed) {
+    // front fills, and lets the hash catch up now and then; `feed`: as the engine's writers,
+    // each piece is also handed to the hash.
+    void Write(const std::vector<uint8_t>& b, int64_t piece, uint32_t seed, bool feed = false) {
         std::vector<int64_t> at;
         for (int64_t p = 0; p < Size; p += piece)
             at.push_back(p);
@@ -67,6 +68,7 @@ struct PrefixHash : ::testing::Test {
         for (size_t i = 0; i < at.size(); ++i) {
             const auto n = static_cast<uint32_t>(std::min(piece, Size - at[i]));
             ASSERT_EQ(Part.WriteAt(at[i], b.data() + at[i], n), 0u);
+            if (feed) Hash.Feed(Generation, at[i], b.data() + at[i], n);
             written[static_cast<size_t>(at[i] / piece)] = true;
             size_t front = 0;
             while (front < written.size() && written[front])
@@ -94,11 +96,13 @@ TEST_F(PrefixHash, FollowsWritersInAnyOrderAndEndsWithTheBytesThere) {
     struct {
         int64_t piece;
         uint32_t order;
-    } cases[] = {{Size, 0}, {1 << 20, 7}, {333333, 8}, {4096 * 5 + 1, 9}};
+        bool feed;
+    } cases[] = {{Size, 0, false},         {1 << 20, 7, false},     {333333, 8, false},
+                 {4096 * 5 + 1, 9, false}, {333333, 8, true},       {4096 * 5 + 1, 10, true}};
     for (const auto& c : cases) {
         ++Generation; // each case writes the file anew
         Prefix = 0;
-        Write(a, c.piece, c.order);
+        Write(a, c.piece, c.order, c.feed);
         EXPECT_EQ(Digest(), Sha(a)) << c.piece;
         Hash.Start();
     }

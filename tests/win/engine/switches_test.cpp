@@ -135,7 +135,7 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
         Quiesce();
         Script(row.Faults);
         TToolProcess tool;
-        ASSERT_TRUE(tool.Start(Folder, row.Arguments, Folder + "\\out.txt"));
+        ASSERT_TRUE(tool.StartWithArguments(Folder, row.Arguments, Folder + "\\out.txt"));
         bool window = false;
         std::string box;
         ASSERT_TRUE(WaitFor(
@@ -212,14 +212,14 @@ TEST_F(Switches, ASecondRunWaitsForTheFirstAMinuteAtMost) {
     ASSERT_EQ(GetLastError(), 0u) << "the tool is running";
     const std::string arguments = "/quiet /log \"" + Folder + "\\run.log\" -- /code:8";
     TToolProcess patient;
-    ASSERT_TRUE(patient.Start(Folder, arguments));
+    ASSERT_TRUE(patient.StartWithArguments(Folder, arguments));
     EXPECT_EQ(patient.ExitCode(120000), 3);
     EXPECT_TRUE(mirror::Log().empty()) << "asked a mirror while the other run was at work";
     EXPECT_FALSE(Exists(Started));
     EXPECT_NE(ReadText(Folder + "\\run.log").find("exit code 3: another run"), std::string::npos);
 
     TToolProcess second;
-    ASSERT_TRUE(second.Start(Folder, arguments));
+    ASSERT_TRUE(second.StartWithArguments(Folder, arguments));
     ASSERT_TRUE(WaitFor(
         [&] { return ReadText(Folder + "\\run.log").find("waiting for it") != std::string::npos; },
         60000));

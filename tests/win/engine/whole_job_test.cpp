@@ -293,7 +293,8 @@ TEST_F(FinishedFile, AFileChangedOnDiskOrOnTheMirrorIsFetchedAgain) {
     auto damaged = ReadFileBytes(Saved);
     ASSERT_TRUE(damaged.has_value());
     (*damaged)[damaged->size() / 2] ^= 0x20;
-    ASSERT_TRUE(WriteFileBytes(Saved, *damaged));
+    // The installer the first run started may still be running from the file.
+    ASSERT_TRUE(WaitFor([&] { return WriteFileBytes(Saved, *damaged); }, 15000));
     EXPECT_GE(Run("changed on disk"), size) << Joined(Log());
     Serve(1, "host1-changed");
     EXPECT_GE(Run("changed on the mirror"), size) << Joined(Log());

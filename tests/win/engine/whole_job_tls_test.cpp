@@ -49,11 +49,14 @@ TEST_F(WholeJobTls, TheFileComesOverHttpsFirst) {
     TToolProcess tool;
     ASSERT_TRUE(StartAndPress(tool, 1));
     ExpectCompleted(tool, 1, "over https first");
+    int overTls = 0;
     for (const std::string& line : Log()) {
         if (line.rfind("GET ", 0) == 0) {
             EXPECT_NE(line.find(" tls="), std::string::npos) << "over plain http: " << line;
+            overTls += line.find(" tls=") != std::string::npos;
         }
     }
+    EXPECT_GT(overTls, 0) << "nothing came over https";
 }
 
 TEST_F(WholeJobTls, MirrorOneRedirectsToHttps) {
