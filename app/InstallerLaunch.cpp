@@ -91,7 +91,8 @@ TStartTrouble StartTroubleOf(DWORD error) {
     }
 }
 
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder) {
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder,
+                        const TStartOptions& options) {
     TLaunch launch;
     THeldFile file(path);
     // Where the folder can be renamed while held (Wine), it is asked again after the file is
@@ -131,6 +132,8 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold*
         return launch;
     }
     if (order.Record) RecordVerified(*version);
+    launch.Verified = true;
+    if (options.CheckOnly) return launch;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // The tool says itself what went wrong; NOASYNC: the start is done when the call returns,
@@ -139,6 +142,7 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold*
     info.hwnd = owner;
     info.lpVerb = L"Open";
     info.lpFile = path.c_str();
+    if (!options.Parameters.empty()) info.lpParameters = options.Parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     const bool started = ShellExecuteProc(&info) != FALSE;
     DWORD error = started ? 0 : GetLastError();
@@ -146,7 +150,10 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold*
         const auto code = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info.hInstApp));
         error = code == SE_ERR_SHARE ? ERROR_SHARING_VIOLATION : code;
     }
-    if (info.hProcess) CloseHandle(info.hProcess);
+    if (info.hProcess && options.KeepProcess)
+        launch.Process = info.hProcess;
+    else if (info.hProcess)
+        CloseHandle(info.hProcess);
     file.Release();
     launch.Started = started;
     if (!started) {

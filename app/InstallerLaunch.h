@@ -26,8 +26,18 @@ constexpr const wchar_t* EarlierNewestValue = L"NewestInstallerSigned";
 using TShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
 extern TShellExecuteProc ShellExecuteProc;
 
+// How a run with switches has the installer started: with the arguments given for it, with
+// its process handed back to wait for, or not at all (a layout is checked only).
+struct TStartOptions {
+    std::wstring Parameters;
+    bool KeepProcess = false;
+    bool CheckOnly = false;
+};
+
 struct TLaunch {
+    bool Verified = false; // the maker's, and not older: started, or kept as checked
     bool Started = false;
+    HANDLE Process = nullptr; // with KeepProcess, when the shell gave one: the caller's
     TStartTrouble Trouble = TStartTrouble::Other; // when not started
     DWORD Error = 0;                              // the system's word behind the trouble
     TSignatureCheck Signature;
@@ -37,7 +47,8 @@ struct TLaunch {
 // open it (verb "Open", shown normally, owned by `owner`). Does not wait for the installer.
 // With `folder`, only while the installer's folder is still the one held there: a folder put
 // in its place by someone else is as if the file were gone.
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder = nullptr);
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder = nullptr,
+                        const TStartOptions& options = {});
 
 // The trouble behind a system error of opening or starting the file.
 TStartTrouble StartTroubleOf(DWORD error);

@@ -1,6 +1,9 @@
 // The program: the application title, the window from its layout, the message loop. Exit
 // code 0 whenever the window has been closed, and when the tool was already running in this
-// session (its window is brought to the front instead).
+// session (its window is brought to the front instead). With arguments, the run is theirs
+// (app/RunController) and so is its exit code.
+#include "app/CommandLine.h"
+#include "app/RunController.h"
 #include "app/SingleInstance.h"
 #include "app/UnitOfZQX.h"
 #include "framework/Application.h"
@@ -22,6 +25,8 @@ __attribute__((init_priority(101))) const TLibrariesFirst LibrariesFirst;
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const TCommandLine command = ParseCommandLine(GetCommandLineW());
+    if (command.Given) return RunWithSwitches(command);
     // Held until the program ends. Asked before anything of the window exists, so that a
     // second start touches neither the engine nor the screen.
     TInstanceLock instance(InstanceLockName);

@@ -88,12 +88,25 @@ bool PrepareSaveFolder(const TSaveFolder& candidate, TFolderHold& hold, const TF
 }
 
 std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates, TFolderHold& hold,
-                              const TFolderReader& read) {
-    for (const TSaveFolder& c : candidates)
-        if (PrepareSaveFolder(c, hold, read)) return c.Folder;
+                              const TFolderReader& read, const TFolderTried& tried) {
+    for (const TSaveFolder& c : candidates) {
+        const bool works = PrepareSaveFolder(c, hold, read);
+        if (tried) tried(c, works);
+        if (works) return c.Folder;
+    }
     return {};
 }
 
 std::wstring ChooseSaveFolder(TFolderHold& hold) {
     return ChooseSaveFolder(SaveFolderCandidates(), hold);
+}
+
+bool PrepareGivenFolder(const std::wstring& folder) {
+    std::wstring path = folder;
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    // SHCreateDirectoryExW makes the parents too; a folder already there is fine.
+    const int made = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
+        return false;
+    return IsFolder(folder) && CanCreateFileIn(path);
 }

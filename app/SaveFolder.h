@@ -13,6 +13,7 @@
 #include "runtime/FolderHold.h"
 #include "runtime/OwnFolder.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,16 @@ std::vector<TSaveFolder> SaveFolderCandidates();
 bool PrepareSaveFolder(const TSaveFolder& candidate, TFolderHold& hold,
                        const TFolderReader& read = ReadFolderFacts);
 
+// Told of each candidate tried and whether it works (a log says why a folder was chosen).
+using TFolderTried = std::function<void(const TSaveFolder& candidate, bool works)>;
+
 // The first candidate that works, made ready and held in `hold`; empty when none does.
 std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates, TFolderHold& hold,
-                              const TFolderReader& read = ReadFolderFacts);
+                              const TFolderReader& read = ReadFolderFacts,
+                              const TFolderTried& tried = nullptr);
 std::wstring ChooseSaveFolder(TFolderHold& hold);
+
+// A folder the user named for a download that is only kept, never started (/layout): made
+// with its parents when missing, and good when a file can be created in it. Its owner is
+// not asked: an admin's share is nobody's alone.
+bool PrepareGivenFolder(const std::wstring& folder);
