@@ -62,7 +62,12 @@ bool IsUrl(const std::wstring& s) {
         if (!StartsWithNoCase(s, p)) continue;
         const std::wstring authority =
             s.substr(p.size(), s.find_first_of(L"/?#", p.size()) - p.size());
-        return !authority.empty() && authority.find(L'@') == std::wstring::npos;
+        if (authority.empty() || authority.find(L'@') != std::wstring::npos) return false;
+        // A port of digits only: where a password with a '/' in it was not encoded, what
+        // looks like a port is the start of the password.
+        const size_t port = authority.find(L':', authority.rfind(L']') + 1);
+        return port == std::wstring::npos ||
+               authority.find_first_not_of(L"0123456789", port + 1) == std::wstring::npos;
     }
     return false;
 }
@@ -82,6 +87,8 @@ bool IsFullFilePath(const std::wstring& s) {
     // The server and the share, then the file.
     const size_t server = s.find(L'\\', 2);
     if (server == std::wstring::npos || server == 2) return false;
+    // "\\.\" and "\\?\" name devices and pipes, not a server's files.
+    if (server == 3 && (s[2] == L'.' || s[2] == L'?')) return false;
     const size_t share = s.find(L'\\', server + 1);
     return share != std::wstring::npos && share > server + 1;
 }
@@ -218,7 +225,7 @@ TCommandLine ParseCommandLine(const std::wstring& line) {
     if (!mirror.empty() && s.Source != TSourceKind::Mirrors)
         return fail(TArgumentFault::MirrorAndSource, mirror);
     if (!s.Layout.empty() && !s.InstallerArguments.empty())
-        return fail(TArgumentFault::NothingToStart, L"-- " + s.InstallerArguments);
+        return fail(TArgumentFault::NothingToStart, L"--"); // what follows may be a password
     return result;
 }
 
@@ -274,6 +281,31 @@ std::wstring DescribeSwitches(const TSwitches& s) {
     if (count)
         text += L" -- (" + Decimal(count) + (count == 1 ? L" argument" : L" arguments") +
                 L" for the installer, not recorded)";
+    return text;
+}
+
+std::wstring LoggableArgument(TArgumentFault fault, const std::wstring& argument) {
+    std::wstring text = argument;
+    // Not a switch of ours: perhaps meant for the installer, "/PASSWORD=..." with the "--"
+    // forgotten.
+    if (fault == TArgumentFault::Unknown) {
+        const size_t value = text.find_first_of(L":=");
+        if (value != std::wstring::npos) text = text.substr(0, value + 1) + L"...";
+    }
+    for (size_t scheme = text.find(L"://"); scheme != std::wstring::npos;
+         scheme = text.find(L"://", scheme + 3)) {
+        const size_t from = scheme + 3;
+        size_t end = text.find_first_of(L" \t", from);
+        if (end == std::wstring::npos) end = text.size();
+        // Up to the last '@' of the word: a refused URL's user part may hold anything.
+        const size_t at = text.rfind(L'@', end - 1);
+        if (at != std::wstring::npos && at >= from) {
+            text.erase(from, at + 1 - from);
+            end -= at + 1 - from;
+        }
+        const size_t query = text.find_first_of(L"?#", from);
+        if (query < end) text.erase(query, end - query);
+    }
     return text;
 }
 

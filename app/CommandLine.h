@@ -79,6 +79,10 @@ std::string ArgumentFaultLogText(TArgumentFault fault);
 // LoggableUrl keeps them, the installer's arguments only counted (they may hold a password).
 std::wstring DescribeSwitches(const TSwitches& switches);
 
+// A refused argument as the log and the box may show it: no user part or query of a URL in
+// it, nor the value of a switch that is not ours.
+std::wstring LoggableArgument(TArgumentFault fault, const std::wstring& argument);
+
 // A URL as the log may keep it: scheme, host, port and path; no user name or password, no
 // query or fragment (which may carry a token).
 std::wstring LoggableUrl(const std::wstring& url);

@@ -74,13 +74,19 @@ uint32_t TFileCopy::Copy() {
             return ErrorNetwork; // the share or the medium cannot be reached
         }
     }
+    // A pipe or a device named as a file could be read from forever, or say anything.
+    if (GetFileType(source.Handle) != FILE_TYPE_DISK) return ErrorHttpStatus;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(source.Handle, &size)) return ErrorNetwork;
     FTotal = size.QuadPart;
     FState = StateDownloading;
     {
-        THandle part(CreateFileW(FPart.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Made new, never opened through a name someone left there: a link would lead the
+        // bytes, or the truncation, anywhere. Deleting a name deletes a link, not what it
+        // leads to.
+        DeleteFileW(FPart.c_str());
+        THandle part(CreateFileW(FPart.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (part.Handle == INVALID_HANDLE_VALUE) {
             const DWORD e = GetLastError();
             return e == ERROR_SHARING_VIOLATION ? ErrorInUse

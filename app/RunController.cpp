@@ -62,6 +62,9 @@ private:
     void Tick();
     void StopTicking();
     void Finished();
+    // The verified installer goes from the save folder into the layout folder.
+    void Place();
+    void Placed();
     // The task ended without an installer that starts: a retry on the other mirror, the
     // failure shown before the end, or (awaiting a press) the button given back.
     void Failed(TExitCode code, const std::string& text, bool otherMirrorMayHelp);
@@ -86,6 +89,9 @@ private:
     std::unique_ptr<TFileCopy> Copy;
     std::wstring Target; // the installer's full path
     TFolderHold Hold;    // the save folder, held from its check to the installer's start
+    // With /layout: the layout folder, held while the verified installer is copied into it.
+    TFolderHold LayoutHold;
+    bool Placing = false;
     long long LastTenth = -1;
 };
 
@@ -156,21 +162,20 @@ void TRun::Press() {
     }
     Code = static_cast<int>(TExitCode::Cancelled);
     LastTenth = -1;
-    std::wstring folder = Layout;
-    if (folder.empty()) {
-        folder = ChooseSaveFolder(SaveFolderCandidates(), Hold, ReadFolderFacts,
-                                  [this](const TSaveFolder& c, bool works) {
-                                      Log.Line(L"save folder " + c.Folder +
-                                               (works ? L": this user's alone and writable, chosen"
-                                                      : L": not usable"));
-                                  });
-        if (folder.empty()) { // no folder of the user's alone, not even one made for it
-            Failed(ExitCodeOf(ErrorFile), FailureText(ErrorFile), false);
-            return;
-        }
-    } else {
-        Log.Line(L"layout folder " + folder);
+    Placing = false;
+    // A layout too is fetched and checked in the save folder, which is the user's alone: the
+    // layout folder may be anybody's, and nothing is written, truncated or deleted there by
+    // name but the one verified copy.
+    const std::wstring folder = ChooseSaveFolder(
+        SaveFolderCandidates(), Hold, ReadFolderFacts, [this](const TSaveFolder& c, bool works) {
+            Log.Line(L"save folder " + c.Folder +
+                     (works ? L": this user's alone and writable, chosen" : L": not usable"));
+        });
+    if (folder.empty()) { // no folder of the user's alone, not even one made for it
+        Failed(ExitCodeOf(ErrorFile), FailureText(ErrorFile), false);
+        return;
     }
+    if (!Layout.empty()) Log.Line(L"layout folder " + Layout);
     const std::wstring name = ToWide(FileNameFromUrl(MirrorUrl1));
     Target = folder + name;
 
@@ -227,6 +232,10 @@ void TRun::Tick() {
         break;
     case StateFinished:
         StopTicking();
+        if (Placing) {
+            Placed();
+            break;
+        }
         LogSources();
         Finished();
         break;
@@ -234,13 +243,13 @@ void TRun::Tick() {
         // Only an engine that declares it means this state for good.
         if (!Copy && !Engine.ReportsFailure) break;
         StopTicking();
-        LogSources();
+        if (!Placing) LogSources();
         const uint32_t error = InfoField(info, InfoErrorOffset);
         Log.Line(L"failed: error " + DecimalText(error) + L", last HTTP status " +
                  DecimalText(InfoField(info, InfoHttpStatusOffset)) + L", system detail " +
                  DecimalText(InfoField(info, InfoDetailOffset)));
         Failed(ExitCodeOf(error), FailureText(error),
-               MirrorMayHelp(error) && S.Source == TSourceKind::Mirrors);
+               MirrorMayHelp(error) && S.Source == TSourceKind::Mirrors && !Placing);
         break;
     }
     default:
@@ -273,8 +282,8 @@ void TRun::Finished() {
     options.CheckOnly = !Layout.empty();
     options.Parameters = S.InstallerArguments;
     options.KeepProcess = S.Mode == TRunMode::Quiet;
-    const TLaunch launch = LaunchInstaller(Form ? Form->Handle() : nullptr, Target,
-                                           Layout.empty() ? &Hold : nullptr, options);
+    const TLaunch launch =
+        LaunchInstaller(Form ? Form->Handle() : nullptr, Target, &Hold, options);
     Hold.Release();
     std::wstring signature =
         L"signature: " + ToWide(SignatureVerdictName(launch.Signature.Verdict));
@@ -288,8 +297,7 @@ void TRun::Finished() {
         return;
     }
     if (!Layout.empty()) {
-        Log.Say(L"verified and kept: " + Target);
-        End(static_cast<int>(TExitCode::LayoutFinished));
+        Place();
         return;
     }
     if (!launch.Process) {
@@ -306,6 +314,32 @@ void TRun::Finished() {
     Log.Say(L"the installer ended with exit code " + DecimalText(code));
     FromInstaller = true;
     End(static_cast<int>(code));
+}
+
+void TRun::Place() {
+    // Names are made from where the held layout folder really is, so that no link on the
+    // way to it (which someone else may point elsewhere meanwhile) decides where bytes land.
+    LayoutHold = TFolderHold(Layout);
+    const std::wstring real = LayoutHold.FinalPath();
+    const std::wstring name = Target.substr(Target.find_last_of(L'\\') + 1);
+    Placing = true;
+    Copy = std::make_unique<TFileCopy>(Target, real + L"\\" + name);
+    Log.Say(L"verified; copying it into the layout folder");
+    if (real.empty() || !Copy->Start()) {
+        LayoutHold.Release();
+        Failed(ExitCodeOf(ErrorFile), FailureText(ErrorFile), false);
+        return;
+    }
+    Working = true;
+    if (Form) Form->XLTime->SetEnabled(true);
+}
+
+void TRun::Placed() {
+    LayoutHold.Release();
+    Copy.reset();
+    DeleteFileW(Target.c_str()); // kept once, where the admin asked
+    Log.Say(L"verified and kept: " + Layout + Target.substr(Target.find_last_of(L'\\') + 1));
+    End(static_cast<int>(TExitCode::LayoutFinished));
 }
 
 void TRun::Failed(TExitCode code, const std::string& text, bool otherMirrorMayHelp) {
@@ -346,7 +380,8 @@ void TRun::End(int code, unsigned delayMs) {
 
 // What a run with bad arguments does: says which and why (in a box unless quiet; in the log
 // and on the console always) and ends.
-int Refuse(TRunLog& log, const TSwitches& s, TArgumentFault fault, const std::wstring& argument) {
+int Refuse(TRunLog& log, const TSwitches& s, TArgumentFault fault, const std::wstring& given) {
+    const std::wstring argument = LoggableArgument(fault, given);
     log.Say(L"bad argument \"" + argument + L"\": " + ToWide(ArgumentFaultLogText(fault)));
     if (!log.IsOpen()) log.Open(L""); // the /log given is what is wrong, or it is missing
     if (s.Mode != TRunMode::Quiet)

@@ -26,8 +26,16 @@ std::string LocalTime() {
 }
 
 std::wstring FixedLogPath() {
+    // Where the system has it, the temporary folder a service's run keeps to itself rather
+    // than the Windows folder's, which every user may write into.
+    using TGetTempPath = DWORD(WINAPI*)(DWORD, LPWSTR);
+    static const auto getTempPath = [] {
+        const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
+        return found ? reinterpret_cast<TGetTempPath>(reinterpret_cast<void (*)()>(found))
+                     : &GetTempPathW;
+    }();
     wchar_t temp[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    const DWORD n = getTempPath(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH) return {};
     return std::wstring(temp, n) + FixedLogName;
 }
@@ -68,8 +76,12 @@ bool TRunLog::Open(const std::wstring& path) {
     const std::wstring name = path.empty() ? FixedLogPath() : path;
     const DWORD n = name.empty() ? 0 : GetFullPathNameW(name.c_str(), MAX_PATH * 2, full, nullptr);
     if (n == 0 || n >= MAX_PATH * 2) return false;
-    FFile = CreateFileW(full, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A new file in place of whatever had the name: a link or a file someone else left there
+    // (the temporary folder may be everyone's) would take the log, or its truncation,
+    // elsewhere. Deleting the name deletes a link, not what it leads to.
+    DeleteFileW(full);
+    FFile = CreateFileW(full, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (FFile == INVALID_HANDLE_VALUE) return false;
     std::string pending;
     pending.swap(FPending);

@@ -5,9 +5,11 @@
 namespace {
 
 // Open to read its attributes and access list, as the check does; others may do the same and
-// write inside, but not delete or rename it.
+// write inside, but not delete or rename it. Traverse access too: Windows keeps and enforces
+// the sharing of an open only when it asks for more than attributes and an access list, and
+// without that the refused delete sharing would stop nobody.
 HANDLE Open(const std::wstring& path, bool follow) {
-    return CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+    return CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
                        nullptr);
@@ -53,6 +55,13 @@ bool TFolderHold::At(const std::wstring& path) const {
     Close(name);
     Close(target);
     return same;
+}
+
+std::wstring TFolderHold::FinalPath() const {
+    if (!Held()) return {};
+    wchar_t path[1024];
+    const DWORD n = GetFinalPathNameByHandleW(Target, path, 1024, FILE_NAME_NORMALIZED);
+    return n == 0 || n >= 1024 ? std::wstring() : std::wstring(path, n);
 }
 
 void TFolderHold::Release() {

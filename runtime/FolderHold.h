@@ -25,6 +25,10 @@ public:
     bool Held() const { return Name != INVALID_HANDLE_VALUE && Target != INVALID_HANDLE_VALUE; }
     // Whether `path` leads to the held folder now.
     bool At(const std::wstring& path) const;
+    // Where the held folder is ("\\?\D:\..." or "\\?\UNC\..."), no link on the way: names
+    // made from it reach the folder held whatever a link before it is made to lead to; empty
+    // when not held or not told.
+    std::wstring FinalPath() const;
     void Release();
 
 private:

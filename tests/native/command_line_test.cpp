@@ -100,7 +100,14 @@ TEST(CommandLine, ReadAsTheSwitchesSay) {
          L"\\\\h\\s\\setup.exe"},
         {L"tool /quiet /passive", F::QuietAndPassive, L"/quiet /passive"},
         {L"tool /mirror 2 /source http://h/s.exe", F::MirrorAndSource, L"/mirror 2"},
-        {L"tool /layout D:\\x -- /S", F::NothingToStart, L"-- /S"},
+        {L"tool /layout D:\\x -- /S", F::NothingToStart, L"--"},
+        {L"tool /source http://u:pa/ss@h/s.exe", F::BadSource, L"/source http://u:pa/ss@h/s.exe"},
+        {L"tool /source http://[::1]:8080/s.exe", F::None, L"", M::Window, 1, K::Url,
+         L"http://[::1]:8080/s.exe"},
+        {L"tool /source \\\\.\\pipe\\setup.exe", F::BadSource,
+         L"/source \\\\.\\pipe\\setup.exe"},
+        {L"tool /source \\\\?\\D:\\setup.exe", F::BadSource,
+         L"/source \\\\?\\D:\\setup.exe"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.Line));
@@ -159,6 +166,23 @@ TEST(CommandLine, TheLogKeepsNoSecret) {
     };
     for (const auto& u : urls)
         EXPECT_EQ(LoggableUrl(u.Url), u.Kept) << Narrow(u.Url);
+
+    // What a refused argument shows of itself.
+    const struct {
+        TArgumentFault Fault;
+        const wchar_t* Given;
+        const wchar_t* Shown;
+    } refused[] = {
+        {TArgumentFault::BadSource, L"/source http://user:pw@h/s.exe", L"/source http://h/s.exe"},
+        {TArgumentFault::BadSource, L"/source http://u:pa/ss@h/s.exe?t=1", L"/source http://h/s.exe"},
+        {TArgumentFault::BadSource, L"/source ftp://h/s.exe#t x@y", L"/source ftp://h/s.exe x@y"},
+        {TArgumentFault::Unknown, L"/PASSWORD=p1", L"/PASSWORD=..."},
+        {TArgumentFault::Unknown, L"-key:k1", L"-key:..."},
+        {TArgumentFault::BadSource, L"/source D:\\media\\", L"/source D:\\media\\"},
+        {TArgumentFault::Unknown, L"/silent", L"/silent"},
+    };
+    for (const auto& r : refused)
+        EXPECT_EQ(LoggableArgument(r.Fault, r.Given), r.Shown) << Narrow(r.Given);
 
     const std::wstring described = DescribeSwitches(
         ParseCommandLine(L"t /quiet /source https://h/s.exe?key=k1 -- /S /PASSWORD=p1 x").Switches);

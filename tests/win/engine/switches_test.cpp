@@ -120,15 +120,24 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
         {"a file of the admin's, copied", "/quiet /source \"" + media + "\" " + log + " -- /code:5",
          "{}", "good", 5, false, nullptr, "show=1 args=/code:5", Saved, 0, false,
          {"copying " + media, "signature: good"}, runLog},
+        {"a layout of a file that is not the maker's: its folder as it was",
+         "/quiet /layout \"" + lay + "\" /source \"" + media + "\" " + log, "{}", "tampered", 6,
+         false, nullptr, nullptr, "", 0, false, {"signature: broken"}, runLog},
         {"a file of the admin's that is not the maker's",
          "/passive /source \"" + media + "\" " + log,
          "{}", "tampered", 6, true, nullptr, nullptr, "", 0, false,
          {"signature: broken", "exit code 6: not the maker's installer, or damaged"}, runLog},
     };
     // clang-format on
+    // A file of someone else's that the log's name was made to lead to is not written.
+    const std::string other = Folder + "\\media\\other.txt";
+    std::ofstream(other) << "kept";
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.What);
         Clean();
+        if (&row == &rows[0]) {
+            ASSERT_TRUE(CreateHardLinkA(runLog.c_str(), other.c_str(), nullptr));
+        }
         if (row.Media) {
             ASSERT_TRUE(PutSignedInstaller(row.Media, media));
         }
@@ -180,6 +189,14 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
         if (row.Kept != Saved) {
             EXPECT_FALSE(Exists(Saved)) << "a file under the installer's name";
         }
+        // Fetched and checked elsewhere: the layout folder gets the verified copy, nothing more.
+        std::string inLayout;
+        WIN32_FIND_DATAA found;
+        const HANDLE list = FindFirstFileA((lay + "\\*").c_str(), &found);
+        for (BOOL more = list != INVALID_HANDLE_VALUE; more; more = FindNextFileA(list, &found))
+            if (found.cFileName[0] != '.') inLayout += std::string(found.cFileName) + " ";
+        if (list != INVALID_HANDLE_VALUE) FindClose(list);
+        EXPECT_EQ(inLayout, row.Kept == lay + "\\setup.exe" ? "setup.exe " : "");
         bool dl1 = false;
         const auto asked = mirror::Log();
         for (const std::string& line : asked)
@@ -200,6 +217,7 @@ TEST_F(Switches, EachRunEndsAsItsSwitchesSay) {
             EXPECT_EQ(text.find("/code:"), std::string::npos) << "the installer's arguments";
         }
     }
+    EXPECT_EQ(ReadText(other), "kept");
 }
 
 // Started while the tool is at work for this user (here: while this test holds its lock), a
