@@ -176,6 +176,7 @@ TEST(CommandLine, TheLogKeepsNoSecret) {
         {TArgumentFault::BadSource, L"/source http://user:pw@h/s.exe", L"/source http://h/s.exe"},
         {TArgumentFault::BadSource, L"/source http://u:pa/ss@h/s.exe?t=1", L"/source http://h/s.exe"},
         {TArgumentFault::BadSource, L"/source ftp://h/s.exe#t x@y", L"/source ftp://h/s.exe x@y"},
+        {TArgumentFault::BadSource, L"/source http://@h/s ?t", L"/source http://h/s ?t"},
         {TArgumentFault::Unknown, L"/PASSWORD=p1", L"/PASSWORD=..."},
         {TArgumentFault::Unknown, L"-key:k1", L"-key:..."},
         {TArgumentFault::BadSource, L"/source D:\\media\\", L"/source D:\\media\\"},
