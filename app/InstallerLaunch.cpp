@@ -1,9 +1,12 @@
 #include "app/InstallerLaunch.h"
 
+#include "app/InstallerVersion.h"
+
+#include <ctime>
 #include <optional>
 
 TShellExecuteProc ShellExecuteProc = ShellExecuteExW;
-const wchar_t* NewestSignedValue = L"NewestInstallerSigned";
+const wchar_t* NewestVersionValue = L"NewestInstallerVersion";
 
 namespace {
 
@@ -27,31 +30,44 @@ public:
     const DWORD Error;
 };
 
-// The newest signing time recorded, if any.
-std::optional<int64_t> NewestSigned() {
+// The newest version recorded, if a record of this release's is there.
+std::optional<TVersionRecord> NewestVerified() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS)
         return std::nullopt;
-    int64_t seconds = 0;
-    DWORD type = 0, size = sizeof seconds;
-    const LONG read = RegQueryValueExW(key, NewestSignedValue, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(&seconds), &size);
+    uint8_t bytes[17];
+    DWORD type = 0, size = sizeof bytes;
+    const LONG read = RegQueryValueExW(key, NewestVersionValue, nullptr, &type, bytes, &size);
     RegCloseKey(key);
-    if (read != ERROR_SUCCESS || type != REG_QWORD || size != sizeof seconds) return std::nullopt;
-    return seconds;
+    if (read != ERROR_SUCCESS || type != REG_BINARY) return std::nullopt;
+    return ParseVersionRecord(bytes, size);
 }
 
-// Keeps `seconds` as the newest signing time. A record that cannot be written costs only the
-// protection against older builds, not the start.
-void RecordSigned(int64_t seconds) {
+// Keeps `version` as the newest verified, in place of whatever an earlier release kept. A
+// record that cannot be written costs only the protection against older builds, not the start.
+void RecordVerified(TBuildVersion version) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         &key, nullptr) != ERROR_SUCCESS)
         return;
-    RegSetValueExW(key, NewestSignedValue, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&seconds),
-                   sizeof seconds);
+    const std::vector<uint8_t> bytes =
+        FormatVersionRecord({version, static_cast<int64_t>(std::time(nullptr))});
+    if (RegSetValueExW(key, NewestVersionValue, 0, REG_BINARY, bytes.data(),
+                       static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS)
+        RegDeleteValueW(key, EarlierNewestValue);
     RegCloseKey(key);
+}
+
+// The version of the installer held as `file`, read through that handle.
+std::optional<TBuildVersion> VersionOf(HANDLE file) {
+    return ReadFileVersion([file](uint64_t offset, void* into, size_t size) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        return ReadFile(file, into, static_cast<DWORD>(size), &got, &at) && got == size;
+    });
 }
 
 } // namespace
@@ -75,20 +91,29 @@ TStartTrouble StartTroubleOf(DWORD error) {
     }
 }
 
-TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
+TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold* folder,
+                        const TStartOptions& options) {
     TLaunch launch;
     THeldFile file(path);
-    if (file.Handle == INVALID_HANDLE_VALUE) {
-        launch.Error = file.Error;
-        launch.Trouble = StartTroubleOf(file.Error);
+    // Where the folder can be renamed while held (Wine), it is asked again after the file is
+    // held and once more just before the start.
+    const auto moved = [&] {
+        return folder && !folder->At(path.substr(0, path.find_last_of(L'\\')));
+    };
+    const DWORD unopened = moved() ? ERROR_PATH_NOT_FOUND : file.Error;
+    if (file.Handle == INVALID_HANDLE_VALUE || unopened) {
+        launch.Error = unopened;
+        launch.Trouble = StartTroubleOf(unopened);
         return launch;
     }
     launch.Signature = VerifyInstallerSignature(file.Handle, path);
     const bool good = launch.Signature.Verdict == TSignatureVerdict::Good;
-    const std::optional<int64_t> signedAt = launch.Signature.SignedAt;
-    const std::optional<int64_t> newest = NewestSigned();
-    // One that cannot say when it was signed cannot show it is not older either.
-    const bool older = newest && (!signedAt || *signedAt < *newest);
+    // Only a file the maker signed says which build it is.
+    const std::optional<TBuildVersion> version =
+        good ? VersionOf(file.Handle) : std::optional<TBuildVersion>();
+    const TBuildOrder order =
+        JudgeBuildOrder(version, NewestVerified(), static_cast<int64_t>(std::time(nullptr)));
+    const bool older = good && order.Older;
     if (!good || older) {
         // Never left under the name the user expects to run.
         file.Release();
@@ -101,7 +126,14 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
             launch.Trouble = deleted ? TStartTrouble::Older : TStartTrouble::OlderKept;
         return launch;
     }
-    if (signedAt && (!newest || *signedAt > *newest)) RecordSigned(*signedAt);
+    if (moved()) {
+        launch.Error = ERROR_PATH_NOT_FOUND;
+        launch.Trouble = StartTroubleOf(launch.Error);
+        return launch;
+    }
+    if (order.Record) RecordVerified(*version);
+    launch.Verified = true;
+    if (options.CheckOnly) return launch;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // The tool says itself what went wrong; NOASYNC: the start is done when the call returns,
@@ -110,6 +142,7 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
     info.hwnd = owner;
     info.lpVerb = L"Open";
     info.lpFile = path.c_str();
+    if (!options.Parameters.empty()) info.lpParameters = options.Parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     const bool started = ShellExecuteProc(&info) != FALSE;
     DWORD error = started ? 0 : GetLastError();
@@ -117,7 +150,10 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path) {
         const auto code = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info.hInstApp));
         error = code == SE_ERR_SHARE ? ERROR_SHARING_VIOLATION : code;
     }
-    if (info.hProcess) CloseHandle(info.hProcess);
+    if (info.hProcess && options.KeepProcess)
+        launch.Process = info.hProcess;
+    else if (info.hProcess)
+        CloseHandle(info.hProcess);
     file.Release();
     launch.Started = started;
     if (!started) {

@@ -470,7 +470,8 @@ TSignatureCheck VerifyInstallerSignature(HANDLE file, const std::wstring& path,
     // A time stamp, of either kind, sets the time the certificate is judged at; one that does
     // not verify is not ignored, it refuses the file. With both, both must verify, and the
     // newer kind's time counts.
-    std::optional<int64_t> stamped;
+    bool stamped = false;
+    int64_t stampedAt = 0;
     for (const bool legacy : {true, false}) {
         const CRYPT_ATTRIBUTE* a = FindAttribute(
             signer.UnauthAttrs, legacy ? LegacyCounterSignOid : Rfc3161CounterSignOid);
@@ -483,15 +484,14 @@ TSignatureCheck VerifyInstallerSignature(HANDLE file, const std::wstring& path,
             check.Verdict = TSignatureVerdict::BadTimestamp;
             return check;
         }
-        stamped = time;
+        stamped = true;
+        stampedAt = *time;
     }
-    check.SignedAt = stamped ? stamped : SigningTime(signer.AuthAttrs);
     // A certificate for lifetime signing makes its signatures last only as long as itself,
     // time stamp or not.
-    if (NamesUsage(cert.get(), LifetimeSigningOid)) stamped.reset();
-    check.Stamped = stamped.has_value();
-    FILETIME at{};
-    if (stamped) at = FileTimeOf(*stamped);
+    if (NamesUsage(cert.get(), LifetimeSigningOid)) stamped = false;
+    check.Stamped = stamped;
+    const FILETIME at = FileTimeOf(stampedAt);
     const DWORD errors = ChainErrors(cert.get(), szOID_PKIX_KP_CODE_SIGNING,
                                      stamped ? &at : nullptr, store.get(), true);
     check.Detail = errors;

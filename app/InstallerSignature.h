@@ -15,7 +15,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 // The maker's name as its code-signing certificate has it. The one place to change when the
@@ -41,9 +40,6 @@ struct TSignatureCheck {
     // system error.
     uint32_t Detail = 0;
     bool Stamped = false; // a valid time stamp set the time the certificate was judged at
-    // When it was signed, in seconds since 1970 UTC: the time stamp's time, else the time the
-    // signer put among what it signed, else not known.
-    std::optional<int64_t> SignedAt;
 };
 
 // Checks the installer open as `file` (read through that handle, so what is checked is what

@@ -8,25 +8,19 @@
 
 namespace {
 
-TSaveFolder Inside(std::wstring parent) {
+TSaveFolder Inside(std::wstring parent, bool makeParent = false) {
     if (!parent.empty() && parent.back() != L'\\') parent += L'\\';
     const std::wstring create = parent + FallbackFolderName;
-    return {create, create + L"\\"};
+    return {create, create + L"\\", makeParent};
 }
 
-std::wstring DownloadsFolder() {
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
     // KF_FLAG_CREATE: a Downloads folder the user never opened may not exist yet.
-    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_CREATE, nullptr, &path);
+    const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path);
     std::wstring folder = SUCCEEDED(hr) && path ? path : L"";
     CoTaskMemFree(path);
     return folder;
-}
-
-std::wstring TemporaryFolder() {
-    wchar_t path[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, path);
-    return n > 0 && n <= MAX_PATH ? std::wstring(path, n) : std::wstring();
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -69,27 +63,50 @@ bool CanCreateFileIn(const std::wstring& folder) {
 
 std::vector<TSaveFolder> SaveFolderCandidates() {
     std::vector<TSaveFolder> candidates{{PreferredFolderToCreate, PreferredSaveFolder}};
-    const std::wstring downloads = DownloadsFolder();
+    const std::wstring downloads = KnownFolder(FOLDERID_Downloads);
     if (!downloads.empty()) candidates.push_back(Inside(downloads));
-    const std::wstring temporary = TemporaryFolder();
-    if (!temporary.empty()) candidates.push_back(Inside(temporary));
+    // The user's alone by the system's making: nobody else may even look into it.
+    const std::wstring local = KnownFolder(FOLDERID_LocalAppData);
+    if (!local.empty()) candidates.push_back(Inside(local + L"\\" + MakerFolderName, true));
     return candidates;
 }
 
-bool PrepareSaveFolder(const TSaveFolder& candidate, const TFolderReader& read) {
+bool PrepareSaveFolder(const TSaveFolder& candidate, TFolderHold& hold, const TFolderReader& read) {
+    hold.Release();
+    const std::wstring parent = candidate.Create.substr(0, candidate.Create.find_last_of(L'\\'));
+    if (candidate.MakeParent && !IsFolder(parent)) MakeOwnFolder(parent);
     if (!IsFolder(candidate.Create) && !MakeOwnFolder(candidate.Create) &&
         !IsFolder(candidate.Create)) // made meanwhile by someone else: judged as found
         return false;
-    return FolderIsOurs(candidate.Create, read) && CanCreateFileIn(candidate.Folder);
+    // Held first, then judged: what was judged cannot be swapped for another before the start.
+    hold = TFolderHold(candidate.Create);
+    if (hold.Held() && FolderIsOurs(candidate.Create, read) && hold.At(candidate.Create) &&
+        CanCreateFileIn(candidate.Folder))
+        return true;
+    hold.Release();
+    return false;
 }
 
-std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates,
-                              const TFolderReader& read) {
-    for (const TSaveFolder& c : candidates)
-        if (PrepareSaveFolder(c, read)) return c.Folder;
-    return candidates.empty() ? std::wstring() : candidates.back().Folder;
+std::wstring ChooseSaveFolder(const std::vector<TSaveFolder>& candidates, TFolderHold& hold,
+                              const TFolderReader& read, const TFolderTried& tried) {
+    for (const TSaveFolder& c : candidates) {
+        const bool works = PrepareSaveFolder(c, hold, read);
+        if (tried) tried(c, works);
+        if (works) return c.Folder;
+    }
+    return {};
 }
 
-std::wstring ChooseSaveFolder() {
-    return ChooseSaveFolder(SaveFolderCandidates());
+std::wstring ChooseSaveFolder(TFolderHold& hold) {
+    return ChooseSaveFolder(SaveFolderCandidates(), hold);
+}
+
+bool PrepareGivenFolder(const std::wstring& folder) {
+    std::wstring path = folder;
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    // SHCreateDirectoryExW makes the parents too; a folder already there is fine.
+    const int made = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
+        return false;
+    return IsFolder(folder) && CanCreateFileIn(path);
 }

@@ -1,7 +1,10 @@
 // Writing the tool's texts into the UTF-16 fields of an engine record.
 #pragma once
 
+#include "engine/XLDownload.h"
+
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 // Converts `text` from the program's code page (936) into `field` (`capacity` UTF-16 units,
@@ -18,4 +21,17 @@ template <size_t N> bool CopyToUtf16Field(const std::string& text, char16_t (&fi
 }
 template <size_t N> bool CopyToUtf16Field(const std::wstring& text, char16_t (&field)[N]) {
     return CopyToUtf16Field(text, field, N);
+}
+
+// The record of the tool's one kind of task: `url` saved in `folder` as `fileName`, with as
+// many connections as the engine likes. (Texts that do not fit are left empty, and the engine
+// refuses the task.)
+template <class Text>
+void FillTaskParam(DownloadTaskParam& param, const Text& url, const Text& fileName,
+                   const std::wstring& folder) {
+    std::memset(&param, 0, sizeof param);
+    CopyToUtf16Field(url, param.TaskUrl);
+    CopyToUtf16Field(fileName, param.FileName);
+    CopyToUtf16Field(folder, param.SavePath);
+    param.OptionFlag = 0xFFFFFFFF;
 }

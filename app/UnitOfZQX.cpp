@@ -27,28 +27,23 @@ HMODULE BoundEngineModule() {
     return module;
 }
 
-// Whether the engine `module` declares that it keeps failed tasks in StateFailed.
-bool EngineReportsFailure(HMODULE module) {
-    if (!module) return false;
-    const auto reports = reinterpret_cast<TXLReportsFailure>(
-        reinterpret_cast<void*>(GetProcAddress(module, ReportsFailureExport)));
-    return reports && reports() != 0;
-}
-
-// The engine's call that gives a task its other mirror, when `module` has it.
-TXLAddMirror EngineAddMirror(HMODULE module) {
-    if (!module) return nullptr;
-    return reinterpret_cast<TXLAddMirror>(
-        reinterpret_cast<void*>(GetProcAddress(module, AddMirrorExport)));
-}
-
-TXLSetPromptOwner EnginePromptOwnerCall(HMODULE module) {
-    if (!module) return nullptr;
-    return reinterpret_cast<TXLSetPromptOwner>(
-        reinterpret_cast<void*>(GetProcAddress(module, SetPromptOwnerExport)));
+template <class T> T EngineCall(HMODULE module, const char* name) {
+    return module ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                  : nullptr;
 }
 
 } // namespace
+
+TEngineExtras BoundEngineExtras() {
+    const HMODULE module = BoundEngineModule();
+    TEngineExtras extras;
+    const auto reports = EngineCall<TXLReportsFailure>(module, ReportsFailureExport);
+    extras.ReportsFailure = reports && reports() != 0;
+    extras.AddMirror = EngineCall<TXLAddMirror>(module, AddMirrorExport);
+    extras.SetPromptOwner = EngineCall<TXLSetPromptOwner>(module, SetPromptOwnerExport);
+    extras.DescribeTask = EngineCall<TXLDescribeTask>(module, DescribeTaskExport);
+    return extras;
+}
 
 void RegisterFormOfZQXLayoutClasses() {
     RegisterStyledControlsLayoutClasses();
@@ -60,9 +55,10 @@ TFormOfZQX::TFormOfZQX() : TFormOfZQX(LayoutResourceText("TFORMOFZQX")) {}
 TFormOfZQX::TFormOfZQX(const std::string& layout)
     : TForm(nullptr), FTaskbar(Application().Handle()) {
     Load(layout);
-    FEngineReportsFailure = EngineReportsFailure(BoundEngineModule());
-    FEngineAddMirror = EngineAddMirror(BoundEngineModule());
-    FSetPromptOwner = EnginePromptOwnerCall(BoundEngineModule());
+    const TEngineExtras engine = BoundEngineExtras();
+    FEngineReportsFailure = engine.ReportsFailure;
+    FEngineAddMirror = engine.AddMirror;
+    FSetPromptOwner = engine.SetPromptOwner;
 }
 
 TFormOfZQX::~TFormOfZQX() {
@@ -112,7 +108,11 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     RzBitBtn1->SetEnabled(false);
 
     // Chosen again at every press: a drive may have come or gone meanwhile.
-    FSaveFolder = ChooseSaveFolder();
+    FSaveFolder = ChooseSaveFolder(FSaveFolderHold);
+    if (FSaveFolder.empty()) { // no folder of the user's alone, not even one made for it
+        OfferRetry(FailureText(ErrorFile), false);
+        return;
+    }
 
     std::string url;
     FTaskMirror = nullptr;
@@ -127,15 +127,10 @@ void TFormOfZQX::RzBitBtn1Click(TObject*) {
     const std::string fileName = FileNameFromUrl(url);
 
     DownloadTaskParam param;
-    std::memset(&param, 0, sizeof param);
-    CopyToUtf16Field(url, param.TaskUrl);
-    CopyToUtf16Field(fileName, param.FileName);
-    CopyToUtf16Field(FSaveFolder, param.SavePath);
-    param.OptionFlag = 0xFFFFFFFF;
+    FillTaskParam(param, url, fileName, FSaveFolder);
 
     // After a failure the status line said why; this task is at work again.
-    RzLabel4->SetCaption(FWorkingCaption);
-    FTaskbar.Clear();
+    ShowWorking();
     FFileName = fileName;
     FTaskHandle = XL_CreateTask(&param);
     // The mirror not chosen backs the chosen one up, where the engine can use it: no press
@@ -156,17 +151,9 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
     if (!EngineTrue(XL_QueryTaskInfoEx(FTaskHandle, &info))) return;
 
     switch (info.State) {
-    case StateDownloading: {
-        const TProgressValues progress = ProgressValues(info.TotalSize, info.DoneSize);
-        PB_Cur->SetMax(progress.Max);
-        PB_Cur->SetPosition(progress.Position);
-        const char separator = DecimalSeparator();
-        RzLabel1->SetCaption(FormatSizeText(info.DoneSize, separator) + "/" +
-                             FormatSizeText(info.TotalSize, separator));
-        FTaskbar.Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
-                          static_cast<uint64_t>(std::max<int64_t>(info.TotalSize, 0)));
+    case StateDownloading:
+        ShowProgress(info);
         break;
-    }
     case StateFinished:
         TaskFinished();
         break;
@@ -180,12 +167,30 @@ void TFormOfZQX::XLTimeTimer(TObject*) {
     }
 }
 
+void TFormOfZQX::ShowWorking() {
+    RzLabel4->SetCaption(FWorkingCaption);
+    FTaskbar.Clear();
+}
+
+void TFormOfZQX::ShowProgress(const DownloadTaskInfo& info) {
+    const TProgressValues progress = ProgressValues(info.TotalSize, info.DoneSize);
+    PB_Cur->SetMax(progress.Max);
+    PB_Cur->SetPosition(progress.Position);
+    const char separator = DecimalSeparator();
+    RzLabel1->SetCaption(FormatSizeText(info.DoneSize, separator) + "/" +
+                         FormatSizeText(info.TotalSize, separator));
+    FTaskbar.Progress(static_cast<uint64_t>(std::max<int64_t>(info.DoneSize, 0)),
+                       static_cast<uint64_t>(std::max<int64_t>(info.TotalSize, 0)));
+}
+
 void TFormOfZQX::TaskFinished() {
     XLTime->SetEnabled(false);
     FTaskbar.Clear();
     // Only a program is started; the name comes from the URL, the folder from the press.
     if (FFileName.find(".exe") != std::string::npos) {
-        const TLaunch launch = LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName));
+        const TLaunch launch =
+            LaunchInstaller(Handle(), FSaveFolder + ToWide(FFileName), &FSaveFolderHold);
+        FSaveFolderHold.Release();
         if (!launch.Started) {
             // The window stays: the user waited for this, and one press tries again.
             OfferRetry(StartTroubleText(launch.Trouble), MirrorMayHelp(launch.Trouble));
@@ -198,15 +203,20 @@ void TFormOfZQX::TaskFinished() {
 
 void TFormOfZQX::TaskFailed(uint32_t error) {
     XLTime->SetEnabled(false);
+    FSaveFolderHold.Release();
     // The size text keeps the last sizes: how far the task got.
     OfferRetry(FailureText(error), MirrorMayHelp(error));
 }
 
-void TFormOfZQX::OfferRetry(const std::string& text, bool otherMirror) {
+void TFormOfZQX::ShowFailure(const std::string& text) {
     RzLabel4->SetCaption(text);
     // Seen on the taskbar too; behind other windows the button asks for the user.
     FTaskbar.Failed();
     if (HandleAllocated() && GetForegroundWindow() != Handle()) FTaskbar.Flash();
+}
+
+void TFormOfZQX::OfferRetry(const std::string& text, bool otherMirror) {
+    ShowFailure(text);
     if (otherMirror) {
         if (FTaskMirror == RadioButton1) RadioButton2->SetChecked(true);
         if (FTaskMirror == RadioButton2) RadioButton1->SetChecked(true);

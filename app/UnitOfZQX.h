@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/InstallerLaunch.h"
+#include "runtime/FolderHold.h"
 #include "app/TaskbarButton.h"
 #include "controls/RzButton.h"
 #include "controls/RzLabel.h"
@@ -42,8 +43,10 @@ public:
 
     TaskHandle FTaskHandle = 0;
     std::string FFileName;
-    // Where the press saved the download (app/SaveFolder), ending in a backslash.
+    // Where the press saved the download (app/SaveFolder), ending in a backslash, and that
+    // folder held in place until the installer in it has started or the task has failed.
     std::wstring FSaveFolder;
+    TFolderHold FSaveFolderHold;
     // The mirror's radio button that the task was made from (null before the first press).
     TRadioButton* FTaskMirror = nullptr;
     // Whether the engine keeps failed tasks in StateFailed with their reason; asked once, of
@@ -61,19 +64,38 @@ public:
     void RzBitBtn1Click(TObject* sender);
     void XLTimeTimer(TObject* sender);
 
+    // What the handlers show, also for a run that app/RunController drives.
+    // The status line as the layout has it, the taskbar cleared: a task is at work.
+    void ShowWorking();
+    // The task's sizes on the bar, in the size text and on the taskbar.
+    void ShowProgress(const DownloadTaskInfo& info);
+    // Says `text` in the status line, on the taskbar too, flashing it when behind others.
+    void ShowFailure(const std::string& text);
+    // ShowFailure, and gives the button back, checking the other mirror first when
+    // `otherMirror`.
+    void OfferRetry(const std::string& text, bool otherMirror);
+
 private:
     void Load(const std::string& layout);
     // The engine gave up on the task: say why and offer the other mirror where it may help.
     void TaskFailed(uint32_t error);
     // The task has the file: start it if it is the maker's, and close.
     void TaskFinished();
-    // Says `text` in the status line and gives the button back, checking the other mirror
-    // first when `otherMirror`.
-    void OfferRetry(const std::string& text, bool otherMirror);
 
     // RzLabel4's text while a task runs, as the layout has it.
     std::string FWorkingCaption;
 };
+
+// The engine's optional calls, as the engine the program is bound to has them (null where it
+// has not).
+struct TEngineExtras {
+    // Whether it keeps failed tasks in StateFailed with their reason.
+    bool ReportsFailure = false;
+    TXLAddMirror AddMirror = nullptr;
+    TXLSetPromptOwner SetPromptOwner = nullptr;
+    TXLDescribeTask DescribeTask = nullptr;
+};
+TEngineExtras BoundEngineExtras();
 
 // The layout classes the window's layout names (idempotent).
 void RegisterFormOfZQXLayoutClasses();

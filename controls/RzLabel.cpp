@@ -105,7 +105,7 @@ HFONT CreateAngledFont(const TFont& font, int angle) {
     lf.lfItalic = (font.Style() & fsItalic) ? 1 : 0;
     lf.lfUnderline = (font.Style() & fsUnderline) ? 1 : 0;
     lf.lfStrikeOut = (font.Style() & fsStrikeOut) ? 1 : 0;
-    lf.lfCharSet = font.Charset();
+    lf.lfCharSet = CharsetForSystem(font.Charset(), ToWide(font.Name()));
     lf.lfOutPrecision = 0;
     lf.lfClipPrecision = 0;
     lf.lfQuality = 0;

@@ -123,4 +123,12 @@ typedef uint32_t(__stdcall* TXLAddMirror)(TaskHandle task, const char16_t* url);
 // proxy's user name and password (null: the engine asks nobody). Found with GetProcAddress.
 constexpr const char* SetPromptOwnerExport = "XLDL_SetPromptOwner";
 typedef void(__stdcall* TXLSetPromptOwner)(struct HWND__* owner);
+// Optional too: where a task's bytes came from, for a log. One line per source, the task's own
+// URL first, as "URL: N bytes, by way of ROUTES\n": the URL without its query (the engine takes
+// no user name or password), the bytes of it written to the file in this task, and the ways to
+// its server in the order they are tried ("host:port" of a proxy, or DIRECT; "not reached"
+// while not asked). UTF-8, at most `capacity` bytes with the terminating NUL; returns the
+// length of the whole text without the NUL, 0 for an unknown task. Found with GetProcAddress.
+constexpr const char* DescribeTaskExport = "XLDL_DescribeTask";
+typedef uint32_t(__stdcall* TXLDescribeTask)(TaskHandle task, char* text, uint32_t capacity);
 #endif

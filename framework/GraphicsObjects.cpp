@@ -119,7 +119,9 @@ void TFont::GetLogFont(LOGFONTW& lf) const {
     GetLogFont(narrow);
     std::memcpy(&lf, &narrow, offsetof(LOGFONTA, lfFaceName));
     std::memset(lf.lfFaceName, 0, sizeof lf.lfFaceName);
-    lstrcpynW(lf.lfFaceName, FontFaceForSystem(ToWide(FName)).c_str(), LF_FACESIZE);
+    const std::wstring face = ToWide(FName);
+    lf.lfCharSet = CharsetForSystem(FCharset, face);
+    lstrcpynW(lf.lfFaceName, FontFaceForSystem(face).c_str(), LF_FACESIZE);
 }
 
 HFONT TFont::Handle() {

@@ -32,11 +32,30 @@ std::vector<BYTE> UserSid() {
     return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
 }
 
+// The Windows installer service, which owns the system's own folders (C:\ among them on
+// Windows 10 and later): S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
+struct {
+    BYTE Revision = 1, Count = 6;
+    BYTE Authority[6] = {0, 0, 0, 0, 0, 5};
+    DWORD Parts[6] = {80u, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u};
+} TrustedInstaller;
+
 bool IsOurs(PSID sid, const std::vector<BYTE>& user) {
     if (!sid || !IsValidSid(sid)) return false;
     return (!user.empty() && EqualSid(sid, const_cast<BYTE*>(user.data()))) ||
            IsWellKnownSid(sid, WinLocalSystemSid) ||
-           IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || EqualSid(sid, &TrustedInstaller);
+}
+
+// "\\?\D:\KORVA" as "D:\KORVA", "\\?\UNC\server\share" as "\\server\share".
+std::wstring FinalPathOf(HANDLE h) {
+    wchar_t path[1024];
+    const DWORD n = GetFinalPathNameByHandleW(h, path, 1024, FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= 1024) return {};
+    std::wstring p(path, n);
+    if (p.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + p.substr(8);
+    if (p.compare(0, 4, L"\\\\?\\") == 0) return p.substr(4);
+    return p;
 }
 
 } // namespace
@@ -53,6 +72,7 @@ TFolderFacts ReadFolderFacts(const std::wstring& path, bool follow) {
         facts.Folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         facts.Link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
+    if (follow) facts.FinalPath = FinalPathOf(h);
     DWORD flags = 0;
     if (GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
         facts.AccessControl = (flags & FS_PERSISTENT_ACLS) != 0;

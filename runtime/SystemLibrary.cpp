@@ -4,7 +4,24 @@
 
 #include <string>
 
-HMODULE LoadSystemLibrary(const char* name) {
+namespace {
+
+// What system libraries load in turn by a bare name, late (their own delay imports), after the
+// program has set where libraries come from: Windows 7 without its loader update, which has no
+// SetDefaultDllDirectories, looks for such a name beside the program first, and so does Wine
+// (a builtin library's delay import searches the program's initial path, whatever the default
+// directories say). A library already loaded is taken by its name, wherever it came from: so
+// these are loaded from the system folder first, before what brings them in. Found by tracing
+// every load of a whole run (docs/defences.md).
+struct TBringsIn {
+    const char* Library;
+    const char* First[2];
+} const BringsIn[] = {
+    {"comctl32.dll", {"uxtheme.dll"}},                 // its themed drawing, when first asked
+    {"wintrust.dll", {"dbghelp.dll", "imagehlp.dll"}}, // the image's hash; imagehlp needs dbghelp
+};
+
+HMODULE LoadFromSystemFolder(const char* name) {
     wchar_t folder[MAX_PATH];
     const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return nullptr;
@@ -14,6 +31,16 @@ HMODULE LoadSystemLibrary(const char* name) {
         path += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     // What it imports in turn is looked for beside it first: in the system folder too.
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+} // namespace
+
+HMODULE LoadSystemLibrary(const char* name) {
+    for (const TBringsIn& b : BringsIn)
+        if (lstrcmpiA(b.Library, name) == 0)
+            for (const char* first : b.First)
+                if (first) LoadFromSystemFolder(first);
+    return LoadFromSystemFolder(name);
 }
 
 void KeepLibrariesToTheSystemFolder() {

@@ -148,7 +148,7 @@ void TCheckpoint::Record() {
 }
 
 bool TCheckpoint::Save(const TSavedState& state) {
-    return ReplaceSmallFile(StatePath, FormatState(state, Seal));
+    return !Seal.Withheld && ReplaceSmallFile(StatePath, FormatState(state, Seal));
 }
 
 DWORD TCheckpoint::StartOver() {

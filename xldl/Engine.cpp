@@ -14,7 +14,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 using namespace xldl;
@@ -176,6 +179,24 @@ extern "C" __declspec(dllexport) uint32_t __stdcall XLDL_ReportsFailure() {
 // The window that owns the proxy's credential dialog (engine/XLDownload.h).
 extern "C" __declspec(dllexport) void __stdcall XLDL_SetPromptOwner(HWND owner) {
     SetPromptOwner(owner);
+}
+
+// Where a task's bytes came from (engine/XLDownload.h).
+extern "C" __declspec(dllexport) uint32_t
+    __stdcall XLDL_DescribeTask(TaskHandle task, char* text, uint32_t capacity) {
+    std::string description;
+    {
+        TEngineLocked l;
+        const auto it = Tasks.find(task);
+        if (it == Tasks.end()) return 0;
+        description = it->second->Describe();
+    }
+    if (text && capacity) {
+        const size_t n = std::min<size_t>(description.size(), capacity - 1);
+        std::memcpy(text, description.data(), n);
+        text[n] = '\0';
+    }
+    return static_cast<uint32_t>(description.size());
 }
 
 extern "C" __declspec(dllexport) uint32_t __cdecl XLDL_LiveThreads() {

@@ -45,6 +45,7 @@ TFinishedFile::TFinishedFile(std::wstring target, std::string url, std::string n
       Name(std::move(name)), Seal(std::move(seal)) {}
 
 std::optional<TSavedState> TFinishedFile::Local(HANDLE abort) {
+    if (Seal.Withheld) return std::nullopt; // nothing to judge it by this run: left as it is
     const auto text = ReadSmallFile(RecordPath, MaxStateBytes);
     if (!text) return std::nullopt;
     TStateProblem problem = TStateProblem::None;
@@ -97,7 +98,8 @@ bool TFinishedFile::Confirmed(const TSavedState& record, TUrl url, const TSettin
 
 bool TFinishedFile::Record(const std::string& location, int64_t total, const std::string& validator,
                            const std::optional<std::array<uint8_t, 32>>& sha256, HANDLE abort) {
-    if (validator.empty() || total < 0) return false; // nothing to ask a server about later
+    // Nothing to ask a server about later, or nothing to seal it with this run.
+    if (validator.empty() || total < 0 || Seal.Withheld) return false;
     TSavedState record;
     record.Url = Url;
     record.Name = Name;

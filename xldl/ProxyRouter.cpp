@@ -113,6 +113,13 @@ TProxyRoutes TProxyRouter::Resolve(const TUrl& url, HANDLE abort, bool& aborted)
     return routes;
 }
 
+std::string TProxyRouter::KnownRoutesText(const TUrl& url) {
+    TLocked l(Lock);
+    const auto host = Hosts.find(HostKey(url));
+    if (host == Hosts.end() || host->second.State != THost::Ready) return {};
+    return RoutesText(OrderRoutes(host->second.Routes, Dead));
+}
+
 void TProxyRouter::Unreachable(const TProxyServer& proxy) {
     if (Tracing()) Trace("proxy %s unreachable", RouteText(proxy).c_str());
     TLocked l(Lock);

@@ -36,6 +36,10 @@ public:
     // `abort` was set meanwhile.
     std::optional<TProxyRoutes> Routes(const TUrl& url, HANDLE abort);
 
+    // The ways to `url`'s server as the last connection would try them, for a log; empty
+    // while its host has not been asked about. Never waits.
+    std::string KnownRoutesText(const TUrl& url);
+
     // What a connection found on its way: a proxy it could not reach, or the route it took.
     void Unreachable(const TProxyServer& proxy);
     void Reached(const TProxyRoute& route);

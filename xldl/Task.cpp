@@ -106,6 +106,26 @@ void TTask::Snapshot(DownloadTaskInfo& info) {
     SetInfoField(info, InfoDetailOffset, Detail);
 }
 
+std::string TTask::Describe() {
+    std::vector<std::string> urls{Url};
+    std::vector<int64_t> bytes;
+    {
+        TLocked l(Lock);
+        urls.insert(urls.end(), Mirrors.begin(), Mirrors.end());
+        if (Transfer) bytes = Transfer->Delivered();
+    }
+    std::string text;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        auto url = ParseUrl(urls[i]);
+        if (!url) continue;
+        const std::string routes = Proxies.KnownRoutesText(*url);
+        url->Target = url->Target.substr(0, url->Target.find('?')); // a query may hold a token
+        text += FormatUrl(*url) + ": " + std::to_string(i < bytes.size() ? bytes[i] : 0) +
+                " bytes, " + (routes.empty() ? "not reached" : "by way of " + routes) + "\n";
+    }
+    return text;
+}
+
 unsigned __stdcall TTask::CoordinatorMain(void* task) {
     static_cast<TTask*>(task)->Run();
     InterlockedDecrement(&LiveThreads);
@@ -165,7 +185,9 @@ void TTask::Run() {
     // checksum anyone can make) is believed only in a folder nobody else may change. Whose the
     // folder is takes a while to learn, and matters only where such a file lies.
     const bool kept = AnyFile(Folder + L"*.part.state") || AnyFile(Target + L".done");
-    const TSeal seal{UserSealKey(), kept && FolderIsOurs(Folder, ReadFolderFacts)};
+    const TSealKey& key = UserSealKey();
+    const TSeal seal{key.Key, kept && !key.Unreadable && FolderIsOurs(Folder, ReadFolderFacts),
+                     key.Unreadable};
     // A sensible moment to clear away what earlier downloads left and nobody took up.
     if (kept) RemoveStalePartials(Folder, PartPath + L".state", Settings.StaleDays, seal);
     const std::vector<std::optional<TUrl>> twins = https.Found(HttpsHeadStartMs);

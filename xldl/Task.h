@@ -45,6 +45,8 @@ public:
     // Whether the task's threads have all ended within `ms` (true when never started).
     bool WaitEnded(DWORD ms);
     void Snapshot(DownloadTaskInfo& info);
+    // Each source's URL, bytes and ways to its server, as XLDL_DescribeTask gives them.
+    std::string Describe();
 
 private:
     static unsigned __stdcall CoordinatorMain(void* task);

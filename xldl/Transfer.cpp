@@ -105,6 +105,15 @@ std::string TTransfer::Served() {
     });
 }
 
+std::vector<int64_t> TTransfer::Delivered() {
+    return Dispatch.Locked([](TPlanner& p) {
+        std::vector<int64_t> bytes;
+        for (int i = 0; i < p.Sources().Count(); ++i)
+            bytes.push_back(p.Sources()[i].Delivered);
+        return bytes;
+    });
+}
+
 uint32_t TTransfer::Failure() {
     return Dispatch.Failure();
 }

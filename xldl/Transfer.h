@@ -73,6 +73,8 @@ public:
     TWrittenPrefix WrittenPrefix();
     // Which of the sources defined the file and what each delivered, for the trace.
     std::string Served();
+    // The bytes of each source written to the file, in the order the sources were given.
+    std::vector<int64_t> Delivered();
     // Why the last pass failed (a TEngineError), and what the system said behind it.
     uint32_t Failure();
     uint32_t FailureDetail();

@@ -4,68 +4,65 @@
 #include <bcrypt.h>
 #include <wincrypt.h>
 
-#include <optional>
-
 namespace xldl {
 
 namespace {
 
 constexpr const char* KeyPath = "Software\\Orlenz\\Downloader";
 constexpr const char* ValueName = "EngineSealKey";
-constexpr size_t KeyBytes = 32;
 
-std::optional<std::vector<uint8_t>> Stored() {
+TKeptKey Kept() {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return std::nullopt;
+    const LONG open = RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath, 0, KEY_QUERY_VALUE, &key);
+    if (open == ERROR_FILE_NOT_FOUND) return {};
+    if (open != ERROR_SUCCESS) return {TKeyKept::Unreadable, {}};
     BYTE buffer[2048];
     DWORD size = sizeof buffer, type = 0;
     const LONG read = RegQueryValueExA(key, ValueName, nullptr, &type, buffer, &size);
     RegCloseKey(key);
-    if (read != ERROR_SUCCESS || type != REG_BINARY) return std::nullopt;
+    if (read == ERROR_FILE_NOT_FOUND) return {};
+    if (read != ERROR_SUCCESS || type != REG_BINARY) return {TKeyKept::Unreadable, {}};
     DATA_BLOB in{size, buffer}, out{};
     if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
                             &out))
-        return std::nullopt;
-    std::vector<uint8_t> plain(out.pbData, out.pbData + out.cbData);
+        return {TKeyKept::Unreadable, {}};
+    TKeptKey kept{TKeyKept::Key, std::vector<uint8_t>(out.pbData, out.pbData + out.cbData)};
     SecureZeroMemory(out.pbData, out.cbData);
     LocalFree(out.pbData);
-    if (plain.size() != KeyBytes) return std::nullopt;
-    return plain;
+    return kept;
 }
 
-bool Store(std::vector<uint8_t>& plain) {
-    DATA_BLOB in{static_cast<DWORD>(plain.size()), plain.data()}, out{};
+bool Make(std::vector<uint8_t>& key) {
+    key.resize(SealKeyBytes);
+    return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, key.data(), static_cast<ULONG>(key.size()),
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
+void KeepIfNone(const std::vector<uint8_t>& plain) {
+    DATA_BLOB in{static_cast<DWORD>(plain.size()), const_cast<BYTE*>(plain.data())}, out{};
     if (!CryptProtectData(&in, L"xldl", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
-        return false;
+        return;
+    // The user's processes in this session make it one at a time. One that waits too long (a
+    // name taken by someone else) goes on: at worst two make one at once, and the read back
+    // still settles which is kept.
+    const HANDLE turn = CreateMutexA(nullptr, FALSE, "Local\\OrlenzEngineSealKey");
+    const DWORD waited = turn ? WaitForSingleObject(turn, 10000) : WAIT_FAILED;
     HKEY key;
-    bool stored = false;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+    if (Kept().Kept == TKeyKept::None &&
+        RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) == ERROR_SUCCESS) {
-        stored =
-            RegSetValueExA(key, ValueName, 0, REG_BINARY, out.pbData, out.cbData) == ERROR_SUCCESS;
+        RegSetValueExA(key, ValueName, 0, REG_BINARY, out.pbData, out.cbData);
         RegCloseKey(key);
     }
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(turn);
+    if (turn) CloseHandle(turn);
     LocalFree(out.pbData);
-    return stored;
-}
-
-std::vector<uint8_t> Make() {
-    if (auto key = Stored()) return *key;
-    std::vector<uint8_t> key(KeyBytes);
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, key.data(), static_cast<ULONG>(key.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG)) ||
-        !Store(key))
-        return {};
-    SecureZeroMemory(key.data(), key.size());
-    // Another process may have made one at the same moment: whichever was stored counts.
-    return Stored().value_or(std::vector<uint8_t>{});
 }
 
 } // namespace
 
-const std::vector<uint8_t>& UserSealKey() {
-    static const std::vector<uint8_t> key = Make();
+const TSealKey& UserSealKey() {
+    static const TSealKey key = ObtainSealKey({Kept, Make, KeepIfNone});
     return key;
 }
 

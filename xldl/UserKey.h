@@ -2,15 +2,16 @@
 // partial, the record of a finished file), so that a state or a record someone else planted,
 // or copied from another user's folder, is no state at all. Made once and kept in the user's
 // part of the registry, protected by the system for this user on this machine alone
-// (CryptProtectData). Empty where the system cannot keep one: then nothing is sealed, and only
-// what lies in a folder of the user's alone is believed.
+// (CryptProtectData), by the rule of xldl/core/SealKey: never replaced. Empty where the system
+// cannot keep one: then nothing is sealed, and only what lies in a folder of the user's alone is
+// believed; unreadable this run: then nothing on disk is believed, written or removed.
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "xldl/core/SealKey.h"
 
 namespace xldl {
 
-const std::vector<uint8_t>& UserSealKey();
+// Read once per process.
+const TSealKey& UserSealKey();
 
 } // namespace xldl

@@ -3,7 +3,6 @@
 #include "engine/XLDownload.h"
 #include "xldl/Trace.h"
 #include "xldl/core/Retry.h"
-#include "xldl/core/WebPage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -266,6 +265,22 @@ void TWorker::Begin(const TAsked& asked, int64_t streamEnd) {
     Cut = false;
     At = asked.Plan.Question.From;
     StreamEnd = streamEnd;
+    // A page that did not say it was one (its type): its first bytes do.
+    Checking = Program && Holding && At == 0;
+    PageCheck = {};
+}
+
+TWorker::TStep TWorker::Checked(const uint8_t* data, uint32_t size, bool ended) {
+    if (!Checking) return Take(data, size);
+    const size_t before = PageCheck.Held().size();
+    const TPageCheck::TVerdict verdict = ended ? PageCheck.End() : PageCheck.Add(data, size);
+    if (verdict == TPageCheck::TVerdict::Page) return Dead(ErrorSignInPage);
+    if (verdict == TPageCheck::TVerdict::Undecided) return TStep::Go;
+    Checking = false;
+    const std::vector<uint8_t> held = PageCheck.Held();
+    const auto taken = static_cast<uint32_t>(held.size() - before);
+    const TStep step = Take(held.data(), static_cast<uint32_t>(held.size()));
+    return step == TStep::Go ? Take(data + taken, size - taken) : step;
 }
 
 void TWorker::Run() {
@@ -516,8 +531,6 @@ bool TWorker::Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& st
 
 TWorker::TStep TWorker::Take(const uint8_t* data, uint32_t size) {
     const TPlan& plan = Current.Plan;
-    // A page that did not say it was one (its type): its first bytes do.
-    if (Program && At == 0 && BeginsLikeWebPage(data, size)) return Dead(ErrorSignInPage);
     uint32_t off = 0;
     TStep step = TStep::Go;
     while (off < size) {
@@ -620,7 +633,7 @@ TWorker::TStep TWorker::ReadBody() {
         ++Reads;
         ReadBytes += r.Bytes;
         Pace.Arrived(GetTickCount64(), r.Bytes); // first: what Take reports holds a pause
-        const TStep step = Take(data, r.Bytes);
+        const TStep step = Checked(data, r.Bytes);
         if (step != TStep::Go) return step;
         const bool windowLeft = !Cut && StreamEnd >= 0 && At < StreamEnd;
         if (Holding || windowLeft) return TStep::Go;
@@ -649,6 +662,10 @@ TWorker::TStep TWorker::ReadBody() {
         return AnswerDone();
     }
     if (r.Kind == TNet::Eof) {
+        if (Checking) { // too short to tell: no page
+            const TStep step = Checked(nullptr, 0, true);
+            if (step != TStep::Go) return step;
+        }
         LastBodyEnd = GetTickCount64();
         Pace.AnswerEnds(LastBodyEnd, At - Current.Plan.Question.From, AnswerBegan);
         const int claim = Current.Plan.Claim;

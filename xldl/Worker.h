@@ -13,6 +13,7 @@
 #include "xldl/core/Planner.h"
 #include "xldl/core/ProxyRules.h"
 #include "xldl/core/Settings.h"
+#include "xldl/core/WebPage.h"
 
 #include <windows.h>
 
@@ -87,6 +88,9 @@ private:
     // The bytes of the answer being read, at its stream position: windows compared, the share
     // written, what lies beyond the share dropped.
     TStep Take(const uint8_t* data, uint32_t size);
+    // The same, a program's first bytes held back until they tell it is no web page (`ended`:
+    // the body ended with those held).
+    TStep Checked(const uint8_t* data, uint32_t size, bool ended = false);
     // Compares a window's bytes with what is or will be written: false when they differ.
     bool Compare(int64_t pos, const uint8_t* data, uint32_t size, TStep& step);
     // `established`: the connection was up (the failure came while reading, not connecting).
@@ -130,6 +134,9 @@ private:
     unsigned Hops = 0;                 // redirects met by this connection's ranges
     uint64_t Reads = 0, ReadBytes = 0; // for the trace
     bool Retired = false;
+    // A program's first bytes, held back until they tell it is no web page.
+    bool Checking = false;
+    TPageCheck PageCheck;
 };
 
 } // namespace xldl

@@ -12,10 +12,10 @@ use_x11_prefix() { # prefix folder
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   "$ROOT/scripts/wine-prefix" "$WINEPREFIX" "$WIN_BUILD" x11
   start_wine_desktop
-  # The tool refuses installers signed before the newest it verified, and the demo installer
-  # is time-stamped when built, after the tests' installers were signed: each script starts
-  # with no such record, whichever ran in this prefix before (in the server its programs use).
-  "$WINE_LOADER" reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerSigned /f \
+  # The tool refuses installers of a lower version than the newest it verified: each script
+  # starts with no such record, whichever installers ran in this prefix before (in the server
+  # its programs use).
+  "$WINE_LOADER" reg delete 'HKCU\Software\Orlenz\Downloader' /v NewestInstallerVersion /f \
     >/dev/null 2>&1 || true
 }
 

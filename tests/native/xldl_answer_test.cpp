@@ -171,13 +171,12 @@ TEST(Answer, AWebPageIsNoProgram) {
                   .Verdict,
               TVerdict::Transient);
 
-    struct TName {
-        const char* Name;
-        bool Program;
-    } names[] = {{"setup.exe", true}, {"SETUP.EXE", true},   {"a.msi", true}, {"a.tar.gz", true},
-                 {"big.bin", false},  {"index.html", false}, {"exe", false},  {"a.exe.txt", false}};
-    for (const TName& n : names)
-        EXPECT_EQ(MustNotBeWebPage(n.Name), n.Program) << n.Name;
+    // Every kind of program and archive by its extension, in any case; nothing else.
+    for (const char* program : {"exe", "MSI", "msu", "msix", "dll", "zip", "7z", "rar", "cab",
+                                "iso", "img", "gz", "xz", "bz2", "tar"})
+        EXPECT_TRUE(MustNotBeWebPage(std::string("a.") + program)) << program;
+    for (const char* other : {"big.bin", "index.html", "exe", "a.exe.txt", "a.exe.", "a.msix2"})
+        EXPECT_FALSE(MustNotBeWebPage(other)) << other;
     struct TType {
         const char* Field;
         bool Page;
@@ -190,23 +189,50 @@ TEST(Answer, AWebPageIsNoProgram) {
     for (const TType& t : types)
         EXPECT_EQ(IsWebPageType(Head(std::string("HTTP/1.1 200 OK\r\n") + t.Field)), t.Page)
             << t.Field;
-    struct TBytes {
-        std::string Bytes;
-        bool Page;
-    } bodies[] = {{"<!DOCTYPE html>", true},
-                  {"\xEF\xBB\xBF \r\n<html>", true},
-                  {"<?xml version", true},
-                  {"\t<HEAD>", true},
-                  {"MZ\x90\0", false},
-                  {"PK\x03\x04", false},
-                  {"<", false},
-                  {"< b", false},
-                  {"", false}};
-    for (const TBytes& b : bodies)
-        EXPECT_EQ(
-            BeginsLikeWebPage(reinterpret_cast<const uint8_t*>(b.Bytes.data()), b.Bytes.size()),
-            b.Page)
-            << b.Bytes;
+    // The first bytes however the reads split them ("|"), up to 512 of them; "$": the body ends.
+    using V = TPageCheck::TVerdict;
+    const std::string blank(PageCheckBytes - 1, ' ');
+    const struct {
+        std::string Reads;
+        V Verdict;
+    } bodies[] = {
+        {"<!DOCTYPE html>", V::Page},
+        {"\xEF\xBB\xBF \r\n<html>", V::Page},
+        {"\xEF|\xBB|\xBF|<|html>", V::Page},
+        {" |\t|<|?xml", V::Page},
+        {"\t<HEAD>", V::Page},
+        {blank + "|  <html>", V::Page},
+        {blank + "|<", V::Page},
+        {"MZ\x90", V::NotPage},
+        {"PK\x03\x04", V::NotPage},
+        {"\xEF\xBB|MZ", V::NotPage},
+        {"<|< b", V::NotPage},
+        {"< b", V::NotPage},
+        {" |\r\n", V::Undecided},
+        {"\xEF\xBB", V::Undecided},
+        {"<$", V::NotPage},
+        {"\xEF\xBB\xBF$", V::NotPage},
+        {"$", V::NotPage},
+    };
+    for (const auto& b : bodies) {
+        TPageCheck check;
+        V verdict = V::Undecided;
+        std::string rest = b.Reads;
+        std::string seen;
+        const std::string shown = ::testing::PrintToString(b.Reads);
+        while (!rest.empty() && rest != "$") {
+            const std::string read = rest.substr(0, std::min(rest.find('|'), rest.find('$')));
+            rest.erase(0, read.size() + (rest.size() > read.size() && rest[read.size()] == '|'));
+            // Held back until the last read, which tells: a verdict is final.
+            if (verdict != V::Undecided) ADD_FAILURE() << "told too early: " << shown;
+            verdict = check.Add(reinterpret_cast<const uint8_t*>(read.data()), read.size());
+            seen += read;
+        }
+        if (rest == "$") verdict = check.End();
+        EXPECT_EQ(verdict, b.Verdict) << shown;
+        const std::string held(check.Held().begin(), check.Held().end());
+        EXPECT_EQ(held, seen.substr(0, PageCheckBytes)) << shown << ": held back as it came";
+    }
 }
 
 } // namespace

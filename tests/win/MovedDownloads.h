@@ -1,5 +1,5 @@
-// The user's Downloads folder moved elsewhere for as long as this lives, as the user moves it
-// (the shell's registry value for it), then back as it was.
+// The user's Downloads folder (or another of the shell's folders, by its registry value) moved
+// elsewhere for as long as this lives, as the user moves it, then back as it was.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,12 @@
 
 class TMovedDownloads {
 public:
-    explicit TMovedDownloads(const std::wstring& folder) {
+    // The local application data's value.
+    static constexpr const wchar_t* LocalAppData = L"Local AppData";
+
+    explicit TMovedDownloads(const std::wstring& folder,
+                             const wchar_t* value = L"{374DE290-123F-4565-9164-39C4925E467B}")
+        : ValueName(value) {
         RegCreateKeyExW(HKEY_CURRENT_USER, KeyName, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
                         &Key, nullptr);
         wchar_t old[1024];
@@ -40,7 +45,7 @@ public:
 private:
     static constexpr const wchar_t* KeyName =
         L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    static constexpr const wchar_t* ValueName = L"{374DE290-123F-4565-9164-39C4925E467B}";
+    const wchar_t* const ValueName;
     HKEY Key = nullptr;
     bool Had = false;
     DWORD OldType = REG_EXPAND_SZ;

@@ -36,11 +36,13 @@ public:
 
     // Starts `folder`\`name` in `folder`; it inherits this process's environment.
     bool Start(const std::string& folder, const std::string& name = "Tool.exe") {
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        std::string command = "\"" + folder + "\\" + name + "\"";
-        return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              folder.c_str(), &si, &FProcess) != FALSE;
+        return Launch(folder, "\"" + folder + "\\" + name + "\"", "");
+    }
+    // Starts `folder`\Tool.exe in `folder` with `arguments`; its output goes to the file
+    // `output` when one is named.
+    bool StartWithArguments(const std::string& folder, const std::string& arguments,
+                            const std::string& output = "") {
+        return Launch(folder, "\"" + folder + "\\Tool.exe\" " + arguments, output);
     }
 
     // A top-level window of the process with this class and title, or null.
@@ -86,6 +88,24 @@ public:
     }
 
 private:
+    bool Launch(const std::string& folder, std::string command, const std::string& output) {
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        HANDLE out = INVALID_HANDLE_VALUE;
+        if (!output.empty()) {
+            SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+            out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                              CREATE_ALWAYS, 0, nullptr);
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdOutput = si.hStdError = out;
+        }
+        const bool started =
+            CreateProcessA(nullptr, command.data(), nullptr, nullptr, out != INVALID_HANDLE_VALUE,
+                           0, nullptr, folder.c_str(), &si, &FProcess) != FALSE;
+        if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+        return started;
+    }
+
     struct TFound {
         DWORD Process;
         const char* ClassName;

@@ -134,4 +134,21 @@ TEST_F(CodePage, EveryTextReadsBackAsTheChineseText) {
         EXPECT_EQ(r.Read, r.Chinese) << r.What;
 }
 
+// A Chinese face this system does not have (no replacement names it here): the button's
+// caption is still drawn with Chinese glyphs, from a face the system picks for Chinese text,
+// not as the boxes of a Western face, which look alike whatever the character.
+TEST_F(CodePage, AChineseFaceTheSystemLacksStillDrawsChinese) {
+    Form->RzBitBtn1->Font().SetName("楷体");
+    std::string pictures[2];
+    const char* const characters[] = {"下", "载"};
+    for (int i = 0; i < 2; ++i) {
+        TBitmap picture(32, 32);
+        picture.Canvas().Font().Assign(Form->RzBitBtn1->Font());
+        picture.Canvas().TextOut(2, 2, characters[i]);
+        const auto pixels = reinterpret_cast<const char*>(picture.ScanLine(0));
+        pictures[i].assign(pixels, pixels + 32 * 32 * 4);
+    }
+    EXPECT_NE(pictures[0], pictures[1]) << "boxes at " << CodePageNow;
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 // refused, and the shell's failures told apart.
 #include "app/InstallerLaunch.h"
 #include "app/InstallerSignature.h"
+#include "app/InstallerVersion.h"
 #include "tests/win/SignedInstallers.h"
 #include "tests/win/TestPaths.h"
 
@@ -10,8 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -67,6 +72,10 @@ TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses
         {"expired-legacy-no-usage", TSignatureVerdict::BadTimestamp, false},
         // Lifetime signing: the stamp sets no time, so expired is expired.
         {"lifetime-expired-stamped", TSignatureVerdict::Expired, false},
+        // Both kinds on one signature: the RFC 3161 time counts, and both must verify.
+        {"expired-both-stamped", TSignatureVerdict::Good, true},
+        {"expired-both-late", TSignatureVerdict::Expired, true},
+        {"expired-both-untrusted-legacy", TSignatureVerdict::BadTimestamp, false},
     };
     for (const Case& c : cases) {
         const TSignatureCheck check = Check(c.Variant);
@@ -97,16 +106,35 @@ TEST(InstallerSignature, AFileNotOpenIsNotChecked) {
 // own (tests and tools run side by side in this prefix), empty at the start and removed after.
 class TOwnRecord {
 public:
-    TOwnRecord() : Name(L"NewestInstallerSigned-test-" + std::to_wstring(GetCurrentProcessId())) {
+    TOwnRecord() : Name(L"NewestInstallerVersion-test-" + std::to_wstring(GetCurrentProcessId())) {
         Clear();
-        NewestSignedValue = Name.c_str();
+        NewestVersionValue = Name.c_str();
     }
     ~TOwnRecord() {
         Clear();
-        NewestSignedValue = Saved;
+        NewestVersionValue = Saved;
     }
     TOwnRecord(const TOwnRecord&) = delete;
     TOwnRecord& operator=(const TOwnRecord&) = delete;
+
+    void Set(const wchar_t* name, DWORD type, const std::vector<uint8_t>& bytes) const {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, ToolRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr);
+        RegSetValueExW(key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+        RegCloseKey(key);
+    }
+    void Set(const TVersionRecord& record) const {
+        Set(Name.c_str(), REG_BINARY, FormatVersionRecord(record));
+    }
+    std::optional<TVersionRecord> Get(const wchar_t* name = nullptr) const {
+        uint8_t bytes[16];
+        DWORD size = sizeof bytes;
+        if (RegGetValueW(HKEY_CURRENT_USER, ToolRegistryKey, name ? name : Name.c_str(), RRF_RT_ANY,
+                         nullptr, bytes, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        return ParseVersionRecord(bytes, size);
+    }
 
 private:
     void Clear() const {
@@ -118,7 +146,7 @@ private:
         RegCloseKey(key);
     }
     const std::wstring Name;
-    const wchar_t* const Saved = NewestSignedValue;
+    const wchar_t* const Saved = NewestVersionValue;
 };
 
 // The launch, in a folder of its own, with the shell recorded or real.
@@ -185,35 +213,72 @@ TEST_F(Launch, ARefusedInstallerIsDeletedAndNeverReachesTheShell) {
     EXPECT_EQ(Calls, 0);
 }
 
-// Signed, by their time stamps, 200 and 100 days ago; "good" when its certificate was made
-// (its own signing time, unstamped); "other-publisher" then too, but refused.
-TEST_F(Launch, NoInstallerSignedBeforeTheNewestVerifiedStarts) {
+// By their version resources: 2.0 all, but "host1-old-restamped", 1.0 though stamped today;
+// stamped 200 and 100 days ago or not at all, which changes nothing.
+TEST_F(Launch, NoInstallerOfALowerVersionThanTheNewestVerifiedStarts) {
     ShellExecuteProc = Recorder;
+    const TBuildVersion v2 = BuildVersion(2, 0, 0, 0);
+    const int64_t now = static_cast<int64_t>(time(nullptr));
     struct Step {
         const char* Variant;
         bool Started;
         TStartTrouble Trouble;
+        std::optional<TVersionRecord> Before = std::nullopt; // put in place first
     };
     const Step steps[] = {
-        {"other-publisher", false, TStartTrouble::NotTheMakers}, // refused: its time not kept
-        {"expired-stamped", true, {}},
-        {"expired-legacy-stamped", true, {}},
-        {"expired-stamped", false, TStartTrouble::Older},
-        {"expired-legacy-stamped", true, {}}, // as old as the newest: the same build again
+        {"other-publisher", false, TStartTrouble::NotTheMakers}, // refused: its version not kept
+        {"host1-old-restamped", true, {}},
         {"good", true, {}},
-        {"expired-legacy-stamped", false, TStartTrouble::Older},
+        {"host1-old-restamped", false, TStartTrouble::Older},
+        {"expired-stamped", true, {}},        // the same build again
+        {"expired-legacy-stamped", true, {}}, // and again
+        {"good", false, TStartTrouble::Older, TVersionRecord{v2 + 1, now + 86000}},
+        // A record kept by a clock that ran ahead (or planted) is no wall.
+        {"good", true, {}, TVersionRecord{v2 + 1, now + 2 * 86400}},
+        {"host1-old-restamped", false, TStartTrouble::Older},
     };
+    // What an earlier release kept (a signing time far ahead) orders nothing, and goes.
+    OwnRecord.Set(EarlierNewestValue, REG_QWORD, std::vector<uint8_t>(8, 0x7F));
     int started = 0;
     for (const Step& s : steps) {
+        if (s.Before) OwnRecord.Set(*s.Before);
         ASSERT_TRUE(PutSignedInstaller(s.Variant, Path));
         const TLaunch launch = LaunchInstaller(nullptr, Wide(Path));
         EXPECT_EQ(launch.Started, s.Started) << s.Variant;
         started += s.Started;
         EXPECT_EQ(Calls, started) << s.Variant;
-        if (s.Started) continue;
+        if (s.Started) {
+            const auto kept = OwnRecord.Get();
+            ASSERT_TRUE(kept.has_value()) << s.Variant;
+            EXPECT_LE(std::abs(kept->RecordedAt - now), 3600) << s.Variant;
+            continue;
+        }
         EXPECT_EQ(launch.Trouble, s.Trouble) << s.Variant;
         EXPECT_EQ(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES) << s.Variant;
     }
+    EXPECT_EQ(OwnRecord.Get()->Version, v2);
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, ToolRegistryKey, EarlierNewestValue, RRF_RT_ANY,
+                           nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+}
+
+// The folder renamed aside and another put in its place (where the system lets a held folder be
+// renamed at all, as Wine does): nothing starts from that one.
+TEST_F(Launch, NothingStartsFromAFolderPutInTheHeldOnesPlace) {
+    ShellExecuteProc = Recorder;
+    const std::string aside = Dir + "-aside";
+    DeleteFileA((aside + "\\setup.exe").c_str());
+    RemoveDirectoryA(aside.c_str());
+    ASSERT_TRUE(PutSignedInstaller("good", Path));
+    const TFolderHold hold(Wide(Dir));
+    EXPECT_TRUE(LaunchInstaller(nullptr, Wide(Path), &hold).Started);
+    if (!MoveFileA(Dir.c_str(), aside.c_str())) return; // held, as on Windows
+    ASSERT_TRUE(CreateDirectoryA(Dir.c_str(), nullptr));
+    ASSERT_TRUE(PutSignedInstaller("good", Path));
+    const TLaunch launch = LaunchInstaller(nullptr, Wide(Path), &hold);
+    EXPECT_FALSE(launch.Started);
+    EXPECT_EQ(launch.Trouble, TStartTrouble::Missing);
+    EXPECT_EQ(Calls, 1);
 }
 
 TEST_F(Launch, ARefusedInstallerThatCannotBeDeletedIsSaidToBeThere) {

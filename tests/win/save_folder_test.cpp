@@ -1,7 +1,7 @@
 // Where the installer is saved: the first folder of D:, the Downloads folder as the shell
-// reports it (moved, and named outside the ANSI code page) and the temporary folder that works;
-// whichever folder was chosen exists and takes files. Drive D: is this build's folder (the
-// tests that change it run the whole program in a prefix of their own).
+// reports it (moved, and named outside the ANSI code page) and the local application data's
+// that works; whichever folder was chosen exists, takes files, and is held in place. Drive D: is
+// this build's folder (the tests that change it run the whole program in a prefix of their own).
 #include "app/SaveFolder.h"
 #include "tests/win/MovedDownloads.h"
 
@@ -43,10 +43,7 @@ protected:
                std::to_wstring(GetTickCount()) + L"\\";
         ASSERT_TRUE(CreateDirectoryW(Base.c_str(), nullptr));
     }
-    void TearDown() override {
-        SetEnvironmentVariableW(L"TMP", OldTmp.empty() ? nullptr : OldTmp.c_str());
-        RemoveD();
-    }
+    void TearDown() override { RemoveD(); }
     // A file in D:'s folder's place, as some users have (what other tests left there goes).
     void BlockD() {
         RemoveD();
@@ -70,12 +67,8 @@ protected:
         if (Blocked) DeleteFileW(PreferredFolderToCreate);
         Blocked = false;
     }
-    void UseTemporaryFolder(const std::wstring& folder) {
-        wchar_t old[MAX_PATH] = {};
-        if (OldTmp.empty() && GetEnvironmentVariableW(L"TMP", old, MAX_PATH)) OldTmp = old;
-        SetEnvironmentVariableW(L"TMP", folder.c_str());
-    }
-    std::wstring Base, OldTmp;
+    std::wstring Base;
+    TFolderHold Hold;
     bool Blocked = false;
 };
 
@@ -94,47 +87,42 @@ TEST_F(SaveFolder, TheFirstCandidateThatTakesFilesWins) {
     };
     CreateDirectoryW((Base + L"good").c_str(), nullptr);
     CreateDirectoryW((Base + L"later").c_str(), nullptr);
-    EXPECT_EQ(ChooseSaveFolder(candidates), Base + L"good\\KORVA\\");
+    EXPECT_EQ(ChooseSaveFolder(candidates, Hold), Base + L"good\\KORVA\\");
     EXPECT_TRUE(IsFolder(Base + L"good\\KORVA"));
     EXPECT_TRUE(Empty(Base + L"good\\KORVA\\"));
     EXPECT_FALSE(IsFolder(Base + L"later\\KORVA")) << "nothing made beyond the choice";
     EXPECT_FALSE(IsFolder(Base + L"missing")) << "parents are not made";
+    EXPECT_TRUE(Hold.At(Base + L"good\\KORVA")) << "held";
     // Made already: taken as it is.
-    EXPECT_EQ(ChooseSaveFolder(candidates), Base + L"good\\KORVA\\");
+    EXPECT_EQ(ChooseSaveFolder(candidates, Hold), Base + L"good\\KORVA\\");
 
-    // None works: the last, so that the engine's own failure says why.
+    // None works: none, and nothing held.
     const std::vector<TSaveFolder> none(candidates.begin(), candidates.begin() + 2);
-    EXPECT_EQ(ChooseSaveFolder(none), Base + L"missing\\deeper\\KORVA\\");
-    EXPECT_EQ(ChooseSaveFolder({}), L"");
+    EXPECT_EQ(ChooseSaveFolder(none, Hold), L"");
+    EXPECT_FALSE(Hold.Held());
+    // Where it may, the folder above is made too.
+    EXPECT_EQ(ChooseSaveFolder({{Base + L"made\\KOrva", Base + L"made\\KORVA\\", true}}, Hold),
+              Base + L"made\\KORVA\\");
 }
 
-TEST_F(SaveFolder, CandidatesAreDThenTheMovedDownloadsFolderThenTheTemporaryFolder) {
+TEST_F(SaveFolder, DWhereItWorksElseDownloadsElseTheLocalApplicationData) {
     // A user name in another script: Hangul and a Latin letter that code page 936 lacks.
     const std::wstring downloads = Base + L"\uB2E4\uC6B4\uB85C\uB4DC-\u00D8rn";
+    const std::wstring local = Base + L"\u4E0B\u8F7D-\uB2E4\uC6B4";
     ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
-    UseTemporaryFolder(Base + L"tmp\\");
-    TMovedDownloads moved(downloads);
+    ASSERT_TRUE(CreateDirectoryW(local.c_str(), nullptr));
+    TMovedDownloads moved(downloads), movedLocal(local, TMovedDownloads::LocalAppData);
     const std::vector<TSaveFolder> c = SaveFolderCandidates();
     ASSERT_EQ(c.size(), 3u);
     EXPECT_EQ(c[0].Create, L"D:\\KOrva");
     EXPECT_EQ(c[0].Folder, L"D:\\KORVA\\");
-    EXPECT_EQ(c[1].Create, downloads + L"\\KORVA");
     EXPECT_EQ(c[1].Folder, downloads + L"\\KORVA\\");
-    EXPECT_EQ(c[2].Folder, Base + L"tmp\\KORVA\\");
-}
+    EXPECT_EQ(c[2].Folder, local + L"\\Orlenz\\KORVA\\");
 
-TEST_F(SaveFolder, DWhereItWorksElseDownloadsElseTheTemporaryFolder) {
-    const std::wstring downloads = Base + L"\u4E0B\u8F7D-\uB2E4\uC6B4";
-    ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((Base + L"tmp").c_str(), nullptr));
-    UseTemporaryFolder(Base + L"tmp\\");
-    TMovedDownloads moved(downloads);
-
-    EXPECT_EQ(ChooseSaveFolder(), L"D:\\KORVA\\");
-    EXPECT_TRUE(IsFolder(L"D:\\KORVA"));
-
+    EXPECT_EQ(ChooseSaveFolder(Hold), L"D:\\KORVA\\");
+    Hold.Release();
     BlockD();
-    EXPECT_EQ(ChooseSaveFolder(), downloads + L"\\KORVA\\");
+    EXPECT_EQ(ChooseSaveFolder(Hold), downloads + L"\\KORVA\\");
     EXPECT_TRUE(IsFolder(downloads + L"\\KORVA")) << "made under its real name";
 
     // A Downloads folder that cannot be: its parent is a file.
@@ -143,11 +131,11 @@ TEST_F(SaveFolder, DWhereItWorksElseDownloadsElseTheTemporaryFolder) {
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
     CloseHandle(f);
     moved.Set(Base + L"file\\Downloads");
-    EXPECT_EQ(ChooseSaveFolder(), Base + L"tmp\\KORVA\\");
-    EXPECT_TRUE(IsFolder(Base + L"tmp\\KORVA"));
+    EXPECT_EQ(ChooseSaveFolder(Hold), local + L"\\Orlenz\\KORVA\\");
+    EXPECT_TRUE(OnlyOurs(ReadFolderFacts(local + L"\\Orlenz", false))) << "made the user's alone";
 }
 
-TEST_F(SaveFolder, AFolderSomeoneElseMayChangeIsPassedOverForTheNext) {
+TEST_F(SaveFolder, AFolderSomeoneElseMayChangeOrRenameIsPassedOverForTheNext) {
     // What Windows would say of a folder found there (Wine keeps no such access lists of its
     // own): each flaw passes it over, silently, for the next.
     const std::vector<TSaveFolder> candidates{{Base + L"first\\KOrva", Base + L"first\\KORVA\\"},
@@ -157,6 +145,7 @@ TEST_F(SaveFolder, AFolderSomeoneElseMayChangeIsPassedOverForTheNext) {
     struct {
         const char* What;
         void (*Flaw)(TFolderFacts&);
+        bool Above = false; // the folder's parent's flaw
     } flaws[] = {
         {"another user's", [](TFolderFacts& f) { f.OwnerOurs = false; }},
         {"others may write",
@@ -169,17 +158,30 @@ TEST_F(SaveFolder, AFolderSomeoneElseMayChangeIsPassedOverForTheNext) {
              f.OwnerOurs = false;
          }},
         {"on FAT", [](TFolderFacts& f) { f.AccessControl = false; }},
+        {"in a folder others may empty",
+         [](TFolderFacts& f) {
+             f.Grants.push_back({false, 0x40, false});
+         },
+         true},
     };
     for (const auto& flaw : flaws) {
+        const std::wstring at = flaw.Above ? Base + L"first" : candidates[0].Create;
         const auto read = [&](const std::wstring& path, bool follow) {
             TFolderFacts f = ReadFolderFacts(path, follow);
-            if (path == candidates[0].Create) flaw.Flaw(f);
+            if (path == at) flaw.Flaw(f);
             return f;
         };
-        EXPECT_EQ(ChooseSaveFolder(candidates, read), candidates[1].Folder) << flaw.What;
+        EXPECT_EQ(ChooseSaveFolder(candidates, Hold, read), candidates[1].Folder) << flaw.What;
     }
+    // None works: none, never the last that failed.
+    const auto othersOwnAll = [](const std::wstring& path, bool follow) {
+        TFolderFacts f = ReadFolderFacts(path, follow);
+        f.OwnerOurs = false;
+        return f;
+    };
+    EXPECT_EQ(ChooseSaveFolder(candidates, Hold, othersOwnAll), L"");
     // As it is: made here with an access list of its own, it reads back as ours alone.
-    EXPECT_EQ(ChooseSaveFolder(candidates), candidates[0].Folder);
+    EXPECT_EQ(ChooseSaveFolder(candidates, Hold), candidates[0].Folder);
     const TFolderFacts made = ReadFolderFacts(candidates[0].Create, false);
     EXPECT_TRUE(OnlyOurs(made));
     for (const TGrant& g : made.Grants)

@@ -38,7 +38,9 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
     redirect      location=U, status=302
     hotspot       answer 200 with a network's sign-in page (94 bytes of HTML) whatever was asked,
                   typed text/html, or application/octet-stream with "typed": false; with a
-                  "redirect" rule before it for the file, the page is where that leads
+                  "redirect" rule before it for the file, the page is where that leads; with
+                  "lead": T, the text T first (a byte order mark, white space), then the page
+                  seconds=S (0.5) later, so that a client's first read holds only T
     reset         abort the connection before answering
     short_body    bytes=N: announce the full length, send N bytes fewer, close
     long_body     bytes=N: send N junk bytes after the announced length, then close
@@ -606,8 +608,16 @@ class Handler(BaseHTTPRequestHandler):
             page = (b'<!DOCTYPE html><html><title>Wi-Fi</title>'
                     b'<body><a href="/login">Sign in now</a></body></html>\n')
             kind = "text/html; charset=utf-8" if rule.get("typed", True) else "application/octet-stream"
+            lead = rule.get("lead", "").encode("utf-8")
             self.note(200, fault, inflight, absolute)
-            self.send_simple(200, [("Content-Type", kind), ("Cache-Control", "no-store")], page)
+            if not lead:
+                self.send_simple(200, [("Content-Type", kind), ("Cache-Control", "no-store")], page)
+                return
+            self.send_response(200)
+            self.send_header("Content-Type", kind)
+            self.send_header("Content-Length", str(len(lead + page)))
+            self.end_headers()
+            self.send_body(lead + page, stall=float(rule.get("seconds", 0.5)), pause_at=len(lead))
             return
         if fault == "redirect":
             status = int(rule.get("status", 302))

@@ -2,9 +2,13 @@
 """What the shipped binaries import from Windows, against the checked-in list of functions known
 to exist on Windows 7 SP1 (win7_imports.txt beside this script). A function the list does not
 name would keep the program from starting there ("entry point not found"), so it fails the
-build, named with its DLL.
+build, named with its DLL. So does a library imported at load time that is neither a Known DLL
+of every Windows we support (which Windows only ever takes from the system folder) nor one
+shipped beside the binaries (--beside NAME): Windows would look for it in the program's folder
+first, where anyone may have left a file of that name.
 
-    check_imports.py [--list FILE] [--objdump PROGRAM] [--nm PROGRAM] [--stamp FILE] BINARY...
+    check_imports.py [--list FILE] [--objdump PROGRAM] [--nm PROGRAM] [--stamp FILE]
+                     [--beside DLL]... BINARY...
 
 The list: a `[dll]` heading, then one function per line (DLL names compare without case); `#`
 starts a comment; an import by ordinal is written `@ORDINAL`. The imports are read from
@@ -24,6 +28,13 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 LIST = os.path.join(HERE, "win7_imports.txt")
+# The Known DLLs that Windows 7 SP1 and every later Windows name alike (the session manager's
+# KnownDLLs; wininet, urlmon, iertutil, lpk and usp10 left it after Windows 7).
+KNOWN_DLLS = {"advapi32.dll", "clbcatq.dll", "comdlg32.dll", "difxapi.dll", "gdi32.dll",
+              "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll",
+              "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll",
+              "sechost.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
+              "wldap32.dll", "ws2_32.dll"}
 
 
 def read_list(path):
@@ -132,13 +143,28 @@ def late_imports(binary, nm):
         raise ValueError("0x%x is in no section of %s" % (at, binary))
 
     listed = subprocess.run([nm, binary], capture_output=True, text=True, check=True).stdout
-    descriptors = [int(m.group(1), 16) for m in
-                   re.finditer(r"^([0-9a-fA-F]+) \S __DELAY_IMPORT_DESCRIPTOR_\S+$", listed, re.M)]
-    return delay_imports(read, descriptors, image_base, wide)
+    return delay_imports(read, descriptors_in(listed), image_base, wide)
+
+
+def descriptors_in(nm_text):
+    """The addresses of every delay-import descriptor that `nm` lists."""
+    return [int(m.group(1), 16) for m in
+            re.finditer(r"^([0-9a-fA-F]+) \S __DELAY_IMPORT_DESCRIPTOR_\S+$", nm_text, re.M)]
 
 
 def unknown_imports(imports, allowed):
     return [(dll, name) for dll, name in imports if name not in allowed.get(dll.lower(), ())]
+
+
+def searched_libraries(imports, beside):
+    """The libraries among load-time `imports` that Windows would look for beside the program:
+    neither a Known DLL nor one of `beside`, each once, as the binary names it."""
+    found = []
+    for dll, _ in imports:
+        lower = dll.lower()
+        if lower not in KNOWN_DLLS and lower not in beside and dll not in found:
+            found.append(dll)
+    return found
 
 
 def objdump_program(requested):
@@ -154,6 +180,7 @@ def main():
     parser.add_argument("--objdump")
     parser.add_argument("--nm")
     parser.add_argument("--stamp")
+    parser.add_argument("--beside", action="append", default=[])
     parser.add_argument("binaries", nargs="+")
     args = parser.parse_args()
     try:
@@ -162,7 +189,7 @@ def main():
         print(f"check_imports: {e}", file=sys.stderr)
         return 2
     objdump = objdump_program(args.objdump)
-    failed = False
+    failed = unlisted = False
     for binary in args.binaries:
         run = subprocess.run([objdump, "-p", binary], capture_output=True, text=True)
         imports = parse_imports(run.stdout)
@@ -171,6 +198,12 @@ def main():
                   file=sys.stderr)
             failed = True
             continue
+        searched = searched_libraries(imports, {name.lower() for name in args.beside})
+        if searched:
+            failed = True
+            print(f"check_imports: {os.path.basename(binary)} imports at load time what is no "
+                  f"Known DLL: {', '.join(searched)} (import it late, or load it by the system "
+                  f"folder's path: runtime/SystemLibrary)", file=sys.stderr)
         if args.nm:
             late = late_imports(binary, args.nm)
             if not late:
@@ -180,16 +213,17 @@ def main():
             imports += late
         unknown = unknown_imports(imports, allowed)
         if unknown:
-            failed = True
+            failed = unlisted = True
             print(f"check_imports: {os.path.basename(binary)} imports what is not known to "
                   f"exist on Windows 7 SP1:", file=sys.stderr)
             for dll, name in unknown:
                 print(f"  {dll}: {name}", file=sys.stderr)
-    if failed:
+    if unlisted:
         print(f"Check each on Windows 7 SP1 as docs/releases.md says (\"Windows versions\") before "
               f"adding it to {os.path.relpath(os.path.abspath(args.list), ROOT)}, or call it "
               f"through GetProcAddress.",
               file=sys.stderr)
+    if failed:
         return 1
     if args.stamp:
         with open(args.stamp, "w") as f:

@@ -15,8 +15,10 @@ import sys
 import tempfile
 
 # The shipped pair plus 5 %: link-time optimisation, the Win32-threads runtime, no exception
-# machinery in the engine and no printf took it from 1,053,724 to 632,860 bytes.
-BUDGET = 649 * 1024
+# machinery in the engine and no printf took it from 1,053,724 to 632,860 bytes; runs with
+# switches (their controller, the log, the copy from a file, the engine's account of its
+# sources) took it from 635,420 to 666,140.
+BUDGET = 684 * 1024
 GOAL = 600 * 1024
 
 

@@ -85,6 +85,20 @@ class ImportCheck(unittest.TestCase):
              ("crypt32.dll", "@17 (its slot is empty: the call would jump to zero)"),
              ("bcrypt.dll", "BCryptHash")])
 
+    def test_finds_every_late_import_descriptor_nm_lists(self):
+        listed = ("00401000 T _main\n"
+                  "0040a014 I __DELAY_IMPORT_DESCRIPTOR_libcrypt32_delay_a\n"
+                  "0040a000 r __DELAY_IMPORT_DESCRIPTOR_libbcrypt_delay_a\n"
+                  "0040a028 I __head_libbcrypt_delay_a\n")
+        self.assertEqual(check_imports.descriptors_in(listed), [0x40a014, 0x40a000])
+
+    def test_only_known_dlls_and_what_is_shipped_beside_at_load_time(self):
+        imports = check_imports.parse_imports(OBJDUMP) + [("xldl.dll", "XL_Init")]
+        self.assertEqual(check_imports.searched_libraries(imports, {"xldl.dll"}), ["COMCTL32.DLL"])
+        self.assertEqual(check_imports.searched_libraries(imports, {"comctl32.dll"}), ["xldl.dll"])
+        for dll in ["comctl32.dll", "version.dll", "uxtheme.dll", "wininet.dll", "dbghelp.dll"]:
+            self.assertNotIn(dll, check_imports.KNOWN_DLLS)
+
     def test_names_each_import_the_list_lacks(self):
         imports = check_imports.parse_imports(OBJDUMP)
         cases = [

@@ -22,8 +22,8 @@ import tsa  # noqa: E402
 
 # name: (signer, or None to leave it unsigned; time stamp as TSA@DAYS, with " legacy" for an
 # Authenticode counter-signature rather than RFC 3161 and " borrowed" for a token that stamps
-# another signature's hash, or None; change made after signing; bytes appended before
-# signing, by seed)
+# another signature's hash, two of them joined by " + " for a signature with both, or None;
+# change made after signing; bytes appended before signing, by seed)
 VARIANTS = {
     "good": ("maker", None, None, None),
     "good-stamped": ("maker", "tsa", None, None),
@@ -47,6 +47,10 @@ VARIANTS = {
     "expired-legacy-forged": ("expired", "tsa@-200 legacy", "flip_stamp_signature", None),
     "expired-legacy-no-usage": ("expired", "tsa_no_usage@-200 legacy", None, None),
     "lifetime-expired-stamped": ("lifetime_expired", "tsa@-200", None, None),
+    # Both kinds on one signature: both must verify, and the RFC 3161 time counts.
+    "expired-both-stamped": ("expired", "tsa@-200 + tsa legacy", None, None),
+    "expired-both-late": ("expired", "tsa + tsa@-200 legacy", None, None),
+    "expired-both-untrusted-legacy": ("expired", "tsa@-200 + untrusted_tsa@-200 legacy", None, None),
     "server-auth": ("server_auth", None, None, None),
     "revoked": ("revoked", None, "carry_crl", None),
     "not-yet-valid": ("not_yet_valid", None, None, None),
@@ -55,7 +59,12 @@ VARIANTS = {
     "host1": ("maker", None, None, 1),
     "host2": ("maker", None, None, 2),
     "host1-changed": ("maker", None, None, 3),
+    # An older build of the maker's (its version resource says 1.0), time-stamped today: what
+    # anyone can make of an old build without the maker's key.
+    "host1-old-restamped": ("maker", "tsa", None, 4),
 }
+# The version the stand-in's resource says (2.0.0.0) replaced before signing: MAJOR.MINOR.
+OLDER_VERSIONS = {"host1-old-restamped": (1, 0)}
 TAIL_BYTES = 300000
 
 
@@ -160,6 +169,59 @@ def carry_crl(data, cert_dir):
     struct.pack_into("<I", data, entry + 4, 8 + len(blob))
 
 
+def _signer_path(pkcs7):
+    """The elements from the ContentInfo down to the first SignerInfo, each as (at, start of its
+    contents, end): ContentInfo, [0], SignedData, its SignerInfos, the SignerInfo."""
+    path, at = [], 0
+    for pick in (1, 0, -1, 0, None):
+        start, end = _element(pkcs7, at)
+        path.append((at, start, end))
+        if pick is None:
+            return path
+        children, child = [], start
+        while child < end:
+            children.append(child)
+            child = _element(pkcs7, child)[1]
+        at = children[pick]
+
+
+def join_stamps(data, other):
+    """Puts the time stamp of `other` (the same signature, stamped the other way) beside the
+    one of `data`'s signature, among its unsigned attributes."""
+    _, entry, certs = cert_table(data)
+    pkcs7 = bytes(data[certs + 8:])
+    theirs = bytes(other[cert_table(other)[2] + 8:])
+    path = _signer_path(pkcs7)
+    # The unsigned attributes end each SignerInfo: [1] SET OF Attribute.
+    def unsigned(der, signer):
+        at = signer[1]
+        while _element(der, at)[1] < signer[2]:
+            at = _element(der, at)[1]
+        if der[at] != 0xA1:
+            raise ValueError("a signature without a time stamp")
+        return at, *_element(der, at)
+    at, start, end = unsigned(pkcs7, path[-1])
+    _, their_start, their_end = unsigned(theirs, _signer_path(theirs)[-1])
+    blob = pkcs7[path[-1][1]:at] + _der(0xA1, pkcs7[start:end] + theirs[their_start:their_end])
+    blob = _der(pkcs7[path[-1][0]], blob)
+    # Each element around it again, with its new length.
+    for (at, start, end), (inner, _, inner_end) in zip(reversed(path[:-1]), reversed(path[1:])):
+        blob = _der(pkcs7[at], pkcs7[start:inner] + blob + pkcs7[inner_end:end])
+    blob += b"\0" * (-(8 + len(blob)) % 8)
+    _, revision, kind = struct.unpack_from("<IHH", data, certs)
+    data[certs:] = struct.pack("<IHH", 8 + len(blob), revision, kind) + blob
+    struct.pack_into("<I", data, entry + 4, 8 + len(blob))
+
+
+def set_version(data, major, minor):
+    """Writes MAJOR.MINOR.0.0 as the file and product version of the version resource's fixed
+    part (found by its signature)."""
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        raise ValueError("no version resource")
+    struct.pack_into("<4I", data, at + 8, major << 16 | minor, 0, major << 16 | minor, 0)
+
+
 CHANGES = {"flip_body": flip_body, "swap_content": swap_content, "flip_signature": flip_signature,
            "flip_stamp_signature": flip_stamp_signature, "carry_crl": carry_crl}
 
@@ -173,11 +235,25 @@ def make(cert_dir, program, library, out_dir):
     os.makedirs(out_dir, exist_ok=True)
     responders = {}
     try:
+        def responder(spec):
+            """The URL of a time-stamping responder as `spec` says, and whether it is legacy."""
+            authority, *how = spec.split()
+            authority, _, days = authority.partition("@")
+            if spec not in responders:
+                responders[spec] = tsa.Responder(cert_dir, authority, float(days or 0),
+                                                 "borrowed" in how, "legacy" in how)
+                responders[spec].__enter__()
+            return responders[spec].url, "legacy" in how
+
         for name, (signer, stamp, change, tail) in VARIANTS.items():
             source = program
-            if tail is not None:
+            if tail is not None or name in OLDER_VERSIONS:
                 with open(program, "rb") as f:
-                    data = f.read() + random.Random(tail).randbytes(TAIL_BYTES)
+                    data = bytearray(f.read())
+                if tail is not None:
+                    data += random.Random(tail).randbytes(TAIL_BYTES)
+                if name in OLDER_VERSIONS:
+                    set_version(data, *OLDER_VERSIONS[name])
                 source = os.path.join(out_dir, name + ".unsigned")
                 with open(source, "wb") as f:
                     f.write(data)
@@ -186,18 +262,21 @@ def make(cert_dir, program, library, out_dir):
                 with open(source, "rb") as f, open(target, "wb") as g:
                     g.write(f.read())
                 continue
-            url = None
-            legacy = False
-            if stamp:
-                authority, *how = stamp.split()
-                authority, _, days = authority.partition("@")
-                legacy = "legacy" in how
-                if stamp not in responders:
-                    responders[stamp] = tsa.Responder(cert_dir, authority, float(days or 0),
-                                                      "borrowed" in how, legacy)
-                    responders[stamp].__enter__()
-                url = responders[stamp].url
+            first, _, second = (stamp or "").partition(" + ")
+            url, legacy = responder(first) if first else (None, False)
             test_signer.sign(cert_dir, signer, source, target, url, legacy)
+            if second:
+                url, legacy = responder(second)
+                with open(target, "rb") as f:
+                    first_stamped = f.read()
+                other = test_signer.add_stamp(target, url, legacy)
+                # The legacy stamp's certificate rides among the signature's own: that one
+                # is kept whole, the RFC 3161 token (which carries its own) joins it.
+                data, other = (bytearray(other), first_stamped) if legacy else \
+                    (bytearray(first_stamped), other)
+                join_stamps(data, other)
+                with open(target, "wb") as f:
+                    f.write(data)
             if source != program:
                 os.remove(source)
             if change:

@@ -37,6 +37,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "mirror"))
@@ -215,6 +216,20 @@ def sign(folder, signer, source, target, stamp_url=None, legacy=False):
         raise RuntimeError("osslsigncode failed on %s as %s:\n%s%s" % (source, signer, r.stdout,
                                                                        r.stderr))
     os.replace(fresh, target)
+
+
+def add_stamp(signed, stamp_url, legacy=False):
+    """The bytes of the signed program `signed` with its time stamp replaced by one from
+    `stamp_url` (RFC 3161, or `legacy` Authenticode); `signed` stays as it was."""
+    with tempfile.TemporaryDirectory() as work:
+        out = os.path.join(work, "stamped.exe")
+        r = subprocess.run([osslsigncode(), "add", "-t" if legacy else "-ts", stamp_url,
+                            "-in", signed, "-out", out], capture_output=True, text=True)
+        if r.returncode != 0 or not os.path.isfile(out):
+            raise RuntimeError("osslsigncode add failed on %s:\n%s%s" % (signed, r.stdout,
+                                                                        r.stderr))
+        with open(out, "rb") as f:
+            return f.read()
 
 
 def signing_key(folder, *inputs):

@@ -172,4 +172,12 @@ std::array<uint8_t, 16> TMd5::Final() {
     return out;
 }
 
+bool SameSecret(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    unsigned char differ = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return differ == 0;
+}
+
 } // namespace xldl

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace xldl {
 
@@ -31,6 +32,10 @@ private:
 // HMAC-SHA-256 (RFC 2104) of `data` under `key`.
 std::array<uint8_t, 32> HmacSha256(const uint8_t* key, size_t keySize, const void* data,
                                    size_t size);
+
+// Whether `a` and `b` are the same, in a time that depends only on their lengths: a seal
+// compared byte by byte until the first difference would tell a forger how much of it is right.
+bool SameSecret(std::string_view a, std::string_view b);
 
 class TMd5 {
 public:

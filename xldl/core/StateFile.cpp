@@ -103,7 +103,8 @@ std::optional<TSavedState> ParseAnyState(std::string_view text, TStateProblem* p
     const std::string_view body = text.substr(0, lastAt + 1);
     const std::string_view last = text.substr(lastAt + 1, text.size() - lastAt - 2);
     if (last.rfind("seal ", 0) == 0) {
-        if (seal.Key.empty() || last.substr(5) != Mac(body, seal.Key)) return std::nullopt;
+        if (seal.Key.empty() || !SameSecret(last.substr(5), Mac(body, seal.Key)))
+            return std::nullopt;
     } else if (last.rfind("check ", 0) == 0) {
         if (!seal.Plain || last.substr(6) != Checksum(body)) return std::nullopt;
     } else {

@@ -53,6 +53,9 @@ struct TSavedState {
 struct TSeal {
     std::vector<uint8_t> Key; // the user's own: states are sealed with it; empty: none
     bool Plain = true;        // also believe a plain SHA-256 (written without a key)
+    // The user's key is kept but could not be read this run: no state or record is written,
+    // and none found is removed for not being believed (xldl/core/SealKey).
+    bool Withheld = false;
 };
 
 std::string FormatState(const TSavedState& state, const TSeal& seal = {});

@@ -2,6 +2,8 @@
 
 #include "xldl/core/Text.h"
 
+#include <algorithm>
+
 namespace xldl {
 
 bool MustNotBeWebPage(std::string_view fileName) {
@@ -22,14 +24,37 @@ bool IsWebPageType(const THeaders& head) {
     return EqualsNoCase(media, "text/html") || EqualsNoCase(media, "application/xhtml+xml");
 }
 
-bool BeginsLikeWebPage(const uint8_t* data, size_t size) {
+TPageCheck::TVerdict TPageCheck::Add(const uint8_t* data, size_t size) {
+    const size_t take = std::min(size, PageCheckBytes - std::min(Bytes.size(), PageCheckBytes));
+    Bytes.insert(Bytes.end(), data, data + take);
+    const TVerdict verdict = Judge();
+    // Nothing but a mark, white space and "<" where a program's signature should be.
+    return verdict == TVerdict::Undecided && Bytes.size() >= PageCheckBytes ? TVerdict::Page
+                                                                            : verdict;
+}
+
+TPageCheck::TVerdict TPageCheck::End() const {
+    const TVerdict verdict = Judge();
+    return verdict == TVerdict::Page ? verdict : TVerdict::NotPage;
+}
+
+TPageCheck::TVerdict TPageCheck::Judge() const {
+    static const uint8_t Bom[] = {0xEF, 0xBB, 0xBF};
+    const size_t size = Bytes.size();
     size_t i = 0;
-    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) i = 3;
-    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
+    while (i < 3 && i < size && Bytes[i] == Bom[i])
         ++i;
-    if (i + 1 >= size || data[i] != '<') return false;
-    const char next = Lower(static_cast<char>(data[i + 1]));
-    return (next >= 'a' && next <= 'z') || next == '!' || next == '?';
+    if (i < 3 && i == size) return TVerdict::Undecided; // the mark may go on
+    if (i < 3) i = 0;
+    while (i < size &&
+           (Bytes[i] == ' ' || Bytes[i] == '\t' || Bytes[i] == '\r' || Bytes[i] == '\n'))
+        ++i;
+    if (i == size) return TVerdict::Undecided;
+    if (Bytes[i] != '<') return TVerdict::NotPage;
+    if (i + 1 == size) return TVerdict::Undecided;
+    const char next = Lower(static_cast<char>(Bytes[i + 1]));
+    return (next >= 'a' && next <= 'z') || next == '!' || next == '?' ? TVerdict::Page
+                                                                      : TVerdict::NotPage;
 }
 
 } // namespace xldl

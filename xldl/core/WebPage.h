@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace xldl {
 
@@ -19,8 +20,28 @@ bool MustNotBeWebPage(std::string_view fileName);
 // The answer says it is a web page (text/html, application/xhtml+xml).
 bool IsWebPageType(const THeaders& head);
 
-// The first bytes of a body read as a web page's markup (after any byte order mark and
-// white space): a program or an archive begins with its own signature, never with "<".
-bool BeginsLikeWebPage(const uint8_t* data, size_t size);
+// How many of a body's first bytes the check below reads at most.
+constexpr size_t PageCheckBytes = 512;
+
+// The first bytes of a body where a program was asked for, gathered however the reads split
+// them, until they tell whether it begins as a web page's markup does (after any byte order
+// mark and white space, "<" and a letter, "!" or "?"): a program or an archive begins with its
+// own signature, never so, nor with white space.
+class TPageCheck {
+public:
+    enum class TVerdict { Undecided, Page, NotPage };
+    // The next bytes of the body: what all so far tell. Undecided only while fewer than
+    // PageCheckBytes have come, all of them a byte order mark, white space or a last "<";
+    // as many as that and still undecided are a page.
+    TVerdict Add(const uint8_t* data, size_t size);
+    // The body ended with what was added: a page only if those bytes said so.
+    TVerdict End() const;
+    // The bytes added so far, which the caller holds back until the verdict.
+    const std::vector<uint8_t>& Held() const { return Bytes; }
+
+private:
+    TVerdict Judge() const;
+    std::vector<uint8_t> Bytes;
+};
 
 } // namespace xldl

@@ -28,7 +28,7 @@ namespace mirror {
 // How the engine seals what it leaves for this user (the key is the user's, kept by the system):
 // what a test reads or plants as the engine's own.
 inline xldl::TSeal UserSeal() {
-    return {xldl::UserSealKey(), false};
+    return {xldl::UserSealKey().Key, false};
 }
 
 inline std::string Env(const char* name) {

@@ -306,6 +306,8 @@ TEST_F(EngineFaults, ASignInPageIsNoProgram) {
     const std::string pages[] = {
         R"({"rules": [{"fault": "hotspot", "times": -1}]})",
         R"({"rules": [{"fault": "hotspot", "typed": false, "times": -1}]})",
+        // Its first read only a byte order mark and white space: the next ones tell.
+        R"({"rules": [{"fault": "hotspot", "typed": false, "lead": "\ufeff \r\n", "times": -1}]})",
         R"({"rules": [)" + portal + R"({"fault": "hotspot", "times": -1}]})",
     };
     for (const std::string& script : pages) {

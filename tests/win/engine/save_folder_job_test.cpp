@@ -1,8 +1,8 @@
 // The whole job where drive D: cannot take the installer: run by with_drive.py, in a prefix of
 // its own, once per state of D: (XLDL_TEST_DRIVE). Where D: works the installer is exactly at
 // D:\KORVA\setup.exe as always; where it does not, in the user's Downloads folder (moved, and
-// named in scripts the ANSI code page lacks) plus KORVA\, or in the temporary folder plus
-// KORVA\ when even that cannot be; verified and started there, exit code 0.
+// named in scripts the ANSI code page lacks) plus KORVA\, or in the local application data plus
+// Orlenz\KORVA\ when even that cannot be; verified and started there, exit code 0.
 #include "tests/win/MovedDownloads.h"
 #include "tests/win/engine/WholeJobSupport.h"
 
@@ -39,13 +39,15 @@ protected:
         GetTempPathW(MAX_PATH, temp);
         // "Downloads" in Chinese, Korean and with a letter no East Asian code page has.
         Downloads = std::wstring(temp) + L"\u4E0B\u8F7D-\uB2E4\uC6B4\uB85C\uB4DC-\u00D8";
-        Temporary = std::wstring(temp) + L"tmp-\uB2E4\uC6B4";
-        for (const std::wstring& folder : {Downloads, Temporary}) {
+        LocalData = std::wstring(temp) + L"local-\uB2E4\uC6B4";
+        for (const std::wstring& folder : {Downloads, LocalData + L"\\Orlenz"})
             for (const wchar_t* f :
                  {L"\\KORVA\\setup.exe", L"\\KORVA\\setup.exe.done", L"\\KORVA\\setup-started.txt"})
                 DeleteFileW((folder + f).c_str());
-            CreateDirectoryW(folder.c_str(), nullptr);
-        }
+        RemoveDirectoryW((LocalData + L"\\Orlenz\\KORVA").c_str()); // made by the run
+        RemoveDirectoryW((LocalData + L"\\Orlenz").c_str());
+        CreateDirectoryW(Downloads.c_str(), nullptr);
+        CreateDirectoryW(LocalData.c_str(), nullptr);
     }
 
     // What D: is, as the tool will find it: the harness set it up.
@@ -86,7 +88,7 @@ protected:
     }
 
     std::string Drive;
-    std::wstring Downloads, Temporary;
+    std::wstring Downloads, LocalData;
 };
 
 TEST_F(SaveFolderJob, TheInstallerLandsWhereItCanBeSaved) {
@@ -99,18 +101,17 @@ TEST_F(SaveFolderJob, TheInstallerLandsWhereItCanBeSaved) {
     }
     ExpectSavedIn(Downloads + L"\\KORVA\\", "D: " + Drive);
     if (Drive != "none") return;
-    // A Downloads folder that cannot be (under a file): the temporary folder, named in
-    // another script as well.
-    const std::wstring file = Temporary + L"\\in-the-way";
+    // A Downloads folder that cannot be (under a file): a folder made in the local application
+    // data, named in another script as well.
+    TMovedDownloads local(LocalData, TMovedDownloads::LocalAppData);
+    const std::wstring file = LocalData + L"\\in-the-way";
     const HANDLE f =
         CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
     CloseHandle(f);
     moved.Set(file + L"\\Downloads");
-    SetEnvironmentVariableW(L"TMP", (Temporary + L"\\").c_str());
-    SetEnvironmentVariableW(L"TEMP", (Temporary + L"\\").c_str());
     Script("{}");
-    ExpectSavedIn(Temporary + L"\\KORVA\\", "neither D: nor Downloads");
+    ExpectSavedIn(LocalData + L"\\Orlenz\\KORVA\\", "neither D: nor Downloads");
 }
 
 } // namespace

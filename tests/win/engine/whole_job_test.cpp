@@ -6,7 +6,11 @@
 // again.
 #include "tests/win/engine/WholeJobSupport.h"
 
+#include <tlhelp32.h>
+
+#include <cctype>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -342,37 +346,160 @@ TEST_F(WholeJob, ASignInPageLeavesTheMirrorAndOnePressAfterSigningInGetsTheInsta
     ExpectCompleted(tool, 1, "after signing in");
 }
 
-// Libraries left beside the tool under the names of every system library the tool and its
-// engine load that is not one Windows only ever takes from the system folder, with Wine told to
-// prefer a library found on the search path, as Windows does: the whole job runs, and none of
-// them is loaded. (Not version.dll and uxtheme.dll: Wine's own user32 takes them along the
-// search path as the program starts, before its first instruction, where Windows' user32, a
-// Known DLL, takes them from the system folder.)
+// An old build of the maker's, time-stamped today (which anyone can do without the maker's key):
+// refused as older, and the current build still starts after it.
+TEST_F(WholeJob, AnOldBuildStampedTodayIsRefusedAndTheCurrentBuildStillStarts) {
+    TToolProcess first;
+    ASSERT_TRUE(StartAndPress(first, 1));
+    ExpectCompleted(first, 1, "the current build");
+    DeleteFileA(Started);
+    Serve(1, "host1-old-restamped");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(PressAnswered(button));
+    EXPECT_FALSE(Exists(Saved)) << "an older build under the installer's name";
+    EXPECT_FALSE(Exists(Started));
+    EXPECT_EQ(SendMessageA(TToolProcess::SecondRadioButton(Main), BM_GETCHECK, 0, 0), BST_CHECKED);
+    TToolProcess::Click(button);
+    ExpectCompleted(tool, 2, "the current build from the other mirror");
+}
+
+// Someone renames the save folder aside while the mirror holds the download, and puts a folder
+// of their own in its place, with a build of the maker's where the download would end: the
+// folder is held, so the rename fails (Windows); or else (Wine) nothing starts from theirs.
+TEST_F(WholeJob, TheSaveFolderCannotBeSwappedDuringTheDownload) {
+    Script(R"({"rules": [{"path": "/service/setup.exe", "fault": "hold", "until": "/go",
+               "seconds": 300, "times": -1}]})");
+    TToolProcess tool;
+    ASSERT_TRUE(StartAndPress(tool, 1));
+    ASSERT_TRUE(WaitFor([] { return Exists("D:\\KORVA\\setup.exe.part"); }, 60000));
+    const bool moved = MoveFileA("D:\\KORVA", "D:\\KORVA-aside") != FALSE;
+    if (moved) {
+        ASSERT_TRUE(CreateDirectoryA("D:\\KORVA", nullptr));
+        ASSERT_TRUE(WriteFileBytes("D:\\KORVA\\setup.exe.part", Served[0]));
+    }
+    Exchange("GET", "/go", "");
+    if (!moved) {
+        ExpectCompleted(tool, 1, "the folder held");
+        return;
+    }
+    // The button comes back either way; once the handler that gave it back has ended, the
+    // window is still there only if nothing was started.
+    const HWND button = TToolProcess::Button(Main);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(button) || IsWindowEnabled(button); }, 90000));
+    SendMessageA(Main, WM_NULL, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(Main)) << "it started what was in the folder put in its place";
+    PostMessageA(Main, WM_CLOSE, 0, 0);
+    tool.ExitCode(10000);
+    for (const char* folder : {"D:\\KORVA", "D:\\KORVA-aside"}) {
+        for (const char* f : {"\\setup.exe", "\\setup-started.txt", "\\setup.exe.part",
+                              "\\setup.exe.part.state", "\\setup.exe.done"})
+            DeleteFileA((std::string(folder) + f).c_str());
+        RemoveDirectoryA(folder);
+    }
+}
+
+// Libraries left beside the tool under the names of the system libraries that the tool and its
+// dependencies load (`used`) and that Windows' own may bring in besides (`others`), with Wine
+// told to prefer a library found on the search path, as Windows does for a name that is no Known
+// DLL. A control without the tool's protection loads every one of them from there; the tool,
+// through a proxy's password dialog, a whole job and a screen reader's question, loads the
+// system's own of each it uses and none of the planted ones. (Not version.dll: Wine's own user32
+// takes it along the program's path as the program starts, before its first instruction;
+// Windows' user32 does not import it.)
 TEST_F(WholeJob, NoLibraryPlantedBesideTheToolIsLoaded) {
-    const char* const names[] = {"bcrypt",  "crypt32", "secur32",  "comctl32", "wintrust",
-                                 "winhttp", "credui",  "msimg32",  "dwmapi",   "oleacc",
-                                 "userenv", "sspicli", "cryptbase"};
+    const std::vector<std::string> used = {"comctl32", "uxtheme", "crypt32", "bcrypt", "wintrust",
+                                           "imagehlp", "dbghelp", "rsaenh",  "credui", "oleacc"},
+                                   others = {"cryptnet", "secur32", "winhttp", "msimg32",
+                                             "dwmapi",   "userenv", "sspicli", "cryptbase"};
+    std::vector<std::string> names = used;
+    names.insert(names.end(), others.begin(), others.end());
+    const std::string control = Folder + "\\control";
+    CreateDirectoryA(control.c_str(), nullptr);
+    ASSERT_TRUE(
+        CopyFileA(WindowsPath(UNPROTECTED_EXE).c_str(), (control + "\\Tool.exe").c_str(), FALSE));
     // Read by each new process of that name (the environment's overrides are not passed on).
     const char* const key = "Software\\Wine\\AppDefaults\\Tool.exe\\DllOverrides";
     HKEY overrides;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &overrides, nullptr),
               ERROR_SUCCESS);
-    for (const char* name : names) {
-        DeleteFileA((Folder + "\\" + name + ".dll.loaded").c_str()); // an earlier run's
-        ASSERT_TRUE(CopyFileA(WindowsPath(PLANTED_DLL).c_str(),
-                              (Folder + "\\" + name + ".dll").c_str(), FALSE));
-        RegSetValueExA(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"),
-                       15);
+    std::string command = "\"" + control + "\\Tool.exe\"";
+    for (const std::string& name : names) {
+        for (const std::string& folder : {Folder, control}) {
+            DeleteFileA((folder + "\\" + name + ".dll.loaded").c_str()); // an earlier run's
+            ASSERT_TRUE(CopyFileA(WindowsPath(PLANTED_DLL).c_str(),
+                                  (folder + "\\" + name + ".dll").c_str(), FALSE));
+        }
+        RegSetValueExA(overrides, name.c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>("native,builtin"), 15);
+        command += " " + name;
     }
     RegCloseKey(overrides);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               control.c_str(), &si, &pi));
+    WaitForSingleObject(pi.hProcess, 60000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (const std::string& name : names)
+        EXPECT_TRUE(Exists(control + "\\" + name + ".dll.loaded")) << name << ": the control";
+
+    // The proxy asks who we are: the tool's dialog, cancelled; then the file, which the shell
+    // cannot start, so that the tool stays with all it loaded.
+    Serve(1, "not-a-program");
+    Script(R"({"rules": [{"authorized": false, "fault": "status", "status": 407, "times": -1,
+                          "proxy_authenticate": "Basic realm=\"mirror\""}]})");
     TToolProcess tool;
     const bool started = StartAndPress(tool, 1);
-    if (started) ExpectCompleted(tool, 1, "with libraries planted beside it");
     RegDeleteKeyA(HKEY_CURRENT_USER, key);
     ASSERT_TRUE(started) << "the tool did not start";
-    for (const char* name : names)
+    const HWND button = TToolProcess::Button(Main);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr)))
+                if (GetWindow(dialog, GW_OWNER) == Main) return true;
+            return false;
+        },
+        60000))
+        << "no password dialog";
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) != FALSE; }, 90000));
+    Script("{}");
+    TToolProcess::Click(button);
+    ASSERT_TRUE(PressAnswered(button));
+    SendMessageA(Main, WM_GETOBJECT, 0, OBJID_CLIENT); // as a screen reader asks
+    DWORD pid = 0;
+    GetWindowThreadProcessId(Main, &pid);
+    std::map<std::string, std::string> loaded; // name: where from
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    MODULEENTRY32 m{};
+    m.dwSize = sizeof m;
+    for (BOOL more = Module32First(snapshot, &m); more; more = Module32Next(snapshot, &m)) {
+        std::string name = m.szModule;
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        loaded[name] = m.szExePath;
+    }
+    CloseHandle(snapshot);
+    char systemDir[MAX_PATH];
+    const std::string systemFolder(systemDir, GetSystemDirectoryA(systemDir, MAX_PATH));
+    for (const std::string& name : used) {
+        const auto it = loaded.find(name + ".dll");
+        EXPECT_TRUE(it != loaded.end() &&
+                    CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, it->second.c_str(),
+                                   static_cast<int>(systemFolder.size()), systemFolder.c_str(),
+                                   -1) == CSTR_EQUAL)
+            << name << ".dll: " << (it == loaded.end() ? "not loaded" : it->second);
+    }
+    for (const std::string& name : names)
         EXPECT_FALSE(Exists(Folder + "\\" + name + ".dll.loaded")) << name << ".dll was loaded";
+    PostMessageA(Main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(tool.ExitCode(10000), 0);
 }
 
 // A mirror that sends an installer with a byte changed after signing: refused and gone from
