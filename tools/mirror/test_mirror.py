@@ -164,17 +164,17 @@ class MirrorTest(unittest.TestCase):
         self.assertEqual(r.getheader("Content-Range"), "bytes 5000-5999/300000")
         self.assertEqual(body, self.data[5000:6000])
         # Two requests per connection: the second answer says close, the third is not answered;
-        # ended by a reset, the connection still delivers both answers whole first. The client
-        # reads late, with the answers' ends still to be sent when the mirror is done.
+        # ended by a reset, the connection still delivers both answers whole first. The third
+        # is sent once the first answer is coming, so that the mirror, which took the first two
+        # in at once, leaves it unread; the answers are larger than the connection holds before
+        # they are read, so their ends are still to be sent when the mirror is done.
         for silent in (False, True, "reset"):
             self.script({"keepalive": 2, "keepalive_silent": silent})
             s = socket.create_connection(("127.0.0.1", self.mirror.port), timeout=10)
             ask = b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-199999\r\n\r\n"
             s.sendall(ask * 2)
-            time.sleep(0.3)
-            s.sendall(ask)  # unread by the mirror
-            time.sleep(0.3)
-            got, reset = b"", False
+            got, reset = s.recv(65536), False
+            s.sendall(ask)
             while True:
                 try:
                     chunk = s.recv(65536)
