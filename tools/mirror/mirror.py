@@ -58,8 +58,9 @@ pass, then acts on `times` of them (-1: on all). The first rule that acts wins; 
                   saying so), as servers that cap the size of range answers do
     tls_garbage   bytes=N: over TLS, send N bytes of the body, then bytes that are no TLS record
                   (a record damaged on the way), then close
-    hold          until=P, seconds=S: answer (as usual) only once a request for the path P
-                  has come, or after S seconds (10): orders two clients' requests for a test
+    hold          until=P, count=N, seconds=S: answer (as usual) only once N requests (1) for
+                  the path P have come, or after S seconds (10): orders two clients' requests
+                  for a test
     to_https      status=301: redirect to https://<same host>:<port><same path and query>, port
                   the TLS twin's (or port=N); only over plain HTTP. {"fault": "to_https",
                   "status": 308, "times": -1} sends every file request to the twin.
@@ -159,13 +160,14 @@ class Script:
     def arrived(self, path):
         """A request for `path` came: whoever holds an answer until then goes on."""
         with self.lock:
-            self.paths.add(path)
+            self.paths[path] = self.paths.get(path, 0) + 1
             self.came.notify_all()
 
-    def hold(self, path, seconds):
-        """Waits until a request for `path` has come since the script was set, `seconds` at most."""
+    def hold(self, path, count, seconds):
+        """Waits until `count` requests for `path` have come since the script was set,
+        `seconds` at most."""
         with self.lock:
-            self.came.wait_for(lambda: path in self.paths, seconds)
+            self.came.wait_for(lambda: self.paths.get(path, 0) >= count, seconds)
 
     def set(self, script):
         with self.lock:
@@ -186,7 +188,7 @@ class Script:
             self.keepalive_reset = script.get("keepalive_silent") == "reset"
             self.conditionals = bool(script.get("conditionals", True))
             self.swaps = {}
-            self.paths = set()
+            self.paths = {}
             self.tls = dict(script.get("tls", {}))
             self.log = []
             self.tls_log = []
@@ -312,10 +314,11 @@ class Handler(BaseHTTPRequestHandler):
         self.close_connection = True
 
     def reset_when_sent(self):
-        """Resets the connection once all that was written has left (a reset drops the rest)."""
+        """Resets the connection once all that was written has left (a reset drops the rest),
+        however long a slow client takes to read it (a minute at most)."""
         self.wfile.flush()
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not self.server.stopping.is_set():
             unsent = struct.unpack("i", fcntl.ioctl(self.connection.fileno(), termios.TIOCOUTQ,
                                                     b"\0\0\0\0"))[0]
             if unsent == 0:
@@ -581,7 +584,7 @@ class Handler(BaseHTTPRequestHandler):
                            authorized=self.headers.get("Proxy-Authorization") is not None)
         fault = rule["fault"] if rule else "-"
         if fault == "hold":
-            script.hold(rule["until"], float(rule.get("seconds", 10)))
+            script.hold(rule["until"], int(rule.get("count", 1)), float(rule.get("seconds", 10)))
         if fault == "change":
             with script.lock:
                 script.swaps[path] = rule["file"]
@@ -899,7 +902,28 @@ class Mirror(ThreadingHTTPServer):
         if linger == (1, 0):
             self.close_request(request)
         else:
-            super().shutdown_request(request)
+            self.close_in_stages(request)
+            self.close_request(request)
+
+    def close_in_stages(self, sock):
+        """Ends our side, then reads and drops what the client still sends until it ends its
+        own (or the mirror stops, or a minute has passed), as servers close: a socket closed
+        with requests unread resets the connection, and the reset takes with it whatever of
+        the last answer had not yet left."""
+        try:
+            sock.shutdown(socket.SHUT_WR)
+            sock.settimeout(0.5)
+        except OSError:
+            return
+        until = time.monotonic() + 60
+        while time.monotonic() < until and not self.stopping.is_set():
+            try:
+                if not sock.recv(CHUNK):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
 
     def finish_request(self, request, client_address):
         if not self.certs:
@@ -911,10 +935,7 @@ class Mirror(ThreadingHTTPServer):
         try:
             super().finish_request(conn, client_address)
         finally:  # what shutdown_request does for a plain socket (the raw one is detached)
-            try:
-                conn.shutdown(socket.SHUT_WR)
-            except OSError:
-                pass
+            self.close_in_stages(conn)
             conn.close()
 
     def handshake(self, raw):

@@ -164,13 +164,17 @@ class MirrorTest(unittest.TestCase):
         self.assertEqual(r.getheader("Content-Range"), "bytes 5000-5999/300000")
         self.assertEqual(body, self.data[5000:6000])
         # Two requests per connection: the second answer says close, the third is not answered;
-        # ended by a reset, the connection still delivers both answers whole first.
+        # ended by a reset, the connection still delivers both answers whole first. The third
+        # is sent once the first answer is coming, so that the mirror, which took the first two
+        # in at once, leaves it unread; the answers are larger than the connection holds before
+        # they are read, so their ends are still to be sent when the mirror is done.
         for silent in (False, True, "reset"):
             self.script({"keepalive": 2, "keepalive_silent": silent})
             s = socket.create_connection(("127.0.0.1", self.mirror.port), timeout=10)
-            ask = b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9\r\n\r\n"
-            s.sendall(ask * 3)
-            got, reset = b"", False
+            ask = b"GET /setup.exe HTTP/1.1\r\nHost: x\r\nRange: bytes=0-199999\r\n\r\n"
+            s.sendall(ask * 2)
+            got, reset = s.recv(65536), False
+            s.sendall(ask)
             while True:
                 try:
                     chunk = s.recv(65536)
@@ -182,7 +186,7 @@ class MirrorTest(unittest.TestCase):
                 got += chunk
             s.close()
             self.assertEqual(got.count(b"HTTP/1.1 206"), 2, silent)
-            self.assertEqual(got.count(self.data[:10]), 2, silent)
+            self.assertEqual(got.count(self.data[:200000]), 2, silent)
             self.assertEqual(b"Connection: close" in got, not silent)
             self.assertEqual(reset, silent == "reset", silent)
 
@@ -202,6 +206,19 @@ class MirrorTest(unittest.TestCase):
         self.assertGreaterEqual(ended - began, 2)
         stats = json.loads(self.get("/_mirror/stats")[1])
         self.assertEqual(stats["peers"], {str(port): 250000})
+
+    def test_a_held_answer_waits_for_as_many_requests_as_counted(self):
+        self.script({"rules": [{"path": "/setup.exe", "fault": "hold", "until": "/x", "count": 2,
+                                "seconds": 60}]})
+        held = socket.create_connection(("127.0.0.1", self.mirror.port), timeout=0.5)
+        held.sendall(b"GET /setup.exe HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertEqual(self.get("/x")[0].status, 404)
+        with self.assertRaises(socket.timeout):
+            held.recv(100)
+        self.get("/x")
+        held.settimeout(10)
+        self.assertTrue(held.recv(100).startswith(b"HTTP/1.1 200"))
+        held.close()
 
     def test_changed_file_gets_a_new_tag(self):
         with open(os.path.join(self.dir.name, "v2.exe"), "wb") as f:

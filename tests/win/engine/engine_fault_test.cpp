@@ -209,9 +209,11 @@ TEST_F(EngineFaults, ServerLimitsAreNormalNeitherRefusalsNorFailures) {
     // Large enough that connections, added one by one as each adds speed, are all at work
     // for most of it.
     const auto content = Serve("big.bin", 12 << 20, 60);
-    // Any pause after a failure would last 15 s at least, far longer than the download.
+    // Any pause after a failure would last past the wait for the download. No answer here is
+    // held back: one slow to come on a loaded machine is no stall.
     XL_UnInit();
-    StartEngine({"XLDL_RETRY_BASE_MS=30000", "XLDL_RETRY_CAP_MS=60000", "XLDL_GIVE_UP_MS=120000"});
+    StartEngine({"XLDL_RETRY_BASE_MS=600000", "XLDL_RETRY_CAP_MS=600000",
+                 "XLDL_GIVE_UP_MS=1200000", "XLDL_STALL_MS=60000"});
     const char* limits[] = {
         // A keep-alive limit that says so on its last answer, one that just closes, and one
         // that resets, as a server closing with our pipelined requests unread does: the
@@ -225,11 +227,9 @@ TEST_F(EngineFaults, ServerLimitsAreNormalNeitherRefusalsNorFailures) {
     };
     for (const char* limit : limits) {
         Script(limit);
-        const DWORD start = GetTickCount();
         const TRun run = Download(Url("/big.bin"), Out, "big.bin", true, 60000);
-        const DWORD took = GetTickCount() - start;
+        EXPECT_TRUE(Ended(run.Last)) << limit << ": a pause after a failure";
         ExpectFinished(run, "big.bin", content);
-        EXPECT_LT(took, 15000u) << limit << ": a pause after a failure";
         const auto log = Log();
         EXPECT_GE(MostAtOnce(log, log.size() / 3, 2 * log.size() / 3), 3)
             << limit << ": connections retired as if turned away";
