@@ -59,15 +59,18 @@ void RecordVerified(TBuildVersion version) {
     RegCloseKey(key);
 }
 
-// The version of the installer held as `file`, read through that handle.
+// The version of the installer held as `file`, read through that handle; nothing when the file
+// is not this product's installer.
 std::optional<TBuildVersion> VersionOf(HANDLE file) {
-    return ReadFileVersion([file](uint64_t offset, void* into, size_t size) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD got = 0;
-        return ReadFile(file, into, static_cast<DWORD>(size), &got, &at) && got == size;
-    });
+    return ReadInstallerVersion(
+        [file](uint64_t offset, void* into, size_t size) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD got = 0;
+            return ReadFile(file, into, static_cast<DWORD>(size), &got, &at) && got == size;
+        },
+        InstallerProduct);
 }
 
 } // namespace
@@ -107,10 +110,13 @@ TLaunch LaunchInstaller(HWND owner, const std::wstring& path, const TFolderHold*
         return launch;
     }
     launch.Signature = VerifyInstallerSignature(file.Handle, path);
-    const bool good = launch.Signature.Verdict == TSignatureVerdict::Good;
-    // Only a file the maker signed says which build it is.
-    const std::optional<TBuildVersion> version =
-        good ? VersionOf(file.Handle) : std::optional<TBuildVersion>();
+    // Only a file the maker signed says which file and build it is; whatever else the maker
+    // signed is as foreign as another's file, and its version orders nothing.
+    const std::optional<TBuildVersion> version = launch.Signature.Verdict == TSignatureVerdict::Good
+                                                     ? VersionOf(file.Handle)
+                                                     : std::optional<TBuildVersion>();
+    launch.OtherFile = launch.Signature.Verdict == TSignatureVerdict::Good && !version;
+    const bool good = version.has_value();
     const TBuildOrder order =
         JudgeBuildOrder(version, NewestVerified(), static_cast<int64_t>(std::time(nullptr)));
     const bool older = good && order.Older;

@@ -1,4 +1,5 @@
-// Starting the downloaded installer: only the maker's (app/InstallerSignature), and none of a
+// Starting the downloaded installer: only the maker's (app/InstallerSignature), and only its
+// installer of this product, not anything else it signed (app/InstallerVersion), and none of a
 // lower version than the newest this user's tool has verified (app/InstallerVersion: so that an
 // old build, with whatever it got wrong, cannot be passed off as the current one), held open
 // against writers from its check until the shell has started it, so that nothing can swap it in
@@ -41,6 +42,7 @@ struct TLaunch {
     TStartTrouble Trouble = TStartTrouble::Other; // when not started
     DWORD Error = 0;                              // the system's word behind the trouble
     TSignatureCheck Signature;
+    bool OtherFile = false; // the maker's signature, but not on this product's installer
 };
 
 // Checks the installer at `path` and, when it is the maker's and not older, asks the shell to

@@ -16,10 +16,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The maker's name as its code-signing certificate has it. The one place to change when the
 // maker's certificate changes.
 constexpr const wchar_t* MakerName = L"Orlenz Software Co., Ltd.";
+// The ProductName the maker's installer gives in its signed version resource: what tells it
+// from everything else the maker signs. Not its OriginalFilename: every product's installer is
+// a "setup.exe", the product is what differs.
+constexpr std::u16string_view InstallerProduct = u"Orlenz Software Setup";
 
 enum class TSignatureVerdict {
     Good,

@@ -1,5 +1,7 @@
 #include "app/InstallerVersion.h"
 
+#include <string>
+
 namespace {
 
 uint32_t Le(const uint8_t* p, size_t bytes) {
@@ -24,21 +26,86 @@ struct TSection {
 };
 
 constexpr uint32_t ResourceDirectory = 2, SecurityDirectory = 4, VersionType = 16;
-constexpr uint32_t FixedInfoSignature = 0xFEEF04BD;
+constexpr uint32_t ExecutableImage = 0x0002, Library = 0x2000; // the file header's characteristics
+constexpr uint32_t FixedInfoSignature = 0xFEEF04BD, AppFileType = 1;
 constexpr size_t MaxSections = 96, MaxEntries = 1024;
+
+// A block of a version resource: a length, its value's length, its type (1: text, the length
+// in characters), a key ending in a zero, its value and its children, each from four bytes.
+struct TBlock {
+    std::u16string Key;
+    size_t Value, ValueEnd, Children, End;
+};
+
+size_t Aligned(size_t at) {
+    return (at + 3) & ~size_t{3};
+}
+
+// The block at `at` of `b`, when it lies wholly before `end` (at most `b`'s end, past `at`).
+std::optional<TBlock> Block(const std::vector<uint8_t>& b, size_t at, size_t end) {
+    if (end - at < 6) return std::nullopt;
+    const size_t length = Le(&b[at], 2);
+    if (length < 6 || length > end - at) return std::nullopt;
+    TBlock block{{}, 0, 0, 0, at + length};
+    size_t key = at + 6;
+    for (; key + 2 <= block.End && Le(&b[key], 2) != 0; key += 2)
+        block.Key += static_cast<char16_t>(Le(&b[key], 2));
+    if (key + 2 > block.End) return std::nullopt;
+    block.Value = Aligned(key + 2);
+    const size_t valueSize = Le(&b[at + 2], 2) * (Le(&b[at + 4], 2) == 1 ? 2 : 1);
+    if (block.Value > block.End || valueSize > block.End - block.Value) return std::nullopt;
+    block.ValueEnd = block.Value + valueSize;
+    block.Children = Aligned(block.ValueEnd);
+    return block;
+}
+
+// Calls `each` with every child of `parent` while it says true; false when it says false or a
+// child does not lie within its parent.
+template <typename TEach>
+bool EachChild(const std::vector<uint8_t>& b, const TBlock& parent, TEach each) {
+    for (size_t at = parent.Children; at < parent.End;) {
+        const auto child = Block(b, at, parent.End);
+        if (!child || !each(*child)) return false;
+        at = Aligned(child->End);
+    }
+    return true;
+}
+
+// Whether the string tables under `root` say, in any language, that the image is `product`.
+// Tables that do not lie within their blocks say nothing at all.
+bool Names(const std::vector<uint8_t>& b, const TBlock& root, std::u16string_view product) {
+    bool named = false;
+    const auto table = [&](const TBlock& strings) {
+        return EachChild(b, strings, [&](const TBlock& text) {
+            std::u16string value;
+            for (size_t at = text.Value; at + 2 <= text.ValueEnd && Le(&b[at], 2); at += 2)
+                value += static_cast<char16_t>(Le(&b[at], 2));
+            named = named || (text.Key == u"ProductName" && value == product);
+            return true;
+        });
+    };
+    const bool whole = EachChild(b, root, [&](const TBlock& info) {
+        return info.Key != u"StringFileInfo" || EachChild(b, info, table);
+    });
+    return whole && named;
+}
 
 } // namespace
 
-std::optional<TBuildVersion> ReadFileVersion(const TReadAt& read) {
+std::optional<TBuildVersion> ReadInstallerVersion(const TReadAt& read,
+                                                  std::u16string_view product) {
     const TImage image{read};
     if (image.At(0, 2) != 0x5A4Du) return std::nullopt; // "MZ"
     const auto pe = image.At(0x3C, 4);
     if (!pe || image.At(*pe, 4) != 0x4550u) return std::nullopt; // "PE\0\0"
-    const auto sectionCount = image.At(*pe + 6, 2), optionalSize = image.At(*pe + 20, 2);
+    const auto sectionCount = image.At(*pe + 6, 2), optionalSize = image.At(*pe + 20, 2),
+               characteristics = image.At(*pe + 22, 2);
     const uint64_t optional = uint64_t{*pe} + 24;
     const auto magic = image.At(optional, 2);
-    if (!sectionCount || !optionalSize || !magic || *sectionCount > MaxSections)
+    if (!sectionCount || !optionalSize || !characteristics || !magic || *sectionCount > MaxSections)
         return std::nullopt;
+    // A library, or an image not to be run, is no installer, whatever else it says.
+    if ((*characteristics & (ExecutableImage | Library)) != ExecutableImage) return std::nullopt;
     if (*magic != 0x10B && *magic != 0x20B) return std::nullopt;
     const uint64_t directories = optional + (*magic == 0x10B ? 96 : 112);
     const auto directoryCount = image.At(directories - 4, 4);
@@ -101,18 +168,22 @@ std::optional<TBuildVersion> ReadFileVersion(const TReadAt& read) {
     if (!dataEntry) return std::nullopt;
     const auto address = image.At(*dataEntry, 4), size = image.At(*dataEntry + 4, 4);
     // VS_VERSIONINFO: its length, its value's length, its type, L"VS_VERSION_INFO", padding to
-    // four bytes, then the fixed part of 52 bytes.
+    // four bytes, then the fixed part of 52 bytes; read whole, as far as its length says.
     constexpr uint32_t FixedAt = 40, FixedSize = 52;
-    if (!address || !size || *size < FixedAt + FixedSize) return std::nullopt;
-    const auto info = offset(*address, FixedAt + FixedSize);
+    if (!address || !size) return std::nullopt;
+    const auto head = offset(*address, 2);
+    const auto length = head ? image.At(*head, 2) : std::nullopt;
+    if (!length || *length > *size) return std::nullopt;
+    const auto info = offset(*address, *length);
     if (!info) return std::nullopt;
-    uint8_t b[FixedAt + FixedSize];
-    if (!read(*info, b, sizeof b)) return std::nullopt;
-    static const char16_t Key[] = u"VS_VERSION_INFO";
-    for (size_t i = 0; i < 16; ++i)
-        if (Le(b + 6 + 2 * i, 2) != static_cast<uint32_t>(Key[i])) return std::nullopt;
-    if (Le(b + 2, 2) < FixedSize || Le(b + FixedAt, 4) != FixedInfoSignature) return std::nullopt;
-    return TBuildVersion{Le(b + FixedAt + 8, 4)} << 32 | Le(b + FixedAt + 12, 4);
+    std::vector<uint8_t> b(*length);
+    if (!read(*info, b.data(), b.size())) return std::nullopt;
+    const auto root = Block(b, 0, b.size());
+    if (!root || root->Key != u"VS_VERSION_INFO" || root->ValueEnd - root->Value < FixedSize ||
+        Le(&b[FixedAt], 4) != FixedInfoSignature)
+        return std::nullopt;
+    if (Le(&b[FixedAt + 36], 4) != AppFileType || !Names(b, *root, product)) return std::nullopt;
+    return TBuildVersion{Le(&b[FixedAt + 8], 4)} << 32 | Le(&b[FixedAt + 12], 4);
 }
 
 std::vector<uint8_t> FormatVersionRecord(const TVersionRecord& record) {

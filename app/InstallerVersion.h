@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 // major.minor.build.revision, 16 bits each, major highest: ordered as numbers.
@@ -24,10 +25,14 @@ constexpr TBuildVersion BuildVersion(uint16_t major, uint16_t minor, uint16_t bu
 // Reads `size` bytes of the file from `offset`; false when they are not all there.
 using TReadAt = std::function<bool(uint64_t offset, void* into, size_t size)>;
 
-// The file version of the PE image `read` gives: its first version resource's fixed part, when
-// that lies wholly in the image's sections and before its signature's certificates (what the
-// signature does not cover may say anything). Nothing for an image without one, or a damaged one.
-std::optional<TBuildVersion> ReadFileVersion(const TReadAt& read);
+// The file version of the PE image `read` gives, when it is the installer of `product`: its
+// first version resource, read only where it lies wholly in the image's sections and before its
+// signature's certificates (what the signature does not cover may say anything). The maker
+// signs more than its installer (other products, libraries, this tool), so its signature says
+// nothing of which file it is: only a program image (no library) whose fixed part says
+// VFT_APP and whose string tables, in any language, give `product` as the ProductName is the
+// installer. Nothing for any other image, one without a version resource, or a damaged one.
+std::optional<TBuildVersion> ReadInstallerVersion(const TReadAt& read, std::u16string_view product);
 
 // What this user's tool keeps of the newest build it verified.
 struct TVersionRecord {

@@ -289,6 +289,7 @@ void TRun::Finished() {
         L"signature: " + ToWide(SignatureVerdictName(launch.Signature.Verdict));
     if (launch.Signature.Verdict == TSignatureVerdict::Good)
         signature += std::wstring(L", publisher ") + MakerName;
+    if (launch.OtherFile) signature += L", not this product's installer";
     Log.Line(signature + (launch.Signature.Stamped ? L", time-stamped" : L""));
     if (!launch.Verified || (Layout.empty() && !launch.Started)) {
         if (launch.Error) Log.Line(L"system error " + DecimalText(launch.Error));

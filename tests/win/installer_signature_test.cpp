@@ -47,6 +47,7 @@ TEST(InstallerSignature, OnlyTheMakersIntactSignatureValidNowOrWhenStampedPasses
         {"expired-stamped", TSignatureVerdict::Good, true}, // expired since; valid when stamped
         {"host1", TSignatureVerdict::Good, false},
         {"not-a-program", TSignatureVerdict::Good, false},
+        {"library-newer", TSignatureVerdict::Good, false},
         {"tampered", TSignatureVerdict::Broken, false},
         {"bad-signature", TSignatureVerdict::Broken, false},
         {"forged", TSignatureVerdict::Broken, false}, // Wine's check passes it
@@ -213,8 +214,9 @@ TEST_F(Launch, ARefusedInstallerIsDeletedAndNeverReachesTheShell) {
     EXPECT_EQ(Calls, 0);
 }
 
-// By their version resources: 2.0 all, but "host1-old-restamped", 1.0 though stamped today;
-// stamped 200 and 100 days ago or not at all, which changes nothing.
+// By their version resources: 2.0 all, but "host1-old-restamped", 1.0 though stamped today, and
+// the maker's library and its other product, 3.0; stamped 200 and 100 days ago or not at all,
+// which changes nothing.
 TEST_F(Launch, NoInstallerOfALowerVersionThanTheNewestVerifiedStarts) {
     ShellExecuteProc = Recorder;
     const TBuildVersion v2 = BuildVersion(2, 0, 0, 0);
@@ -229,6 +231,9 @@ TEST_F(Launch, NoInstallerOfALowerVersionThanTheNewestVerifiedStarts) {
         {"other-publisher", false, TStartTrouble::NotTheMakers}, // refused: its version not kept
         {"host1-old-restamped", true, {}},
         {"good", true, {}},
+        // The maker's, but not its installer: refused as another's file, its version not kept.
+        {"library-newer", false, TStartTrouble::NotTheMakers},
+        {"other-product-newer", false, TStartTrouble::NotTheMakers},
         {"host1-old-restamped", false, TStartTrouble::Older},
         {"expired-stamped", true, {}},        // the same build again
         {"expired-legacy-stamped", true, {}}, // and again

@@ -210,8 +210,8 @@ TEST_F(Program, OnlyTheMakersInstallerIsStarted) {
     EXPECT_TRUE(WaitFor([] { return InstallerStarts() == 1; }, 15000));
 }
 
-// The shell cannot start what the engine saved (here: the maker's signed library, which is no
-// program): the window stays with the chosen mirror, and once the file is one that starts, one
+// The shell cannot start what the engine saved (here: the maker's installer for another
+// processor): the window stays with the chosen mirror, and once the file is one that starts, one
 // press starts it.
 TEST_F(Program, AStartThatFailsIsToldAndOnePressTriesAgain) {
     PutInstaller("not-a-program");

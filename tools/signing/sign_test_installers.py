@@ -5,7 +5,7 @@ tool has to tell apart, made once per build into a folder of their own.
     sign_test_installers.py CERT_DIR PROGRAM.exe LIBRARY.dll OUT_DIR
 
 CERT_DIR is made (or reused) by test_signer.py. PROGRAM.exe is the stand-in installer;
-LIBRARY.dll a DLL, signed by the maker as "not-a-program.exe" (the shell cannot start it).
+LIBRARY.dll a DLL with the installer's version resource, the maker's but no installer.
 OUT_DIR/NAME.exe for each NAME of VARIANTS; OUT_DIR/signed.stamp when all are there. Made
 again only when the certificates, the inputs or this script changed.
 """
@@ -62,9 +62,22 @@ VARIANTS = {
     # An older build of the maker's (its version resource says 1.0), time-stamped today: what
     # anyone can make of an old build without the maker's key.
     "host1-old-restamped": ("maker", "tsa", None, 4),
+    "not-a-program": ("maker", None, None, None),
+    "library-newer": ("maker", None, None, None),
+    "other-product-newer": ("maker", None, None, None),
 }
-# The version the stand-in's resource says (2.0.0.0) replaced before signing: MAJOR.MINOR.
-OLDER_VERSIONS = {"host1-old-restamped": (1, 0)}
+# What is changed before signing, as the maker would have built it: the version the resource
+# says (2.0.0.0) as MAJOR.MINOR, the product it names, the processor it is for; made from
+# LIBRARY.dll rather than the stand-in where it says so.
+BEFORE_SIGNING = {
+    # An older build of the maker's.
+    "host1-old-restamped": {"version": (1, 0)},
+    # For a processor no 32-bit Windows runs (ARM): every check passes, the shell cannot start it.
+    "not-a-program": {"machine": 0x01C4},
+    # Other files the maker signed, of a higher version than its installer.
+    "library-newer": {"library": True, "version": (3, 0)},
+    "other-product-newer": {"product": "Orlenz Software Tools", "version": (3, 0)},
+}
 TAIL_BYTES = 300000
 
 
@@ -222,6 +235,20 @@ def set_version(data, major, minor):
     struct.pack_into("<4I", data, at + 8, major << 16 | minor, 0, major << 16 | minor, 0)
 
 
+def set_product(data, name):
+    """Puts `name`, as long as the ProductName the stand-in says, in its place."""
+    old = "Orlenz Software Setup".encode("utf-16-le")
+    new = name.encode("utf-16-le")
+    if len(new) != len(old) or data.count(old) != 1:
+        raise ValueError("no product name of that length to replace")
+    at = data.find(old)
+    data[at:at + len(old)] = new
+
+
+def set_machine(data, machine):
+    struct.pack_into("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4, machine)
+
+
 CHANGES = {"flip_body": flip_body, "swap_content": swap_content, "flip_signature": flip_signature,
            "flip_stamp_signature": flip_stamp_signature, "carry_crl": carry_crl}
 
@@ -247,13 +274,18 @@ def make(cert_dir, program, library, out_dir):
 
         for name, (signer, stamp, change, tail) in VARIANTS.items():
             source = program
-            if tail is not None or name in OLDER_VERSIONS:
-                with open(program, "rb") as f:
+            before = BEFORE_SIGNING.get(name, {})
+            if tail is not None or before:
+                with open(library if before.get("library") else program, "rb") as f:
                     data = bytearray(f.read())
                 if tail is not None:
                     data += random.Random(tail).randbytes(TAIL_BYTES)
-                if name in OLDER_VERSIONS:
-                    set_version(data, *OLDER_VERSIONS[name])
+                if "version" in before:
+                    set_version(data, *before["version"])
+                if "product" in before:
+                    set_product(data, before["product"])
+                if "machine" in before:
+                    set_machine(data, before["machine"])
                 source = os.path.join(out_dir, name + ".unsigned")
                 with open(source, "wb") as f:
                     f.write(data)
@@ -285,7 +317,6 @@ def make(cert_dir, program, library, out_dir):
                 CHANGES[change](data, cert_dir)
                 with open(target, "wb") as f:
                     f.write(data)
-        test_signer.sign(cert_dir, "maker", library, os.path.join(out_dir, "not-a-program.exe"))
     finally:
         for r in responders.values():
             r.__exit__(None, None, None)

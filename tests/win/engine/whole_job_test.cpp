@@ -304,7 +304,7 @@ TEST_F(FinishedFile, AFileChangedOnDiskOrOnTheMirrorIsFetchedAgain) {
     EXPECT_GE(Run("changed on the mirror"), size) << Joined(Log());
 }
 
-// The shell cannot start what came (a library the maker signed): the tool stays with the
+// The shell cannot start what came (the maker's, for another processor): the tool stays with the
 // chosen mirror, and a second press asks the mirror only whether the file is still the same.
 TEST_F(FinishedFile, ASecondPressAfterAFailedStartCostsTheMirrorNextToNothing) {
     Serve(1, "not-a-program");

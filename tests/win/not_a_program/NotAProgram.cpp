@@ -1,5 +1,5 @@
-// A library, signed by the maker and saved as "not-a-program.exe": a file the signature check
-// passes but the shell cannot start, for the tests of a start that fails.
+// A library with the installer's version resource, signed by the maker and saved as an .exe:
+// the maker's, but no installer, which the tool must refuse.
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
