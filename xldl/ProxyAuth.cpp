@@ -366,7 +366,7 @@ std::optional<std::string> TProxyHandshake::Answer(const THeaders& head, HANDLE 
                     return std::string(SchemeName(*Current)) + " " +
                            Base64Encode(out->data(), out->size());
         }
-        Credentials.Spend(*Current);
+        Spend(*Current);
     } else if (Current == TAuthScheme::Basic) {
         refused = BasicGeneration;
     }
@@ -376,6 +376,8 @@ std::optional<std::string> TProxyHandshake::Answer(const THeaders& head, HANDLE 
     for (;;) {
         bool spent[AuthSchemeCount];
         Credentials.SpentSchemes(spent);
+        for (int i = 0; i < AuthSchemeCount; ++i)
+            spent[i] = spent[i] || OwnSpent[i];
         const auto next = NextScheme(offered, spent);
         if (!next) return std::nullopt;
         if (*next == TAuthScheme::Basic) {
@@ -392,7 +394,7 @@ std::optional<std::string> TProxyHandshake::Answer(const THeaders& head, HANDLE 
         if (Sspi) Context = Sspi(*next, Credentials.Proxy().Host);
         const auto out = Context ? Context->Step({}) : std::nullopt;
         if (!out || out->empty()) {
-            // No such package, or no logon it can offer: the next scheme.
+            // No such package, or no logon it can offer, for any connection: the next scheme.
             Credentials.Spend(*next);
             Context.reset();
             continue;
@@ -400,6 +402,16 @@ std::optional<std::string> TProxyHandshake::Answer(const THeaders& head, HANDLE 
         Current = next;
         return std::string(SchemeName(*next)) + " " + Base64Encode(out->data(), out->size());
     }
+}
+
+// A connection that may not prompt (the https try) spends only its own: a proxy that turns its
+// logon away may still take it from the task's other connections, which sign on without asking
+// the user where this one failed.
+void TProxyHandshake::Spend(TAuthScheme scheme) {
+    if (MayPrompt)
+        Credentials.Spend(scheme);
+    else
+        OwnSpent[static_cast<int>(scheme)] = true;
 }
 
 void TProxyHandshake::Succeeded() {
@@ -413,7 +425,7 @@ void TProxyHandshake::Unanswered() {
     if (*Current == TAuthScheme::Basic)
         Credentials.Refused(BasicGeneration);
     else
-        Credentials.Spend(*Current);
+        Spend(*Current);
     Context.reset();
     Current.reset();
     Wipe(StandingValue);

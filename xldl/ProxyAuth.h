@@ -132,9 +132,12 @@ public:
     void ConnectionClosed();
 
 private:
+    void Spend(TAuthScheme scheme);
+
     TProxyCredentials& Credentials;
     const TSspiFactory& Sspi;
     const bool MayPrompt;
+    bool OwnSpent[AuthSchemeCount] = {}; // what a connection that may not prompt used up
     std::optional<TAuthScheme> Current;
     std::unique_ptr<TSspiExchange> Context;
     uint32_t BasicGeneration = 0;

@@ -10,10 +10,15 @@ namespace {
 
 constexpr const char* KeyPath = "Software\\Orlenz\\Downloader";
 constexpr const char* ValueName = "EngineSealKey";
+// Beside the key: whoever creates it makes the key.
+constexpr const char* MakerName = "EngineSealKeyMaker";
+// How long one that found the key being made waits for it, in pauses.
+constexpr int MakerPauses = 250;
+constexpr DWORD MakerPauseMs = 20;
 
-TKeptKey Kept() {
+TKeptKey Kept(const std::string& path) {
     HKEY key;
-    const LONG open = RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath, 0, KEY_QUERY_VALUE, &key);
+    const LONG open = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key);
     if (open == ERROR_FILE_NOT_FOUND) return {};
     if (open != ERROR_SUCCESS) return {TKeyKept::Unreadable, {}};
     BYTE buffer[2048];
@@ -38,31 +43,49 @@ bool Make(std::vector<uint8_t>& key) {
                                           BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
-void KeepIfNone(const std::vector<uint8_t>& plain) {
+void KeepIfNone(const std::string& path, const std::function<void()>& beforeMaking,
+                const std::vector<uint8_t>& plain) {
     DATA_BLOB in{static_cast<DWORD>(plain.size()), const_cast<BYTE*>(plain.data())}, out{};
     if (!CryptProtectData(&in, L"xldl", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
         return;
-    // The user's processes in this session make it one at a time. One that waits too long (a
-    // name taken by someone else) goes on: at worst two make one at once, and the read back
-    // still settles which is kept.
-    const HANDLE turn = CreateMutexA(nullptr, FALSE, "Local\\OrlenzEngineSealKey");
-    const DWORD waited = turn ? WaitForSingleObject(turn, 10000) : WAIT_FAILED;
-    HKEY key;
-    if (Kept().Kept == TKeyKept::None &&
-        RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-        RegSetValueExA(key, ValueName, 0, REG_BINARY, out.pbData, out.cbData);
-        RegCloseKey(key);
+    if (beforeMaking) beforeMaking();
+    // The same user may run us in several sessions at once (fast user switching, a remote one
+    // beside the console), where no named object is shared but the registry is: it creates a
+    // key for one caller only, and that one alone keeps its key; the others wait for it. The
+    // maker's key is volatile, so that one that died before keeping holds it only until the
+    // user logs off; one that could not keep gives it up at once.
+    HKEY parent = nullptr, maker;
+    DWORD made = 0;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr, &parent,
+                        nullptr) == ERROR_SUCCESS &&
+        RegCreateKeyExA(parent, MakerName, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr,
+                        &maker, &made) == ERROR_SUCCESS) {
+        RegCloseKey(maker);
+        if (made != REG_CREATED_NEW_KEY) {
+            for (int i = 0; i < MakerPauses && Kept(path).Kept == TKeyKept::None; ++i)
+                Sleep(MakerPauseMs);
+        } else if (Kept(path).Kept != TKeyKept::None || // kept by an engine before the maker's key
+                   RegSetValueExA(parent, ValueName, 0, REG_BINARY, out.pbData, out.cbData) !=
+                       ERROR_SUCCESS) {
+            RegDeleteKeyA(parent, MakerName);
+        }
     }
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(turn);
-    if (turn) CloseHandle(turn);
+    if (parent) RegCloseKey(parent);
     LocalFree(out.pbData);
 }
 
 } // namespace
 
+TKeyStore RegistryKeyStore(const std::string& path, std::function<void()> beforeMaking) {
+    return {[path] { return Kept(path); }, Make,
+            [path, beforeMaking](const std::vector<uint8_t>& key) {
+                KeepIfNone(path, beforeMaking, key);
+            }};
+}
+
 const TSealKey& UserSealKey() {
-    static const TSealKey key = ObtainSealKey({Kept, Make, KeepIfNone});
+    static const TSealKey key = ObtainSealKey(RegistryKeyStore(KeyPath));
     return key;
 }
 

@@ -9,7 +9,14 @@
 
 #include "xldl/core/SealKey.h"
 
+#include <functional>
+#include <string>
+
 namespace xldl {
+
+// The key kept under HKEY_CURRENT_USER\`path`. `beforeMaking` runs when this process found none
+// and is about to make it its own: where another maker may come between.
+TKeyStore RegistryKeyStore(const std::string& path, std::function<void()> beforeMaking = {});
 
 // Read once per process.
 const TSealKey& UserSealKey();

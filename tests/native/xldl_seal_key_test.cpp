@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "xldl/UserKey.h"
+
+#include <windows.h>
+#endif
+
 #include <optional>
 #include <utility>
 
@@ -68,6 +74,22 @@ TEST(SealKey, MadeOnceKeptWhereNoneIsAndNeverReplaced) {
         EXPECT_EQ(store.Kept, c.Kept) << c.What;
     }
 }
+
+#ifdef _WIN32
+TEST(SealKey, TwoMakersInTheRegistryBothUseTheOneKept) {
+    // The second, in another session, found none too and keeps its key while the first is
+    // about to keep its own.
+    const std::string path = "Software\\Orlenz\\SealKeyRace";
+    RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+    TSealKey second;
+    const TSealKey first = ObtainSealKey(
+        RegistryKeyStore(path, [&] { second = ObtainSealKey(RegistryKeyStore(path)); }));
+    EXPECT_EQ(first.Key.size(), SealKeyBytes);
+    EXPECT_EQ(first.Key, second.Key);
+    EXPECT_EQ(ObtainSealKey(RegistryKeyStore(path)).Key, first.Key) << "the one kept";
+    RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+}
+#endif
 
 TEST(SealKey, SecretsAreTheSameOnlyWhole) {
     const std::string seal(64, 'a');

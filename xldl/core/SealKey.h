@@ -30,7 +30,8 @@ struct TKeyStore {
     std::function<TKeptKey()> Read;
     // A new random key; false when the system cannot make one.
     std::function<bool(std::vector<uint8_t>& key)> Make;
-    // Keeps `key` only where none is kept: never over one, readable or not.
+    // Keeps `key` only where none is kept: never over one, readable or not, and of several
+    // makers at once (whatever their sessions), one alone keeps its key.
     std::function<void(const std::vector<uint8_t>& key)> KeepIfNone;
 };
 

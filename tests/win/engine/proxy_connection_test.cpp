@@ -156,6 +156,41 @@ TEST_F(ProxyConnection, NtlmIsAnsweredOnTheSameConnectionForRequestsAndTunnels) 
         EXPECT_EQ(line.find("proxy_authorization"), std::string::npos) << line;
 }
 
+TEST(ProxyHandshake, ALogonTurnedAwayOnlyOnTheHttpsTryIsStillTheTransfers) {
+    // The proxy turns the logon away after its messages (asking again, or closing): on the
+    // https try's tunnel, which may not prompt, the transfer still signs on silently; on a
+    // connection of the transfer, it is not offered again.
+    const auto asks = [](std::string challenge) {
+        return THeaders{407, "HTTP/1.1", {{"proxy-authenticate", std::move(challenge)}}};
+    };
+    const std::string challenge =
+        "NTLM " + Base64Encode(reinterpret_cast<const uint8_t*>("NTLMSSP\0\2\0\0\0"), 12);
+    const struct {
+        const char* Name;
+        bool MayPrompt, Closes, TransferSignsOn;
+    } cases[] = {{"try, asked again", false, false, true},
+                 {"try, closed", false, true, true},
+                 {"transfer, asked again", true, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<std::vector<uint8_t>> seen;
+        const TSspiFactory sspi = [&](TAuthScheme, const std::string&) {
+            return std::make_unique<TScriptedNtlm>(seen);
+        };
+        TProxyCredentials credentials({"127.0.0.1", 9}, true, [] { return TPromptCall{}; });
+        TProxyHandshake first(credentials, sspi, c.MayPrompt);
+        bool aborted = false;
+        ASSERT_TRUE(first.Answer(asks("NTLM"), nullptr, aborted));
+        ASSERT_TRUE(first.Answer(asks(challenge), nullptr, aborted));
+        if (c.Closes)
+            first.Unanswered();
+        else
+            EXPECT_FALSE(first.Answer(asks("NTLM"), nullptr, aborted));
+        TProxyHandshake transfer(credentials, sspi);
+        EXPECT_EQ(transfer.Answer(asks("NTLM"), nullptr, aborted).has_value(), c.TransferSignsOn);
+    }
+}
+
 TEST_F(ProxyConnection, ARouteListIsTriedInOrderAndDeadProxiesGoLast) {
     const auto mirrored = Serve("dl1.orlenz.com/service/setup.exe", 100000, 33);
     const auto direct = Serve("direct.bin", 100000, 34);
