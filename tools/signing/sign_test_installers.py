@@ -262,15 +262,15 @@ def make(cert_dir, program, library, out_dir):
     os.makedirs(out_dir, exist_ok=True)
     responders = {}
     try:
-        def responder(spec):
-            """The URL of a time-stamping responder as `spec` says, and whether it is legacy."""
-            authority, *how = spec.split()
+        def responder(wanted):
+            """The URL of a time-stamping responder as `wanted` says, and whether it is legacy."""
+            authority, *how = wanted.split()
             authority, _, days = authority.partition("@")
-            if spec not in responders:
-                responders[spec] = tsa.Responder(cert_dir, authority, float(days or 0),
+            if wanted not in responders:
+                responders[wanted] = tsa.Responder(cert_dir, authority, float(days or 0),
                                                  "borrowed" in how, "legacy" in how)
-                responders[spec].__enter__()
-            return responders[spec].url, "legacy" in how
+                responders[wanted].__enter__()
+            return responders[wanted].url, "legacy" in how
 
         for name, (signer, stamp, change, tail) in VARIANTS.items():
             source = program
