@@ -169,6 +169,18 @@ TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
         EXPECT_EQ(p.Table().Free(), 0);
         EXPECT_GT(handed, 0);
     }
+    // The first request met a refusal: the connections kept ready go rather than ask early.
+    TPlanner p(Settings(), {Start()}, 0);
+    const auto begun = p.BeginPass(-1, 0);
+    for (const TPlanner::TStart& s : begun)
+        p.Connected(s.Id, FarConnectMs);
+    p.CallOffEarly();
+    for (const TPlanner::TStart& s : begun) {
+        if (s.Role != TPlanner::TRole::Standby) continue;
+        TQuestion q;
+        EXPECT_FALSE(p.AsksEarly(s.Id, q));
+        EXPECT_EQ(p.Call(s.Id, 1), TPlanner::TCall::Quit);
+    }
 }
 
 TEST(Planner, GuardedRequestsCarryWindowsWithinTheLargestRequest) {
@@ -274,6 +286,8 @@ TEST(Planner, FailuresAreAskedAgainRetiredPausedOrGivenUp) {
     const auto b = Bytes(10, 1);
     o.Planner.Wrote(o.FirstClaim, 0, b.data(), 10, 9000);
     EXPECT_EQ(o.Planner.Failed(0, {}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
+    // A connection the planner no longer holds pauses as well.
+    EXPECT_EQ(o.Planner.Failed(99, {}, 0, 15000, 0.5).Recovery, TRecovery::Wait);
 }
 
 TEST(Planner, AServerThatEndsConnectionsEveryFewRequestsGetsThemAtOnce) {
@@ -541,6 +555,10 @@ TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
         EXPECT_EQ(t.Planner.Sources()[1].Standing, TStanding::Other);
         EXPECT_FALSE(t.Planner.Sources().Serves(1));
         EXPECT_TRUE(t.Planner.Sources()[0].Standing != TStanding::Other);
+        const auto again = t.Planner.BeginPass(-1, 2);
+        EXPECT_TRUE(std::none_of(again.begin(), again.end(),
+                                 [](const TPlanner::TStart& s) { return s.Source == 1; }))
+            << "the next pass asks the second again";
     }
     {
         // One that says it serves another file is never asked for the file's bytes.
@@ -583,6 +601,20 @@ TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {
     EXPECT_TRUE(p.Table().Complete());
     EXPECT_TRUE(disk == file);
     EXPECT_EQ(p.Sources()[0].Delivered, 0);
+    // A mirror that dies leaves the other the file; where the other serves another file, that
+    // one becomes the file and is asked at once.
+    for (const bool same : {true, false}) {
+        TTwo d(file, same);
+        EXPECT_EQ(d.Planner.Dead(d.First[0], ErrorHttpStatus, 404),
+                  same ? TReaction::Quit : TReaction::Restart)
+            << same;
+        if (same) continue;
+        d.Planner.Forget();
+        const auto starts = d.Planner.BeginPass(-1, 2);
+        EXPECT_TRUE(std::any_of(starts.begin(), starts.end(), [](const TPlanner::TStart& s) {
+            return s.Source == 1 && s.Role == TPlanner::TRole::Open;
+        }));
+    }
 }
 
 // The other mirror asks at once for the file's end. Once the file is known, that request gets
@@ -622,6 +654,10 @@ TEST(Planner, TheOtherMirrorAsksAtOnceForTheFileEnd) {
         EXPECT_TRUE(!c.Asks || (q.Ask == TAsk::Last && q.End == Seg / 4)) << c.What;
         p.Opened(0, Said(c.Total, "\"a\""), std::min(c.Total, Seg), false, 0);
         EXPECT_FALSE(p.AsksEarly(other, q)) << c.What << ": the file is known";
+        const auto starts = p.Starts(1);
+        EXPECT_TRUE(std::none_of(starts.begin(), starts.end(),
+                                 [](const TPlanner::TStart& s) { return s.Source == 1; }))
+            << c.What << ": one connection judges the other mirror";
         TPlan plan;
         for (int id : ready)
             EXPECT_GE(p.TakeEarly(id, true, plan), 0) << c.What << ": connection " << id;
