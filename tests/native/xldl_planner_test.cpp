@@ -668,6 +668,22 @@ TEST(Planner, TheOtherMirrorAsksAtOnceForTheFileEnd) {
         EXPECT_EQ(plan.WriteEnd, c.Total);
         EXPECT_TRUE(plan.Judging && plan.Question.Total < 0) << "its head is judged first";
     }
+    // Its connections gone before it was judged, another takes their place at once, even with
+    // nothing free (a mirror nobody judges never helps); a dead one is not asked again.
+    for (const bool dead : {false, true}) {
+        TPlanner p(Settings(), {Start(), *ParseUrl("http://other.test/setup.exe")}, 0);
+        for (const TPlanner::TStart& s : p.BeginPass(-1, 0)) {
+            if (s.Source != 1) continue;
+            if (dead) p.Dead(s.Id, ErrorHttpStatus, 404);
+            p.Ended(s.Id, 0);
+        }
+        p.Opened(0, Said(Seg, "\"a\""), Seg, false, 0);
+        const auto starts = p.Starts(1);
+        EXPECT_EQ(std::count_if(starts.begin(), starts.end(),
+                                [](const TPlanner::TStart& s) { return s.Source == 1; }),
+                  dead ? 0 : 1)
+            << dead;
+    }
 }
 
 // A server or cache may mishandle that one request for the file's end while it serves ordinary
