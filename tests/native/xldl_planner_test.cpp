@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <set>
 
 namespace xldl {
 namespace {
@@ -945,6 +946,21 @@ TEST(Planner, ASlowConnectionStandsBackAtTheEndUnlessTheFastOnesStop) {
         // The fast ones fall silent: it takes the rest.
         EXPECT_TRUE(fetch(slow, 30 + TPlanner::StoppedMs));
     }
+    // One that has stopped delivering gives up all it has left, from where its bytes stopped:
+    // half of it would still wait on a connection that brings nothing.
+    TTwo t(Bytes(static_cast<size_t>(3 * 1024 * 1024 + 777), 25));
+    TPlanner& p = t.Planner;
+    std::set<int64_t> held;
+    for (int claim; p.Table().Free() > 0 &&
+                    (claim = p.Table().Claim(t.Second[1], 1 << 30, 0)) >= 0;) {
+        p.Table().StartReading(claim);
+        held.insert(p.Table().At(claim).Start);
+    }
+    TPace pace(64 * 1024, Seg);
+    TPlan plan;
+    ASSERT_EQ(p.Next(t.First[1], pace, false, plan, TPlanner::StoppedMs + 100),
+              TPlanner::TNext::Ask);
+    EXPECT_EQ(held.count(p.Table().At(plan.Claim).Start), 1u) << "a stalled claim cut in two";
 }
 
 } // namespace
