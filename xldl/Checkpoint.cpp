@@ -29,11 +29,13 @@ TCheckpoint::TCheckpoint(std::wstring partPath, std::vector<std::string> urls, s
       IntervalMs(intervalMs), Seal(std::move(seal)) {
     InitializeCriticalSection(&Lock);
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SoonEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 TCheckpoint::~TCheckpoint() {
     Stop();
     CloseHandle(StopEvent);
+    CloseHandle(SoonEvent);
     DeleteCriticalSection(&Lock);
 }
 
@@ -100,16 +102,24 @@ unsigned __stdcall TCheckpoint::RecorderMain(void* checkpoint) {
     // or one at the end) has much to wait for.
     uint64_t last = GetTickCount64();
     int64_t recorded = 0;
-    while (WaitForSingleObject(c->StopEvent, std::min(c->IntervalMs, LookMs)) == WAIT_TIMEOUT) {
+    const HANDLE events[] = {c->StopEvent, c->SoonEvent};
+    for (;;) {
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, std::min(c->IntervalMs, LookMs));
+        if (woken != WAIT_TIMEOUT && woken != WAIT_OBJECT_0 + 1) break;
         const uint64_t now = GetTickCount64();
         const int64_t done = c->Transfer->Progress().Done;
-        if (now < last + c->IntervalMs && done < recorded + StepBytes) continue;
+        if (woken == WAIT_TIMEOUT && now < last + c->IntervalMs && done < recorded + StepBytes)
+            continue;
         c->Record();
         last = now;
         recorded = done;
     }
     InterlockedDecrement(&LiveThreads);
     return 0;
+}
+
+void TCheckpoint::RecordSoon() {
+    SetEvent(SoonEvent);
 }
 
 void TCheckpoint::Record() {

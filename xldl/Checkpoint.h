@@ -42,6 +42,9 @@ public:
     // on a thread of its own, until Stop.
     bool Start(TTransfer& transfer, TPartFile& part);
     void Stop();
+    // The thread records at once, beside the caller: the flush at the end then overlaps the
+    // last of the hash instead of following it.
+    void RecordSoon();
     // Flushes the partial and records what it holds now (after Stop: the final word).
     void Record();
     // The download starts over from zero: the state goes, then the partial is emptied and the
@@ -63,6 +66,7 @@ private:
     TPartFile* Part = nullptr;
     HANDLE Thread = nullptr;
     HANDLE StopEvent = nullptr;
+    HANDLE SoonEvent = nullptr;
     CRITICAL_SECTION Lock; // one record at a time, and none while the partial is emptied
     std::string LastSaved;
 };

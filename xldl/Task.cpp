@@ -250,6 +250,7 @@ void TTask::Run() {
             if (!StartOver(ErrorUnstable)) return;
             continue;
         }
+        Checkpoint->RecordSoon();
         {
             TLocked l(Lock);
             Phase = StateVerifying;
