@@ -47,6 +47,14 @@ int64_t TPlanner::WindowBytes(int source) const {
     return Guarded(source) ? std::min(TOverlapGuard::WindowBytes, Settings.SegmentBytes / 4) : 0;
 }
 
+bool TPlanner::OwnAt(int source, int64_t pos) const {
+    if (Src[source].Validator.empty() || pos < 0 || pos >= Segments.Size()) return false;
+    int at = Written.At(pos);
+    if (at < 0)
+        if (const TConnection* holder = Conn(Segments.OwnerAt(pos))) at = holder->Source;
+    return at == source;
+}
+
 int TPlanner::Preferred() const {
     for (int i = 0; i < Src.Count(); ++i)
         if (!Src[i].Dead) return i;
@@ -58,6 +66,7 @@ int TPlanner::Preferred() const {
 void TPlanner::Resume(const TFileFacts& facts) {
     Segments.Reset(facts.Total, facts.Done);
     Guard.Reset();
+    Written.Clear();
     // The task's sources that the state knew, in the state's order (the first defined the file).
     std::vector<std::pair<int, const TSourceRecord*>> known;
     for (const TSourceRecord& r : facts.Sources)
@@ -85,6 +94,7 @@ void TPlanner::Forget() {
     Segments.Reset(-1);
     EndUnproven = false;
     Guard.Reset();
+    Written.Clear();
     Src.Forget();
     ResumingFile = false;
     WholeStream = false;
@@ -308,6 +318,7 @@ TPlanner::TCandidate TPlanner::Candidate(int id, uint64_t nowMs) const {
 void TPlanner::Define(int source, const TSourceFacts& facts, int64_t, bool whole) {
     Segments.Reset(facts.Total);
     Guard.Reset();
+    Written.Clear();
     Src.Define(source, facts);
     ResumingFile = false;
     if (whole) {
@@ -541,9 +552,13 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
         return TNext::Restart;
     }
     const auto& seg = Segments.At(claim);
-    const int64_t left = std::min(window, seg.Pos);
+    // Where the share meets bytes its own source wrote or holds, both answers name one version
+    // under If-Range: a window is for the boundaries between two sources (but a source being
+    // judged proves nothing yet).
+    const auto own = [&](int64_t pos) { return !judging && OwnAt(source, pos); };
+    const int64_t left = own(seg.Pos - 1) ? 0 : std::min(window, seg.Pos);
     int64_t right = 0;
-    if (window > 0 && seg.End >= 0 && seg.End < Segments.Size()) {
+    if (window > 0 && seg.End >= 0 && seg.End < Segments.Size() && !own(seg.End)) {
         // Bytes after the share that are written or held will never be fetched by the request
         // that meets this one there: only this answer can be compared with them.
         const int64_t r = std::min(window, Segments.Size() - seg.End);
@@ -714,6 +729,7 @@ bool TPlanner::Wrote(int claim, int64_t pos, const uint8_t* data, size_t size, u
         TSource& s = Src[c->Source];
         s.LastByteMs = nowMs;
         s.Delivered += static_cast<int64_t>(size);
+        Written.Add(pos, static_cast<int64_t>(size), c->Source);
         c->SeenMs = nowMs;
         if (!c->Flowing) {
             c->Flowing = true;

@@ -9,6 +9,7 @@
 
 #include "xldl/core/Answer.h"
 #include "xldl/core/EarlyShares.h"
+#include "xldl/core/Origins.h"
 #include "xldl/core/Growth.h"
 #include "xldl/core/HttpHeaders.h"
 #include "xldl/core/Overlap.h"
@@ -284,6 +285,9 @@ private:
     int Running(int source) const;
     // The window on each side of a share when answers are compared.
     int64_t WindowBytes(int source) const;
+    // Whether the byte at `pos` was written by `source`, or is held by one of its connections,
+    // and `source` names the version it serves.
+    bool OwnAt(int source, int64_t pos) const;
     // A range of written bytes for `source` to send again, to be compared.
     bool SampleRange(int64_t& from, int64_t& end) const;
     // The preferred source that is not dead: it decides what the file is.
@@ -304,6 +308,7 @@ private:
     TSegmentTable Segments;
     bool EndUnproven = false;
     TOverlapGuard Guard;
+    TOrigins Written; // which source wrote the bytes: windows lie only between two sources
     TGrowth Growth;
     bool ResumingFile = false;
     bool WholeStream = false; // the pass reads one whole-file answer: no other connection

@@ -1,0 +1,37 @@
+#include "xldl/core/Origins.h"
+
+namespace xldl {
+
+void TOrigins::Add(int64_t pos, int64_t size, int source) {
+    if (size <= 0) return;
+    const int64_t end = pos + size;
+    auto next = Ranges.lower_bound(pos);
+    // A writer usually goes on where it stopped: its run grows.
+    if (next != Ranges.begin()) {
+        auto before = std::prev(next);
+        if (before->second.End == pos && before->second.Source == source) {
+            before->second.End = end;
+            if (next != Ranges.end() && next->first == end && next->second.Source == source) {
+                before->second.End = next->second.End;
+                Ranges.erase(next);
+            }
+            return;
+        }
+    }
+    if (next != Ranges.end() && next->first == end && next->second.Source == source) {
+        const TRun run{next->second.End, source};
+        Ranges.erase(next);
+        Ranges[pos] = run;
+        return;
+    }
+    Ranges[pos] = {end, source};
+}
+
+int TOrigins::At(int64_t pos) const {
+    auto it = Ranges.upper_bound(pos);
+    if (it == Ranges.begin()) return -1;
+    --it;
+    return pos < it->second.End ? it->second.Source : -1;
+}
+
+} // namespace xldl

@@ -1,0 +1,30 @@
+// Which source wrote which bytes of the file since it was defined (bytes taken up from an
+// earlier run have no known source). Two answers of one source that
+// names its version (its validator, under If-Range) are of the same file wherever they meet;
+// only where bytes of two sources meet must a window show it. Pure logic; the caller
+// serialises access.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+namespace xldl {
+
+class TOrigins {
+public:
+    // Nothing written yet (a new file, or the file from zero again).
+    void Clear() { Ranges.clear(); }
+    // `size` bytes at `pos` were written from `source`.
+    void Add(int64_t pos, int64_t size, int source);
+    // The source whose bytes are at `pos`; -1 when none wrote them in this pass.
+    int At(int64_t pos) const;
+
+private:
+    struct TRun {
+        int64_t End = 0;
+        int Source = -1;
+    };
+    std::map<int64_t, TRun> Ranges; // by start; apart, or meeting where the source changes
+};
+
+} // namespace xldl
