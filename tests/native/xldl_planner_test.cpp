@@ -574,6 +574,41 @@ TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
     }
 }
 
+// Between two answers of one source that names its version, If-Range vouches for them: a
+// window lies only where a share meets bytes the other mirror holds or wrote, and the record of
+// who wrote what lasts only as long as the file it describes.
+TEST(Planner, WindowsLieOnlyWhereTwoSourcesMeet) {
+    const auto file = Bytes(static_cast<size_t>(8 * Seg), 24);
+    const struct {
+        const char* What;
+        int Before; // the source whose share comes first
+        bool Written, Forgotten, Window;
+    } cases[] = {
+        {"its own source's share, held", 0, false, false, false},
+        {"its own source's bytes, written", 0, true, false, false},
+        {"the other mirror's share, held", 1, false, false, true},
+        {"the other mirror's bytes, written", 1, true, false, true},
+        {"its own bytes of a file taken up again", 0, true, true, true},
+    };
+    for (const auto& c : cases) {
+        TTwo t(file);
+        TPlanner& p = t.Planner;
+        TPace pace(64 * 1024, Seg);
+        TPlan a, b;
+        ASSERT_EQ(p.Next(c.Before == 0 ? t.First[1] : t.Second[1], pace, false, a, 2),
+                  TPlanner::TNext::Ask);
+        if (c.Written) {
+            const int64_t n = p.Table().Reserve(a.Claim, a.WriteEnd - a.WriteFrom);
+            p.Wrote(a.Claim, a.WriteFrom, file.data() + a.WriteFrom, static_cast<size_t>(n), 2);
+            p.Table().Release(a.Claim);
+        }
+        if (c.Forgotten) p.Resume(p.Facts());
+        ASSERT_EQ(p.Next(t.First[2], pace, false, b, 2), TPlanner::TNext::Ask);
+        ASSERT_EQ(b.WriteFrom, a.WriteEnd) << c.What;
+        EXPECT_EQ(b.Question.From < b.WriteFrom, c.Window) << c.What;
+    }
+}
+
 TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {
     const int64_t total = 3 * 1024 * 1024 + 777;
     const auto file = Bytes(static_cast<size_t>(total), 23);
