@@ -127,7 +127,10 @@ void TCheckpoint::Record() {
     if (!Transfer || !Part || !Part->IsOpen()) return;
     // Taken before the flush: every range in it was written before the flush began.
     const TFileFacts facts = Transfer->Facts();
-    if (facts.Total < 0 || facts.Done.empty()) {
+    // A length that only a closed connection showed is not the file's until a second fetch
+    // agrees: no state may say it is whole.
+    const bool unproven = facts.EndUnproven && facts.Digest.Kind == TDigestKind::None;
+    if (facts.Total < 0 || facts.Done.empty() || unproven) {
         // Nothing a later task could take up.
         if (!LastSaved.empty()) DeleteFileW(StatePath.c_str());
         LastSaved.clear();

@@ -2,6 +2,7 @@
 // each request asks for and the windows beside it, what a failed connection does, and whole
 // downloads played through the planner by simulated connections, of a file that stays the same
 // and of one replaced half way.
+#include "xldl/core/Origins.h"
 #include "xldl/core/Planner.h"
 
 #include "engine/XLDownload.h"
@@ -575,38 +576,80 @@ TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
 }
 
 // Between two answers of one source that names its version, If-Range vouches for them: a
-// window lies only where a share meets bytes the other mirror holds or wrote, and the record of
-// who wrote what lasts only as long as the file it describes.
+// window lies only where a share meets bytes the other mirror holds or wrote, on either side,
+// and the record of who wrote what lasts only as long as what it vouches for.
 TEST(Planner, WindowsLieOnlyWhereTwoSourcesMeet) {
     const auto file = Bytes(static_cast<size_t>(8 * Seg), 24);
+    enum TThen { Nothing, FileTakenUp, Rejudged };
     const struct {
         const char* What;
-        int Before; // the source whose share comes first
-        bool Written, Forgotten, Window;
+        int Neighbour; // the source of the share beside the one asked
+        bool After, Written;
+        TThen Then;
+        bool Window;
     } cases[] = {
-        {"its own source's share, held", 0, false, false, false},
-        {"its own source's bytes, written", 0, true, false, false},
-        {"the other mirror's share, held", 1, false, false, true},
-        {"the other mirror's bytes, written", 1, true, false, true},
-        {"its own bytes of a file taken up again", 0, true, true, true},
+        {"its own source's share before, held", 0, false, false, Nothing, false},
+        {"its own source's bytes before, written", 0, false, true, Nothing, false},
+        {"the other mirror's share before, held", 1, false, false, Nothing, true},
+        {"the other mirror's bytes before, written", 1, false, true, Nothing, true},
+        {"its own source's share after, held", 0, true, false, Nothing, false},
+        {"the other mirror's share after, held", 1, true, false, Nothing, true},
+        {"the other mirror's bytes after, written", 1, true, true, Nothing, true},
+        {"its own bytes of a file taken up again", 0, false, true, FileTakenUp, true},
+        {"its own bytes, the source judged anew since", 0, false, true, Rejudged, true},
     };
     for (const auto& c : cases) {
         TTwo t(file);
         TPlanner& p = t.Planner;
         TPace pace(64 * 1024, Seg);
+        const int neighbour = c.Neighbour == 0 ? t.First[1] : t.Second[1];
         TPlan a, b;
-        ASSERT_EQ(p.Next(c.Before == 0 ? t.First[1] : t.Second[1], pace, false, a, 2),
-                  TPlanner::TNext::Ask);
+        if (c.After) {
+            // The share to be asked is found first, then the neighbour takes what follows it.
+            ASSERT_EQ(p.Next(t.First[2], pace, false, b, 2), TPlanner::TNext::Ask);
+            p.Table().Release(b.Claim);
+            a.WriteFrom = b.WriteEnd;
+            a.WriteEnd = b.WriteEnd + 4096;
+            a.Claim = p.Table().ClaimRange(neighbour, a.WriteFrom, a.WriteEnd);
+            ASSERT_GE(a.Claim, 0) << c.What;
+        } else {
+            ASSERT_EQ(p.Next(neighbour, pace, false, a, 2), TPlanner::TNext::Ask);
+        }
         if (c.Written) {
             const int64_t n = p.Table().Reserve(a.Claim, a.WriteEnd - a.WriteFrom);
             p.Wrote(a.Claim, a.WriteFrom, file.data() + a.WriteFrom, static_cast<size_t>(n), 2);
             p.Table().Release(a.Claim);
         }
-        if (c.Forgotten) p.Resume(p.Facts());
+        if (c.Then == FileTakenUp) p.Resume(p.Facts());
+        if (c.Then == Rejudged) p.Judge(t.First[1], Said(8 * Seg, "\"a\""));
         ASSERT_EQ(p.Next(t.First[2], pace, false, b, 2), TPlanner::TNext::Ask);
-        ASSERT_EQ(b.WriteFrom, a.WriteEnd) << c.What;
-        EXPECT_EQ(b.Question.From < b.WriteFrom, c.Window) << c.What;
+        ASSERT_EQ(c.After ? b.WriteEnd : b.WriteFrom, c.After ? a.WriteFrom : a.WriteEnd) << c.What;
+        EXPECT_EQ(c.After ? b.Question.End > b.WriteEnd : b.Question.From < b.WriteFrom, c.Window)
+            << c.What;
     }
+}
+
+// Who wrote each byte, however the writes fall: runs grow, join and meet other sources' runs,
+// and a source forgotten leaves its bytes to nobody.
+TEST(Origins, EachByteKnowsWhichSourceWroteIt) {
+    TOrigins o;
+    const struct {
+        int64_t Pos, Size;
+        int Source;
+    } writes[] = {{0, 10, 0},  {10, 10, 0}, {30, 10, 1}, {20, 10, 1}, {40, 5, 0}, {45, 5, 1},
+                  {60, 5, 2},  {70, 5, 2},  {65, 5, 2},  {80, 5, 0},  {90, 5, 0}, {85, 5, 1},
+                  {100, 5, 3}, {95, 5, 3},  {0, 0, 3},   {55, 0, 2}};
+    for (const auto& w : writes)
+        o.Add(w.Pos, w.Size, w.Source);
+    const std::vector<std::pair<int64_t, int>> at = {
+        {-1, -1}, {0, 0},  {19, 0}, {20, 1}, {39, 1}, {40, 0}, {44, 0},  {45, 1},  {49, 1},
+        {50, -1}, {55, -1}, {59, -1}, {60, 2}, {74, 2}, {75, -1}, {80, 0}, {84, 0}, {85, 1},
+        {89, 1},  {90, 0}, {94, 0}, {95, 3}, {104, 3}, {105, -1}};
+    for (const auto& [pos, source] : at)
+        EXPECT_EQ(o.At(pos), source) << pos;
+    o.Forget(1);
+    for (const auto& [pos, source] : at)
+        EXPECT_EQ(o.At(pos), source == 1 ? -1 : source) << pos << " after forgetting";
 }
 
 TEST(Planner, AMirrorThatFailsLeavesItsWorkToTheOtherAndIsTriedAgain) {

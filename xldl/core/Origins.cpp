@@ -27,6 +27,11 @@ void TOrigins::Add(int64_t pos, int64_t size, int source) {
     Ranges[pos] = {end, source};
 }
 
+void TOrigins::Forget(int source) {
+    for (auto it = Ranges.begin(); it != Ranges.end();)
+        it = it->second.Source == source ? Ranges.erase(it) : std::next(it);
+}
+
 int TOrigins::At(int64_t pos) const {
     auto it = Ranges.upper_bound(pos);
     if (it == Ranges.begin()) return -1;

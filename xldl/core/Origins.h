@@ -16,7 +16,9 @@ public:
     void Clear() { Ranges.clear(); }
     // `size` bytes at `pos` were written from `source`.
     void Add(int64_t pos, int64_t size, int source);
-    // The source whose bytes are at `pos`; -1 when none wrote them in this pass.
+    // What `source` wrote no longer counts as its own: what it serves now is judged afresh.
+    void Forget(int source);
+    // The source whose bytes are at `pos`; -1 when no known source wrote them.
     int At(int64_t pos) const;
 
 private:

@@ -130,6 +130,7 @@ void TPlanner::HttpsFirst(int source, const std::optional<TUrl>& twin) {
                         LowerText(s.Where.Host) == LowerText(s.Start.Host) &&
                         s.Where.Target == s.Start.Target;
     if (!atStart && !atTwin) return;
+    if (FormatUrl(s.Where) != FormatUrl(twin ? *twin : s.Start)) Written.Forget(source);
     s.Where = twin ? *twin : s.Start;
     s.HttpsFirst = twin.has_value();
 }
@@ -560,9 +561,11 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     int64_t right = 0;
     if (window > 0 && seg.End >= 0 && seg.End < Segments.Size() && !own(seg.End)) {
         // Bytes after the share that are written or held will never be fetched by the request
-        // that meets this one there: only this answer can be compared with them.
+        // that meets this one there: only this answer can be compared with them. Free bytes
+        // beyond those may go to a request that brings no window across (its neighbour its own
+        // source's): this one's is kept until they are written.
         const int64_t r = std::min(window, Segments.Size() - seg.End);
-        if (Segments.FreeWithin(seg.End, seg.End + r) == 0) right = r;
+        if (Segments.FreeWithin(seg.End, seg.End + 1) == 0) right = r;
     }
     plan = {};
     plan.Claim = claim;
@@ -643,6 +646,8 @@ TReaction TPlanner::Judge(int id, const TSourceFacts& facts) {
     TConnection* c = Conn(id);
     if (!c) return TReaction::Quit;
     c->Judging = false;
+    // Judged anew, perhaps under another validator: its earlier bytes vouch for nothing.
+    Written.Forget(c->Source);
     switch (Src.Judge(c->Source, facts)) {
     case TStanding::Same:
         return TReaction::Use;
@@ -795,6 +800,7 @@ TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
         s.HttpsFirst = false;
         s.Where = s.Start;
         s.Validator.clear();
+        Written.Forget(source);
         s.Proven = false;
         if (s.Standing != TStanding::Other) s.Standing = TStanding::Unknown;
         if (c) {
