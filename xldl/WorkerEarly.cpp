@@ -93,11 +93,18 @@ void TWorker::Standby() {
     }
     const uint64_t connected = GetTickCount64();
     TAsked early;
-    const bool asks = Dispatch.Locked([&](TPlanner& p) {
+    bool asks = Dispatch.Locked([&](TPlanner& p) {
         p.Connected(Id, static_cast<uint32_t>(connected - start));
         return p.AsksEarly(Id, early.Plan.Question);
     });
     const HANDLE events[2] = {Dispatch.GoEvent(), Abort};
+    // A proxy or relay accepts at once for a far server: its distance shows only in how long
+    // the first answer takes.
+    if (!asks && WaitForMultipleObjects(2, events, FALSE, TPlanner::FarMs) == WAIT_TIMEOUT)
+        asks = Dispatch.Locked([&](TPlanner& p) {
+            p.Unanswered(Id);
+            return p.AsksEarly(Id, early.Plan.Question);
+        });
     if (asks) {
         const bool sent = SendEarly(url, early);
         WaitForMultipleObjects(2, events, FALSE, INFINITE);

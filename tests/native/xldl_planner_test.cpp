@@ -171,6 +171,17 @@ TEST(Planner, EarlySharesAreClaimedAndGivenBackWhenTheirRequestNeverWent) {
         EXPECT_EQ(p.Table().Free(), 0);
         EXPECT_GT(handed, 0);
     }
+    // A connect that looked near (a proxy's, a relay's) with no first answer a far round trip
+    // later: the server is far after all, and they ask early.
+    TPlanner n(Settings(), {Start()}, 0);
+    for (const TPlanner::TStart& s : n.BeginPass(-1, 0)) {
+        if (s.Role != TPlanner::TRole::Standby) continue;
+        n.Connected(s.Id, 1);
+        TQuestion q;
+        EXPECT_FALSE(n.AsksEarly(s.Id, q));
+        n.Unanswered(s.Id);
+        EXPECT_TRUE(n.AsksEarly(s.Id, q) && q.From >= Seg);
+    }
     // The first request met a refusal: the connections kept ready go rather than ask early.
     TPlanner p(Settings(), {Start()}, 0);
     const auto begun = p.BeginPass(-1, 0);

@@ -371,6 +371,10 @@ void TPlanner::Connected(int id, uint32_t ms) {
     if (TConnection* c = Conn(id)) c->ConnectMs = std::max<uint32_t>(ms, 1);
 }
 
+void TPlanner::Unanswered(int id) {
+    if (TConnection* c = Conn(id)) c->Unanswered = !Src.Known();
+}
+
 bool TPlanner::Early(const TConnection& c) const {
     const int preferred = Preferred();
     if (preferred < 0 || !Src[c.Source].RangesUsable) return false;
@@ -382,7 +386,7 @@ bool TPlanner::Early(const TConnection& c) const {
     // Before the first answer, a share is a guess made under no validator; it pays only where
     // waiting for that answer costs a round trip that matters.
     return c.Role == TRole::Standby && c.Slot >= 1 && !CalledOff && c.Source == preferred &&
-           c.ConnectMs >= FarMs;
+           (c.ConnectMs >= FarMs || c.Unanswered);
 }
 
 bool TPlanner::AsksEarly(int id, TQuestion& q) const {

@@ -189,6 +189,9 @@ public:
     // --- connections kept ready ---
     // `id` connected, taking `ms`: a long time says the source is far.
     void Connected(int id, uint32_t ms);
+    // `id` connected a far round trip ago and the first answer is still not in: a connect that
+    // looked near was a proxy's or a relay's, and the server behind it is far.
+    void Unanswered(int id);
     // Whether `id` asks now, before the first answer is in, and what for: a standby of the
     // preferred source, when that is far, for its share of a large file; the candidate of
     // another server for the file's end.
@@ -270,6 +273,7 @@ private:
         uint64_t SeenMs = 0;  // when it last showed life (a head or bytes)
         uint64_t StartedMs = 0;
         uint32_t ConnectMs = 0;
+        bool Unanswered = false; // no first answer a far round trip after it connected
     };
     TConnection* Conn(int id);
     const TConnection* Conn(int id) const;
