@@ -591,7 +591,7 @@ TEST(Planner, TwoMirrorsOfOneFileShareItAndNeverFinishAMixture) {
 // and the record of who wrote what lasts only as long as what it vouches for.
 TEST(Planner, WindowsLieOnlyWhereTwoSourcesMeet) {
     const auto file = Bytes(static_cast<size_t>(8 * Seg), 24);
-    enum TThen { Nothing, FileTakenUp, Rejudged };
+    enum TThen { Nothing, FileTakenUp, Rejudged, ToHttps };
     const struct {
         const char* What;
         int Neighbour; // the source of the share beside the one asked
@@ -608,12 +608,13 @@ TEST(Planner, WindowsLieOnlyWhereTwoSourcesMeet) {
         {"the other mirror's bytes after, written", 1, true, true, Nothing, true},
         {"its own bytes of a file taken up again", 0, false, true, FileTakenUp, true},
         {"its own bytes, the source judged anew since", 0, false, true, Rejudged, true},
+        {"its own bytes, the source gone over to https since", 0, false, true, ToHttps, true},
     };
     for (const auto& c : cases) {
         TTwo t(file);
         TPlanner& p = t.Planner;
         TPace pace(64 * 1024, Seg);
-        const int neighbour = c.Neighbour == 0 ? t.First[1] : t.Second[1];
+        const int neighbour = c.Neighbour == 0 ? t.First[0] : t.Second[1];
         TPlan a, b;
         if (c.After) {
             // The share to be asked is found first, then the neighbour takes what follows it.
@@ -633,6 +634,7 @@ TEST(Planner, WindowsLieOnlyWhereTwoSourcesMeet) {
         }
         if (c.Then == FileTakenUp) p.Resume(p.Facts());
         if (c.Then == Rejudged) p.Judge(t.First[1], Said(8 * Seg, "\"a\""));
+        if (c.Then == ToHttps) p.HttpsFirst(0, *ParseUrl("https://mirror.test/setup.exe"));
         ASSERT_EQ(p.Next(t.First[2], pace, false, b, 2), TPlanner::TNext::Ask);
         ASSERT_EQ(c.After ? b.WriteEnd : b.WriteFrom, c.After ? a.WriteFrom : a.WriteEnd) << c.What;
         EXPECT_EQ(c.After ? b.Question.End > b.WriteEnd : b.Question.From < b.WriteFrom, c.Window)
@@ -649,13 +651,13 @@ TEST(Origins, EachByteKnowsWhichSourceWroteIt) {
         int Source;
     } writes[] = {{0, 10, 0},  {10, 10, 0}, {30, 10, 1}, {20, 10, 1}, {40, 5, 0}, {45, 5, 1},
                   {60, 5, 2},  {70, 5, 2},  {65, 5, 2},  {80, 5, 0},  {90, 5, 0}, {85, 5, 1},
-                  {100, 5, 3}, {95, 5, 3},  {0, 0, 3},   {55, 0, 2}};
+                  {100, 5, 3}, {95, 5, 3},  {0, 0, 3},   {55, 0, 2}, {200, 5, 4}, {190, 5, 4}};
     for (const auto& w : writes)
         o.Add(w.Pos, w.Size, w.Source);
     const std::vector<std::pair<int64_t, int>> at = {
         {-1, -1}, {0, 0},  {19, 0}, {20, 1}, {39, 1}, {40, 0}, {44, 0},  {45, 1},  {49, 1},
         {50, -1}, {55, -1}, {59, -1}, {60, 2}, {74, 2}, {75, -1}, {80, 0}, {84, 0}, {85, 1},
-        {89, 1},  {90, 0}, {94, 0}, {95, 3}, {104, 3}, {105, -1}};
+        {89, 1},  {90, 0}, {94, 0}, {95, 3}, {104, 3}, {105, -1}, {192, 4}, {197, -1}, {202, 4}};
     for (const auto& [pos, source] : at)
         EXPECT_EQ(o.At(pos), source) << pos;
     o.Forget(1);
