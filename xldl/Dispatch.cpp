@@ -101,9 +101,10 @@ void TDispatch::Fail(uint32_t error, uint32_t detail) {
 
 TPassEnd TDispatch::End() {
     TLocked l(Lock);
+    // Bytes of two versions met: they are never kept, not even when a stop came meanwhile.
+    if (PassEnded && PassEnd == TPassEnd::Restart) return TPassEnd::Restart;
     if (Cancelled) return TPassEnd::Aborted;
     if (PassEnded && PassEnd == TPassEnd::Fail) return TPassEnd::Fail;
-    if (PassEnded && PassEnd == TPassEnd::Restart) return TPassEnd::Restart;
     if (Planner.Table().Complete()) {
         // Set only to wake the connections of this pass: the task's checks wait on it next.
         ResetEvent(Abort);

@@ -107,7 +107,12 @@ void TWorker::Standby() {
         });
     if (asks) {
         const bool sent = SendEarly(url, early);
-        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        // Until the first answer is in; but a pass that ends with the file unknown (its
+        // source gone, nobody left to learn it) may never say so.
+        while (WaitForMultipleObjects(2, events, FALSE, 50) == WAIT_TIMEOUT)
+            if (Dispatch.Locked([&](TPlanner& p) { return p.Call(Id, GetTickCount64()); }) ==
+                TPlanner::TCall::Quit)
+                return;
         // Not needed after all, or called off while the first request met a refusal.
         if (Dispatch.Stopping() || Dispatch.EarlyCalledOff()) return;
         if (KeepEarly(sent, early)) {

@@ -50,9 +50,26 @@ int64_t TPlanner::WindowBytes(int source) const {
 bool TPlanner::OwnAt(int source, int64_t pos) const {
     if (Src[source].Validator.empty() || pos < 0 || pos >= Segments.Size()) return false;
     int at = Written.At(pos);
-    if (at < 0)
-        if (const TConnection* holder = Conn(Segments.OwnerAt(pos))) at = holder->Source;
+    const int claim = at < 0 ? Segments.ClaimAt(pos) : -1;
+    if (claim >= 0)
+        if (const TConnection* holder = Conn(Segments.At(claim).Owner))
+            if (Vouched(claim, holder->Source)) at = holder->Source;
     return at == source;
+}
+
+void TPlanner::ForgetOrigins(int source) {
+    Written.Forget(source);
+    ++SourceSerial[source];
+}
+
+void TPlanner::Vouch(int claim, int source) {
+    if (claim >= 0) ClaimSerial[claim] = SourceSerial[source];
+}
+
+bool TPlanner::Vouched(int claim, int source) const {
+    const auto c = ClaimSerial.find(claim);
+    const auto s = SourceSerial.find(source);
+    return c != ClaimSerial.end() && c->second == (s == SourceSerial.end() ? 0 : s->second);
 }
 
 int TPlanner::Preferred() const {
@@ -67,6 +84,7 @@ void TPlanner::Resume(const TFileFacts& facts) {
     Segments.Reset(facts.Total, facts.Done);
     Guard.Reset();
     Written.Clear();
+    ClaimSerial.clear();
     // The task's sources that the state knew, in the state's order (the first defined the file).
     std::vector<std::pair<int, const TSourceRecord*>> known;
     for (const TSourceRecord& r : facts.Sources)
@@ -95,6 +113,7 @@ void TPlanner::Forget() {
     EndUnproven = false;
     Guard.Reset();
     Written.Clear();
+    ClaimSerial.clear();
     Src.Forget();
     ResumingFile = false;
     WholeStream = false;
@@ -130,7 +149,7 @@ void TPlanner::HttpsFirst(int source, const std::optional<TUrl>& twin) {
                         LowerText(s.Where.Host) == LowerText(s.Start.Host) &&
                         s.Where.Target == s.Start.Target;
     if (!atStart && !atTwin) return;
-    if (FormatUrl(s.Where) != FormatUrl(twin ? *twin : s.Start)) Written.Forget(source);
+    if (FormatUrl(s.Where) != FormatUrl(twin ? *twin : s.Start)) ForgetOrigins(source);
     s.Where = twin ? *twin : s.Start;
     s.HttpsFirst = twin.has_value();
 }
@@ -320,6 +339,7 @@ void TPlanner::Define(int source, const TSourceFacts& facts, int64_t, bool whole
     Segments.Reset(facts.Total);
     Guard.Reset();
     Written.Clear();
+    ClaimSerial.clear();
     Src.Define(source, facts);
     ResumingFile = false;
     if (whole) {
@@ -344,6 +364,7 @@ TPlanner::TOpened TPlanner::Opened(int id, const TSourceFacts& facts, int64_t bo
         Work(*c);
         o.Defined = true;
         o.Claim = Segments.Claim(id, bodyEnd >= 0 ? bodyEnd : 1, 0);
+        Vouch(o.Claim, source);
         if (o.Claim >= 0) Segments.StartReading(o.Claim);
         if (!WholeStream) PlaceEarly();
         return o;
@@ -420,6 +441,7 @@ int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
     const auto& seg = Segments.At(claim);
     plan = {};
     plan.Claim = claim;
+    Vouch(claim, c->Source);
     plan.Question.Ask = TAsk::Part;
     plan.Question.From = EarlyAsks.Range(c->Slot, Segments.Size()).Start;
     plan.Question.End = seg.End; // now known: where the share ends in the file
@@ -573,6 +595,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     }
     plan = {};
     plan.Claim = claim;
+    Vouch(claim, c->Source);
     plan.Judging = judging;
     plan.Question.Ask = TAsk::Part;
     plan.Question.From = seg.Pos - left;
@@ -651,7 +674,7 @@ TReaction TPlanner::Judge(int id, const TSourceFacts& facts) {
     if (!c) return TReaction::Quit;
     c->Judging = false;
     // Judged anew, perhaps under another validator: its earlier bytes vouch for nothing.
-    Written.Forget(c->Source);
+    ForgetOrigins(c->Source);
     switch (Src.Judge(c->Source, facts)) {
     case TStanding::Same:
         return TReaction::Use;
@@ -738,7 +761,7 @@ bool TPlanner::Wrote(int claim, int64_t pos, const uint8_t* data, size_t size, u
         TSource& s = Src[c->Source];
         s.LastByteMs = nowMs;
         s.Delivered += static_cast<int64_t>(size);
-        Written.Add(pos, static_cast<int64_t>(size), c->Source);
+        if (Vouched(claim, c->Source)) Written.Add(pos, static_cast<int64_t>(size), c->Source);
         c->SeenMs = nowMs;
         if (!c->Flowing) {
             c->Flowing = true;
@@ -804,7 +827,7 @@ TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
         s.HttpsFirst = false;
         s.Where = s.Start;
         s.Validator.clear();
-        Written.Forget(source);
+        ForgetOrigins(source);
         s.Proven = false;
         if (s.Standing != TStanding::Other) s.Standing = TStanding::Unknown;
         if (c) {

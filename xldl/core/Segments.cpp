@@ -188,9 +188,9 @@ int TSegmentTable::ClaimRange(int owner, int64_t from, int64_t end) {
     return -1;
 }
 
-int TSegmentTable::OwnerAt(int64_t pos) const {
+int TSegmentTable::ClaimAt(int64_t pos) const {
     for (const auto& [id, s] : Segments)
-        if (s.Owner >= 0 && s.Start <= pos && (s.End < 0 || pos < s.End)) return s.Owner;
+        if (s.Owner >= 0 && s.Start <= pos && (s.End < 0 || pos < s.End)) return id;
     return -1;
 }
 

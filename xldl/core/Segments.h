@@ -47,8 +47,8 @@ public:
     int Claim(int owner, int64_t size, int64_t minSplit, const TRateOf& rateOf = nullptr);
     // Exactly [from, end) for `owner`, when nobody holds or has written any of it; -1 if not.
     int ClaimRange(int owner, int64_t from, int64_t end);
-    // The owner of the claim that holds the byte at `pos` (-1: nobody).
-    int OwnerAt(int64_t pos) const;
+    // The claim that holds the byte at `pos` (-1: none).
+    int ClaimAt(int64_t pos) const;
     // The owner begins to read the claim's answer: from now on it is never taken whole.
     void StartReading(int id);
     // Whether `owner` still holds the claim (it may have changed hands).
