@@ -27,9 +27,20 @@ void TOrigins::Add(int64_t pos, int64_t size, int source) {
     Ranges[pos] = {end, source};
 }
 
+void TOrigins::Asked(int claim, int source) {
+    if (claim >= 0) Claims[claim] = Forgotten[source];
+}
+
+bool TOrigins::Vouches(int claim, int source) const {
+    const auto c = Claims.find(claim);
+    const auto f = Forgotten.find(source);
+    return c != Claims.end() && c->second == (f == Forgotten.end() ? 0 : f->second);
+}
+
 void TOrigins::Forget(int source) {
     for (auto it = Ranges.begin(); it != Ranges.end();)
         it = it->second.Source == source ? Ranges.erase(it) : std::next(it);
+    ++Forgotten[source];
 }
 
 int TOrigins::At(int64_t pos) const {

@@ -53,23 +53,8 @@ bool TPlanner::OwnAt(int source, int64_t pos) const {
     const int claim = at < 0 ? Segments.ClaimAt(pos) : -1;
     if (claim >= 0)
         if (const TConnection* holder = Conn(Segments.At(claim).Owner))
-            if (Vouched(claim, holder->Source)) at = holder->Source;
+            if (Written.Vouches(claim, holder->Source)) at = holder->Source;
     return at == source;
-}
-
-void TPlanner::ForgetOrigins(int source) {
-    Written.Forget(source);
-    ++SourceSerial[source];
-}
-
-void TPlanner::Vouch(int claim, int source) {
-    if (claim >= 0) ClaimSerial[claim] = SourceSerial[source];
-}
-
-bool TPlanner::Vouched(int claim, int source) const {
-    const auto c = ClaimSerial.find(claim);
-    const auto s = SourceSerial.find(source);
-    return c != ClaimSerial.end() && c->second == (s == SourceSerial.end() ? 0 : s->second);
 }
 
 int TPlanner::Preferred() const {
@@ -84,7 +69,6 @@ void TPlanner::Resume(const TFileFacts& facts) {
     Segments.Reset(facts.Total, facts.Done);
     Guard.Reset();
     Written.Clear();
-    ClaimSerial.clear();
     // The task's sources that the state knew, in the state's order (the first defined the file).
     std::vector<std::pair<int, const TSourceRecord*>> known;
     for (const TSourceRecord& r : facts.Sources)
@@ -113,7 +97,6 @@ void TPlanner::Forget() {
     EndUnproven = false;
     Guard.Reset();
     Written.Clear();
-    ClaimSerial.clear();
     Src.Forget();
     ResumingFile = false;
     WholeStream = false;
@@ -149,7 +132,7 @@ void TPlanner::HttpsFirst(int source, const std::optional<TUrl>& twin) {
                         LowerText(s.Where.Host) == LowerText(s.Start.Host) &&
                         s.Where.Target == s.Start.Target;
     if (!atStart && !atTwin) return;
-    if (FormatUrl(s.Where) != FormatUrl(twin ? *twin : s.Start)) ForgetOrigins(source);
+    if (FormatUrl(s.Where) != FormatUrl(twin ? *twin : s.Start)) Written.Forget(source);
     s.Where = twin ? *twin : s.Start;
     s.HttpsFirst = twin.has_value();
 }
@@ -339,7 +322,6 @@ void TPlanner::Define(int source, const TSourceFacts& facts, int64_t, bool whole
     Segments.Reset(facts.Total);
     Guard.Reset();
     Written.Clear();
-    ClaimSerial.clear();
     Src.Define(source, facts);
     ResumingFile = false;
     if (whole) {
@@ -364,7 +346,7 @@ TPlanner::TOpened TPlanner::Opened(int id, const TSourceFacts& facts, int64_t bo
         Work(*c);
         o.Defined = true;
         o.Claim = Segments.Claim(id, bodyEnd >= 0 ? bodyEnd : 1, 0);
-        Vouch(o.Claim, source);
+        Written.Asked(o.Claim, source);
         if (o.Claim >= 0) Segments.StartReading(o.Claim);
         if (!WholeStream) PlaceEarly();
         return o;
@@ -441,7 +423,7 @@ int TPlanner::TakeEarly(int id, bool sent, TPlan& plan) {
     const auto& seg = Segments.At(claim);
     plan = {};
     plan.Claim = claim;
-    Vouch(claim, c->Source);
+    Written.Asked(claim, c->Source);
     plan.Question.Ask = TAsk::Part;
     plan.Question.From = EarlyAsks.Range(c->Slot, Segments.Size()).Start;
     plan.Question.End = seg.End; // now known: where the share ends in the file
@@ -595,7 +577,7 @@ TPlanner::TNext TPlanner::Next(int id, TPace& pace, bool ahead, TPlan& plan, uin
     }
     plan = {};
     plan.Claim = claim;
-    Vouch(claim, c->Source);
+    Written.Asked(claim, c->Source);
     plan.Judging = judging;
     plan.Question.Ask = TAsk::Part;
     plan.Question.From = seg.Pos - left;
@@ -674,7 +656,7 @@ TReaction TPlanner::Judge(int id, const TSourceFacts& facts) {
     if (!c) return TReaction::Quit;
     c->Judging = false;
     // Judged anew, perhaps under another validator: its earlier bytes vouch for nothing.
-    ForgetOrigins(c->Source);
+    Written.Forget(c->Source);
     switch (Src.Judge(c->Source, facts)) {
     case TStanding::Same:
         return TReaction::Use;
@@ -761,7 +743,7 @@ bool TPlanner::Wrote(int claim, int64_t pos, const uint8_t* data, size_t size, u
         TSource& s = Src[c->Source];
         s.LastByteMs = nowMs;
         s.Delivered += static_cast<int64_t>(size);
-        if (Vouched(claim, c->Source)) Written.Add(pos, static_cast<int64_t>(size), c->Source);
+        Written.Wrote(claim, pos, static_cast<int64_t>(size), c->Source);
         c->SeenMs = nowMs;
         if (!c->Flowing) {
             c->Flowing = true;
@@ -827,7 +809,7 @@ TReaction TPlanner::Dead(int id, uint32_t error, uint32_t detail) {
         s.HttpsFirst = false;
         s.Where = s.Start;
         s.Validator.clear();
-        ForgetOrigins(source);
+        Written.Forget(source);
         s.Proven = false;
         if (s.Standing != TStanding::Other) s.Standing = TStanding::Unknown;
         if (c) {

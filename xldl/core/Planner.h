@@ -292,9 +292,6 @@ private:
     // Whether the byte at `pos` was written by `source`, or is held by one of its connections,
     // and `source` names the version it serves.
     bool OwnAt(int source, int64_t pos) const;
-    void ForgetOrigins(int source);
-    void Vouch(int claim, int source);
-    bool Vouched(int claim, int source) const;
     // A range of written bytes for `source` to send again, to be compared.
     bool SampleRange(int64_t& from, int64_t& end) const;
     // The preferred source that is not dead: it decides what the file is.
@@ -316,9 +313,6 @@ private:
     bool EndUnproven = false;
     TOverlapGuard Guard;
     TOrigins Written; // which source wrote the bytes: windows lie only between two sources
-    // How often each source's origins were forgotten, and when each claim was asked: a claim
-    // asked before the last time vouches for nothing (its answer may be of the old way in).
-    std::map<int, uint32_t> SourceSerial, ClaimSerial;
     TGrowth Growth;
     bool ResumingFile = false;
     bool WholeStream = false; // the pass reads one whole-file answer: no other connection
